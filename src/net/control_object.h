@@ -1,0 +1,89 @@
+// The record every subsystem of one control shares: connection settings,
+// events, the session socket, the view words and the playback state.
+//
+// The scriptable object owns one; the control window adds its surfaces,
+// decoders and dialogs for its own lifetime and binds `ui` and `video`.
+// Words that both threads touch are atomic 32-bit values; everything else
+// belongs to one thread, as noted.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "net/control_ui.h"
+#include "net/protocol.h"
+#include "net/video_sink.h"
+#include "platform/event.h"
+#include "platform/socket.h"
+
+namespace zarvion {
+
+// DrawMode words.
+constexpr uint32_t kDrawGrid4 = 0x00040000;
+constexpr uint32_t kDrawGrid9 = 0x00090000;
+constexpr uint32_t kDrawGrid16 = 0x00100000;
+constexpr uint32_t kDrawPlayback = 0x80000000;
+constexpr uint32_t kDefaultDrawMode = kDrawGrid16;
+
+struct ControlObject {
+  // Connection settings, written by the scriptable members on the host's
+  // thread and read by the connection thread when it connects (GBK bytes).
+  char szHostName[64] = {};
+  uint16_t wHostPort = 0;
+  char szLoginPara[256] = {};
+
+  // Created together, once, by whichever comes first: ConnectServer or the
+  // window's set-up (see EnsureEvents).
+  std::unique_ptr<Event> hConnectEvent;
+  std::unique_ptr<Event> hStopEvent;
+  std::unique_ptr<Event> hIoEvent;
+
+  // The session socket. socketLock guards replacing or closing it and is
+  // held for the whole of every message sent, so messages from the two
+  // threads never interleave and the socket is never closed under a sender.
+  Socket socket;
+  std::mutex socketLock;
+
+  std::atomic<uint32_t> bConnected{0};
+  std::atomic<uint32_t> dwThreadId{0};
+  // From SessionInfo; 0 until one arrives.
+  std::atomic<uint32_t> channelCount{0};
+  std::atomic<uint32_t> sessionFlags{0};
+  // Picture settings of channels 1..16: entry k - 1 for channel k, bytes in
+  // the order brightness, hue, saturation, contrast.
+  std::array<std::array<uint8_t, 4>, kMaxChannels> byVideoParam{};
+
+  // Last server notice, NUL-terminated GBK; written by the connection
+  // thread before it posts, read by the window when it shows the text.
+  std::array<char, kServerTextSize> szServerText{};
+
+  // Receives each VideoFrame payload; allocated by the window's set-up.
+  uint16_t wFrameWidth = 352;
+  uint16_t wFrameHeight = 288;
+  std::unique_ptr<uint8_t[]> pFrameBuffer;
+
+  // View words (DrawMode values) and the renderer's hand-off flags.
+  std::atomic<uint32_t> dwDrawMode{kDefaultDrawMode};
+  std::atomic<uint32_t> dwSavedDrawMode{kDefaultDrawMode};
+  std::atomic<uint32_t> bLayoutDirty{0};
+  std::atomic<uint32_t> bSnapshot{0};
+
+  // Playback. dwPlayPos and the slider position change under csPosition.
+  std::atomic<uint32_t> dwPlayLength{0};
+  std::atomic<uint32_t> dwPlayPos{0};
+  std::atomic<uint32_t> bPaused{0};
+  std::mutex csPosition;
+
+  // Bound by the window for its lifetime; null otherwise.
+  ControlUi* ui = nullptr;
+  VideoSink* video = nullptr;
+};
+
+// Creates hConnectEvent, hStopEvent and hIoEvent, in that order, when
+// hConnectEvent does not exist yet. Host thread only.
+void EnsureEvents(ControlObject& obj);
+
+}  // namespace zarvion

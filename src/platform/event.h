@@ -1,0 +1,41 @@
+// Manual-reset event that can be waited on together with other events and a
+// socket's readiness. Backed by an eventfd, so it is pollable.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+namespace zarvion {
+
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+class Event {
+ public:
+  Event();  // non-signalled
+  ~Event();
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+
+  bool Valid() const { return fd_ >= 0; }
+  void Set();
+  void Reset();
+  bool IsSet() const;
+  // Readable while the event is set.
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+// What WaitAny reports: the index of the first ready entry (events in the
+// order given, then the socket as index events.size()), or one of these.
+constexpr int kWaitTimeout = -1;
+constexpr int kWaitFailed = -2;
+
+// Waits until one of `events` is set or, when socketFd >= 0, the socket is
+// ready for `socketEvents` (poll flags; hang-up and error count as ready).
+// A null entry in `events` is never ready.
+int WaitAny(std::initializer_list<const Event*> events, uint32_t timeoutMs, int socketFd = -1,
+            short socketEvents = 0);
+
+}  // namespace zarvion

@@ -1,0 +1,57 @@
+// IPv4 stream socket whose single send and single receive wait together with
+// a stop event and a time-out, and report the bytes they moved.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/event.h"
+
+namespace zarvion {
+
+enum class IoResult {
+  kDone,     // some bytes moved (moved > 0)
+  kStopped,  // the stop event was set while waiting
+  kTimeout,  // nothing could move within the time-out
+  kClosed,   // the peer closed the connection (receive) or reset it
+  kError,    // any other failure, including an invalid socket
+};
+
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(int fd) : fd_(fd) {}
+  ~Socket();
+  Socket(Socket&& other) noexcept;
+  Socket& operator=(Socket&& other) noexcept;
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  // A new non-blocking AF_INET socket of the given type; invalid on failure.
+  static Socket Create(int type);
+
+  bool Valid() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+  void Close();
+
+  // Connects to a dotted IPv4 address (no name resolution). Waits for the
+  // connection with the stop event and the time-out.
+  bool Connect(const char* dottedIpv4, uint16_t port, const Event* stop, uint32_t timeoutMs);
+
+  // One send and one receive. Each waits until the socket is ready or the
+  // stop event is set or the time-out passes; nothing stays pending after
+  // it returns.
+  IoResult SendSome(const void* data, size_t count, size_t* moved, const Event* stop,
+                    uint32_t timeoutMs);
+  IoResult ReceiveSome(void* data, size_t count, size_t* moved, const Event* stop,
+                       uint32_t timeoutMs);
+
+  // Without consuming anything: true when the peer has closed the connection
+  // and no data is left to read, or the connection failed.
+  bool PeerClosed() const;
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace zarvion

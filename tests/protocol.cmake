@@ -1,0 +1,1 @@
+zarvion_test(test_protocol SOURCES protocol_test.cpp LIBS zarvion_net)
