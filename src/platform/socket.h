@@ -33,9 +33,12 @@ class Socket {
   bool Valid() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
   void Close();
+  // Ends both directions without releasing the descriptor: a thread waiting
+  // on the socket wakes and sees the connection closed.
+  void Shutdown();
 
-  // Connects to a dotted IPv4 address (no name resolution). Waits for the
-  // connection with the stop event and the time-out.
+  // Connects to a dotted IPv4 address (no name resolution: "localhost"
+  // fails). Waits for the connection with the stop event and the time-out.
   bool Connect(const char* dottedIpv4, uint16_t port, const Event* stop, uint32_t timeoutMs);
 
   // One send and one receive. Each waits until the socket is ready or the

@@ -1,0 +1,98 @@
+#include "dvrsim/canvas.h"
+
+#include <algorithm>
+#include <array>
+
+namespace zarvion::dvrsim {
+namespace {
+
+constexpr int kGlyphWidth = 5;
+
+struct Glyph {
+  char c;
+  std::array<const char*, Canvas::kGlyphHeight> rows;
+};
+
+// clang-format off
+constexpr Glyph kGlyphs[] = {
+  {'0', {" ### ", "#   #", "#  ##", "# # #", "##  #", "#   #", " ### "}},
+  {'1', {"  #  ", " ##  ", "  #  ", "  #  ", "  #  ", "  #  ", " ### "}},
+  {'2', {" ### ", "#   #", "    #", "   # ", "  #  ", " #   ", "#####"}},
+  {'3', {"#####", "   # ", "  #  ", "   # ", "    #", "#   #", " ### "}},
+  {'4', {"   # ", "  ## ", " # # ", "#  # ", "#####", "   # ", "   # "}},
+  {'5', {"#####", "#    ", "#### ", "    #", "    #", "#   #", " ### "}},
+  {'6', {"  ## ", " #   ", "#    ", "#### ", "#   #", "#   #", " ### "}},
+  {'7', {"#####", "    #", "   # ", "  #  ", " #   ", " #   ", " #   "}},
+  {'8', {" ### ", "#   #", "#   #", " ### ", "#   #", "#   #", " ### "}},
+  {'9', {" ### ", "#   #", "#   #", " ####", "    #", "   # ", " ##  "}},
+  {'A', {" ### ", "#   #", "#   #", "#####", "#   #", "#   #", "#   #"}},
+  {'C', {" ### ", "#   #", "#    ", "#    ", "#    ", "#   #", " ### "}},
+  {'E', {"#####", "#    ", "#    ", "#### ", "#    ", "#    ", "#####"}},
+  {'F', {"#####", "#    ", "#    ", "#### ", "#    ", "#    ", "#    "}},
+  {'H', {"#   #", "#   #", "#   #", "#####", "#   #", "#   #", "#   #"}},
+  {'L', {"#    ", "#    ", "#    ", "#    ", "#    ", "#    ", "#####"}},
+  {'P', {"#### ", "#   #", "#   #", "#### ", "#    ", "#    ", "#    "}},
+  {'R', {"#### ", "#   #", "#   #", "#### ", "# #  ", "#  # ", "#   #"}},
+  {'S', {" ####", "#    ", "#    ", " ### ", "    #", "    #", "#### "}},
+  {'T', {"#####", "  #  ", "  #  ", "  #  ", "  #  ", "  #  ", "  #  "}},
+  {'V', {"#   #", "#   #", "#   #", "#   #", "#   #", " # # ", "  #  "}},
+  {'Y', {"#   #", "#   #", " # # ", "  #  ", "  #  ", "  #  ", "  #  "}},
+  {':', {"     ", "  #  ", "  #  ", "     ", "  #  ", "  #  ", "     "}},
+  {'-', {"     ", "     ", "     ", "#####", "     ", "     ", "     "}},
+  {'#', {" # # ", " # # ", "#####", " # # ", "#####", " # # ", " # # "}},
+};
+// clang-format on
+
+const Glyph* FindGlyph(char c) {
+  for (const Glyph& g : kGlyphs) {
+    if (g.c == c) return &g;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Canvas::Canvas(int width, int height)
+    : width_(width), height_(height), pixels_(static_cast<size_t>(width) * height * 3) {}
+
+Rgb Canvas::Pixel(int x, int y) const {
+  const uint8_t* p = pixels_.data() + (static_cast<size_t>(y) * width_ + x) * 3;
+  return {p[0], p[1], p[2]};
+}
+
+void Canvas::Fill(Rgb colour) { FillRect(0, 0, width_, height_, colour); }
+
+void Canvas::FillRect(int x, int y, int w, int h, Rgb colour) {
+  const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+  const int x1 = std::min(x + w, width_), y1 = std::min(y + h, height_);
+  for (int row = y0; row < y1; ++row) {
+    uint8_t* p = pixels_.data() + (static_cast<size_t>(row) * width_ + x0) * 3;
+    for (int col = x0; col < x1; ++col) {
+      *p++ = colour.r;
+      *p++ = colour.g;
+      *p++ = colour.b;
+    }
+  }
+}
+
+void Canvas::DrawText(int x, int y, int scale, std::string_view text, Rgb colour) {
+  for (char c : text) {
+    if (const Glyph* g = FindGlyph(c)) {
+      for (int row = 0; row < kGlyphHeight; ++row) {
+        for (int col = 0; col < kGlyphWidth; ++col) {
+          if (g->rows[row][col] == '#') {
+            FillRect(x + col * scale, y + row * scale, scale, scale, colour);
+          }
+        }
+      }
+    }
+    x += (kGlyphWidth + 1) * scale;
+  }
+}
+
+int Canvas::TextWidth(int scale, std::string_view text) {
+  if (text.empty()) return 0;
+  return static_cast<int>(text.size()) * (kGlyphWidth + 1) * scale - scale;
+}
+
+}  // namespace zarvion::dvrsim

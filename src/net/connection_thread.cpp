@@ -1,0 +1,278 @@
+#include "net/connection_thread.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "net/playback.h"
+#include "net/transfer.h"
+
+namespace zarvion {
+namespace {
+
+constexpr uint32_t kQuietMs = 100;
+
+// Control ids.
+constexpr int kPlaybackButton = 206;   // control window
+constexpr int kChannelList = 208;      // settings dialog
+constexpr int kDefaultsButton = 201;   // settings dialog
+constexpr int kFirstPictureSlider = 213;
+constexpr int kLastPictureSlider = 216;
+
+uint32_t NextThreadId() {
+  static std::atomic<uint32_t> next{1};
+  return next++;
+}
+
+// One connected session: the session start, the steady loop and dispatch.
+// Every receive failure ends the session, because whatever follows would be
+// read out of step with the server's messages.
+class Session {
+ public:
+  explicit Session(ControlObject& obj) : obj_(obj), stop_(obj.hStopEvent.get()) {}
+
+  void Run() {
+    if (Begin()) SteadyState();
+  }
+
+ private:
+  bool Receive(void* buffer, uint32_t count) {
+    uint32_t total = 0;
+    return ReceiveAll(obj_.socket, buffer, count, &total, stop_, kInfinite);
+  }
+
+  // Reads and drops `count` bytes, in pieces no larger than the buffer used.
+  bool Discard(uint32_t count) {
+    uint8_t local[4096];
+    uint8_t* buffer = obj_.pFrameBuffer ? obj_.pFrameBuffer.get() : local;
+    const uint32_t capacity = obj_.pFrameBuffer ? FrameCapacity() : sizeof local;
+    while (count > 0) {
+      const uint32_t piece = std::min(count, capacity);
+      if (!Receive(buffer, piece)) return false;
+      count -= piece;
+    }
+    return true;
+  }
+
+  bool ReceiveHeader(MessageHeader* header) {
+    uint8_t raw[kHeaderSize] = {};
+    if (!Receive(raw, kHeaderSize)) return false;
+    *header = MessageHeader::Decode(raw);
+    return true;
+  }
+
+  uint32_t FrameCapacity() const {
+    return std::min<uint32_t>(uint32_t{obj_.wFrameWidth} * obj_.wFrameHeight * 4,
+                              kFrameBufferSize);
+  }
+
+  void Redraw() {
+    if (obj_.video) obj_.video->Redraw();
+  }
+
+  bool Begin() {
+    char login[kLoginPayloadSize];
+    std::memcpy(login, obj_.szLoginPara, kLoginPayloadSize);
+    SendMessage(obj_, ComposeLogin(), login, kLoginPayloadSize);
+    SendMessage(obj_, ComposeSessionQuery());
+
+    MessageHeader reply;
+    if (!ReceiveHeader(&reply)) return false;
+    if (reply.code == kSessionInfo) {
+      // Beyond 16 channels there are neither decoders nor picture settings;
+      // the channel list must not offer channels the control cannot hold.
+      obj_.channelCount = std::min<uint32_t>(reply.channel, kMaxChannels);
+      obj_.sessionFlags = reply.param4;
+    }
+    const uint32_t flags = obj_.sessionFlags;
+    ControlUi* ui = obj_.ui;
+    if ((flags & kFlagPlayback) && ui) ui->EnableControl(UiWindow::kControl, kPlaybackButton, true);
+    if (flags & kFlagPictureSettings) {
+      if (ui) {
+        std::vector<std::string> items{"全部通道"};
+        const uint32_t channels = obj_.channelCount;
+        for (uint32_t k = 1; k <= channels; ++k) {
+          char item[16];
+          std::snprintf(item, sizeof item, "CH %02u", k);
+          items.emplace_back(item);
+        }
+        ui->FillChannelList(items, 0);
+        ui->EnableControl(UiWindow::kSettings, kChannelList, true);
+        for (int id = kFirstPictureSlider; id <= kLastPictureSlider; ++id) {
+          ui->EnableControl(UiWindow::kSettings, id, true);
+        }
+        ui->EnableControl(UiWindow::kSettings, kDefaultsButton, true);
+      }
+      if (!SendMessage(obj_, ComposeVideoParamQuery())) return false;
+      MessageHeader table;
+      if (!ReceiveHeader(&table)) return false;
+      if (table.code == kVideoParamTable) {
+        const uint32_t records = table.length & 0xFF;
+        for (uint32_t j = 0; j < records; ++j) {
+          uint8_t record[kVideoParamRecordSize];
+          if (!Receive(record, sizeof record)) return false;
+          // Only 16 channels have an entry; later records are read and dropped.
+          if (j < kMaxChannels) std::memcpy(obj_.byVideoParam[j].data(), record, sizeof record);
+        }
+      }
+    }
+    return true;
+  }
+
+  void SteadyState() {
+    for (;;) {
+      const int woke = WaitAny({stop_}, kQuietMs, obj_.socket.Fd(), POLLIN);
+      if (woke == 0 || woke == kWaitFailed) return;
+      if (woke == kWaitTimeout) {
+        PlaybackStep(obj_);
+        Redraw();
+        continue;
+      }
+      // Readable: either data or the end of the connection. Data still
+      // waiting is read before a close is taken as the end.
+      if (obj_.socket.PeerClosed()) return;
+      MessageHeader header;
+      if (!ReceiveHeader(&header)) return;
+      if (!Dispatch(header)) return;
+    }
+  }
+
+  // False when the session cannot go on.
+  bool Dispatch(const MessageHeader& h) {
+    switch (h.code) {
+      case kFileList:
+        return HandleFileList(obj_, h);
+      case kPlaybackInfo:
+        HandlePlaybackInfo(obj_, h);
+        return true;
+      case kVideoFrame:
+        return VideoFrame(h);
+      case kSelectView:
+        SelectView(h);
+        return true;
+      case kServerNotice:
+        return ServerNotice(h);
+      default:
+        // Unhandled codes carry no payload that the client reads.
+        return true;
+    }
+  }
+
+  bool VideoFrame(const MessageHeader& h) {
+    if (h.channel >= kMaxChannels || !obj_.pFrameBuffer || h.length > FrameCapacity()) {
+      // Nothing can hold or decode this frame; keep the stream in step.
+      return Discard(h.length);
+    }
+    uint8_t* frame = obj_.pFrameBuffer.get();
+    if (!Receive(frame, h.length)) return false;
+    if (VideoSink* video = obj_.video) {
+      if (!video->Decode(h.channel, frame, h.length, h.param0)) video->ClearView();
+      video->PlaceChannel(h.channel);
+      video->Redraw();
+    }
+    return true;
+  }
+
+  void SelectView(const MessageHeader& h) {
+    if (h.param0 == 1) {
+      // Channel 0 or above 16 names no decoder: the view stays as it is.
+      if (h.channel >= 1 && h.channel <= kMaxChannels) {
+        obj_.bLayoutDirty = 1;
+        obj_.dwSavedDrawMode = obj_.dwDrawMode.load();
+        obj_.dwDrawMode = uint32_t{h.channel} - 1;
+      }
+    } else {
+      obj_.bLayoutDirty = 1;
+      const uint32_t grid = uint32_t{h.channel} << 16;
+      obj_.dwDrawMode = grid;
+      obj_.dwSavedDrawMode = grid;
+    }
+    Redraw();
+  }
+
+  bool ServerNotice(const MessageHeader& h) {
+    // One byte is kept for the terminating NUL; the rest of a longer text is
+    // read and dropped.
+    obj_.szServerText.fill('\0');
+    const uint32_t kept = std::min<uint32_t>(h.length, kServerTextSize - 1);
+    if (!Receive(obj_.szServerText.data(), kept) || !Discard(h.length - kept)) return false;
+    if (obj_.ui) obj_.ui->PostServerText();
+    return true;
+  }
+
+  ControlObject& obj_;
+  const Event* stop_;
+};
+
+}  // namespace
+
+ConnectionThread::~ConnectionThread() {
+  if (thread_.joinable()) {
+    if (obj_.hStopEvent) obj_.hStopEvent->Set();
+    thread_.join();
+  }
+}
+
+bool ConnectionThread::Start() {
+  if (thread_.joinable() || !obj_.hConnectEvent || !obj_.hStopEvent || !obj_.hIoEvent) {
+    return false;
+  }
+  obj_.dwThreadId = NextThreadId();
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+void ConnectionThread::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void ConnectionThread::Run() {
+  ControlObject& obj = obj_;
+  const Event* stop = obj.hStopEvent.get();
+  const Event* connect = obj.hConnectEvent.get();
+  auto closeSocket = [&obj] {
+    std::lock_guard lock(obj.socketLock);
+    obj.socket.Close();
+    obj.bConnected = 0;
+  };
+
+  for (;;) {
+    {
+      std::lock_guard lock(obj.socketLock);
+      CreateStreamSocket(obj.socket, SOCK_STREAM);
+    }
+    // Idle: wait for a connect request, redrawing every quiet 100 ms.
+    int woke;
+    while ((woke = WaitAny({stop, connect}, kQuietMs)) != 0 && woke != 1) {
+      if (woke == kWaitTimeout) {
+        obj.bLayoutDirty = 1;
+        if (obj.video) obj.video->Redraw();
+      }
+    }
+    if (woke == 0) break;
+
+    // The host may rewrite the name while we read it; a local copy is
+    // always terminated.
+    char host[sizeof obj.szHostName + 1] = {};
+    std::memcpy(host, obj.szHostName, sizeof obj.szHostName);
+    if (!obj.socket.Connect(host, obj.wHostPort, stop, kInfinite)) {
+      if (stop->IsSet()) break;
+      // No automatic retry: a fresh socket waits for the next request.
+      closeSocket();
+      obj.hConnectEvent->Reset();
+      obj.dwThreadId = NextThreadId();
+      continue;
+    }
+    obj.bConnected = 1;
+    Session(obj).Run();
+    break;
+  }
+  closeSocket();
+}
+
+}  // namespace zarvion

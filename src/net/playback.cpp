@@ -1,0 +1,98 @@
+#include "net/playback.h"
+
+#include "net/transfer.h"
+
+namespace zarvion {
+namespace {
+
+// Control ids of the control window.
+constexpr int kCaptureButton = 203;
+constexpr int kSettingsButton = 204;
+constexpr int kPositionSlider = 205;
+constexpr int kPlayButton = 207;
+constexpr int kStopButton = 211;
+
+// Appends at most `count` bytes of the field from `offset`, stopping at a NUL.
+void AppendPiece(std::string& out, const uint8_t* field, size_t offset, size_t count) {
+  for (size_t i = 0; i < count && offset + i < kFileLocationSize; ++i) {
+    const char c = static_cast<char>(field[offset + i]);
+    if (c == '\0') break;
+    out += c;
+  }
+}
+
+}  // namespace
+
+PlaybackRow RowFromRecord(const FileRecord& record) {
+  const uint8_t* field = record.LocationField();
+  PlaybackRow row;
+  AppendPiece(row.channel, field, 2, 2);
+  row.time.reserve(19);
+  AppendPiece(row.time, field, 5, 4);
+  row.time += '-';
+  AppendPiece(row.time, field, 10, 2);
+  row.time += '-';
+  AppendPiece(row.time, field, 13, 2);
+  row.time += ' ';
+  AppendPiece(row.time, field, 16, 2);
+  row.time += ':';
+  AppendPiece(row.time, field, 19, 2);
+  row.time += ':';
+  AppendPiece(row.time, field, 22, 2);
+  row.location = std::string(record.Location());
+  return row;
+}
+
+bool HandleFileList(ControlObject& obj, const MessageHeader& header) {
+  FileRecord record;
+  for (uint32_t i = 0; i < header.length; ++i) {
+    uint32_t total = 0;
+    if (!ReceiveAll(obj.socket, record.bytes.data(), kFileRecordSize, &total,
+                    obj.hStopEvent.get(), kInfinite)) {
+      return false;
+    }
+    if (obj.ui) {
+      const PlaybackRow row = RowFromRecord(record);
+      obj.ui->AppendPlaybackRow(row.channel, row.time, row.location);
+    }
+  }
+  return true;
+}
+
+void HandlePlaybackInfo(ControlObject& obj, const MessageHeader& header) {
+  const uint32_t length = PlaybackStepCount(header);
+  obj.dwPlayLength = length;
+  if (ControlUi* ui = obj.ui) {
+    ui->EnableControl(UiWindow::kControl, kPositionSlider, true);
+    ui->SetSliderRange(0, static_cast<int>(length));
+    ui->SetSliderPos(0);
+    ui->EnableControl(UiWindow::kControl, kStopButton, true);
+    ui->EnableControl(UiWindow::kControl, kPlayButton, true);
+    ui->EnableControl(UiWindow::kControl, kSettingsButton, false);
+    ui->EnableControl(UiWindow::kControl, kCaptureButton, true);
+    ui->SetControlText(UiWindow::kControl, kPlayButton, "暂停");
+  }
+  {
+    std::lock_guard lock(obj.csPosition);
+    obj.dwPlayPos = 0;
+  }
+  obj.bPaused = 0;
+  obj.dwDrawMode = kDrawPlayback;
+  SendMessage(obj, ComposeSelectChannels(0));
+}
+
+void PlaybackStep(ControlObject& obj) {
+  if (obj.bPaused.load() != 0 || obj.dwDrawMode.load() != kDrawPlayback) return;
+  SendMessage(obj, ComposePlaybackStep(obj.dwPlayPos.load()));
+  uint32_t position;
+  {
+    std::lock_guard lock(obj.csPosition);
+    position = ++obj.dwPlayPos;
+  }
+  // Outside csPosition: the window serves this call on its own thread, and
+  // that thread takes csPosition when the slider is released; holding the
+  // lock across the call could deadlock both threads.
+  if (obj.ui) obj.ui->SetSliderPos(static_cast<int>(position));
+}
+
+}  // namespace zarvion

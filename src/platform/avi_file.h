@@ -1,0 +1,116 @@
+// RIFF AVI writer for one video stream: the stream header and format are
+// exactly those the caller gives, one '00dc' chunk per written sample, and
+// an idx1 index whose flags are the caller's (0x10 = key frame).
+//
+// The file stays readable at every moment: each write brings the RIFF and
+// movi sizes and the frame counts up to date, so a recording cut short by
+// a crash still holds every frame written (readers scan it without the
+// index). Releasing the file appends the index.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/bitmap_info.h"
+
+namespace zarvion {
+
+constexpr uint32_t kStreamTypeVideo = MakeFourCC('v', 'i', 'd', 's');
+constexpr uint32_t kAviIfKeyFrame = 0x10;
+constexpr uint32_t kOfWrite = 0x0001;
+constexpr uint32_t kOfCreate = 0x1000;
+
+// Field for field the platform's AVISTREAMINFOA (140 bytes).
+struct AviRect {
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t right = 0;
+  int32_t bottom = 0;
+};
+struct AviStreamInfo {
+  uint32_t fccType = 0;
+  uint32_t fccHandler = 0;
+  uint32_t dwFlags = 0;
+  uint32_t dwCaps = 0;
+  uint16_t wPriority = 0;
+  uint16_t wLanguage = 0;
+  uint32_t dwScale = 0;
+  uint32_t dwRate = 0;
+  uint32_t dwStart = 0;
+  uint32_t dwLength = 0;
+  uint32_t dwInitialFrames = 0;
+  uint32_t dwSuggestedBufferSize = 0;
+  uint32_t dwQuality = 0;
+  uint32_t dwSampleSize = 0;
+  AviRect rcFrame;
+  uint32_t dwEditCount = 0;
+  uint32_t dwFormatChangeCount = 0;
+  char szName[64] = {};
+};
+static_assert(sizeof(AviStreamInfo) == 140);
+
+class AviFile;
+
+// The file's one stream; owned by its AviFile and valid while it lives.
+class AviStream {
+ public:
+  // The stream format: a 40-byte bitmap header. The first call fixes it; a
+  // later one that differs only in biSizeImage (the per-frame length the
+  // recorder passes before every frame) is accepted and changes nothing;
+  // any other change is refused.
+  bool SetFormat(int32_t pos, const BitmapInfoHeader& format, uint32_t size);
+  // Appends one sample. `pos` must be the next position; `flags` become its
+  // index flags. False when nothing was written (wrong position, a write
+  // error, or the file would outgrow what RIFF sizes can describe); the file
+  // then still holds every earlier sample intact.
+  bool Write(int32_t pos, int32_t samples, const void* data, uint32_t size, uint32_t flags);
+  int32_t Length() const;
+
+ private:
+  friend class AviFile;
+  explicit AviStream(AviFile& file) : file_(file) {}
+  AviFile& file_;
+};
+
+class AviFile {
+ public:
+  // Creates (or truncates) the file; mode must include kOfCreate|kOfWrite.
+  // Null when the file cannot be created.
+  static std::unique_ptr<AviFile> Open(const std::string& path, uint32_t mode);
+  // Patches the headers, appends the index and closes the file.
+  ~AviFile();
+  AviFile(const AviFile&) = delete;
+  AviFile& operator=(const AviFile&) = delete;
+
+  // The single video stream with the given header; null if one exists
+  // already, the type is not "vids", or the headers cannot be written.
+  AviStream* CreateStream(const AviStreamInfo& info);
+
+ private:
+  friend class AviStream;
+  AviFile(int fd, std::string path);
+  bool WriteHeaders();
+  bool PatchCounts();
+  void WriteIndex();
+
+  struct IndexEntry {
+    uint32_t flags;
+    uint32_t offset;  // of the chunk, from the 'movi' tag
+    uint32_t size;
+  };
+
+  int fd_;
+  std::string path_;
+  std::unique_ptr<AviStream> stream_;
+  AviStreamInfo info_;
+  BitmapInfoHeader format_;
+  bool formatSet_ = false;
+  uint32_t maxChunk_ = 0;
+  uint64_t end_ = 0;  // file size so far
+  std::vector<IndexEntry> index_;
+  bool failed_ = false;
+};
+
+}  // namespace zarvion

@@ -1,0 +1,106 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+namespace zarvion {
+
+bool PathFileExists(std::string_view path) {
+  if (path.empty()) return false;
+  struct stat st;
+  return ::stat(std::string(path).c_str(), &st) == 0;
+}
+
+bool CreateDirectory(std::string_view path) {
+  if (path.empty()) return false;
+  return ::mkdir(std::string(path).c_str(), 0777) == 0;
+}
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/";
+}
+
+LocalTime GetLocalTime() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm tm{};
+  time_t secs = ts.tv_sec;
+  ::localtime_r(&secs, &tm);
+  LocalTime t;
+  t.wYear = static_cast<uint16_t>(tm.tm_year + 1900);
+  t.wMonth = static_cast<uint16_t>(tm.tm_mon + 1);
+  t.wDayOfWeek = static_cast<uint16_t>(tm.tm_wday);
+  t.wDay = static_cast<uint16_t>(tm.tm_mday);
+  t.wHour = static_cast<uint16_t>(tm.tm_hour);
+  t.wMinute = static_cast<uint16_t>(tm.tm_min);
+  t.wSecond = static_cast<uint16_t>(tm.tm_sec > 59 ? 59 : tm.tm_sec);
+  t.wMilliseconds = static_cast<uint16_t>(ts.tv_nsec / 1000000);
+  return t;
+}
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool File::Create(std::string_view path) {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (path.empty()) return false;
+  fd_ = ::open(std::string(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd_ >= 0;
+}
+
+bool File::Write(const void* data, size_t size) {
+  if (fd_ < 0) return false;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd_, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool File::Seek(uint64_t offset) {
+  if (fd_ < 0) return false;
+  return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool File::Close() {
+  if (fd_ < 0) return false;
+  int fd = fd_;
+  fd_ = -1;
+  bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+  return (::close(fd) == 0) && ok;
+}
+
+bool WriteFile(std::string_view path, const void* data, size_t size) {
+  File f;
+  return f.Create(path) && f.Write(data, size) && f.Close();
+}
+
+}  // namespace zarvion

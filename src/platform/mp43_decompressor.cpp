@@ -1,0 +1,207 @@
+#include "platform/mp43_decompressor.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+namespace zarvion {
+
+namespace {
+
+constexpr int kMaxSide = 4096;
+
+struct CodecContextDeleter {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct PacketDeleter {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct FrameDeleter {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct SwsDeleter {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+
+bool IsMp43(uint32_t fcc) {
+  char c[4];
+  for (int i = 0; i < 4; ++i) {
+    c[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(fcc >> (8 * i))));
+  }
+  return MakeFourCC(c[0], c[1], c[2], c[3]) == kFourCCMp43;
+}
+
+bool UsableInput(const BitmapInfoHeader& in) {
+  return IsMp43(in.biCompression) && in.biWidth > 0 && in.biHeight > 0 &&
+         in.biWidth <= kMaxSide && in.biHeight <= kMaxSide;
+}
+
+uint32_t ImageSize(const BitmapInfoHeader& out) {
+  return static_cast<uint32_t>(out.biWidth) * static_cast<uint32_t>(std::abs(out.biHeight)) *
+         (out.biBitCount / 8u);
+}
+
+}  // namespace
+
+struct Mp43Decompressor::State {
+  const AVCodec* codec = nullptr;
+  std::unique_ptr<AVCodecContext, CodecContextDeleter> ctx;
+  std::unique_ptr<AVPacket, PacketDeleter> packet;
+  std::unique_ptr<AVFrame, FrameDeleter> frame;
+  std::unique_ptr<SwsContext, SwsDeleter> sws;
+  // The codec reads a little past the end of its input; the frame is copied
+  // into this zero-padded buffer, which only ever grows.
+  std::vector<uint8_t> input;
+  BitmapInfoHeader in;
+  BitmapInfoHeader out;
+  uint16_t preferredBits = 32;
+};
+
+Mp43Decompressor::Mp43Decompressor() : state_(std::make_unique<State>()) {}
+Mp43Decompressor::~Mp43Decompressor() = default;
+
+std::unique_ptr<Mp43Decompressor> Mp43Decompressor::Open(uint32_t fccType, uint32_t fccHandler,
+                                                         uint32_t /*mode*/) {
+  if (fccType != kFourCCVidc || !IsMp43(fccHandler)) return nullptr;
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MSMPEG4V3);
+  if (!codec) return nullptr;
+  std::unique_ptr<Mp43Decompressor> d(new Mp43Decompressor());
+  d->state_->codec = codec;
+  d->state_->packet.reset(av_packet_alloc());
+  d->state_->frame.reset(av_frame_alloc());
+  if (!d->state_->packet || !d->state_->frame) return nullptr;
+  return d;
+}
+
+void Mp43Decompressor::SetPreferredBitCount(uint16_t bits) {
+  if (bits == 24 || bits == 32) state_->preferredBits = bits;
+}
+
+int32_t Mp43Decompressor::GetFormat(const BitmapInfoHeader& in, BitmapInfoHeader* out) const {
+  if (!out) return kIcErrBadParam;
+  if (!UsableInput(in)) return kIcErrBadFormat;
+  BitmapInfoHeader f;
+  f.biSize = 40;
+  f.biWidth = in.biWidth;
+  f.biHeight = in.biHeight;
+  f.biPlanes = 1;
+  f.biBitCount = state_->preferredBits;
+  f.biCompression = kBiRgb;
+  f.biSizeImage = ImageSize(f);
+  *out = f;
+  return kIcErrOk;
+}
+
+int32_t Mp43Decompressor::Query(const BitmapInfoHeader& in, const BitmapInfoHeader& out) const {
+  if (!UsableInput(in)) return kIcErrBadFormat;
+  if (out.biCompression != kBiRgb || (out.biBitCount != 32 && out.biBitCount != 24) ||
+      out.biWidth != in.biWidth || std::abs(out.biHeight) != in.biHeight) {
+    return kIcErrBadFormat;
+  }
+  return kIcErrOk;
+}
+
+int32_t Mp43Decompressor::Begin(const BitmapInfoHeader& in, const BitmapInfoHeader& out) {
+  if (int32_t r = Query(in, out); r != kIcErrOk) return r;
+  End();
+  std::unique_ptr<AVCodecContext, CodecContextDeleter> ctx(avcodec_alloc_context3(state_->codec));
+  if (!ctx) return kIcErrMemory;
+  // The stream carries no picture size, so it has to come from the format.
+  ctx->width = in.biWidth;
+  ctx->height = in.biHeight;
+  ctx->codec_tag = kFourCCMp43;
+  // One packet in, one picture out: frame threading would delay output.
+  ctx->thread_count = 1;
+  if (avcodec_open2(ctx.get(), state_->codec, nullptr) < 0) return kIcErrInternal;
+  const AVPixelFormat dstFormat = out.biBitCount == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
+  // Prepared for the codec's usual output; Decompress adapts if it differs.
+  state_->sws.reset(sws_getContext(in.biWidth, in.biHeight, AV_PIX_FMT_YUV420P, in.biWidth,
+                                   in.biHeight, dstFormat, SWS_BICUBIC, nullptr, nullptr,
+                                   nullptr));
+  if (!state_->sws) return kIcErrMemory;
+  const size_t initial = static_cast<size_t>(in.biWidth) * in.biHeight * 3 +
+                         AV_INPUT_BUFFER_PADDING_SIZE;
+  if (state_->input.size() < initial) state_->input.assign(initial, 0);
+  state_->ctx = std::move(ctx);
+  state_->in = in;
+  state_->out = out;
+  return kIcErrOk;
+}
+
+int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader& in,
+                                     const uint8_t* data, const BitmapInfoHeader& out,
+                                     uint8_t* picture) {
+  State& s = *state_;
+  if (!s.ctx) return kIcErrError;
+  if (!data || !picture) return kIcErrBadParam;
+  if (in.biWidth != s.in.biWidth || in.biHeight != s.in.biHeight ||
+      !IsMp43(in.biCompression) || out.biWidth != s.out.biWidth ||
+      out.biHeight != s.out.biHeight || out.biBitCount != s.out.biBitCount ||
+      out.biCompression != s.out.biCompression) {
+    return kIcErrBadFormat;
+  }
+  const uint32_t size = in.biSizeImage;
+  // An empty packet would put the codec into draining mode for good.
+  if (size == 0) return kIcErrError;
+  if (s.input.size() < size + static_cast<size_t>(AV_INPUT_BUFFER_PADDING_SIZE)) {
+    s.input.resize(size + static_cast<size_t>(AV_INPUT_BUFFER_PADDING_SIZE));
+  }
+  std::memcpy(s.input.data(), data, size);
+  std::memset(s.input.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+
+  AVPacket* pkt = s.packet.get();
+  pkt->data = s.input.data();
+  pkt->size = static_cast<int>(size);
+  int ret = avcodec_send_packet(s.ctx.get(), pkt);
+  pkt->data = nullptr;
+  pkt->size = 0;
+  if (ret < 0) return kIcErrError;
+  AVFrame* frame = s.frame.get();
+  ret = avcodec_receive_frame(s.ctx.get(), frame);
+  if (ret < 0) return kIcErrError;
+
+  int32_t result = kIcErrOk;
+  const int w = s.out.biWidth;
+  const int h = std::abs(s.out.biHeight);
+  if (frame->width != w || frame->height != h) {
+    result = kIcErrError;
+  } else {
+    const AVPixelFormat dstFormat = s.out.biBitCount == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
+    SwsContext* sws = sws_getCachedContext(s.sws.release(), w, h,
+                                           static_cast<AVPixelFormat>(frame->format), w, h,
+                                           dstFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    s.sws.reset(sws);
+    if (!sws) {
+      result = kIcErrInternal;
+    } else {
+      const int stride = w * (s.out.biBitCount / 8);
+      // Bottom-up output: start at the last row and step backwards.
+      uint8_t* dst[4] = {picture, nullptr, nullptr, nullptr};
+      int dstStride[4] = {stride, 0, 0, 0};
+      if (s.out.biHeight > 0) {
+        dst[0] = picture + static_cast<size_t>(h - 1) * stride;
+        dstStride[0] = -stride;
+      }
+      if (sws_scale(sws, frame->data, frame->linesize, 0, h, dst, dstStride) != h) {
+        result = kIcErrError;
+      }
+    }
+  }
+  av_frame_unref(frame);
+  return result;
+}
+
+int32_t Mp43Decompressor::End() {
+  state_->sws.reset();
+  state_->ctx.reset();
+  return kIcErrOk;
+}
+
+}  // namespace zarvion

@@ -1,0 +1,144 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace zarvion {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What is left of a time-out that started at `start`.
+uint32_t Remaining(Clock::time_point start, uint32_t timeoutMs) {
+  if (timeoutMs == kInfinite) return kInfinite;
+  const auto spent =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  return spent >= timeoutMs ? 0 : timeoutMs - static_cast<uint32_t>(spent);
+}
+
+// Waits for the socket to become ready for `what`, the stop event first.
+IoResult WaitReady(int fd, short what, const Event* stop, Clock::time_point start,
+                   uint32_t timeoutMs) {
+  switch (WaitAny({stop}, Remaining(start, timeoutMs), fd, what)) {
+    case 0:
+      return IoResult::kStopped;
+    case 1:
+      return IoResult::kDone;
+    case kWaitTimeout:
+      return IoResult::kTimeout;
+    default:
+      return IoResult::kError;
+  }
+}
+
+bool IsClosedError(int e) { return e == EPIPE || e == ECONNRESET || e == ENOTCONN; }
+
+}  // namespace
+
+Socket::~Socket() { Close(); }
+
+Socket::Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+Socket Socket::Create(int type) {
+  return Socket(socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+}
+
+void Socket::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+void Socket::Shutdown() {
+  if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
+}
+
+bool Socket::Connect(const char* dottedIpv4, uint16_t port, const Event* stop,
+                     uint32_t timeoutMs) {
+  if (fd_ < 0 || dottedIpv4 == nullptr) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  // inet_aton accepts exactly the numeric forms that inet_addr does and never
+  // consults a resolver.
+  if (inet_aton(dottedIpv4, &addr.sin_addr) == 0) return false;
+
+  const auto start = Clock::now();
+  if (connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return true;
+  if (errno != EINPROGRESS && errno != EINTR) return false;
+  if (WaitReady(fd_, POLLOUT, stop, start, timeoutMs) != IoResult::kDone) return false;
+  int error = 0;
+  socklen_t len = sizeof error;
+  return getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+}
+
+IoResult Socket::SendSome(const void* data, size_t count, size_t* moved, const Event* stop,
+                          uint32_t timeoutMs) {
+  *moved = 0;
+  if (fd_ < 0) return IoResult::kError;
+  if (count == 0) return IoResult::kDone;
+  const auto start = Clock::now();
+  for (;;) {
+    const ssize_t n = send(fd_, data, count, MSG_NOSIGNAL);
+    if (n > 0) {
+      *moved = static_cast<size_t>(n);
+      return IoResult::kDone;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      return IsClosedError(errno) ? IoResult::kClosed : IoResult::kError;
+    }
+    const IoResult ready = WaitReady(fd_, POLLOUT, stop, start, timeoutMs);
+    if (ready != IoResult::kDone) return ready;
+  }
+}
+
+IoResult Socket::ReceiveSome(void* data, size_t count, size_t* moved, const Event* stop,
+                             uint32_t timeoutMs) {
+  *moved = 0;
+  if (fd_ < 0) return IoResult::kError;
+  if (count == 0) return IoResult::kDone;
+  const auto start = Clock::now();
+  for (;;) {
+    const ssize_t n = recv(fd_, data, count, 0);
+    if (n > 0) {
+      *moved = static_cast<size_t>(n);
+      return IoResult::kDone;
+    }
+    if (n == 0) return IoResult::kClosed;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      return IsClosedError(errno) ? IoResult::kClosed : IoResult::kError;
+    }
+    const IoResult ready = WaitReady(fd_, POLLIN, stop, start, timeoutMs);
+    if (ready != IoResult::kDone) return ready;
+  }
+}
+
+bool Socket::PeerClosed() const {
+  if (fd_ < 0) return true;
+  char c;
+  for (;;) {
+    const ssize_t n = recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) return false;
+    if (n == 0) return true;
+    if (errno == EINTR) continue;
+    return errno != EAGAIN && errno != EWOULDBLOCK;
+  }
+}
+
+}  // namespace zarvion

@@ -1,0 +1,111 @@
+// Off-screen 32-bit pixel surface (X8R8G8B8: bytes blue, green, red, unused;
+// as a number 0x00RRGGBB), rows top first, stride exactly width x 4, and the
+// fonts that text is drawn with. The pixels live in a buffer of our own that
+// a QImage (Format_RGB32) wraps, so QPainter can draw text on it while every
+// other operation touches the bytes directly.
+//
+// A Surface does no locking of its own: its users serialise access (the
+// video pipeline does so with its renderer lock).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include <QFont>
+#include <QImage>
+
+namespace zarvion {
+
+struct Point {
+  int x = 0;
+  int y = 0;
+};
+
+// Edges as the platform's RECT: right and bottom are exclusive.
+struct Rect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  int Width() const { return right - left; }
+  int Height() const { return bottom - top; }
+  bool Empty() const { return right <= left || bottom <= top; }
+  bool operator==(const Rect&) const = default;
+};
+
+// The face the product's texts are drawn in. Where it is not installed,
+// Qt substitutes "AR PL UMing CN", which covers the GBK repertoire.
+inline constexpr const char* kFontFace = "宋体";
+inline constexpr const char* kFontFaceSubstitute = "AR PL UMing CN";
+
+// A font of a given cell height in pixels. Create it after the
+// QGuiApplication exists; it is immutable afterwards and may be shared by
+// surfaces on any thread.
+class Font {
+ public:
+  explicit Font(int pixelHeight, const char* face = kFontFace);
+  const QFont& Get() const { return font_; }
+  int PixelHeight() const { return pixelHeight_; }
+
+ private:
+  QFont font_;
+  int pixelHeight_;
+};
+
+// Text colours are given as the platform's COLORREF, 0x00BBGGRR.
+constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b) {
+  return r | (static_cast<uint32_t>(g) << 8) | (static_cast<uint32_t>(b) << 16);
+}
+
+class Surface {
+ public:
+  Surface() = default;
+  Surface(const Surface&) = delete;
+  Surface& operator=(const Surface&) = delete;
+
+  // Allocates width x height pixels (contents zero). False when the size is
+  // not positive, is too large, or the memory cannot be had; the surface is
+  // then left as it was.
+  bool Create(int width, int height);
+  bool Valid() const { return pixels_ != nullptr; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  int Stride() const { return width_ * 4; }
+  Rect Bounds() const { return Rect{0, 0, width_, height_}; }
+
+  // Direct pixel access; null when the surface has no memory. Unlock pairs
+  // every Lock, also a failed one.
+  uint8_t* Lock() { return pixels_.get(); }
+  const uint8_t* Lock() const { return pixels_.get(); }
+  void Unlock() const {}
+
+  // Colour fill of the whole surface, or of a rectangle clipped to it.
+  void Fill(uint32_t pixel);
+  void Fill(const Rect& rect, uint32_t pixel);
+
+  // Nearest-neighbour stretch of srcRect of src onto dst of this surface.
+  // The scale is taken from the rectangles as given; only the part of dst
+  // that lies on this surface is written. False (nothing written) when a
+  // rectangle is empty, srcRect is not inside src, or src is this surface.
+  bool StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRect);
+
+  // One line of UTF-8 text with (x, y) the top-left of its cell, on a
+  // transparent background, clipped to the surface. A null font draws in
+  // Qt's default font. False when the surface has no memory.
+  bool DrawText(const Font* font, std::string_view utf8, int x, int y, uint32_t colorref);
+
+  // The pixels as an image without a copy (for painting the surface on a
+  // widget). Valid until the surface is destroyed or created again.
+  const QImage& Image() const { return image_; }
+
+ private:
+  std::unique_ptr<uint8_t[]> pixels_;
+  QImage image_;
+  std::vector<int> xmap_;  // StretchFrom's column map, sized once
+  int width_ = 0;
+  int height_ = 0;
+};
+
+}  // namespace zarvion

@@ -1,0 +1,127 @@
+#include "settings/playback_dialog.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/code_page.h"
+#include "ui_playback_dialog.h"
+
+namespace zarvion {
+namespace {
+
+constexpr int kLocationRole = Qt::UserRole;
+
+}  // namespace
+
+PlaybackDialog::PlaybackDialog(QWidget* parent, CommandTarget* target)
+    : QDialog(parent), form_(std::make_unique<Ui::PlaybackDialogForm>()), target_(target) {
+  form_->setupUi(this);
+  // Caption, system menu, no minimize box; a fixed frame.
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowTitle(QString::fromUtf8(kPlaybackTitle));
+  setFixedSize(size());
+  setModal(false);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+  }
+
+  QTreeWidget* list = form_->id209;
+  list->header()->setStretchLastSection(false);
+  list->header()->setSectionsMovable(false);
+  list->setColumnWidth(0, 36);
+  list->setColumnWidth(1, 130);
+  list->setColumnWidth(2, 240);
+  for (int c = 0; c < 3; ++c) {
+    list->headerItem()->setTextAlignment(c, Qt::AlignLeft | Qt::AlignVCenter);
+  }
+  // The double-click counts anywhere on the list, rows or empty space.
+  list->viewport()->installEventFilter(this);
+
+  connect(form_->id1, &QPushButton::clicked, this, &PlaybackDialog::accept);
+  connect(form_->id2, &QPushButton::clicked, this, &PlaybackDialog::reject);
+}
+
+PlaybackDialog::~PlaybackDialog() = default;
+
+QWidget* PlaybackDialog::Item(int id) const {
+  switch (id) {
+    case 1: return form_->id1;
+    case 2: return form_->id2;
+    case kIdFileList: return form_->id209;
+    default: return nullptr;
+  }
+}
+
+QTreeWidget* PlaybackDialog::List() const { return form_->id209; }
+
+void PlaybackDialog::ClearList() { form_->id209->clear(); }
+
+int PlaybackDialog::AppendPlaybackRow(const std::string& channelGbk, const std::string& timeGbk,
+                                      const std::string& locationGbk) {
+  auto* item = new QTreeWidgetItem();
+  item->setText(0, QString::fromStdString(GbkToUtf8(channelGbk)));
+  if (!timeGbk.empty()) item->setText(1, QString::fromStdString(GbkToUtf8(timeGbk)));
+  if (!locationGbk.empty()) item->setText(2, QString::fromStdString(GbkToUtf8(locationGbk)));
+  item->setData(2, kLocationRole, QByteArray(locationGbk.data(), qsizetype(locationGbk.size())));
+  form_->id209->addTopLevelItem(item);
+  return form_->id209->indexOfTopLevelItem(item);
+}
+
+int PlaybackDialog::RowCount() const { return form_->id209->topLevelItemCount(); }
+
+std::string PlaybackDialog::RowLocation(int row) const {
+  QTreeWidgetItem* item = form_->id209->topLevelItem(row);
+  if (!item) return std::string();
+  return item->data(2, kLocationRole).toByteArray().toStdString();
+}
+
+int PlaybackDialog::ChosenRow() const {
+  QTreeWidget* list = form_->id209;
+  const QList<QTreeWidgetItem*> selected = list->selectedItems();
+  if (selected.isEmpty()) return -1;
+  // The selection mark is the current row. Should there be none, the
+  // earliest selected row is played rather than nothing in particular.
+  int mark = list->indexOfTopLevelItem(list->currentItem());
+  if (mark >= 0) return mark;
+  int first = RowCount();
+  for (QTreeWidgetItem* item : selected) first = std::min(first, list->indexOfTopLevelItem(item));
+  return first < RowCount() ? first : -1;
+}
+
+void PlaybackDialog::Play(int row) {
+  // What the server listed, cut to the 259 bytes a location may hold.
+  char location[kLocationBufferSize] = {};
+  const std::string bytes = RowLocation(row);
+  std::memcpy(location, bytes.data(), strnlen(bytes.data(), std::min(bytes.size(),
+                                                                     kLocationBufferSize - 1)));
+  if (target_) target_->OnCommand(MakeWParam(NC_PLAYFILE, 0), reinterpret_cast<intptr_t>(location));
+}
+
+void PlaybackDialog::accept() {
+  hide();
+  const int row = ChosenRow();
+  if (row >= 0) Play(row);
+}
+
+void PlaybackDialog::reject() { hide(); }
+
+bool PlaybackDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == form_->id209->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    const int row = ChosenRow();
+    if (row >= 0) {
+      Play(row);
+      hide();
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace zarvion

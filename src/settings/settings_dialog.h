@@ -1,0 +1,125 @@
+// The modeless settings dialog: default layout, the picture settings of one
+// channel or all channels on the server, and the snapshot and recording
+// folders. OK, Cancel and the close box only hide it; its controls keep
+// their state between showings, and its draw mode and folders are loaded
+// from the settings store once, when it is made.
+//
+// Everything that matters outside the dialog goes synchronously to the
+// CommandTarget: NC_DRAWMODE on OK, NC_SELCHANNEL when the channel list's
+// selection changes, NC_VIDEOPARAM when the mouse lets go of a picture
+// slider or "默认值" is pressed.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "settings/command_target.h"
+
+class QButtonGroup;
+class QComboBox;
+class QLineEdit;
+
+namespace Ui {
+class SettingsDialogForm;
+}
+
+namespace zarvion {
+
+class Trackbar;
+
+// Template ids of the settings dialog's controls.
+constexpr int kIdDefaultParams = 201;
+constexpr int kIdChannelList = 208;
+constexpr int kIdGrid4 = 210;
+constexpr int kIdGrid9 = 211;
+constexpr int kIdGrid16 = 212;
+constexpr int kIdBrightness = 213;
+constexpr int kIdHue = 214;
+constexpr int kIdSaturation = 215;
+constexpr int kIdContrast = 216;
+constexpr int kIdRecordDirEdit = 217;
+constexpr int kIdRecordDirBrowse = 218;
+constexpr int kIdCapDirEdit = 219;
+constexpr int kIdCapDirBrowse = 220;
+
+// Start positions of the four sliders, and what "默认值" restores.
+constexpr int kDefaultBrightness = 128;
+constexpr int kDefaultHue = 0;
+constexpr int kDefaultSaturation = 64;
+constexpr int kDefaultContrast = 68;
+constexpr uint32_t kDefaultVideoParams = 0x44400080;
+
+inline constexpr const char* kSettingsTitle = "Zarvion 设置";
+inline constexpr const char* kMissingFolderCaption = "Zarvion 设置错误--不存在的文件夹";
+inline constexpr const char* kBrowseRecordPrompt = "选择一个文件夹保存录制的影片";
+inline constexpr const char* kBrowseCapturePrompt = "选择一个文件夹保存抓取的图片";
+
+// Brightness in bits 0-7, hue 8-15, saturation 16-23, contrast 24-31; each
+// position modulo 256.
+constexpr uint32_t PackVideoParams(int brightness, int hue, int saturation, int contrast) {
+  return (static_cast<uint32_t>(brightness) & 0xFF) | (static_cast<uint32_t>(hue) & 0xFF) << 8 |
+         (static_cast<uint32_t>(saturation) & 0xFF) << 16 |
+         (static_cast<uint32_t>(contrast) & 0xFF) << 24;
+}
+
+class SettingsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Made hidden, owned by `parent`; notifications go to `target` (may be
+  // set later with SetTarget).
+  explicit SettingsDialog(QWidget* parent = nullptr, CommandTarget* target = nullptr);
+  ~SettingsDialog() override;
+
+  void SetTarget(CommandTarget* target) { target_ = target; }
+
+  // The control with a template id (1, 2, 201, 208, 210-220), or null.
+  QWidget* Item(int id) const;
+  QWidget* ControlById(int id) const { return Item(id); }
+  void EnableItem(int id, bool enable);
+
+  // Replaces the channel list's items and selects one, without notifying.
+  void FillChannelList(const std::vector<std::string>& utf8Items, int selected);
+  // Moves slider 213..216 (clamped to its range), without notifying.
+  void SetTrackbarPos(int id, int pos);
+
+  uint32_t DrawMode() const { return drawMode_; }
+  // The four slider positions packed.
+  uint32_t VideoParams() const;
+  // The folders as loaded at set-up or last read back by OK (UTF-8).
+  const std::string& CapDir() const { return capDir_; }
+  const std::string& RecordDir() const { return recordDir_; }
+
+ public slots:
+  // OK: both folders must exist; then save, notify NC_DRAWMODE, hide.
+  void accept() override;
+  // Cancel, Escape and the close box: hide, restoring nothing.
+  void reject() override;
+
+ protected:
+  // The missing-folder error box, owned by the dialog. Tests override it.
+  virtual void ShowMissingFolderError(const QString& folder);
+  // The folder browser; an empty result means cancelled. Tests override it.
+  virtual QString BrowseForFolder(const QString& prompt, const QString& start);
+
+ private:
+  void Notify(uint32_t code, uint32_t low, intptr_t lParam);
+  void SendVideoParams();
+  void RestoreDefaultParams();
+  void Browse(QLineEdit* edit, const char* prompt);
+  uint32_t ComboIndex() const;
+
+  std::unique_ptr<Ui::SettingsDialogForm> form_;
+  QButtonGroup* layoutGroup_ = nullptr;
+  CommandTarget* target_ = nullptr;
+  uint32_t drawMode_ = 0;
+  std::string capDir_;
+  std::string recordDir_;
+};
+
+}  // namespace zarvion

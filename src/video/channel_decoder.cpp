@@ -1,0 +1,208 @@
+#include "video/channel_decoder.h"
+
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "video/file_names.h"
+
+namespace zarvion {
+
+namespace {
+
+// Locks the renderer lock when the decoder has been given one.
+class SurfaceGuard {
+ public:
+  explicit SurfaceGuard(std::mutex* m) : m_(m) {
+    if (m_) m_->lock();
+  }
+  ~SurfaceGuard() {
+    if (m_) m_->unlock();
+  }
+  SurfaceGuard(const SurfaceGuard&) = delete;
+  SurfaceGuard& operator=(const SurfaceGuard&) = delete;
+
+ private:
+  std::mutex* m_;
+};
+
+}  // namespace
+
+CChannelDecoder::CChannelDecoder() = default;
+
+CChannelDecoder::~CChannelDecoder() {
+  StopRecording();
+  if (hic) {
+    hic->End();
+    hic.reset();
+  }
+  pSurface.reset();
+  pPicture.reset();
+}
+
+bool CChannelDecoder::Create(int width, int height) {
+  if (!CVideoSurface::Create(width, height)) return false;
+  {
+    SurfaceGuard guard(pSurfaceLock);
+    Fill(kPixelBlue200);
+    DrawTextAt(hFont, kTextNoSignal, kNoticeX, kNoticeY, kNoticeColor);
+  }
+  const size_t pictureBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+  pPicture.reset(new (std::nothrow) uint8_t[pictureBytes]());
+
+  biIn = BitmapInfo{};
+  biOut = BitmapInfo{};
+  fccHandler = kFourCCMp43;
+  BitmapInfoHeader& in = biIn.bmiHeader;
+  in.biSize = 40;
+  in.biWidth = width;
+  in.biHeight = height;
+  in.biPlanes = 1;
+  in.biBitCount = 24;
+  in.biCompression = fccHandler;
+  in.biSizeImage = static_cast<uint32_t>(width) * static_cast<uint32_t>(height) * 24u / 8u;
+  BitmapInfoHeader& out = biOut.bmiHeader;
+  out.biSize = 40;
+  out.biWidth = width;
+  out.biHeight = height;
+  out.biPlanes = 1;
+  out.biBitCount = 32;
+  out.biCompression = kBiRgb;
+  out.biSizeImage = static_cast<uint32_t>(width) * static_cast<uint32_t>(height) * 4u;
+
+  // Without a picture buffer there is nowhere to decompress to; the channel
+  // then shows "帧缓冲" for every frame, as with no decompressor at all.
+  if (pPicture) hic = Mp43Decompressor::Open(kFourCCVidc, fccHandler, kIcModeFastDecompress);
+  if (hic) {
+    hic->GetFormat(in, &out);
+    hic->Query(in, out);
+    hic->Begin(in, out);
+  }
+  return true;
+}
+
+void CChannelDecoder::Notice(uint32_t background) {
+  Fill(background);
+  DrawTextAt(hFont, kTextBuffering, kNoticeX, kNoticeY, kNoticeColor);
+}
+
+bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags) {
+  if (!pSurface) return true;
+
+  const int32_t now = static_cast<int32_t>(std::time(nullptr));
+  if (now > tLastTick) {
+    tLastTick = now;
+    nFps = nFramesThisTick;
+    nFramesThisTick = 0;
+    // A wrapped running total keeps the last rate for this interval.
+    if (dwBytesTotal > dwBytesAtTick) {
+      nBps = dwBytesTotal - dwBytesAtTick;
+      dwBytesAtTick = dwBytesTotal;
+    }
+  }
+  dwBytesTotal += size;
+  nFramesThisTick += 1;
+
+  biIn.bmiHeader.biSizeImage = size;
+  if (bRecording) AppendToRecording(data, size, flags);
+
+  if (flags & kAviIfKeyFrame) bWaitKeyFrame = 0;
+  int32_t r = kIcErrError;
+  if (hic && pPicture && data) {
+    r = hic->Decompress(flags, biIn.bmiHeader, data, biOut.bmiHeader, pPicture.get());
+  }
+  bSignal = 1;
+
+  SurfaceGuard guard(pSurfaceLock);
+  if (r != kIcErrOk || bWaitKeyFrame) {
+    Notice(kPixelRed150);
+    return true;
+  }
+  LockSurface();
+  uint8_t* dst = ddsd.lpSurface;
+  if (!dst) {
+    UnlockSurface();
+    Notice(kPixelBlack);
+    return false;
+  }
+  // The decompressor's rows are bottom-up; the surface's are top-down. A
+  // picture that does not match the surface would be copied out of bounds,
+  // so it is not copied at all.
+  const int w = biOut.bmiHeader.biWidth;
+  const int h = biOut.bmiHeader.biHeight;
+  const int stride = ddsd.lPitch;
+  if (w == ddsd.dwWidth && h == ddsd.dwHeight) {
+    const uint8_t* pic = pPicture.get();
+    if (biOut.bmiHeader.biBitCount == 32) {
+      for (int i = 0; i < h; ++i) {
+        std::memcpy(dst + static_cast<size_t>(i) * stride,
+                    pic + static_cast<size_t>(h - 1 - i) * w * 4, static_cast<size_t>(w) * 4);
+      }
+    } else if (biOut.bmiHeader.biBitCount == 24) {
+      for (int i = 0; i < h; ++i) {
+        uint8_t* d = dst + static_cast<size_t>(i) * stride;
+        const uint8_t* s = pic + static_cast<size_t>(h - 1 - i) * w * 3;
+        for (int j = 0; j < w; ++j) {
+          d[j * 4 + 0] = s[j * 3 + 0];
+          d[j * 4 + 1] = s[j * 3 + 1];
+          d[j * 4 + 2] = s[j * 3 + 2];
+        }
+      }
+    }
+  }
+  UnlockSurface();
+  return true;
+}
+
+void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags) {
+  std::lock_guard<std::mutex> lock(recordLock_);
+  // Checked again under the lock: a stop may have released the stream
+  // between the caller's test and here.
+  if (!bRecording || !pAviStream) return;
+  pAviStream->SetFormat(lAviPos, biIn.bmiHeader, sizeof(BitmapInfoHeader));
+  pAviStream->Write(lAviPos, 1, data, size, flags);
+  lAviPos += 1;
+}
+
+bool CChannelDecoder::StartRecording() {
+  if (!pSurface || !recordFolder) return false;
+  if (bRecording) StopRecording();
+  const std::string name = RecordFileName(recordFolder(), (nChannel & 0xFF) + 1, NowLocal());
+  std::unique_ptr<AviFile> file = AviFile::Open(name, kOfCreate | kOfWrite);
+  if (!file) return false;
+  AviStreamInfo info;
+  info.fccType = kStreamTypeVideo;
+  info.fccHandler = 0;
+  info.dwScale = 1;
+  info.dwRate = 10;
+  info.dwQuality = 0;
+  info.dwSuggestedBufferSize = static_cast<uint32_t>(wWidth) * wHeight * 4;
+  info.rcFrame = AviRect{0, 0, wWidth, wHeight};
+  AviStream* stream = file->CreateStream(info);
+  if (!stream) return false;
+  // The format goes in at once, so that a recording stopped before its
+  // first frame is still a well-formed file.
+  stream->SetFormat(0, biIn.bmiHeader, sizeof(BitmapInfoHeader));
+
+  std::lock_guard<std::mutex> lock(recordLock_);
+  asi = info;
+  pAviFile = std::move(file);
+  pAviStream = stream;
+  lAviPos = 0;
+  bRecording = 1;
+  return true;
+}
+
+void CChannelDecoder::StopRecording() {
+  bRecording = 0;
+  // Taking the lock waits for an append under way to finish.
+  std::lock_guard<std::mutex> lock(recordLock_);
+  ReleaseRecording();
+}
+
+void CChannelDecoder::ReleaseRecording() {
+  pAviStream = nullptr;
+  pAviFile.reset();
+}
+
+}  // namespace zarvion

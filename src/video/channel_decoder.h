@@ -1,0 +1,92 @@
+// CChannelDecoder: one live channel's picture, decompressor, rates and AVI
+// recording. Decode runs on the connection thread; StartRecording and
+// StopRecording on the window's thread; the renderer reads the picture on
+// either thread under the renderer lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/avi_file.h"
+#include "platform/bitmap_info.h"
+#include "platform/mp43_decompressor.h"
+#include "video/video_surface.h"
+
+namespace zarvion {
+
+inline constexpr uint32_t kPixelBlue200 = 0x000000C8;
+inline constexpr uint32_t kPixelRed150 = 0x00960000;
+inline constexpr uint32_t kPixelBlack = 0x00000000;
+inline constexpr uint32_t kNoticeColor = Rgb(0, 200, 0);
+inline constexpr int kNoticeX = 100;
+inline constexpr int kNoticeY = 100;
+inline constexpr const char* kTextNoSignal = "无信号";
+inline constexpr const char* kTextBuffering = "帧缓冲";
+
+class CChannelDecoder : public CVideoSurface {
+ public:
+  CChannelDecoder();
+  // Stops a recording still running, then releases the decompressor and the
+  // surface.
+  ~CChannelDecoder() override;
+
+  // Surface (blue with "无信号"), picture buffer, formats and the opened
+  // "MP43" decompressor with its preferred output. False only when the
+  // surface cannot be created; the decoder then stays inert: Decode,
+  // recording and the renderer skip it.
+  bool Create(int width, int height) override;
+
+  // One compressed frame of this channel. False only when the surface
+  // memory cannot be obtained (the caller then clears the composed view).
+  bool Decode(const uint8_t* data, uint32_t size, uint16_t flags);
+
+  // Opens "CLIENT_CHnn_<local time>.avi" in the record folder and starts
+  // appending every frame Decode receives. False, and the decoder stays
+  // idle, when the folder source is unset or the file or stream cannot be
+  // created. A start while recording first completes the running file.
+  bool StartRecording();
+  // Completes the file. Returns once no append is under way; harmless when
+  // not recording.
+  void StopRecording();
+
+  uint16_t wWidth = 352;
+  uint16_t wHeight = 288;
+  uint32_t fccHandler = kFourCCMp43;
+  std::unique_ptr<Mp43Decompressor> hic;
+  BitmapInfo biIn;
+  std::unique_ptr<uint8_t[]> pPicture;
+  BitmapInfo biOut;
+  std::atomic<int32_t> bSignal{0};
+  int32_t nChannel = 0;  // slot 0..15, set before Create
+  std::atomic<int32_t> nFps{0};
+  std::atomic<uint32_t> nBps{0};
+  std::atomic<int32_t> bRecording{0};
+  std::atomic<int32_t> bWaitKeyFrame{0};
+  const Font* hFont = nullptr;  // not owned: the window's large font
+  std::unique_ptr<AviFile> pAviFile;
+  AviStream* pAviStream = nullptr;  // owned by pAviFile
+  AviStreamInfo asi;
+  int32_t lAviPos = 0;
+  uint32_t dwBytesAtTick = 0;
+  uint32_t dwBytesTotal = 0;
+  int32_t tLastTick = 0;
+  int32_t nFramesThisTick = 0;
+
+  // Bound by the owner before Create: the renderer lock that guards this
+  // surface (null: no other thread looks at it) and the record folder.
+  std::mutex* pSurfaceLock = nullptr;
+  FolderSource recordFolder;
+
+ private:
+  void Notice(uint32_t background);
+  void AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags);
+  void ReleaseRecording();
+
+  // Held by every append and by the release of the file, so a stop never
+  // pulls the stream from under an append.
+  std::mutex recordLock_;
+};
+
+}  // namespace zarvion

@@ -1,0 +1,21 @@
+// Names of the files the pipeline writes: recordings and snapshots, named
+// from the channel and the local time to the millisecond.
+#pragma once
+
+#include <string>
+
+namespace zarvion {
+
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+LocalTime NowLocal();
+
+// The folder with one trailing '/' removed, then
+// "CLIENT_CH%02d_%04d_%02d_%02d_%02d_%02d_%02d_%03d.avi".
+std::string RecordFileName(const std::string& folder, int channelNumber, const LocalTime& t);
+// The folder with one trailing '/' removed, then
+// "CH%02d_%04d_%02d_%02d_%02d_%02d_%02d_%03d.bmp".
+std::string SnapshotFileName(const std::string& folder, int channelNumber, const LocalTime& t);
+
+}  // namespace zarvion

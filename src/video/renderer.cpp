@@ -1,0 +1,151 @@
+#include "video/renderer.h"
+
+#include <algorithm>
+
+#include "video/captions.h"
+#include "video/file_names.h"
+
+namespace zarvion {
+
+View ClassifyDrawMode(uint32_t drawMode) {
+  if (drawMode <= 0x00010000u || drawMode >= 0x80000000u) {
+    if (drawMode < static_cast<uint32_t>(kDecoderSlots)) {
+      return View{ViewKind::kSingle, static_cast<int>(drawMode), 0};
+    }
+    if (drawMode == kPlaybackView) return View{ViewKind::kSingle, 0, 0};
+    return View{};
+  }
+  switch (drawMode >> 16) {
+    case 4:
+      return View{ViewKind::kGrid, 0, 2};
+    case 9:
+      return View{ViewKind::kGrid, 0, 3};
+    case 16:
+      return View{ViewKind::kGrid, 0, 4};
+    default:
+      return View{};
+  }
+}
+
+Rect PaneRect(int side, int row, int col, int W, int H) {
+  const int wg = W - 2 * side;
+  const int hg = H - 2 * side;
+  return Rect{wg * col / side + 2 * col, hg * row / side + 2 * row,
+              wg * (col + 1) / side + 2 * col + 2, hg * (row + 1) / side + 2 * row + 2};
+}
+
+bool Renderer::Create(int cxScreen, int cyScreen) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (backBuffer_.pSurface) return true;
+  if (!backBuffer_.Create(cxScreen, cyScreen)) return false;
+  ClearViewLocked();
+  return true;
+}
+
+void Renderer::BindDecoder(int slot, CChannelDecoder* decoder) {
+  if (slot < 0 || slot >= kDecoderSlots) return;
+  std::lock_guard<std::mutex> lock(lock_);
+  apDecoder_[static_cast<size_t>(slot)] = decoder;
+  if (decoder) decoder->pSurfaceLock = &lock_;
+}
+
+void Renderer::SetPresenter(Presenter* presenter) {
+  std::lock_guard<std::mutex> lock(lock_);
+  presenter_ = presenter;
+}
+
+CChannelDecoder* Renderer::Decoder(int slot) const {
+  if (slot < 0 || slot >= kDecoderSlots) return nullptr;
+  CChannelDecoder* d = apDecoder_[static_cast<size_t>(slot)];
+  return d && d->pSurface ? d : nullptr;
+}
+
+Rect Renderer::VideoArea(const Rect& window) const {
+  return Rect{0, 0, window.right - window.left, window.bottom - kToolbarStrip - window.top};
+}
+
+void Renderer::Redraw() {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (!presenter_ || !backBuffer_.pSurface) return;
+  if (!presenter_->CanDraw()) return;
+  if (words_.bLayoutDirty.exchange(0)) ClearViewLocked();
+  ComposeAndPresent();
+}
+
+void Renderer::ClearView() {
+  std::lock_guard<std::mutex> lock(lock_);
+  ClearViewLocked();
+}
+
+void Renderer::ClearViewLocked() { backBuffer_.Fill(kPixelBlue200); }
+
+void Renderer::PlaceChannel(int slot) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (!presenter_ || !backBuffer_.pSurface) return;
+  const View v = ClassifyDrawMode(words_.dwDrawMode.load());
+  if (v.kind != ViewKind::kGrid || slot < 0 || slot >= v.side * v.side) return;
+  CChannelDecoder* d = Decoder(slot);
+  if (!d) return;
+  const Rect view = VideoArea(presenter_->WindowRect());
+  const Rect pane = PaneRect(v.side, slot / v.side, slot % v.side, view.right, view.bottom);
+  backBuffer_.pSurface->StretchFrom(pane, *d->pSurface, d->rcSurface);
+}
+
+void Renderer::ComposeAndPresent() {
+  if (!presenter_ || !backBuffer_.pSurface) return;
+  const Rect window = presenter_->WindowRect();
+  const Point cursor = presenter_->CursorPos();
+  const Rect view = VideoArea(window);
+  // A window shorter than the toolbar strip has no video area.
+  if (view.Empty()) return;
+  const Point local{cursor.x - window.left, cursor.y - window.top};
+
+  const View v = ClassifyDrawMode(words_.dwDrawMode.load());
+  if (v.kind == ViewKind::kSingle) {
+    ComposeSingle(v.slot, view);
+  } else if (v.kind == ViewKind::kGrid) {
+    ComposeGrid(v.side, view, local);
+  }
+
+  // Only the part of the view that the back surface has can be shown.
+  const Surface& back = *backBuffer_.pSurface;
+  const Rect source{0, 0, std::min(view.right, back.Width()), std::min(view.bottom, back.Height())};
+  const Rect target{window.left, window.top, window.left + source.right,
+                    window.top + source.bottom};
+  presenter_->Present(target, source);
+}
+
+void Renderer::ComposeSingle(int slot, const Rect& view) {
+  if (words_.bSnapshot.exchange(0)) TakeSnapshot(slot);
+  CChannelDecoder* d = Decoder(slot);
+  if (!d) return;
+  backBuffer_.pSurface->StretchFrom(view, *d->pSurface, d->rcSurface);
+  const std::string caption = FormatSingleCaption(slot + 1, d->nFps, d->nBps);
+  backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), 4, 4, kCaptionSingleColor);
+}
+
+void Renderer::ComposeGrid(int side, const Rect& view, Point cursor) {
+  for (int r = 0; r < side; ++r) {
+    for (int col = 0; col < side; ++col) {
+      const int s = r * side + col;
+      const Rect pane = PaneRect(side, r, col, view.right, view.bottom);
+      const CChannelDecoder* d = Decoder(s);
+      const std::string caption = FormatPaneCaption(s + 1, d && d->bSignal);
+      const bool under = pane.left < cursor.x && cursor.x < pane.right && pane.top < cursor.y &&
+                         cursor.y < pane.bottom;
+      backBuffer_.DrawBorder(pane.left, pane.top, pane.right, pane.bottom,
+                             under ? kBorderPointer : kBorderPane);
+      backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), pane.left + 4, pane.top + 4,
+                             under ? kCaptionPointerColor : kCaptionPaneColor);
+    }
+  }
+}
+
+void Renderer::TakeSnapshot(int slot) {
+  CChannelDecoder* d = Decoder(slot);
+  if (!d || !snapshotFolder_) return;
+  // The slot is 0..15 here, so slot + 1 is the product's (mode & 0xF) + 1.
+  d->SaveBitmap(SnapshotFileName(snapshotFolder_(), slot + 1, NowLocal()));
+}
+
+}  // namespace zarvion

@@ -1,0 +1,115 @@
+// The renderer: places channel pictures into their grid panes of a
+// screen-sized back surface, composes borders, captions or the single view
+// on it, and presents its top-left W x H to the window's video area.
+//
+// It runs on the connection thread (after every frame, every quiet 100 ms)
+// and on the window's thread (paint, size, double-click). One lock, Lock(),
+// serialises Redraw, PlaceChannel, ClearView and every write to a decoder's
+// surface; the window's paint handler takes it too while it copies from
+// BackSurface(). Nothing here calls a widget: the window is reached only
+// through Presenter.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <utility>
+
+#include "platform/surface.h"
+#include "video/channel_decoder.h"
+#include "video/video_surface.h"
+
+namespace zarvion {
+
+inline constexpr int kDecoderSlots = 16;
+inline constexpr int kToolbarStrip = 20;  // bottom of the window not used for video
+inline constexpr uint32_t kBorderPointer = 0x00FFFF00;
+inline constexpr uint32_t kBorderPane = 0x00000000;
+// The DrawMode word of the playback view (slot 0 full size).
+inline constexpr uint32_t kPlaybackView = 0x80000000u;
+
+// The window's side of presenting. Every member may be called on either
+// thread, with the renderer lock held, so none may block on the GUI thread.
+class Presenter {
+ public:
+  virtual ~Presenter() = default;
+  // The control window in screen coordinates.
+  virtual Rect WindowRect() const = 0;
+  // The pointer in screen coordinates.
+  virtual Point CursorPos() const = 0;
+  // False while the display cannot be drawn on; nothing is composed then.
+  virtual bool CanDraw() const { return true; }
+  // `source` of the back surface is what the video area shows now, at
+  // `target` (screen coordinates, same size). Request a repaint only.
+  virtual void Present(const Rect& target, const Rect& source) = 0;
+};
+
+// The view words the renderer reads and clears; the window points them at
+// its control object's atomics.
+struct ViewWords {
+  std::atomic<uint32_t>& dwDrawMode;
+  std::atomic<uint32_t>& bLayoutDirty;
+  std::atomic<uint32_t>& bSnapshot;
+};
+
+enum class ViewKind { kSingle, kGrid, kNone };
+struct View {
+  ViewKind kind = ViewKind::kNone;
+  int slot = 0;  // kSingle: the slot shown (0 for the playback view)
+  int side = 0;  // kGrid: panes per side (2, 3 or 4)
+};
+// What a DrawMode word shows. Only 0..15, 0x80000000 and the grids of 4, 9
+// and 16 panes show anything; every other word is kNone.
+View ClassifyDrawMode(uint32_t drawMode);
+
+// Pane (row, col) of a side x side grid in a W x H video area.
+Rect PaneRect(int side, int row, int col, int W, int H);
+
+class Renderer {
+ public:
+  explicit Renderer(ViewWords words) : words_(words) {}
+  Renderer(const Renderer&) = delete;
+  Renderer& operator=(const Renderer&) = delete;
+
+  // The back surface at screen size, allocated once, then cleared to blue.
+  bool Create(int cxScreen, int cyScreen);
+
+  // Bindings, made by the window's set-up before the connection thread
+  // starts. BindDecoder also hands the decoder this renderer's lock, so do
+  // it before the decoder's Create.
+  void BindDecoder(int slot, CChannelDecoder* decoder);
+  void SetCaptionFont(const Font* font) { hFontSmall_ = font; }
+  void SetSnapshotFolder(FolderSource folder) { snapshotFolder_ = std::move(folder); }
+  // Null detaches; Redraw does nothing without a presenter.
+  void SetPresenter(Presenter* presenter);
+
+  void Redraw();
+  void ClearView();
+  void PlaceChannel(int slot);
+  // Called by Redraw, with the lock held.
+  void ComposeAndPresent();
+
+  std::mutex& Lock() { return lock_; }
+  // Read only under Lock().
+  const Surface* BackSurface() const { return backBuffer_.pSurface.get(); }
+  CVideoSurface& BackBuffer() { return backBuffer_; }
+
+ private:
+  Rect VideoArea(const Rect& window) const;
+  CChannelDecoder* Decoder(int slot) const;
+  void ClearViewLocked();
+  void ComposeSingle(int slot, const Rect& view);
+  void ComposeGrid(int side, const Rect& view, Point cursor);
+  void TakeSnapshot(int slot);
+
+  ViewWords words_;
+  std::mutex lock_;
+  CVideoSurface backBuffer_;
+  std::array<CChannelDecoder*, kDecoderSlots> apDecoder_{};
+  const Font* hFontSmall_ = nullptr;
+  FolderSource snapshotFolder_;
+  Presenter* presenter_ = nullptr;
+};
+
+}  // namespace zarvion

@@ -1,0 +1,109 @@
+#include "video/video_surface.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/bitmap_info.h"
+
+namespace zarvion {
+
+bool CVideoSurface::Create(int width, int height) {
+  auto surface = std::make_unique<Surface>();
+  if (!surface->Create(width, height)) return false;
+  pSurface = std::move(surface);
+  ddsd = SurfaceDesc{};
+  rcSurface = Rect{0, 0, width, height};
+  return true;
+}
+
+bool CVideoSurface::LockSurface() {
+  ddsd = SurfaceDesc{};
+  if (!pSurface) return false;
+  ddsd.lpSurface = pSurface->Lock();
+  ddsd.dwWidth = pSurface->Width();
+  ddsd.dwHeight = pSurface->Height();
+  ddsd.lPitch = pSurface->Stride();
+  return ddsd.lpSurface != nullptr;
+}
+
+void CVideoSurface::UnlockSurface() {
+  if (pSurface) pSurface->Unlock();
+  ddsd.lpSurface = nullptr;
+}
+
+bool CVideoSurface::DrawTextAt(const Font* font, const char* text, int x, int y,
+                               uint32_t colorref) {
+  if (!pSurface || !text) return false;
+  return pSurface->DrawText(font, text, x, y, colorref);
+}
+
+void CVideoSurface::Fill(uint32_t pixel) {
+  if (pSurface) pSurface->Fill(pixel);
+}
+
+void CVideoSurface::DrawBorder(int left, int top, int right, int bottom, uint32_t pixel) {
+  LockSurface();
+  uint8_t* bits = ddsd.lpSurface;
+  if (!bits) {
+    UnlockSurface();
+    return;
+  }
+  // Every pixel is tested against the surface, so an outline that reaches
+  // past it (a window larger than the screen) loses only its outer parts.
+  const int w = ddsd.dwWidth, h = ddsd.dwHeight;
+  auto row = [&](int y) { return reinterpret_cast<uint32_t*>(bits + static_cast<size_t>(y) * w * 4); };
+  if (left < right) {
+    const int x0 = std::max(left, 0), x1 = std::min(right, w);
+    for (int y : {top, bottom - 1}) {
+      if (y < 0 || y >= h) continue;
+      for (int x = x0; x < x1; ++x) row(y)[x] = pixel;
+    }
+  }
+  if (top < bottom) {
+    const int y0 = std::max(top, 0), y1 = std::min(bottom, h);
+    for (int x : {left, right - 1}) {
+      if (x < 0 || x >= w) continue;
+      for (int y = y0; y < y1; ++y) row(y)[x] = pixel;
+    }
+  }
+  UnlockSurface();
+}
+
+bool CVideoSurface::SaveBitmap(const std::string& fileName) {
+  const int w = rcSurface.right, h = rcSurface.bottom;
+  const uint32_t imageBytes = static_cast<uint32_t>(w) * static_cast<uint32_t>(h) * 4;
+  uint8_t header[54] = {};
+  uint8_t* p = header;
+  p = PutLe16(p, 0x4D42);
+  p = PutLe32(p, 54 + imageBytes);
+  p = PutLe32(p, 0);
+  p = PutLe32(p, 54);
+  BitmapInfoHeader bi;
+  bi.biSize = 40;
+  bi.biWidth = w;
+  bi.biHeight = h;
+  bi.biPlanes = 1;
+  bi.biBitCount = 32;
+  bi.biCompression = kBiRgb;
+  bi.biSizeImage = imageBytes;
+  PutBitmapInfoHeader(p, bi);
+
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(fileName.c_str(), "wb"), &std::fclose);
+  if (!file) return false;
+  bool ok = std::fwrite(header, sizeof header, 1, file.get()) == 1;
+  LockSurface();
+  // The rows go bottom-up, straight from the surface.
+  if (ddsd.lpSurface && ddsd.dwWidth == w && ddsd.dwHeight == h) {
+    for (int i = 0; i < h && ok; ++i) {
+      const uint8_t* src = ddsd.lpSurface + static_cast<size_t>(h - 1 - i) * w * 4;
+      ok = std::fwrite(src, static_cast<size_t>(w) * 4, 1, file.get()) == 1;
+    }
+  } else {
+    ok = false;
+  }
+  UnlockSurface();
+  return std::fclose(file.release()) == 0 && ok;
+}
+
+}  // namespace zarvion

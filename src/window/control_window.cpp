@@ -1,0 +1,642 @@
+#include "window/control_window.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <QAbstractButton>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QSlider>
+#include <QThread>
+
+#include "net/connection_thread.h"
+#include "net/control_object.h"
+#include "net/protocol.h"
+#include "net/transfer.h"
+#include "platform/code_page.h"
+#include "platform/surface.h"
+#include "settings/playback_dialog.h"
+#include "settings/settings_dialog.h"
+#include "settings/settings_store.h"
+#include "ui_control_window.h"
+#include "video/captions.h"
+#include "video/channel_decoder.h"
+#include "video/renderer.h"
+#include "window/gui_calls.h"
+#include "window/window_layout.h"
+
+namespace zarvion {
+
+namespace {
+
+constexpr uint16_t kButtonClicked = 0;  // BN_CLICKED
+constexpr const char* kCaptionRecord = "录像";
+constexpr const char* kCaptionStopRecording = "停止";
+constexpr const char* kCaptionPlay = "播放";
+constexpr const char* kCaptionPause = "暂停";
+
+// Far outside any pane: the pointer is not over the window.
+constexpr int kPointerAway = -100000;
+
+int64_t PackPoint(int x, int y) {
+  return (static_cast<int64_t>(x) << 32) | static_cast<uint32_t>(y);
+}
+Point UnpackPoint(int64_t v) {
+  return Point{static_cast<int>(v >> 32), static_cast<int>(static_cast<uint32_t>(v))};
+}
+
+}  // namespace
+
+// ControlUi for the connection thread: every call runs on the GUI thread and
+// is waited for; the wait ends when the stop event is set.
+class ControlWindow::UiBridge : public ControlUi {
+ public:
+  explicit UiBridge(ControlWindow& w) : w_(w) {}
+
+  void EnableControl(UiWindow window, int id, bool enable) override {
+    Run([this, window, id, enable] {
+      if (QWidget* control = Find(window, id)) control->setEnabled(enable);
+    });
+  }
+  void SetControlText(UiWindow window, int id, const std::string& utf8) override {
+    Run([this, window, id, text = QString::fromStdString(utf8)] {
+      QWidget* control = Find(window, id);
+      if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        button->setText(text);
+      } else if (control) {
+        control->setWindowTitle(text);
+      }
+    });
+  }
+  void SetSliderRange(int min, int max) override {
+    Run([this, min, max] { w_.PositionSlider()->setRange(min, max); });
+  }
+  void SetSliderPos(int pos) override {
+    Run([this, pos] { w_.PositionSlider()->setValue(pos); });
+  }
+  void FillChannelList(const std::vector<std::string>& utf8Items, int selected) override {
+    Run([this, utf8Items, selected] {
+      if (SettingsDialog* d = w_.Settings()) d->FillChannelList(utf8Items, selected);
+    });
+  }
+  void AppendPlaybackRow(const std::string& channelGbk, const std::string& timeGbk,
+                         const std::string& locationGbk) override {
+    Run([this, channelGbk, timeGbk, locationGbk] {
+      if (PlaybackDialog* d = w_.Playback()) d->AppendPlaybackRow(channelGbk, timeGbk, locationGbk);
+    });
+  }
+  void PostServerText() override {
+    // The text is taken now, on the thread that wrote it, so the next notice
+    // can reuse the buffer while the box is still open.
+    const auto& buffer = w_.obj_.szServerText;
+    const size_t length = strnlen(buffer.data(), buffer.size());
+    const QString text = QString::fromStdString(GbkToUtf8(std::string_view(buffer.data(), length)));
+    w_.calls_->Post([this, text] { w_.ShowServerText(text); });
+  }
+
+ private:
+  void Run(std::function<void()> fn) { w_.calls_->Call(std::move(fn), w_.obj_.hStopEvent.get()); }
+
+  QWidget* Find(UiWindow window, int id) const {
+    switch (window) {
+      case UiWindow::kControl:
+        return w_.Control(id);
+      case UiWindow::kSettings:
+        return w_.Settings() ? w_.Settings()->Item(id) : nullptr;
+      case UiWindow::kPlayback:
+        return w_.Playback() ? w_.Playback()->Item(id) : nullptr;
+    }
+    return nullptr;
+  }
+
+  ControlWindow& w_;
+};
+
+// VideoSink for the connection thread: the decoders and the renderer.
+class ControlWindow::Sink : public VideoSink {
+ public:
+  explicit Sink(ControlWindow& w) : w_(w) {}
+  bool Decode(int slot, const uint8_t* data, uint32_t size, uint16_t flags) override {
+    CChannelDecoder* decoder = w_.Decoder(slot);
+    return decoder ? decoder->Decode(data, size, flags) : true;
+  }
+  void ClearView() override { w_.renderer_->ClearView(); }
+  void PlaceChannel(int slot) override { w_.renderer_->PlaceChannel(slot); }
+  void Redraw() override { w_.renderer_->Redraw(); }
+
+ private:
+  ControlWindow& w_;
+};
+
+// The renderer's view of the window. It runs under the renderer lock on
+// either thread, so it never calls a widget: the size and the pointer are
+// kept in atomics by the GUI thread. Coordinates are window-relative (the
+// window's own origin stands for its screen position): the renderer only
+// uses the pointer's offset from the window's corner and the window's size.
+class ControlWindow::WindowPresenter : public Presenter {
+ public:
+  explicit WindowPresenter(ControlWindow& w) : w_(w) {}
+
+  void SetSize(int width, int height) { size_.store(PackPoint(width, height)); }
+
+  Rect WindowRect() const override {
+    const Point size = UnpackPoint(size_.load());
+    return Rect{0, 0, size.x, size.y};
+  }
+  Point CursorPos() const override { return UnpackPoint(w_.pointer_.load()); }
+  void Present(const Rect&, const Rect&) override { w_.RequestRepaint(); }
+
+ private:
+  ControlWindow& w_;
+  std::atomic<int64_t> size_{0};
+};
+
+ControlWindow::ControlWindow(ControlObject& obj, QWidget* parent, ControlWindowOptions options)
+    : QWidget(parent),
+      obj_(obj),
+      options_(std::move(options)),
+      form_(std::make_unique<Ui::ControlWindowForm>()),
+      calls_(std::make_unique<GuiCalls>(this)),
+      pointer_(PackPoint(kPointerAway, kPointerAway)) {
+  QFont::insertSubstitution(kFontFace, kFontFaceSubstitute);
+  form_->setupUi(this);
+  setMouseTracking(true);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  for (QAbstractButton* button : findChildren<QAbstractButton*>()) {
+    const int id = button->property("controlId").toInt();
+    connect(button, &QAbstractButton::clicked, this,
+            [this, id] { OnCommand(static_cast<uint32_t>(id) | (kButtonClicked << 16), 0); });
+  }
+  PositionSlider()->installEventFilter(this);
+  SetUp();
+}
+
+ControlWindow::~ControlWindow() { TearDown(); }
+
+bool ControlWindow::Fails(SetupStep step) {
+  if (options_.failAt != step) return false;
+  failedStep_ = step;
+  return true;
+}
+
+void ControlWindow::SetUp() {
+  // 1-2. csPosition and the server text are part of the control object.
+  if (Fails(SetupStep::kServerText)) return;
+
+  // 3. The default view. A stored word that is none of the grids would
+  // select nothing (or a decoder that does not exist); it shows 4 x 4.
+  obj_.dwDrawMode = ValidGridOr16(SettingsStore::ReadDrawMode());
+  obj_.dwSavedDrawMode = obj_.dwDrawMode.load();
+
+  // 4. The dialogs, hidden, sending their notifications here.
+  settingsDialog_ = std::make_unique<SettingsDialog>(this, this);
+  playbackDialog_ = std::make_unique<PlaybackDialog>(this, this);
+
+  // 5. The socket library: nothing to start on this platform.
+  if (Fails(SetupStep::kSocketLibrary)) return;
+
+  // 6. The events. A window made again for the same control object finds
+  // them made and the stop event of its predecessor still set.
+  EnsureEvents(obj_);
+  if (!obj_.hStopEvent) obj_.hStopEvent = std::make_unique<Event>();
+  if (!obj_.hIoEvent) obj_.hIoEvent = std::make_unique<Event>();
+  obj_.hStopEvent->Reset();
+
+  // 7. The screen size, that of the back surface.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect geometry = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+  cxScreen_ = geometry.width();
+  cyScreen_ = geometry.height();
+
+  // 8-9. The display: the renderer, bound to this window, and its
+  // screen-sized back surface, cleared to blue 200.
+  if (Fails(SetupStep::kDisplayObject)) return;
+  renderer_ = std::make_unique<Renderer>(
+      ViewWords{obj_.dwDrawMode, obj_.bLayoutDirty, obj_.bSnapshot});
+  if (Fails(SetupStep::kCooperativeLevel)) return;
+  presenter_ = std::make_unique<WindowPresenter>(*this);
+  presenter_->SetSize(width(), height());
+  if (Fails(SetupStep::kPrimarySurface)) return;
+  if (Fails(SetupStep::kBackSurface) || !renderer_->Create(cxScreen_, cyScreen_)) {
+    failedStep_ = SetupStep::kBackSurface;
+    return;
+  }
+  if (Fails(SetupStep::kClipper)) return;
+  renderer_->SetPresenter(presenter_.get());
+
+  // 10. The fonts: captions and the decoders' notices.
+  hFontSmall_ = std::make_unique<Font>(kFontSmallHeight);
+  hFontLarge_ = std::make_unique<Font>(kFontLargeHeight);
+  renderer_->SetCaptionFont(hFontSmall_.get());
+  renderer_->SetSnapshotFolder([] { return SettingsStore::ReadFolderSetting(kCapDir); });
+
+  // 11. The frame buffer.
+  obj_.pFrameBuffer = std::make_unique<uint8_t[]>(size_t{obj_.wFrameWidth} * obj_.wFrameHeight * 4);
+
+  // 12. The decoders, in slot order.
+  for (int slot = 0; slot < kDecoderSlots; ++slot) {
+    auto decoder = std::make_unique<CChannelDecoder>();
+    decoder->nChannel = slot;
+    decoder->hFont = hFontLarge_.get();
+    decoder->recordFolder = [] { return SettingsStore::ReadFolderSetting(kRecordDir); };
+    renderer_->BindDecoder(slot, decoder.get());
+    decoder->Create(obj_.wFrameWidth, obj_.wFrameHeight);
+    decoder->bWaitKeyFrame = 1;
+    apDecoder_[slot] = std::move(decoder);
+  }
+
+  // 13. The toolbar: only the settings button works before a session.
+  LayOutToolbar();
+  for (int id : {kIdRecord, kIdCapture, kIdPlaybackRequest, kIdPlayPause, kIdStop, kIdPosition}) {
+    Enable(id, false);
+  }
+  Enable(kIdSettings, true);
+
+  // 14. The connection thread, with the window bound for it.
+  uiBridge_ = std::make_unique<UiBridge>(*this);
+  sink_ = std::make_unique<Sink>(*this);
+  obj_.ui = uiBridge_.get();
+  obj_.video = sink_.get();
+  setupComplete_ = true;
+  if (options_.startConnectionThread) {
+    thread_ = std::make_unique<ConnectionThread>(obj_);
+    thread_->Start();
+  }
+
+  // 15.
+  obj_.bLayoutDirty = 1;
+}
+
+void ControlWindow::TearDown() {
+  if (tornDown_) return;
+  tornDown_ = true;
+  // 1-3. Stop the connection thread and wait for it to end, so nothing it
+  // does can reach what is released below.
+  if (obj_.hStopEvent) obj_.hStopEvent->Set();
+  calls_->Shutdown();
+  if (thread_) {
+    thread_->Join();
+    thread_.reset();
+  }
+  if (obj_.ui == uiBridge_.get()) obj_.ui = nullptr;
+  if (obj_.video == sink_.get()) obj_.video = nullptr;
+
+  // 4. The dialogs.
+  settingsDialog_.reset();
+  playbackDialog_.reset();
+
+  // 5. The display, then the decoders, each with its recording completed.
+  if (renderer_) renderer_->SetPresenter(nullptr);
+  renderer_.reset();
+  presenter_.reset();
+  for (auto& decoder : apDecoder_) {
+    if (!decoder) continue;
+    decoder->StopRecording();
+    decoder.reset();
+  }
+  hFontSmall_.reset();
+  hFontLarge_.reset();
+
+  // 6. The stop and I/O events stay: a window made again for this control
+  // object resets and reuses them; the connect event belongs to the
+  // scriptable members.
+
+  // 7.
+  obj_.pFrameBuffer.reset();
+}
+
+void ControlWindow::LayOutToolbar() {
+  const QRect client = rect();
+  for (int k = 0; k < static_cast<int>(kToolbarButtons.size()); ++k) {
+    Control(kToolbarButtons[k])->setGeometry(ToolbarButtonRect(client, k));
+  }
+  PositionSlider()->setGeometry(ToolbarSliderRect(client));
+}
+
+QWidget* ControlWindow::Control(int id) const {
+  switch (id) {
+    case kIdRecord:
+      return form_->record;
+    case kIdCapture:
+      return form_->capture;
+    case kIdSettings:
+      return form_->settings;
+    case kIdPosition:
+      return form_->position;
+    case kIdPlaybackRequest:
+      return form_->playbackRequest;
+    case kIdPlayPause:
+      return form_->playPause;
+    case kIdStop:
+      return form_->stop;
+    default:
+      return nullptr;
+  }
+}
+
+QAbstractButton* ControlWindow::Button(int id) const {
+  return qobject_cast<QAbstractButton*>(Control(id));
+}
+
+QSlider* ControlWindow::PositionSlider() const { return form_->position; }
+
+CChannelDecoder* ControlWindow::Decoder(int slot) const {
+  if (slot < 0 || slot >= kDecoderSlots) return nullptr;
+  return apDecoder_[slot].get();
+}
+
+void ControlWindow::Enable(int id, bool enable) {
+  if (QWidget* control = Control(id)) control->setEnabled(enable);
+}
+
+void ControlWindow::SetText(int id, const char* utf8) {
+  if (QAbstractButton* button = Button(id)) button->setText(QString::fromUtf8(utf8));
+}
+
+void ControlWindow::Send(const MessageHeader& header, const void* payload, uint32_t size) {
+  // A failed send changes nothing else; the handler's state changes stand.
+  SendMessage(obj_, header, payload, size);
+}
+
+void ControlWindow::ShowServerText(const QString& text) {
+  if (options_.showWarning) {
+    options_.showWarning(QString::fromUtf8(kServerTextCaption), text);
+  } else {
+    QMessageBox::warning(nullptr, QString::fromUtf8(kServerTextCaption), text);
+  }
+}
+
+void ControlWindow::RequestRepaint() {
+  if (QThread::currentThread() == thread()) {
+    if (!inPaint_) update();
+    return;
+  }
+  // Frames arrive far faster than the display needs; one queued repaint at
+  // a time is enough.
+  if (repaintPending_.exchange(true)) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        repaintPending_ = false;
+        update();
+      },
+      Qt::QueuedConnection);
+}
+
+// ---- Messages --------------------------------------------------------------
+
+void ControlWindow::paintEvent(QPaintEvent*) {
+  if (!renderer_ || !presenter_) {
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0, 0, 200));
+    return;
+  }
+  // While connected the connection thread keeps the picture current.
+  if (obj_.bConnected.load() == 0 && setupComplete_) {
+    inPaint_ = true;
+    renderer_->Redraw();
+    inPaint_ = false;
+  }
+  QPainter painter(this);
+  std::lock_guard<std::mutex> hold(renderer_->Lock());
+  const Surface* back = renderer_->BackSurface();
+  const int w = width();
+  const int h = std::max(0, height() - kVideoAreaAllowance);
+  if (!back || !back->Valid()) return;
+  const QRect source = QRect(0, 0, w, h).intersected(QRect(0, 0, back->Width(), back->Height()));
+  painter.drawImage(source.topLeft(), back->Image(), source);
+}
+
+void ControlWindow::resizeEvent(QResizeEvent*) {
+  if (presenter_) presenter_->SetSize(width(), height());
+  if (!setupComplete_) return;
+  const QRect client = rect();
+  for (int k = 0; k < 3; ++k) Control(kToolbarButtons[k])->setGeometry(ToolbarButtonRect(client, k));
+  for (int k = 3; k < 6; ++k) {
+    Enable(kToolbarButtons[k], false);
+    Control(kToolbarButtons[k])->setGeometry(ToolbarButtonRect(client, k));
+  }
+  PositionSlider()->setGeometry(ToolbarSliderRect(client));
+  obj_.bLayoutDirty = 1;
+  if (obj_.bConnected.load() == 0) renderer_->Redraw();
+}
+
+void ControlWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+  pointer_ = PackPoint(event->position().toPoint().x(), event->position().toPoint().y());
+  if (event->button() == Qt::LeftButton) OnDoubleClick();
+}
+
+void ControlWindow::mouseMoveEvent(QMouseEvent* event) {
+  pointer_ = PackPoint(event->position().toPoint().x(), event->position().toPoint().y());
+}
+
+void ControlWindow::leaveEvent(QEvent*) { pointer_ = PackPoint(kPointerAway, kPointerAway); }
+
+bool ControlWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Any mouse release on the slider, after a drag or a click on its groove,
+  // counts; it is handled once the slider has taken its new position.
+  if (watched == PositionSlider() && event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    QMetaObject::invokeMethod(this, &ControlWindow::OnSliderReleased, Qt::QueuedConnection);
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// ---- Commands --------------------------------------------------------------
+
+void ControlWindow::OnCommand(uint32_t wParam, intptr_t lParam) {
+  // After a partial set-up the decoders and surfaces the commands rely on
+  // may be missing: the toolbar and the dialogs' notifications do nothing.
+  if (!setupComplete_) return;
+  const uint32_t id = wParam & 0xFFFF;
+  const uint32_t code = wParam >> 16;
+  const uint32_t param = static_cast<uint32_t>(lParam);
+  if (id == kIdSettings && code == kButtonClicked) {
+    settingsDialog_->show();
+  } else if (id == kIdPlaybackRequest && code == kButtonClicked) {
+    playbackDialog_->show();
+    playbackDialog_->ClearList();
+    Send(ComposeFileListRequest());
+  } else if (code == NC_PLAYFILE) {
+    PlayFile(reinterpret_cast<const char*>(lParam));
+  } else if (code == NC_DRAWMODE) {
+    ChooseDrawMode(param);
+  } else if (code == NC_SELCHANNEL) {
+    ShowChannelParams(param);
+  } else if (code == NC_VIDEOPARAM) {
+    SendVideoParams(id, param);
+  } else if (id == kIdPlayPause && code == kButtonClicked) {
+    TogglePause();
+  } else if (id == kIdStop && code == kButtonClicked) {
+    StopPlayback();
+  } else if (id == kIdCapture && code == kButtonClicked) {
+    Capture();
+  } else if (id == kIdRecord && code == kButtonClicked) {
+    ToggleRecording();
+  }
+}
+
+void ControlWindow::PlayFile(const char* location) {
+  // The text belongs to the dialog and lives only for this call.
+  char copy[kFileLocationSize] = {};
+  if (location) std::memcpy(copy, location, strnlen(location, kFileLocationSize - 1));
+  Send(ComposePlaybackStop());
+  obj_.bPaused = 1;
+  const FileRecord record = FileRecord::WithLocation(copy);
+  Send(ComposePlayFileRequest(), record.bytes.data(), static_cast<uint32_t>(record.bytes.size()));
+  Enable(kIdRecord, false);
+}
+
+void ControlWindow::ChooseDrawMode(uint32_t drawMode) {
+  // Only the three grids are layouts; anything else would index nothing or
+  // a decoder beyond the 16.
+  const uint32_t grid = ValidGridOr16(drawMode);
+  obj_.dwDrawMode = grid;
+  obj_.dwSavedDrawMode = grid;
+  obj_.bLayoutDirty = 1;
+  Send(ComposeSelectChannels(GridMask(grid >> 16)));
+}
+
+void ControlWindow::ShowChannelParams(uint32_t comboIndex) {
+  if (comboIndex == 0 || comboIndex > kMaxChannels) return;
+  const auto& entry = obj_.byVideoParam[comboIndex - 1];
+  for (int i = 0; i < 4; ++i) settingsDialog_->SetTrackbarPos(213 + i, entry[i]);
+}
+
+void ControlWindow::SendVideoParams(uint32_t comboIndex, uint32_t videoParams) {
+  const uint8_t brightness = videoParams & 0xFF;
+  const uint8_t hue = (videoParams >> 8) & 0xFF;
+  const uint8_t saturation = (videoParams >> 16) & 0xFF;
+  const uint8_t contrast = (videoParams >> 24) & 0xFF;
+  Send(ComposeVideoParamSet(static_cast<uint8_t>(comboIndex & 0xFF), saturation, contrast,
+                            brightness, hue));
+}
+
+void ControlWindow::TogglePause() {
+  if (obj_.bPaused.load() == 1) {
+    obj_.bPaused = 0;
+    SetText(kIdPlayPause, kCaptionPause);
+  } else {
+    obj_.bPaused = 1;
+    SetText(kIdPlayPause, kCaptionPlay);
+  }
+}
+
+void ControlWindow::StopPlayback() {
+  Send(ComposePlaybackStop());
+  obj_.bPaused = 1;
+  Enable(kIdPlayPause, false);
+  Enable(kIdStop, false);
+  Enable(kIdPosition, false);
+  Enable(kIdSettings, true);
+  Enable(kIdCapture, false);
+  PositionSlider()->setValue(0);
+  const uint32_t saved = obj_.dwSavedDrawMode.load();
+  obj_.dwDrawMode = saved;
+  Send(ComposeSelectChannels(GridMask(saved >> 16)));
+  // Frames of the recording still on their way land in slot 0 before its
+  // signal flag is cleared.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  apDecoder_[0]->bSignal = 0;
+  obj_.bLayoutDirty = 1;
+}
+
+void ControlWindow::Capture() { obj_.bSnapshot = 1; }
+
+void ControlWindow::ToggleRecording() {
+  CChannelDecoder* decoder = IsChannelView(obj_.dwDrawMode.load())
+                                 ? Decoder(static_cast<int>(obj_.dwDrawMode.load()))
+                                 : nullptr;
+  if (!decoder) return;
+  if (decoder->bRecording.load() == 0) {
+    // A start that could not open the file leaves the decoder idle, and the
+    // button keeps offering to record.
+    if (decoder->StartRecording()) SetText(kIdRecord, kCaptionStopRecording);
+  } else {
+    decoder->StopRecording();
+    SetText(kIdRecord, kCaptionRecord);
+  }
+}
+
+void ControlWindow::OnSliderReleased() {
+  if (!setupComplete_) return;
+  SetText(kIdPlayPause, kCaptionPause);
+  {
+    // The connection thread may hold csPosition while it waits for a call
+    // on this thread: serve its calls while waiting for the lock.
+    std::unique_lock<std::mutex> hold(obj_.csPosition, std::defer_lock);
+    while (!hold.try_lock()) {
+      calls_->Drain();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    obj_.dwPlayPos = static_cast<uint32_t>(PositionSlider()->value());
+  }
+  obj_.bPaused = 0;
+}
+
+// ---- Pointer ---------------------------------------------------------------
+
+void ControlWindow::OnDoubleClick() {
+  if (!setupComplete_) return;
+  const uint32_t m = obj_.dwDrawMode.load();
+  uint32_t t = m;
+  if (IsChannelView(m)) {
+    t = obj_.dwSavedDrawMode.load();
+    Enable(kIdRecord, false);
+    Enable(kIdCapture, false);
+    CChannelDecoder* shown = Decoder(static_cast<int>(m));
+    if (shown->bSignal.load()) {
+      SetText(kIdRecord, kCaptionRecord);
+      shown->StopRecording();
+    }
+  } else if (const int side = GridSide(m)) {
+    const QPoint global = options_.cursorPos ? options_.cursorPos() : QCursor::pos();
+    const QPoint p = mapFromGlobal(global);
+    const int pane = PaneAtPointer(side, width(), height(), p.x(), p.y());
+    if (pane >= 0 && Decoder(pane)->bSignal.load()) t = static_cast<uint32_t>(pane);
+  }
+  // The playback view, and any word that is neither a channel nor a grid,
+  // stays as it is.
+
+  bool haveMask = true;
+  uint16_t mask = 0;
+  if (IsChannelView(t)) {
+    CChannelDecoder* target = Decoder(static_cast<int>(t));
+    if (target->bSignal.load()) {
+      Enable(kIdRecord, true);
+      Enable(kIdCapture, true);
+      SetText(kIdRecord, kCaptionRecord);
+      target->StopRecording();
+      obj_.dwDrawMode = t;
+      mask = static_cast<uint16_t>(1u << t);
+    }
+  } else if (t == kDrawPlayback) {
+    mask = 0;
+  } else if (const int side = GridSide(t)) {
+    const int panes = side * side;
+    mask = GridMask(static_cast<uint32_t>(panes));
+    const uint32_t current = obj_.dwDrawMode.load();
+    if (current != t) {
+      for (int slot = 0; slot < panes; ++slot) {
+        if (static_cast<uint32_t>(slot) != current) apDecoder_[slot]->bWaitKeyFrame = 1;
+      }
+    }
+    Enable(kIdRecord, false);
+    Enable(kIdCapture, false);
+  } else {
+    haveMask = false;
+  }
+  if (haveMask && obj_.bConnected.load() == 1) Send(ComposeSelectChannels(mask));
+  if (obj_.dwDrawMode.load() != t) obj_.bLayoutDirty = 1;
+  obj_.dwDrawMode = t;
+  renderer_->Redraw();
+}
+
+}  // namespace zarvion

@@ -1,0 +1,172 @@
+// The control window: the video area above the toolbar of template 103.
+//
+// Set-up (constructor) acquires, in order: the server text, the default
+// view, the two dialogs, the socket library, the events, the display
+// surfaces, the fonts, the frame buffer, the 16 channel decoders, the
+// toolbar layout and the connection thread. A failed step stops set-up
+// there; the window then stays inert (no handler touches what was not made)
+// and no thread runs. Teardown (destructor) sets the stop event, joins the
+// connection thread, then releases dialogs, surfaces and decoders.
+//
+// The connection thread reaches the window only through ControlUi (run on
+// the GUI thread, waited for, given up on stop) and VideoSink (decoders and
+// renderer); the renderer reaches it through Presenter.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+#include "settings/command_target.h"
+
+class QAbstractButton;
+class QSlider;
+
+namespace Ui {
+class ControlWindowForm;
+}
+
+namespace zarvion {
+
+struct ControlObject;
+class CChannelDecoder;
+class ConnectionThread;
+class Font;
+class GuiCalls;
+class PlaybackDialog;
+class Renderer;
+class SettingsDialog;
+
+// The set-up steps that can fail, in their order.
+enum class SetupStep {
+  kNone,
+  kServerText,
+  kSocketLibrary,
+  kDisplayObject,
+  kCooperativeLevel,
+  kPrimarySurface,
+  kBackSurface,
+  kClipper,
+};
+
+struct ControlWindowOptions {
+  // Makes this step fail (tests of a partial set-up). The platform has no
+  // socket library to start and no display object to create, so these steps
+  // otherwise always succeed.
+  SetupStep failAt = SetupStep::kNone;
+  // Shows a server text. Default: a warning box without owner.
+  std::function<void(const QString& caption, const QString& text)> showWarning;
+  // The pointer in screen coordinates, read by the double-click. Default:
+  // QCursor::pos().
+  std::function<QPoint()> cursorPos;
+  // Starts the connection thread at the end of set-up (tests of the window
+  // alone may leave it out).
+  bool startConnectionThread = true;
+};
+
+inline constexpr const char* kServerTextCaption = "Zarvion 信息";
+
+class ControlWindow : public QWidget, public CommandTarget {
+  Q_OBJECT
+
+ public:
+  explicit ControlWindow(ControlObject& obj, QWidget* parent = nullptr,
+                         ControlWindowOptions options = {});
+  ~ControlWindow() override;
+
+  // 0 after a full set-up, -1 after one that stopped early.
+  int SetupResult() const { return setupComplete_ ? 0 : -1; }
+  // The step set-up stopped at (kNone after a full set-up).
+  SetupStep FailedStep() const { return failedStep_; }
+
+  // Button clicks and the dialogs' notifications (WM_COMMAND).
+  void OnCommand(uint32_t wParam, intptr_t lParam) override;
+  // The position slider let go of the mouse (NM_RELEASEDCAPTURE of 205).
+  void OnSliderReleased();
+  // Left double-click in the video area.
+  void OnDoubleClick();
+
+  // The toolbar control with a template id (201..211), or null.
+  QWidget* Control(int id) const;
+  QAbstractButton* Button(int id) const;
+  QSlider* PositionSlider() const;
+  SettingsDialog* Settings() const { return settingsDialog_.get(); }
+  PlaybackDialog* Playback() const { return playbackDialog_.get(); }
+  // Null outside 0..15 and for a decoder that was not made.
+  CChannelDecoder* Decoder(int slot) const;
+  Renderer* GetRenderer() const { return renderer_.get(); }
+  ControlObject& Object() { return obj_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class UiBridge;
+  class Sink;
+  class WindowPresenter;
+
+  void SetUp();
+  void TearDown();
+  bool Fails(SetupStep step);
+  void LayOutToolbar();
+  void ShowServerText(const QString& text);
+
+  void Enable(int id, bool enable);
+  void SetText(int id, const char* utf8);
+  void Send(const struct MessageHeader& header, const void* payload = nullptr,
+            uint32_t size = 0);
+
+  void PlayFile(const char* location);
+  void ChooseDrawMode(uint32_t drawMode);
+  void ShowChannelParams(uint32_t comboIndex);
+  void SendVideoParams(uint32_t comboIndex, uint32_t videoParams);
+  void TogglePause();
+  void StopPlayback();
+  void Capture();
+  void ToggleRecording();
+
+  // Called by the presenter on any thread.
+  void RequestRepaint();
+
+  ControlObject& obj_;
+  ControlWindowOptions options_;
+  std::unique_ptr<Ui::ControlWindowForm> form_;
+  std::unique_ptr<GuiCalls> calls_;
+  std::unique_ptr<UiBridge> uiBridge_;
+  std::unique_ptr<Sink> sink_;
+  std::unique_ptr<WindowPresenter> presenter_;
+
+  std::unique_ptr<SettingsDialog> settingsDialog_;
+  std::unique_ptr<PlaybackDialog> playbackDialog_;
+  int cxScreen_ = 0;
+  int cyScreen_ = 0;
+  std::unique_ptr<Font> hFontSmall_;
+  std::unique_ptr<Font> hFontLarge_;
+  std::unique_ptr<Renderer> renderer_;
+  std::array<std::unique_ptr<CChannelDecoder>, 16> apDecoder_;
+  std::unique_ptr<ConnectionThread> thread_;
+
+  bool setupComplete_ = false;
+  bool tornDown_ = false;
+  SetupStep failedStep_ = SetupStep::kNone;
+  // Set while paintEvent composes, so that presenting does not ask for yet
+  // another paint.
+  bool inPaint_ = false;
+  std::atomic<bool> repaintPending_{false};
+  // The pointer relative to this window as the renderer sees it (for the
+  // pane highlight); far outside while the pointer is elsewhere.
+  std::atomic<int64_t> pointer_;
+};
+
+}  // namespace zarvion

@@ -1,0 +1,3 @@
+# Platform stand-ins, the scriptable object, the settings store and dialogs.
+zarvion_test(test_platform_core SOURCES platform_core_test.cpp LIBS zarvion_platform)
+zarvion_test(test_shell SOURCES shell_test.cpp LIBS zarvion_shell)

@@ -1,0 +1,304 @@
+// The media stand-ins on their own: pixel surface, MP43 decompressor and
+// AVI writer, with ffmpeg/ffprobe as the independent readers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include <QGuiApplication>
+
+#include "mp43_test_frames.h"
+#include "platform/avi_file.h"
+#include "platform/mp43_decompressor.h"
+#include "platform/surface.h"
+
+namespace zarvion {
+namespace {
+
+using testing::EncodedFrame;
+using testing::EncodeTestFrames;
+using testing::RunCommand;
+using testing::TempDir;
+
+uint32_t PixelAt(const Surface& s, int x, int y) {
+  uint32_t v;
+  std::memcpy(&v, s.Lock() + static_cast<size_t>(y) * s.Stride() + x * 4, 4);
+  return v;
+}
+
+TEST(SurfaceTest, CreateRejectsUnusableSizesAndKeepsStrideExact) {
+  Surface s;
+  EXPECT_FALSE(s.Create(0, 10));
+  EXPECT_FALSE(s.Create(10, -1));
+  EXPECT_FALSE(s.Create(1 << 20, 1 << 20));
+  EXPECT_FALSE(s.Valid());
+  ASSERT_TRUE(s.Create(353, 7));
+  EXPECT_EQ(s.Stride(), 353 * 4);
+  EXPECT_EQ(s.Image().bytesPerLine(), 353 * 4);
+  EXPECT_EQ(s.Image().constBits(), s.Lock());
+  EXPECT_EQ(PixelAt(s, 352, 6), 0u);
+}
+
+TEST(SurfaceTest, FillAndStretchStayInsideTheirRectangles) {
+  Surface src, dst;
+  ASSERT_TRUE(src.Create(4, 2));
+  ASSERT_TRUE(dst.Create(10, 6));
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 4; ++x) src.Fill(Rect{x, y, x + 1, y + 1}, 0x00010000u * (y + 1) + x);
+  }
+
+  // Clipped fill.
+  dst.Fill(Rect{-5, -5, 2, 2}, 0x00ABCDEF);
+  EXPECT_EQ(PixelAt(dst, 1, 1), 0x00ABCDEFu);
+  EXPECT_EQ(PixelAt(dst, 2, 1), 0u);
+
+  // Exact 2x enlargement: every source pixel becomes a 2 x 2 block.
+  ASSERT_TRUE(dst.StretchFrom(Rect{2, 2, 10, 6}, src, src.Bounds()));
+  for (int y = 2; y < 6; ++y) {
+    for (int x = 2; x < 10; ++x) {
+      EXPECT_EQ(PixelAt(dst, x, y), PixelAt(src, (x - 2) / 2, (y - 2) / 2)) << x << "," << y;
+    }
+  }
+  EXPECT_EQ(PixelAt(dst, 1, 2), 0u);
+
+  // A destination partly off the surface keeps its scale; the visible part
+  // shows the matching source pixels.
+  Surface small;
+  ASSERT_TRUE(small.Create(3, 3));
+  ASSERT_TRUE(small.StretchFrom(Rect{-4, -2, 4, 2}, src, src.Bounds()));
+  EXPECT_EQ(PixelAt(small, 0, 0), PixelAt(src, 2, 1));
+  EXPECT_EQ(PixelAt(small, 2, 1), PixelAt(src, 3, 1));
+  EXPECT_EQ(PixelAt(small, 0, 2), 0u);
+
+  EXPECT_FALSE(dst.StretchFrom(Rect{0, 0, 4, 4}, src, Rect{0, 0, 5, 2}));
+  EXPECT_FALSE(dst.StretchFrom(Rect{0, 0, 0, 4}, src, src.Bounds()));
+  EXPECT_FALSE(dst.StretchFrom(Rect{0, 0, 4, 4}, dst, Rect{0, 0, 1, 1}));
+}
+
+TEST(SurfaceTest, TextLandsBelowAndRightOfItsOriginInItsColour) {
+  Font font(36);
+  Surface s;
+  ASSERT_TRUE(s.Create(352, 288));
+  s.Fill(0x000000C8);
+  ASSERT_TRUE(s.DrawText(&font, "帧缓冲", 100, 100, Rgb(0, 200, 0)));
+  int exact = 0, changed = 0;
+  for (int y = 0; y < 288; ++y) {
+    for (int x = 0; x < 352; ++x) {
+      const uint32_t p = PixelAt(s, x, y) & 0x00FFFFFF;
+      if (p == 0x0000C8) continue;
+      ++changed;
+      EXPECT_GE(x, 100);
+      EXPECT_GE(y, 100);
+      EXPECT_LT(y, 100 + 48);
+      if (p == 0x00C800) ++exact;
+    }
+  }
+  EXPECT_GT(changed, 200);
+  EXPECT_GT(exact, 20);
+  // Off-surface text is clipped, not an error.
+  EXPECT_TRUE(s.DrawText(&font, "无信号", 340, 280, Rgb(0, 200, 0)));
+}
+
+class Mp43Test : public ::testing::Test {
+ protected:
+  static BitmapInfoHeader Input() {
+    BitmapInfoHeader in;
+    in.biSize = 40;
+    in.biWidth = 352;
+    in.biHeight = 288;
+    in.biPlanes = 1;
+    in.biBitCount = 24;
+    in.biCompression = kFourCCMp43;
+    return in;
+  }
+};
+
+TEST_F(Mp43Test, OpensOnlyForMp43AndOffersBothBitCounts) {
+  EXPECT_EQ(Mp43Decompressor::Open(kFourCCVidc, MakeFourCC('X', 'V', 'I', 'D')), nullptr);
+  EXPECT_EQ(Mp43Decompressor::Open(MakeFourCC('a', 'u', 'd', 'c'), kFourCCMp43), nullptr);
+  EXPECT_NE(Mp43Decompressor::Open(kFourCCVidc, MakeFourCC('m', 'p', '4', '3')), nullptr);
+  auto d = Mp43Decompressor::Open(kFourCCVidc, kFourCCMp43);
+  ASSERT_NE(d, nullptr);
+  BitmapInfoHeader out;
+  ASSERT_EQ(d->GetFormat(Input(), &out), kIcErrOk);
+  EXPECT_EQ(out.biBitCount, 32);
+  EXPECT_EQ(out.biHeight, 288);  // bottom-up
+  EXPECT_EQ(out.biSizeImage, 352u * 288 * 4);
+  d->SetPreferredBitCount(24);
+  ASSERT_EQ(d->GetFormat(Input(), &out), kIcErrOk);
+  EXPECT_EQ(out.biBitCount, 24);
+  EXPECT_EQ(out.biSizeImage, 352u * 288 * 3);
+
+  BitmapInfoHeader bad = Input();
+  bad.biCompression = MakeFourCC('D', 'I', 'V', 'X');
+  EXPECT_NE(d->GetFormat(bad, &out), kIcErrOk);
+  out.biBitCount = 16;
+  EXPECT_NE(d->Query(Input(), out), kIcErrOk);
+}
+
+TEST_F(Mp43Test, DecodesLikeFfmpegAndReportsBadFramesOneByOne) {
+  const std::vector<EncodedFrame> frames = EncodeTestFrames(12, 6);
+  ASSERT_EQ(frames.size(), 12u);
+  TempDir dir;
+  const std::string file = dir.Path() + "/frames.avi";
+  {
+    auto avi = AviFile::Open(file, kOfCreate | kOfWrite);
+    ASSERT_NE(avi, nullptr);
+    AviStreamInfo info;
+    info.fccType = kStreamTypeVideo;
+    info.dwScale = 1;
+    info.dwRate = 10;
+    info.rcFrame = AviRect{0, 0, 352, 288};
+    AviStream* stream = avi->CreateStream(info);
+    ASSERT_NE(stream, nullptr);
+    BitmapInfoHeader in = Input();
+    for (size_t i = 0; i < frames.size(); ++i) {
+      in.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
+      ASSERT_TRUE(stream->SetFormat(int32_t(i), in, 40));
+      ASSERT_TRUE(stream->Write(int32_t(i), 1, frames[i].bytes.data(), in.biSizeImage,
+                                frames[i].Flags()));
+    }
+  }
+  const std::string oracle = testing::FfmpegDecode(file, "bgra");
+  const size_t pictureBytes = 352 * 288 * 4;
+  ASSERT_EQ(oracle.size(), frames.size() * pictureBytes);
+
+  auto d = Mp43Decompressor::Open(kFourCCVidc, kFourCCMp43);
+  ASSERT_NE(d, nullptr);
+  BitmapInfoHeader in = Input(), out;
+  ASSERT_EQ(d->GetFormat(in, &out), kIcErrOk);
+  std::vector<uint8_t> picture(pictureBytes), topDown(pictureBytes);
+  EXPECT_NE(d->Decompress(0, in, frames[0].bytes.data(), out, picture.data()), kIcErrOk)
+      << "decompressing before Begin";
+  ASSERT_EQ(d->Begin(in, out), kIcErrOk);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    if (i == 3) {
+      // A frame of junk fails on its own; the stream goes on.
+      std::vector<uint8_t> junk(40, 0xFF);
+      in.biSizeImage = 40;
+      EXPECT_NE(d->Decompress(0, in, junk.data(), out, picture.data()), kIcErrOk);
+      in.biSizeImage = 0;
+      EXPECT_NE(d->Decompress(0, in, junk.data(), out, picture.data()), kIcErrOk);
+    }
+    in.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
+    ASSERT_EQ(d->Decompress(frames[i].Flags(), in, frames[i].bytes.data(), out, picture.data()),
+              kIcErrOk)
+        << i;
+    for (int r = 0; r < 288; ++r) {
+      std::memcpy(&topDown[r * 352 * 4], &picture[(287 - r) * 352 * 4], 352 * 4);
+    }
+    const double psnr = testing::PsnrBgrx(
+        topDown.data(), reinterpret_cast<const uint8_t*>(oracle.data()) + i * pictureBytes,
+        352 * 288);
+    // Frames after the junk may carry its damage until the next key frame.
+    if (i < 3 || i >= 6) {
+      EXPECT_GE(psnr, 45.0) << "frame " << i;
+    }
+  }
+
+  // A format other than the one begun is refused.
+  BitmapInfoHeader other = out;
+  other.biBitCount = 24;
+  EXPECT_EQ(d->Decompress(0, in, frames[0].bytes.data(), other, picture.data()), kIcErrBadFormat);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+uint32_t Le32(const std::string& s, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(s[at + i]);
+  return v;
+}
+
+TEST(AviFileTest, FileIsReadableMidRecordingAndCompleteAfterRelease) {
+  const std::vector<EncodedFrame> frames = EncodeTestFrames(15, 5);
+  ASSERT_EQ(frames.size(), 15u);
+  TempDir dir;
+  const std::string file = dir.Path() + "/rec.avi";
+  auto avi = AviFile::Open(file, kOfCreate | kOfWrite);
+  ASSERT_NE(avi, nullptr);
+  AviStreamInfo info;
+  info.fccType = kStreamTypeVideo;
+  info.dwScale = 1;
+  info.dwRate = 10;
+  info.dwSuggestedBufferSize = 405504;
+  info.rcFrame = AviRect{0, 0, 352, 288};
+  AviStream* stream = avi->CreateStream(info);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(avi->CreateStream(info), nullptr);
+  BitmapInfoHeader format;
+  format.biSize = 40;
+  format.biWidth = 352;
+  format.biHeight = 288;
+  format.biPlanes = 1;
+  format.biBitCount = 24;
+  format.biCompression = kFourCCMp43;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    format.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
+    ASSERT_TRUE(stream->SetFormat(int32_t(i), format, 40));
+    ASSERT_TRUE(stream->Write(int32_t(i), 1, frames[i].bytes.data(), format.biSizeImage,
+                              frames[i].Flags()));
+  }
+  EXPECT_FALSE(stream->Write(3, 1, frames[0].bytes.data(), 10, 0)) << "out of order";
+  BitmapInfoHeader changed = format;
+  changed.biWidth = 176;
+  EXPECT_FALSE(stream->SetFormat(15, changed, 40));
+
+  const std::string count =
+      "ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames "
+      "-of csv=p=0 '" + file + "'";
+  std::string out;
+  // As a crash would leave it: no index yet, but every frame is there.
+  ASSERT_TRUE(RunCommand(count, &out));
+  EXPECT_EQ(std::stoi(out), 15);
+
+  avi.reset();
+  ASSERT_TRUE(RunCommand(
+      "ffprobe -v error -show_entries stream=codec_type,codec_tag_string,width,height,"
+      "r_frame_rate,nb_frames -of default=nw=1 '" + file + "'",
+      &out));
+  EXPECT_EQ(out,
+            "codec_type=video\ncodec_tag_string=MP43\nwidth=352\nheight=288\n"
+            "r_frame_rate=10/1\nnb_frames=15\n");
+  ASSERT_TRUE(RunCommand(
+      "ffprobe -v error -select_streams v -show_entries packet=flags -of csv=p=0 '" + file + "'",
+      &out));
+  std::string expectFlags;
+  for (const EncodedFrame& f : frames) expectFlags += f.key ? "K_\n" : "__\n";
+  EXPECT_EQ(out, expectFlags);
+  EXPECT_TRUE(RunCommand("ffmpeg -v error -nostdin -xerror -i '" + file + "' -f null - 2>&1",
+                         &out));
+  EXPECT_EQ(out, "");
+
+  // The stream header holds exactly what was given; the format is the
+  // 40-byte MP43 header.
+  const std::string bytes = ReadFile(file);
+  ASSERT_GT(bytes.size(), 224u);
+  EXPECT_EQ(bytes.substr(100, 4), "strh");
+  EXPECT_EQ(bytes.substr(108, 4), "vids");
+  EXPECT_EQ(Le32(bytes, 112), 0u);     // fccHandler
+  EXPECT_EQ(Le32(bytes, 128), 1u);     // dwScale
+  EXPECT_EQ(Le32(bytes, 132), 10u);    // dwRate
+  EXPECT_EQ(Le32(bytes, 140), 15u);    // dwLength
+  EXPECT_EQ(Le32(bytes, 144), 405504u);
+  EXPECT_EQ(Le32(bytes, 148), 0u);     // dwQuality
+  EXPECT_EQ(bytes.substr(164, 4), "strf");
+  EXPECT_EQ(Le32(bytes, 168), 40u);
+  EXPECT_EQ(bytes.substr(188, 4), "MP43");
+  EXPECT_EQ(Le32(bytes, 4), bytes.size() - 8);
+}
+
+}  // namespace
+}  // namespace zarvion
+
+int main(int argc, char** argv) {
+  // Test discovery runs the program outside CTest's environment.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,6 @@
+zarvion_test(test_platform_io SOURCES platform_io_test.cpp LIBS zarvion_platform)
+zarvion_test(test_transfer SOURCES transfer_test.cpp LIBS zarvion_net)
+zarvion_test(test_connection SOURCES connection_test.cpp LIBS zarvion_net)
+if(TARGET zarvion_dvrsim AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/connection_sim_test.cpp)
+  zarvion_test(test_connection_sim SOURCES connection_sim_test.cpp LIBS zarvion_net zarvion_dvrsim)
+endif()

@@ -1,0 +1,180 @@
+// Recording stand-ins for the control window's side of the connection
+// thread: a ControlUi and a VideoSink that log every call, for tests that
+// drive the real thread against a real peer.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/control_ui.h"
+#include "net/video_sink.h"
+
+namespace zarvion::testing {
+
+// Waits on a condition over state guarded by one mutex.
+class Recorder {
+ public:
+  template <typename Pred>
+  bool WaitUntil(Pred pred, int timeoutMs) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return pred(); });
+  }
+
+ protected:
+  void Notify() { changed_.notify_all(); }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+inline const char* WindowName(UiWindow w) {
+  switch (w) {
+    case UiWindow::kControl:
+      return "control";
+    case UiWindow::kSettings:
+      return "settings";
+    case UiWindow::kPlayback:
+      return "playback";
+  }
+  return "?";
+}
+
+// Every call as one line, e.g. "enable control 206 1", "text control 207
+// 暂停", "range 0 100", "pos 3", "fill 全部通道|CH 01 @0", "row 07|time|loc",
+// "post".
+class RecordingUi : public ControlUi, public Recorder {
+ public:
+  void EnableControl(UiWindow window, int id, bool enable) override {
+    Add(std::string("enable ") + WindowName(window) + " " + std::to_string(id) + " " +
+        (enable ? "1" : "0"));
+  }
+  void SetControlText(UiWindow window, int id, const std::string& utf8) override {
+    Add(std::string("text ") + WindowName(window) + " " + std::to_string(id) + " " + utf8);
+  }
+  void SetSliderRange(int min, int max) override {
+    Add("range " + std::to_string(min) + " " + std::to_string(max));
+  }
+  void SetSliderPos(int pos) override { Add("pos " + std::to_string(pos)); }
+  void FillChannelList(const std::vector<std::string>& items, int selected) override {
+    std::string line = "fill ";
+    for (size_t i = 0; i < items.size(); ++i) line += (i ? "|" : "") + items[i];
+    Add(line + " @" + std::to_string(selected));
+  }
+  void AppendPlaybackRow(const std::string& channel, const std::string& time,
+                         const std::string& location) override {
+    Add("row " + channel + "|" + time + "|" + location);
+  }
+  void PostServerText() override {
+    if (onPost) onPost();
+    Add("post");
+  }
+
+  std::vector<std::string> Calls() {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  size_t Count(const std::string& prefix) {
+    std::lock_guard lock(mutex_);
+    size_t n = 0;
+    for (const auto& c : calls_) n += c.rfind(prefix, 0) == 0;
+    return n;
+  }
+  bool WaitCount(const std::string& prefix, size_t n, int timeoutMs) {
+    return WaitUntil(
+        [&] {
+          size_t k = 0;
+          for (const auto& c : calls_) k += c.rfind(prefix, 0) == 0;
+          return k >= n;
+        },
+        timeoutMs);
+  }
+
+  // Runs on the connection thread inside PostServerText (e.g. to copy the
+  // text while the thread cannot overwrite it).
+  std::function<void()> onPost;
+
+ private:
+  void Add(std::string line) {
+    {
+      std::lock_guard lock(mutex_);
+      calls_.push_back(std::move(line));
+    }
+    Notify();
+  }
+  std::vector<std::string> calls_;
+};
+
+struct DecodedFrame {
+  int slot;
+  std::vector<uint8_t> data;
+  uint16_t flags;
+};
+
+class RecordingVideo : public VideoSink, public Recorder {
+ public:
+  bool Decode(int slot, const uint8_t* data, uint32_t size, uint16_t flags) override {
+    {
+      std::lock_guard lock(mutex_);
+      frames_.push_back({slot, std::vector<uint8_t>(data, data + size), flags});
+    }
+    Notify();
+    return decodeResult;
+  }
+  void ClearView() override { Bump(clears_); }
+  void PlaceChannel(int slot) override {
+    {
+      std::lock_guard lock(mutex_);
+      placed_.push_back(slot);
+    }
+    Notify();
+  }
+  void Redraw() override { Bump(redraws_); }
+
+  std::vector<DecodedFrame> Frames() {
+    std::lock_guard lock(mutex_);
+    return frames_;
+  }
+  size_t FrameCount() {
+    std::lock_guard lock(mutex_);
+    return frames_.size();
+  }
+  std::vector<int> Placed() {
+    std::lock_guard lock(mutex_);
+    return placed_;
+  }
+  int Clears() {
+    std::lock_guard lock(mutex_);
+    return clears_;
+  }
+  int Redraws() {
+    std::lock_guard lock(mutex_);
+    return redraws_;
+  }
+  bool WaitFrames(size_t n, int timeoutMs) {
+    return WaitUntil([&] { return frames_.size() >= n; }, timeoutMs);
+  }
+  bool WaitRedraws(int n, int timeoutMs) {
+    return WaitUntil([&] { return redraws_ >= n; }, timeoutMs);
+  }
+
+  bool decodeResult = true;
+
+ private:
+  void Bump(int& counter) {
+    {
+      std::lock_guard lock(mutex_);
+      ++counter;
+    }
+    Notify();
+  }
+  std::vector<DecodedFrame> frames_;
+  std::vector<int> placed_;
+  int clears_ = 0;
+  int redraws_ = 0;
+};
+
+}  // namespace zarvion::testing

@@ -1,0 +1,257 @@
+// Code page conversions, the file-backed registry and the file helpers.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/code_page.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+
+namespace fs = std::filesystem;
+using namespace zarvion;
+
+namespace {
+
+// "中文" in GBK.
+const std::string kZhongWenGbk = "\xD6\xD0\xCE\xC4";
+
+TEST(CodePage, RoundTripsAndLimitsNeverSplitUnlessAsked) {
+  EXPECT_EQ(Utf16ToGbk(u"中文", 100), kZhongWenGbk);
+  EXPECT_EQ(GbkToUtf16(kZhongWenGbk), u"中文");
+  EXPECT_EQ(GbkToUtf8(kZhongWenGbk), "中文");
+  EXPECT_EQ(Utf8ToGbk("中文"), kZhongWenGbk);
+  // The euro sign is the single byte 0x80 of the system code page.
+  EXPECT_EQ(Utf16ToGbk(u"€", 10), "\x80");
+
+  // "a中文": a two-byte character straddles a limit of 2 or 4.
+  EXPECT_EQ(Utf16ToGbk(u"a中文", 2, Cut::kWholeCharacters), "a");
+  EXPECT_EQ(Utf16ToGbk(u"a中文", 2, Cut::kBytes), "a\xD6");
+  EXPECT_EQ(Utf16ToGbk(u"a中文", 3, Cut::kWholeCharacters), "a\xD6\xD0");
+  EXPECT_EQ(Utf8ToGbk("a中文", 4), "a\xD6\xD0");
+  EXPECT_EQ(Utf8ToGbk("a中文", 4, Cut::kBytes), "a\xD6\xD0\xCE");
+  EXPECT_EQ(Utf16ToGbk(u"", 0), "");
+}
+
+TEST(CodePage, UnconvertibleInputFailsOrIsReplaced) {
+  EXPECT_FALSE(Utf16ToGbk(u"\xD800x", 10));        // lone surrogate
+  EXPECT_FALSE(Utf16ToGbk(u"\U0001F600", 10));     // no GBK form
+  EXPECT_FALSE(Utf8ToGbk("\xFF\xFE"));              // not UTF-8
+  EXPECT_FALSE(GbkToUtf16("a\xD6"));                // truncated pair
+  // Untrusted GBK never fails: bad bytes become U+FFFD, the rest survives.
+  EXPECT_EQ(GbkToUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(GbkToUtf8(kZhongWenGbk + "\xD6"), "中文\xEF\xBF\xBD");
+}
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("zarvion-reg-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    ::setenv("ZARVION_REGISTRY_DIR", (dir_ / "reg").c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("ZARVION_REGISTRY_DIR");
+    fs::remove_all(dir_);
+  }
+  std::string HiveText(Hive h) {
+    std::ifstream in(HiveFilePath(h));
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  fs::path dir_;
+};
+
+TEST_F(RegistryTest, TypedValuesCaseInsensitiveNamesAndSizes) {
+  const char* key = "SoftWare\\Holmvard\\Zarvion";
+  uint32_t v = 0;
+  EXPECT_FALSE(RegGetDword(Hive::kCurrentUser, key, "dwDefaultDrawMode", &v));
+  EXPECT_FALSE(fs::exists(HiveFilePath(Hive::kCurrentUser)));  // reads create nothing
+
+  ASSERT_TRUE(RegSetDword(Hive::kCurrentUser, key, "dwDefaultDrawMode", 0x00090000));
+  ASSERT_TRUE(RegGetDword(Hive::kCurrentUser, "software\\HOLMVARD\\zarvion\\",
+                          "DWDEFAULTDRAWMODE", &v));
+  EXPECT_EQ(v, 0x00090000u);
+  EXPECT_TRUE(RegKeyExists(Hive::kCurrentUser, "SOFTWARE\\holmvard"));
+  EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, key));  // hives are separate
+
+  // A text stored without its zero reads back terminated; the terminator
+  // needs room, so 259 bytes fit a 260-byte buffer and 260 do not.
+  std::string text(259, 'x');
+  ASSERT_TRUE(RegSetValue(Hive::kCurrentUser, key, "szDir", REG_SZ, text.data(), 259));
+  char buf[260];
+  uint32_t size = sizeof buf;
+  ASSERT_TRUE(RegGetValue(Hive::kCurrentUser, key, "szDir", REG_SZ, buf, &size));
+  EXPECT_EQ(size, 260u);
+  EXPECT_EQ(std::string(buf), text);
+  text += 'y';
+  ASSERT_TRUE(RegSetValue(Hive::kCurrentUser, key, "szDir", REG_SZ, text.data(), 260));
+  size = sizeof buf;
+  EXPECT_FALSE(RegGetValue(Hive::kCurrentUser, key, "szDir", REG_SZ, buf, &size));
+  EXPECT_EQ(size, 261u);
+
+  // Type mismatch fails both ways.
+  size = sizeof buf;
+  EXPECT_FALSE(RegGetValue(Hive::kCurrentUser, key, "szDir", REG_DWORD, buf, &size));
+  EXPECT_FALSE(RegGetDword(Hive::kCurrentUser, key, "szDir", &v));
+  EXPECT_FALSE(RegSetValue(Hive::kCurrentUser, key, "bad", REG_DWORD, &v, 2));
+}
+
+TEST_F(RegistryTest, BytesSurviveTheTextFileExactly) {
+  const char* key = "Software\\Test";
+  // GBK, UTF-8 with quotes and backslashes, an empty text, raw binary.
+  ASSERT_TRUE(RegSetString(Hive::kCurrentUser, key, "gbk", kZhongWenGbk));
+  ASSERT_TRUE(RegSetString(Hive::kCurrentUser, key, "utf8", "C:\\路径 \"x\"\\"));
+  ASSERT_TRUE(RegSetString(Hive::kCurrentUser, key, "", ""));
+  const char bin[] = {0, 1, '\n', '"', static_cast<char>(0xFF)};
+  ASSERT_TRUE(RegSetValue(Hive::kCurrentUser, key, "bin", REG_BINARY, bin, sizeof bin));
+
+  std::string s;
+  ASSERT_TRUE(RegGetString(Hive::kCurrentUser, key, "gbk", &s));
+  EXPECT_EQ(s, kZhongWenGbk);
+  ASSERT_TRUE(RegGetString(Hive::kCurrentUser, key, "utf8", &s));
+  EXPECT_EQ(s, "C:\\路径 \"x\"\\");
+  ASSERT_TRUE(RegGetString(Hive::kCurrentUser, key, "", &s));
+  EXPECT_EQ(s, "");
+  char out[16];
+  uint32_t size = sizeof out;
+  ASSERT_TRUE(RegGetValue(Hive::kCurrentUser, key, "bin", REG_BINARY, out, &size));
+  EXPECT_EQ(std::string(out, size), std::string(bin, sizeof bin));
+
+  const std::string file = HiveText(Hive::kCurrentUser);
+  EXPECT_EQ(file.rfind("REGEDIT4\n", 0), 0u);
+  EXPECT_NE(file.find("[HKEY_CURRENT_USER\\Software\\Test]\n"), std::string::npos);
+  EXPECT_NE(file.find("\"gbk\"=hex(1):d6,d0,ce,c4,00\n"), std::string::npos);
+  EXPECT_NE(file.find("\"utf8\"=\"C:\\\\路径 \\\"x\\\"\\\\\"\n"), std::string::npos);
+  EXPECT_NE(file.find("@=\"\"\n"), std::string::npos);
+}
+
+TEST_F(RegistryTest, HandEditedFilesAreReadAndBadLinesSkipped) {
+  fs::create_directories(dir_ / "reg");
+  std::ofstream(HiveFilePath(Hive::kClassesRoot))
+      << "REGEDIT4\r\n\r\n; comment\r\n[HKEY_CLASSES_ROOT\\A\\B]\r\n"
+         "\"n\"=dword:0000002a\r\n\"broken\"=dword:xyz\r\n\"long\"=hex(1):41,\\\r\n  42,00\r\n"
+         "[HKEY_CURRENT_USER\\Elsewhere]\r\n\"n\"=dword:1\r\n";
+  uint32_t v = 0;
+  ASSERT_TRUE(RegGetDword(Hive::kClassesRoot, "a\\b", "n", &v));
+  EXPECT_EQ(v, 42u);
+  std::string s;
+  ASSERT_TRUE(RegGetString(Hive::kClassesRoot, "A\\B", "long", &s));
+  EXPECT_EQ(s, "AB");
+  EXPECT_FALSE(RegGetDword(Hive::kClassesRoot, "A\\B", "broken", &v));
+  EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, "Elsewhere"));
+  EXPECT_EQ(RegEnumSubKeys(Hive::kClassesRoot, ""), std::vector<std::string>{"A"});
+}
+
+TEST_F(RegistryTest, DeletingKeysAndValues) {
+  ASSERT_TRUE(RegCreateKey(Hive::kClassesRoot, "CLSID\\{X}\\Programmable"));
+  ASSERT_TRUE(RegSetString(Hive::kClassesRoot, "CLSID\\{X}\\InprocServer32", "", "/lib.so"));
+  ASSERT_TRUE(RegSetString(Hive::kClassesRoot, "CLSID\\{Y}", "", "other"));
+  EXPECT_EQ(RegEnumSubKeys(Hive::kClassesRoot, "clsid\\{x}"),
+            (std::vector<std::string>{"Programmable", "InprocServer32"}));
+
+  ASSERT_TRUE(RegDeleteKey(Hive::kClassesRoot, "clsid\\{x}"));
+  EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, "CLSID\\{X}"));
+  EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, "CLSID\\{X}\\InprocServer32"));
+  EXPECT_TRUE(RegKeyExists(Hive::kClassesRoot, "CLSID\\{Y}"));
+  EXPECT_TRUE(RegDeleteKey(Hive::kClassesRoot, "CLSID\\{X}"));  // already gone
+  // A key whose name only starts like the deleted one stays.
+  ASSERT_TRUE(RegCreateKey(Hive::kClassesRoot, "CLSID\\{Y}Z"));
+  ASSERT_TRUE(RegDeleteKey(Hive::kClassesRoot, "CLSID\\{Y}"));
+  EXPECT_TRUE(RegKeyExists(Hive::kClassesRoot, "CLSID\\{Y}Z"));
+
+  ASSERT_TRUE(RegSetDword(Hive::kClassesRoot, "K", "a", 1));
+  ASSERT_TRUE(RegSetDword(Hive::kClassesRoot, "K", "b", 2));
+  ASSERT_TRUE(RegDeleteValue(Hive::kClassesRoot, "K", "A"));
+  EXPECT_EQ(RegEnumValues(Hive::kClassesRoot, "K"), std::vector<std::string>{"b"});
+}
+
+// Two processes writing different values of one hive at the same time.
+TEST_F(RegistryTest, ConcurrentWritersInTwoProcessesLoseNothing) {
+  constexpr int kWrites = 60;
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      bool ok = true;
+      for (int i = 0; i < kWrites; ++i) {
+        std::string name = "p" + std::to_string(c) + "_" + std::to_string(i);
+        ok = RegSetDword(Hive::kCurrentUser, "Software\\Race", name, i) && ok;
+      }
+      ::_exit(ok ? 0 : 1);
+    }
+    children[c] = pid;
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(RegEnumValues(Hive::kCurrentUser, "Software\\Race").size(), 2u * kWrites);
+  for (int c = 0; c < 2; ++c) {
+    for (int i = 0; i < kWrites; ++i) {
+      uint32_t v = 999;
+      std::string name = "p" + std::to_string(c) + "_" + std::to_string(i);
+      ASSERT_TRUE(RegGetDword(Hive::kCurrentUser, "Software\\Race", name, &v)) << name;
+      EXPECT_EQ(v, static_cast<uint32_t>(i));
+    }
+  }
+  EXPECT_FALSE(fs::exists(HiveFilePath(Hive::kCurrentUser) + ".tmp"));
+}
+
+TEST(Registry, DefaultFolderFollowsXdgThenHome) {
+  ::unsetenv("ZARVION_REGISTRY_DIR");
+  const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+  std::string saved = oldXdg ? oldXdg : "";
+  ::setenv("XDG_CONFIG_HOME", "/x/conf", 1);
+  EXPECT_EQ(RegistryFolder(), "/x/conf/zarvion");
+  ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(RegistryFolder(), HomeFolder() + "/.config/zarvion");
+  EXPECT_EQ(HiveFilePath(Hive::kClassesRoot), HomeFolder() + "/.config/zarvion/HKEY_CLASSES_ROOT.reg");
+  if (oldXdg) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+}
+
+TEST(Files, FoldersFilesAndClock) {
+  fs::path dir = fs::temp_directory_path() / ("zarvion-files-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  EXPECT_FALSE(PathFileExists(dir.string()));
+  EXPECT_FALSE(PathFileExists(""));
+  EXPECT_FALSE(CreateDirectory((dir / "a" / "b").string()));  // one level only
+  ASSERT_TRUE(CreateDirectory(dir.string()));
+  EXPECT_FALSE(CreateDirectory(dir.string()));  // exists already
+  EXPECT_TRUE(PathFileExists(dir.string()));
+
+  const std::string path = (dir / "f.bin").string();
+  ASSERT_TRUE(WriteFile(path, "abcdef", 6));
+  ASSERT_TRUE(WriteFile(path, "xy", 2));  // truncates
+  EXPECT_EQ(fs::file_size(path), 2u);
+  File f;
+  ASSERT_TRUE(f.Create(path));
+  ASSERT_TRUE(f.Write("0123456789", 10));
+  ASSERT_TRUE(f.Seek(2));
+  ASSERT_TRUE(f.Write("AB", 2));
+  ASSERT_TRUE(f.Close());
+  EXPECT_FALSE(f.Write("z", 1));
+  std::ifstream in(path);
+  std::string content;
+  in >> content;
+  EXPECT_EQ(content, "01AB456789");
+  EXPECT_FALSE(WriteFile((dir / "missing" / "f").string(), "x", 1));
+
+  LocalTime t = GetLocalTime();
+  EXPECT_GE(t.wYear, 2020);
+  EXPECT_TRUE(t.wMonth >= 1 && t.wMonth <= 12 && t.wDay >= 1 && t.wDay <= 31);
+  EXPECT_TRUE(t.wHour < 24 && t.wMinute < 60 && t.wSecond < 60 && t.wMilliseconds < 1000);
+  fs::remove_all(dir);
+}
+
+}  // namespace

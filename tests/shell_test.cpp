@@ -1,0 +1,176 @@
+// The scriptable object: what each member stores, its byte limits, the
+// connect request and scripting by name.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "shell/zarvinet.h"
+
+using namespace zarvion;
+
+namespace {
+
+std::string Host(const Zarvinet& z) { return z.Object().szHostName; }
+
+std::u16string Repeat(char16_t c, size_t n) { return std::u16string(n, c); }
+
+TEST(Zarvinet, PropertiesHonourOnlyStrings) {
+  Zarvinet z;
+  ASSERT_EQ(z.strHostName(Variant::Bstr(u"10.0.0.7")), S_OK);
+  ASSERT_EQ(z.strHostPort(Variant::Bstr(u"8000")), S_OK);
+  EXPECT_EQ(z.strHostName(Variant::I4(42)), S_OK);
+  EXPECT_EQ(z.strHostPort(Variant::I4(42)), S_OK);
+  EXPECT_EQ(z.strHostName(Variant()), S_OK);
+  EXPECT_EQ(Host(z), "10.0.0.7");
+  EXPECT_EQ(z.Object().wHostPort, 8000);
+
+  struct {
+    std::u16string text;
+    uint16_t port;
+  } const ports[] = {
+      {u"70000", 4464}, {u"abc", 0},      {u"", 0},          {u" 81x", 81},
+      {u"-1", 65535},   {u"+65536", 0}, {u"99999999999", 65535},
+  };
+  for (const auto& p : ports) {
+    z.strHostPort(Variant::Bstr(p.text));
+    EXPECT_EQ(z.Object().wHostPort, p.port) << std::string(p.text.begin(), p.text.end());
+  }
+
+  // The property takes an empty or null string as emptying the host.
+  z.strHostName(Variant::Bstr(u""));
+  EXPECT_EQ(Host(z), "");
+  z.strHostName(Variant::Bstr(u"h"));
+  z.strHostName(Variant::NullBstr());
+  EXPECT_EQ(Host(z), "");
+  EXPECT_FALSE(z.Object().hConnectEvent);  // properties never ask to connect
+}
+
+TEST(Zarvinet, ConnectServerKeepsEmptyHostAndPortAndSignalsOnce) {
+  Zarvinet z;
+  z.strHostName(Variant::Bstr(u"192.168.1.2"));
+  z.strHostPort(Variant::Bstr(u"5000"));
+  ASSERT_EQ(z.ConnectServer(Variant::Bstr(u""), Variant::NullBstr(), Variant::Bstr(u"user=1")),
+            S_OK);
+  EXPECT_EQ(Host(z), "192.168.1.2");
+  EXPECT_EQ(z.Object().wHostPort, 5000);
+  EXPECT_STREQ(z.Object().szLoginPara, "user=1");
+
+  // Made before any window exists; the window's own EnsureEvents keeps them
+  // and so finds the request already set.
+  ControlObject& obj = z.Object();
+  ASSERT_TRUE(obj.hConnectEvent && obj.hStopEvent && obj.hIoEvent);
+  EXPECT_TRUE(obj.hConnectEvent->IsSet());
+  EXPECT_FALSE(obj.hStopEvent->IsSet());
+  EXPECT_FALSE(obj.hIoEvent->IsSet());
+  Event* connect = obj.hConnectEvent.get();
+  EnsureEvents(obj);
+  EXPECT_EQ(obj.hConnectEvent.get(), connect);
+  EXPECT_TRUE(obj.hConnectEvent->IsSet());
+
+  // A later call replaces what it is given, zeroes the old parameter
+  // entirely and leaves the events as they were.
+  obj.hConnectEvent->Reset();
+  ASSERT_EQ(z.ConnectServer(Variant::Bstr(u"10.1.1.1"), Variant::Bstr(u"70000"),
+                            Variant::Bstr(u"")),
+            S_OK);
+  EXPECT_EQ(obj.hConnectEvent.get(), connect);
+  EXPECT_TRUE(connect->IsSet());
+  EXPECT_EQ(Host(z), "10.1.1.1");
+  EXPECT_EQ(obj.wHostPort, 4464);
+  for (char c : obj.szLoginPara) ASSERT_EQ(c, '\0');
+
+  // Non-string arguments change nothing but still ask to connect.
+  connect->Reset();
+  ASSERT_EQ(z.ConnectServer(Variant::I4(1), Variant(), Variant::Null()), S_OK);
+  EXPECT_EQ(Host(z), "10.1.1.1");
+  EXPECT_TRUE(connect->IsSet());
+}
+
+TEST(Zarvinet, ByteLimitsCutBetweenCharacters) {
+  Zarvinet z;
+  ControlObject& obj = z.Object();
+
+  // A long parameter fills the whole Login payload: 128 bytes, no NUL in it.
+  z.ConnectServer(Variant(), Variant(), Variant::Bstr(Repeat(u'p', 200)));
+  EXPECT_EQ(std::string(obj.szLoginPara, kLoginPayloadSize), std::string(128, 'p'));
+  EXPECT_EQ(obj.szLoginPara[128], '\0');
+
+  z.strHostName(Variant::Bstr(Repeat(u'h', 70)));
+  EXPECT_EQ(Host(z), std::string(63, 'h'));
+
+  // A two-byte character that would cross a limit is left out whole.
+  z.strHostName(Variant::Bstr(Repeat(u'h', 62) + u"中"));
+  EXPECT_EQ(Host(z), std::string(62, 'h'));
+  z.strHostName(Variant::Bstr(Repeat(u'h', 61) + u"中"));
+  EXPECT_EQ(Host(z), std::string(61, 'h') + "\xD6\xD0");
+  z.ConnectServer(Variant(), Variant(), Variant::Bstr(Repeat(u'p', 127) + u"中文"));
+  EXPECT_EQ(std::string(obj.szLoginPara), std::string(127, 'p'));
+  for (size_t i = 127; i < sizeof obj.szLoginPara; ++i) ASSERT_EQ(obj.szLoginPara[i], '\0');
+  z.ConnectServer(Variant(), Variant(), Variant::Bstr(Repeat(u'p', 126) + u"中文"));
+  EXPECT_EQ(std::string(obj.szLoginPara, 128), std::string(126, 'p') + "\xD6\xD0");
+}
+
+TEST(Zarvinet, UnconvertibleTextChangesNothing) {
+  Zarvinet z;
+  z.strHostName(Variant::Bstr(u"1.2.3.4"));
+  z.strHostPort(Variant::Bstr(u"99"));
+  const std::u16string bad = u"a\xDC00";  // lone surrogate
+  EXPECT_EQ(z.strHostName(Variant::Bstr(bad)), E_NO_UNICODE_TRANSLATION);
+  EXPECT_EQ(z.strHostPort(Variant::Bstr(bad)), E_NO_UNICODE_TRANSLATION);
+  // One bad argument stops all three and the connect request.
+  EXPECT_EQ(z.ConnectServer(Variant::Bstr(u"5.6.7.8"), Variant::Bstr(u"1"), Variant::Bstr(bad)),
+            E_NO_UNICODE_TRANSLATION);
+  EXPECT_EQ(Host(z), "1.2.3.4");
+  EXPECT_EQ(z.Object().wHostPort, 99);
+  EXPECT_FALSE(z.Object().hConnectEvent);
+}
+
+TEST(Zarvinet, ScriptingByName) {
+  Zarvinet z;
+  const std::u16string_view names[] = {u"connectserver", u"strHostName", u"STRHOSTPORT"};
+  DISPID ids[3] = {};
+  ASSERT_EQ(z.GetIDsOfNames(names, ids), S_OK);
+  EXPECT_EQ(ids[0], DISPID_ConnectServer);
+  EXPECT_EQ(ids[1], DISPID_strHostName);
+  EXPECT_EQ(ids[2], DISPID_strHostPort);
+  const std::u16string_view unknown[] = {u"strHostName", u"Disconnect"};
+  DISPID two[2] = {};
+  EXPECT_EQ(z.GetIDsOfNames(unknown, two), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(two[0], DISPID_strHostName);
+  EXPECT_EQ(two[1], DISPID_UNKNOWN);
+
+  const Variant args[] = {Variant::Bstr(u"127.0.0.1"), Variant::Bstr(u"9000"),
+                          Variant::Bstr(u"p")};
+  ASSERT_EQ(z.Invoke(ids[0], DISPATCH_METHOD, args), S_OK);
+  EXPECT_EQ(Host(z), "127.0.0.1");
+  EXPECT_EQ(z.Object().wHostPort, 9000);
+  EXPECT_STREQ(z.Object().szLoginPara, "p");
+  EXPECT_TRUE(z.Object().hConnectEvent->IsSet());
+
+  const Variant one[] = {Variant::Bstr(u"8.8.8.8")};
+  EXPECT_EQ(z.Invoke(DISPID_strHostName, DISPATCH_PROPERTYPUT, one), S_OK);
+  EXPECT_EQ(Host(z), "8.8.8.8");
+  EXPECT_EQ(z.Invoke(DISPID_strHostName, DISPATCH_METHOD, one), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(z.Invoke(DISPID_ConnectServer, DISPATCH_METHOD, one), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(z.Invoke(DISPID_strHostPort, DISPATCH_PROPERTYPUT, args), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(z.Invoke(4, DISPATCH_METHOD, one), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(Host(z), "8.8.8.8");
+}
+
+TEST(Zarvinet, IdentifiersAreFixedAndDistinct) {
+  const TypeDescription& t = ZarvionTypeDescription();
+  EXPECT_EQ(GuidToString(t.clsid), "{9DEF5882-A4D2-448E-A2C8-A8A88279B83E}");
+  std::set<std::string> guids = {GuidToString(t.clsid), GuidToString(t.libid),
+                                 GuidToString(t.iid)};
+  EXPECT_EQ(guids.size(), 3u);
+  EXPECT_STREQ(kProgId, "Zarvion.Zarvinet.1");
+  EXPECT_STREQ(kVersionIndependentProgId, "Zarvion.Zarvinet");
+  EXPECT_STREQ(t.libraryHelp, "Zarvion 1.0 Type Library");
+  EXPECT_EQ(t.members[0].id, 1);
+  EXPECT_STREQ(t.members[1].helpString, "以字符串描述的服务器端口");
+  EXPECT_STREQ(t.members[2].params[2], "strPara");
+}
+
+}  // namespace

@@ -1,0 +1,567 @@
+// The video pipeline on real frames: channel decoder against ffmpeg's own
+// decode, statistics and captions, AVI recording read back by ffprobe and
+// ffmpeg, the renderer's panes and borders read back from the back surface,
+// and snapshots read back by ffmpeg.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <thread>
+
+#include <QGuiApplication>
+
+#include "mp43_test_frames.h"
+#include "platform/avi_file.h"
+#include "video/captions.h"
+#include "video/channel_decoder.h"
+#include "video/file_names.h"
+#include "video/renderer.h"
+
+namespace zarvion {
+namespace {
+
+using testing::EncodedFrame;
+using testing::RunCommand;
+using testing::TempDir;
+
+constexpr size_t kPictureBytes = 352 * 288 * 4;
+
+uint32_t PixelAt(const CVideoSurface& s, int x, int y) {
+  uint32_t v;
+  std::memcpy(&v, s.pSurface->Lock() + static_cast<size_t>(y) * s.pSurface->Stride() + x * 4, 4);
+  return v & 0x00FFFFFF;
+}
+
+int CountPixels(const CVideoSurface& s, const Rect& r, uint32_t pixel) {
+  int n = 0;
+  for (int y = r.top; y < r.bottom; ++y)
+    for (int x = r.left; x < r.right; ++x) n += PixelAt(s, x, y) == pixel;
+  return n;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// The frames as a recording that ffmpeg can read, to decode as the oracle.
+std::string WriteAvi(const std::string& path, const std::vector<EncodedFrame>& frames) {
+  auto avi = AviFile::Open(path, kOfCreate | kOfWrite);
+  AviStreamInfo info;
+  info.fccType = kStreamTypeVideo;
+  info.dwScale = 1;
+  info.dwRate = 10;
+  info.rcFrame = AviRect{0, 0, 352, 288};
+  AviStream* stream = avi->CreateStream(info);
+  BitmapInfoHeader in;
+  in.biSize = 40;
+  in.biWidth = 352;
+  in.biHeight = 288;
+  in.biPlanes = 1;
+  in.biBitCount = 24;
+  in.biCompression = kFourCCMp43;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    in.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
+    stream->SetFormat(int32_t(i), in, 40);
+    stream->Write(int32_t(i), 1, frames[i].bytes.data(), in.biSizeImage, frames[i].Flags());
+  }
+  avi.reset();
+  return testing::FfmpegDecode(path, "bgra");
+}
+
+double PsnrAgainst(const CVideoSurface& s, const std::string& oracle, size_t frame) {
+  return testing::PsnrBgrx(s.pSurface->Lock(),
+                           reinterpret_cast<const uint8_t*>(oracle.data()) + frame * kPictureBytes,
+                           352 * 288);
+}
+
+class VideoTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<CChannelDecoder> MakeDecoder(int slot) {
+    auto d = std::make_unique<CChannelDecoder>();
+    d->nChannel = slot;
+    d->hFont = &large_;
+    EXPECT_TRUE(d->Create(352, 288));
+    d->bWaitKeyFrame = 1;
+    return d;
+  }
+  bool Decode(CChannelDecoder& d, const EncodedFrame& f) {
+    return d.Decode(f.bytes.data(), static_cast<uint32_t>(f.bytes.size()), f.Flags());
+  }
+
+  Font small_{kFontSmallHeight};
+  Font large_{kFontLargeHeight};
+};
+
+TEST_F(VideoTest, NewDecoderShowsNoSignalOnBlue) {
+  auto d = MakeDecoder(0);
+  EXPECT_EQ(d->rcSurface, (Rect{0, 0, 352, 288}));
+  EXPECT_EQ(PixelAt(*d, 0, 0), kPixelBlue200);
+  EXPECT_EQ(PixelAt(*d, 351, 287), kPixelBlue200);
+  EXPECT_GT(CountPixels(*d, Rect{100, 100, 352, 160}, 0x00C800), 20);
+  EXPECT_EQ(CountPixels(*d, Rect{0, 0, 352, 100}, 0x00C800), 0);
+  EXPECT_EQ(d->biIn.bmiHeader.biCompression, kFourCCMp43);
+  EXPECT_EQ(d->biIn.bmiHeader.biBitCount, 24);
+  EXPECT_EQ(d->biIn.bmiHeader.biSizeImage, 352u * 288 * 3);
+  EXPECT_EQ(d->biOut.bmiHeader.biBitCount, 32);
+  EXPECT_EQ(d->biOut.bmiHeader.biHeight, 288);
+  EXPECT_NE(d->hic, nullptr);
+  EXPECT_EQ(d->bSignal, 0);
+
+  // A decoder whose surface cannot be had stays inert.
+  CChannelDecoder broken;
+  EXPECT_FALSE(broken.Create(0, 288));
+  uint8_t junk[8] = {};
+  EXPECT_TRUE(broken.Decode(junk, sizeof junk, 0x10));
+  EXPECT_EQ(broken.bSignal, 0);
+  broken.recordFolder = [] { return std::string("/tmp"); };
+  EXPECT_FALSE(broken.StartRecording());
+}
+
+TEST_F(VideoTest, WaitsForKeyFrameThenMatchesFfmpegIn32And24Bits) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(24, 8);
+  ASSERT_EQ(frames.size(), 24u);
+  ASSERT_TRUE(frames[8].key && frames[16].key && !frames[1].key);
+  TempDir dir;
+  const std::string oracle = WriteAvi(dir.Path() + "/oracle.avi", frames);
+  ASSERT_EQ(oracle.size(), frames.size() * kPictureBytes);
+
+  auto d32 = MakeDecoder(0);
+  auto d24 = MakeDecoder(1);
+  // Ask the decompressor for 24-bit output, as one that prefers it would.
+  d24->biOut.bmiHeader.biBitCount = 24;
+  d24->biOut.bmiHeader.biSizeImage = 352 * 288 * 3;
+  ASSERT_EQ(d24->hic->Begin(d24->biIn.bmiHeader, d24->biOut.bmiHeader), kIcErrOk);
+
+  // Joining mid-stream: the frames before the key frame are withheld.
+  for (size_t i = 1; i < 8; ++i) {
+    for (CChannelDecoder* d : {d32.get(), d24.get()}) {
+      EXPECT_TRUE(Decode(*d, frames[i]));
+      EXPECT_EQ(d->bSignal, 1);
+      EXPECT_EQ(d->bWaitKeyFrame, 1);
+      EXPECT_EQ(PixelAt(*d, 0, 0), kPixelRed150);
+      EXPECT_GT(CountPixels(*d, Rect{100, 100, 352, 160}, 0x00C800), 20);
+    }
+  }
+  // The 24-bit copy leaves each pixel's fourth byte alone.
+  uint8_t* bits = d24->pSurface->Lock();
+  for (size_t p = 0; p < 352 * 288; ++p) bits[p * 4 + 3] = 0x5A;
+
+  for (size_t i = 8; i < frames.size(); ++i) {
+    if (i == 12) {
+      // A frame that fails to decode shows the notice once.
+      std::vector<uint8_t> junk(64, 0xFF);
+      EXPECT_TRUE(d32->Decode(junk.data(), 64, 0));
+      EXPECT_EQ(PixelAt(*d32, 0, 0), kPixelRed150);
+    }
+    ASSERT_TRUE(Decode(*d32, frames[i]));
+    ASSERT_TRUE(Decode(*d24, frames[i]));
+    EXPECT_EQ(d32->bWaitKeyFrame, 0);
+    if (i < 12 || i >= 16) {
+      EXPECT_GE(PsnrAgainst(*d32, oracle, i), 45.0) << "frame " << i;
+    }
+    EXPECT_GE(PsnrAgainst(*d24, oracle, i), 45.0) << "frame " << i;
+  }
+  int kept = 0;
+  for (size_t p = 0; p < 352 * 288; ++p) kept += bits[p * 4 + 3] == 0x5A;
+  EXPECT_EQ(kept, 352 * 288);
+
+  // Waiting again (a view change) withholds until the next key frame.
+  d24->bWaitKeyFrame = 1;
+  EXPECT_TRUE(Decode(*d24, frames[17]));
+  EXPECT_EQ(PixelAt(*d24, 0, 0), kPixelRed150);
+}
+
+TEST_F(VideoTest, RatesCountClosedIntervalsAndCaptionsFormatThem) {
+  auto d = MakeDecoder(2);
+  std::vector<uint8_t> junk(1000, 0xEE);
+  // The first frame closes an empty interval.
+  EXPECT_TRUE(d->Decode(junk.data(), 100, 0));
+  EXPECT_EQ(d->nFps, 0);
+  EXPECT_EQ(d->nBps, 0u);
+  // Hold the clock within one second, then let the next frame open a new one.
+  d->tLastTick = INT32_MAX;
+  for (uint32_t size : {100u, 200u, 300u, 34u, 400u, 100u}) d->Decode(junk.data(), size, 0);
+  d->tLastTick = 0;
+  d->Decode(junk.data(), 500, 0);
+  EXPECT_EQ(d->nFps, 7);
+  EXPECT_EQ(d->nBps, 1234u);
+  EXPECT_EQ(FormatSingleCaption(d->nChannel + 1, d->nFps, d->nBps), "CH 3 07fps 01234Bps");
+  EXPECT_EQ(FormatSingleCaption(3, 25, 123456), "CH 3 25fps 123456Bps");
+
+  // The interval in which the byte total wraps keeps the previous rate.
+  d->tLastTick = INT32_MAX;
+  d->dwBytesTotal = d->dwBytesAtTick = 0xFFFFFF00u;
+  d->Decode(junk.data(), 0x200, 0);
+  d->tLastTick = 0;
+  d->Decode(junk.data(), 10, 0);
+  EXPECT_EQ(d->nFps, 2);
+  EXPECT_EQ(d->nBps, 1234u);
+
+  EXPECT_EQ(FormatPaneCaption(16, true), "CH 16");
+  EXPECT_EQ(FormatPaneCaption(1, false), "CH 1 无信号");
+}
+
+TEST(FileNameTest, OneTrailingSeparatorIsDropped) {
+  const LocalTime t{2007, 5, 9, 14, 3, 7, 45};
+  EXPECT_EQ(RecordFileName("/home/u/Holmvard/Movie/", 12, t),
+            "/home/u/Holmvard/Movie/CLIENT_CH12_2007_05_09_14_03_07_045.avi");
+  EXPECT_EQ(RecordFileName("/m", 3, t), "/m/CLIENT_CH03_2007_05_09_14_03_07_045.avi");
+  EXPECT_EQ(SnapshotFileName("/b//", 5, t), "/b//CH05_2007_05_09_14_03_07_045.bmp");
+}
+
+TEST_F(VideoTest, RecordingHoldsEveryFrameAsReceived) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(20, 6);
+  TempDir dir;
+  auto d = MakeDecoder(2);
+  d->recordFolder = [&] { return dir.Path() + "/"; };
+  ASSERT_TRUE(d->StartRecording());
+  EXPECT_EQ(d->bRecording, 1);
+  // Recording starts while the channel still waits for a key frame.
+  for (size_t i = 2; i < 20; ++i) Decode(*d, frames[i]);
+  d->StopRecording();
+  EXPECT_EQ(d->bRecording, 0);
+  EXPECT_EQ(d->pAviFile, nullptr);
+  d->StopRecording();  // harmless when idle
+
+  const std::vector<std::string> files = dir.Files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(CLIENT_CH03_\d{4}(_\d\d){5}_\d{3}\.avi)")))
+      << files[0];
+  const std::string file = dir.Path() + "/" + files[0];
+  std::string out;
+  ASSERT_TRUE(RunCommand(
+      "ffprobe -v error -show_entries stream=codec_type,codec_tag_string,width,height,"
+      "r_frame_rate,nb_frames -of default=nw=1 '" + file + "'",
+      &out));
+  EXPECT_EQ(out,
+            "codec_type=video\ncodec_tag_string=MP43\nwidth=352\nheight=288\n"
+            "r_frame_rate=10/1\nnb_frames=18\n");
+  ASSERT_TRUE(RunCommand(
+      "ffprobe -v error -select_streams v -show_entries packet=flags,size -of csv=p=0 '" + file +
+          "'",
+      &out));
+  std::string expect;
+  for (size_t i = 2; i < 20; ++i) {
+    expect += std::to_string(frames[i].bytes.size()) + (frames[i].key ? ",K_\n" : ",__\n");
+  }
+  EXPECT_EQ(out, expect);
+  EXPECT_TRUE(RunCommand("ffmpeg -v error -nostdin -i '" + file + "' -f null - 2>&1", &out));
+  EXPECT_EQ(out, "");
+
+  // A frame that does not decode is recorded all the same.
+  TempDir junkDir;
+  d->recordFolder = [&] { return junkDir.Path(); };
+  ASSERT_TRUE(d->StartRecording());
+  std::vector<uint8_t> junk(77, 0xFF);
+  d->Decode(junk.data(), 77, 0);
+  Decode(*d, frames[6]);
+  d->StopRecording();
+  ASSERT_EQ(junkDir.Files().size(), 1u);
+  ASSERT_TRUE(RunCommand("ffprobe -v error -select_streams v -show_entries packet=size -of "
+                         "csv=p=0 '" + junkDir.Path() + "/" + junkDir.Files()[0] + "'",
+                         &out));
+  EXPECT_EQ(out, "77\n" + std::to_string(frames[6].bytes.size()) + "\n");
+
+  // A start whose file cannot be created leaves the decoder idle.
+  d->recordFolder = [] { return std::string("/nonexistent-zarvion-folder"); };
+  EXPECT_FALSE(d->StartRecording());
+  EXPECT_EQ(d->bRecording, 0);
+  EXPECT_TRUE(Decode(*d, frames[7]));
+}
+
+TEST_F(VideoTest, StopWhileAppendingLeavesEveryFileComplete) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(10, 5);
+  TempDir dir;
+  auto d = MakeDecoder(0);
+  d->recordFolder = [&] { return dir.Path(); };
+  std::atomic<bool> stop{false};
+  std::thread feeder([&] {
+    for (size_t i = 0; !stop; ++i) Decode(*d, frames[i % frames.size()]);
+  });
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(d->StartRecording());
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    d->StopRecording();
+    // Distinct names: they differ in the millisecond.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  stop = true;
+  feeder.join();
+  const std::vector<std::string> files = dir.Files();
+  ASSERT_EQ(files.size(), 6u);
+  for (const std::string& f : files) {
+    const std::string bytes = ReadFile(dir.Path() + "/" + f);
+    ASSERT_GT(bytes.size(), 232u);
+    // Complete: the RIFF covers the whole file and ends with the index.
+    uint32_t riff;
+    std::memcpy(&riff, bytes.data() + 4, 4);
+    EXPECT_EQ(riff, bytes.size() - 8) << f;
+    std::string out;
+    EXPECT_TRUE(RunCommand("ffmpeg -v error -nostdin -i '" + dir.Path() + "/" + f +
+                               "' -f null - 2>&1",
+                           &out))
+        << f;
+  }
+}
+
+// The window's side as the tests drive it.
+class TestPresenter : public Presenter {
+ public:
+  Rect WindowRect() const override { return window; }
+  Point CursorPos() const override { return cursor; }
+  void Present(const Rect& t, const Rect& s) override {
+    ++presents;
+    target = t;
+    source = s;
+  }
+  Rect window{0, 0, 804, 624};
+  Point cursor{-1000, -1000};
+  int presents = 0;
+  Rect target, source;
+};
+
+class RendererTest : public VideoTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(renderer_.Create(1024, 768));
+    renderer_.SetCaptionFont(&small_);
+    renderer_.SetPresenter(&presenter_);
+    for (int s = 0; s < kDecoderSlots; ++s) {
+      decoders_[s] = std::make_unique<CChannelDecoder>();
+      decoders_[s]->nChannel = s;
+      decoders_[s]->hFont = &large_;
+      renderer_.BindDecoder(s, decoders_[s].get());
+      ASSERT_TRUE(decoders_[s]->Create(352, 288));
+      decoders_[s]->Fill(Colour(s));
+    }
+  }
+  static uint32_t Colour(int slot) { return 0x00203040u + 0x00081008u * slot; }
+  uint32_t Back(int x, int y) { return PixelAt(renderer_.BackBuffer(), x, y); }
+  std::string BackBytes() {
+    const Surface& s = *renderer_.BackSurface();
+    return std::string(reinterpret_cast<const char*>(s.Lock()), s.Stride() * s.Height());
+  }
+
+  std::atomic<uint32_t> drawMode_{kDrawGrid4Mode};
+  std::atomic<uint32_t> layoutDirty_{0};
+  std::atomic<uint32_t> snapshot_{0};
+  Renderer renderer_{ViewWords{drawMode_, layoutDirty_, snapshot_}};
+  TestPresenter presenter_;
+  std::array<std::unique_ptr<CChannelDecoder>, kDecoderSlots> decoders_;
+  static constexpr uint32_t kDrawGrid4Mode = 0x00040000;
+};
+
+TEST(PaneGeometryTest, PanesTileTheAreaExactly) {
+  EXPECT_EQ(PaneRect(2, 0, 1, 804, 604), (Rect{402, 0, 804, 302}));
+  EXPECT_EQ(PaneRect(2, 1, 0, 804, 604), (Rect{0, 302, 402, 604}));
+  EXPECT_EQ(PaneRect(3, 0, 0, 600, 600).right, 200);
+  EXPECT_EQ(PaneRect(3, 0, 1, 600, 600), (Rect{200, 0, 400, 200}));
+  EXPECT_EQ(PaneRect(3, 2, 2, 600, 600), (Rect{400, 400, 600, 600}));
+  for (int side : {2, 3, 4}) {
+    for (int w = 2 * side + 1; w < 700; w += 37) {
+      for (int c = 0; c + 1 < side; ++c) {
+        EXPECT_EQ(PaneRect(side, 0, c, w, w).right, PaneRect(side, 0, c + 1, w, w).left);
+      }
+      EXPECT_EQ(PaneRect(side, side - 1, side - 1, w, w + 5).right, w);
+      EXPECT_EQ(PaneRect(side, side - 1, side - 1, w, w + 5).bottom, w + 5);
+    }
+  }
+}
+
+TEST(PaneGeometryTest, OnlyTableDrawModesShowAnything) {
+  EXPECT_EQ(ClassifyDrawMode(0).kind, ViewKind::kSingle);
+  EXPECT_EQ(ClassifyDrawMode(15).slot, 15);
+  EXPECT_EQ(ClassifyDrawMode(0x80000000u).kind, ViewKind::kSingle);
+  EXPECT_EQ(ClassifyDrawMode(0x80000000u).slot, 0);
+  EXPECT_EQ(ClassifyDrawMode(0x00040000).side, 2);
+  EXPECT_EQ(ClassifyDrawMode(0x00090000).side, 3);
+  EXPECT_EQ(ClassifyDrawMode(0x00100000).side, 4);
+  for (uint32_t m : {16u, 0xFFFFu, 0x00010000u, 0x00010001u, 0x00050000u, 0x00200000u,
+                     0x7FFFFFFFu, 0x80000001u, 0xFFFFFFFFu}) {
+    EXPECT_EQ(ClassifyDrawMode(m).kind, ViewKind::kNone) << std::hex << m;
+  }
+}
+
+TEST_F(RendererTest, GridPanesAndBordersLandOnTheirLines) {
+  presenter_.window = Rect{100, 50, 904, 674};  // W 804, H 604
+  for (int s = 0; s < 16; ++s) renderer_.PlaceChannel(s);
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 1);
+  EXPECT_EQ(presenter_.target, (Rect{100, 50, 904, 654}));
+  EXPECT_EQ(presenter_.source, (Rect{0, 0, 804, 604}));
+  for (int x : {0, 401, 402, 803}) EXPECT_EQ(Back(x, 150), 0u) << x;
+  for (int y : {0, 301, 302, 603}) EXPECT_EQ(Back(200, y), 0u) << y;
+  EXPECT_EQ(Back(1, 150), Colour(0));
+  EXPECT_EQ(Back(400, 300), Colour(0));
+  EXPECT_EQ(Back(403, 150), Colour(1));
+  EXPECT_EQ(Back(802, 602), Colour(3));
+  EXPECT_EQ(Back(200, 450), Colour(2));
+  // Slots beyond the grid are never placed; outside the view stays clear.
+  EXPECT_EQ(CountPixels(renderer_.BackBuffer(), Rect{0, 0, 804, 604}, Colour(6)), 0);
+  EXPECT_EQ(Back(804, 10), kPixelBlue200);
+  EXPECT_EQ(Back(10, 604), kPixelBlue200);
+  // Captions: near black on every pane, none of them highlighted.
+  EXPECT_GT(CountPixels(renderer_.BackBuffer(), Rect{402, 302, 480, 320}, 0x010101), 5);
+  EXPECT_EQ(CountPixels(renderer_.BackBuffer(), Rect{0, 0, 804, 604}, 0x00FFFF), 0);
+
+  // The pointer inside pane 3 highlights its border and caption only.
+  presenter_.cursor = Point{100 + 600, 50 + 400};
+  renderer_.Redraw();
+  EXPECT_EQ(Back(402, 450), 0xFFFF00u);
+  EXPECT_EQ(Back(803, 450), 0xFFFF00u);
+  EXPECT_EQ(Back(600, 302), 0xFFFF00u);
+  EXPECT_EQ(Back(401, 450), 0u);
+  EXPECT_GT(CountPixels(renderer_.BackBuffer(), Rect{402, 302, 480, 320}, 0x00FFFF), 5);
+
+  // On a border line it highlights nothing: the test is strict.
+  renderer_.PlaceChannel(3);
+  presenter_.cursor = Point{100 + 402, 50 + 450};
+  renderer_.Redraw();
+  EXPECT_EQ(CountPixels(renderer_.BackBuffer(), Rect{0, 0, 804, 604}, 0xFFFF00), 0);
+}
+
+TEST_F(RendererTest, ViewsOutsideTheTableComposeNothing) {
+  presenter_.window = Rect{0, 0, 640, 500};
+  for (uint32_t mode : {16u, 0x00010000u, 0x00050000u, 0x80000001u, 0xFFFFFFFFu}) {
+    drawMode_ = mode;
+    const std::string before = BackBytes();
+    for (int s = -1; s < 20; ++s) renderer_.PlaceChannel(s);
+    renderer_.Redraw();
+    EXPECT_EQ(BackBytes(), before) << std::hex << mode;
+  }
+  drawMode_ = kDrawGrid4Mode;
+  const std::string before = BackBytes();
+  for (int s : {-1, 4, 6, 15, 16, 255}) renderer_.PlaceChannel(s);
+  EXPECT_EQ(BackBytes(), before);
+}
+
+TEST_F(RendererTest, SingleAndPlaybackViewsFillTheAreaWithCaption) {
+  presenter_.window = Rect{0, 0, 640, 500};
+  drawMode_ = 5;
+  renderer_.Redraw();
+  EXPECT_EQ(Back(320, 240), Colour(5));
+  EXPECT_EQ(Back(639, 479), Colour(5));
+  EXPECT_EQ(Back(640, 200), kPixelBlue200);
+  EXPECT_EQ(Back(300, 480), kPixelBlue200);
+  EXPECT_GT(CountPixels(renderer_.BackBuffer(), Rect{0, 0, 200, 20}, 0xFBFBFB), 10);
+  drawMode_ = kPlaybackView;
+  renderer_.Redraw();
+  EXPECT_EQ(Back(320, 240), Colour(0));
+
+  // A cleared layout starts from blue.
+  drawMode_ = 0x00100000;
+  layoutDirty_ = 1;
+  renderer_.Redraw();
+  EXPECT_EQ(layoutDirty_, 0u);
+  EXPECT_EQ(Back(320, 240), kPixelBlue200);
+
+  // A window taller and wider than the screen is clipped to the back surface.
+  presenter_.window = Rect{5, 5, 3005, 2025};
+  for (int s = 0; s < 16; ++s) renderer_.PlaceChannel(s);
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.source, (Rect{0, 0, 1024, 768}));
+  EXPECT_EQ(presenter_.target, (Rect{5, 5, 1029, 773}));
+  drawMode_ = 3;
+  renderer_.Redraw();
+  EXPECT_EQ(Back(1023, 767), Colour(3));
+  // No video area at all: nothing is presented.
+  const int presents = presenter_.presents;
+  presenter_.window = Rect{0, 0, 300, 15};
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, presents);
+}
+
+TEST_F(RendererTest, SnapshotSavesTheDecoderPictureTheRightWayUp) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(3, 10);
+  ASSERT_TRUE(Decode(*decoders_[4], frames[0]));
+  TempDir dir;
+  renderer_.SetSnapshotFolder([&] { return dir.Path() + "/"; });
+  presenter_.window = Rect{0, 0, 800, 620};
+
+  // Pending in a grid; served by the next single view.
+  snapshot_ = 1;
+  renderer_.Redraw();
+  EXPECT_EQ(snapshot_, 1u);
+  EXPECT_TRUE(dir.Files().empty());
+  drawMode_ = 4;
+  renderer_.Redraw();
+  EXPECT_EQ(snapshot_, 0u);
+  std::vector<std::string> files = dir.Files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(CH05_\d{4}(_\d\d){5}_\d{3}\.bmp)")))
+      << files[0];
+  const std::string path = dir.Path() + "/" + files[0];
+  const std::string bytes = ReadFile(path);
+  ASSERT_EQ(bytes.size(), 405558u);
+  const CVideoSurface& pic = *decoders_[4];
+  const uint8_t* rows = pic.pSurface->Lock();
+  EXPECT_EQ(bytes.substr(0, 2), "BM");
+  EXPECT_EQ(std::memcmp(bytes.data() + 54, rows + 287 * 352 * 4, 352 * 4), 0);
+  EXPECT_EQ(std::memcmp(bytes.data() + bytes.size() - 352 * 4, rows, 352 * 4), 0);
+  uint32_t v;
+  std::memcpy(&v, bytes.data() + 2, 4);
+  EXPECT_EQ(v, 405558u);
+  std::memcpy(&v, bytes.data() + 10, 4);
+  EXPECT_EQ(v, 54u);
+  std::memcpy(&v, bytes.data() + 34, 4);
+  EXPECT_EQ(v, 405504u);
+
+  // ffmpeg reads it the right way up, pixel for pixel.
+  const std::string decoded = testing::FfmpegDecode(path, "bgra");
+  ASSERT_EQ(decoded.size(), kPictureBytes);
+  size_t mismatches = 0;
+  for (size_t p = 0; p < 352 * 288; ++p) {
+    mismatches += std::memcmp(decoded.data() + p * 4, rows + p * 4, 3) != 0;
+  }
+  EXPECT_EQ(mismatches, 0u);
+
+  // In the playback view the file is named for channel 1.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  drawMode_ = kPlaybackView;
+  snapshot_ = 1;
+  renderer_.Redraw();
+  files = dir.Files();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(std::count_if(files.begin(), files.end(),
+                          [](const std::string& f) { return f.rfind("CH01_", 0) == 0; }),
+            1);
+}
+
+TEST_F(RendererTest, DecodingPlacingAndRedrawingOnTwoThreads) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(20, 5);
+  drawMode_ = 0x00100000;
+  presenter_.window = Rect{0, 0, 1000, 760};
+  std::atomic<bool> stop{false};
+  std::thread connection([&] {
+    for (size_t i = 0; !stop; ++i) {
+      const int slot = static_cast<int>(i % 16);
+      if (!Decode(*decoders_[slot], frames[i % frames.size()])) renderer_.ClearView();
+      renderer_.PlaceChannel(slot);
+      renderer_.Redraw();
+    }
+  });
+  for (int i = 0; i < 100; ++i) {
+    layoutDirty_ = 1;
+    renderer_.Redraw();
+    std::lock_guard<std::mutex> lock(renderer_.Lock());
+    ASSERT_NE(renderer_.BackSurface(), nullptr);
+  }
+  stop = true;
+  connection.join();
+  EXPECT_GT(presenter_.presents, 100);
+}
+
+}  // namespace
+}  // namespace zarvion
+
+int main(int argc, char** argv) {
+  // Test discovery runs the program outside CTest's environment.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
