@@ -146,7 +146,10 @@ TEST(Simulator, NoChannelsAndWrongFirstReply) {
     auto server = StartServer(Quick(0, 3));
     Client client;
     client.Connect("127.0.0.1", server->Port());
-    ASSERT_TRUE(server->WaitFor(Code(kVideoParamQuery), kWaitMs));
+    // No frames to wait for: the first redraw after the session start shows
+    // the steady state has been reached (the session start draws nothing).
+    ASSERT_TRUE(client.ui.WaitCount("enable settings 201", 1, kWaitMs));
+    ASSERT_TRUE(client.video.WaitRedraws(client.video.Redraws() + 1, kWaitMs));
     server->Command("view grid 4");
     ASSERT_TRUE(Eventually([&] { return client.obj.dwDrawMode.load() == kDrawGrid4; }));
     EXPECT_EQ(client.Calls("fill"), (std::vector<std::string>{"fill 全部通道 @0"}));
@@ -173,13 +176,14 @@ TEST(Simulator, NoChannelsAndWrongFirstReply) {
 TEST(Simulator, FailedConnectThenSecondRequestConnects) {
   auto server = StartServer(Quick(1, 0));
   Client client;
-  client.Connect("127.0.0.1", testing::UnusedPort());
+  ASSERT_TRUE(client.thread.Start());
   const uint32_t first = client.obj.dwThreadId;
+  client.Connect("127.0.0.1", testing::UnusedPort());
   ASSERT_TRUE(Eventually([&] { return client.obj.dwThreadId.load() != first; }));
   EXPECT_FALSE(client.obj.hConnectEvent->IsSet());
 
   const uint32_t second = client.obj.dwThreadId;
-  client.Connect("localhost", server->Port());
+  client.Connect("localhost", server->Port());  // names are not resolved
   ASSERT_TRUE(Eventually([&] { return client.obj.dwThreadId.load() != second; }));
   EXPECT_EQ(server->ConnectedClients(), 0);
   EXPECT_TRUE(server->Messages().empty());

@@ -17,9 +17,9 @@
 #include <fstream>
 #include <map>
 #include <optional>
-#include <thread>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -91,9 +91,15 @@ class RawClient {
     size_t size = 0;
     switch (m.h.code) {
       case kVideoFrame:
-      case kServerNotice: size = m.h.length; break;
-      case kFileList: size = size_t{m.h.length} * kFileRecordSize; break;
-      case kVideoParamTable: size = (m.h.length & 0xFF) * kVideoParamRecordSize; break;
+      case kServerNotice:
+        size = m.h.length;
+        break;
+      case kFileList:
+        size = size_t{m.h.length} * kFileRecordSize;
+        break;
+      case kVideoParamTable:
+        size = (m.h.length & 0xFF) * kVideoParamRecordSize;
+        break;
     }
     m.payload.resize(size);
     if (size && !Read(m.payload.data(), size, timeoutMs)) return std::nullopt;
@@ -283,8 +289,8 @@ TEST(DvrsimLive, MaskSelectsChannelsAndANewChannelStartsWithAKeyFrame) {
   // Let the loops move off their first key frame.
   for (int i = 0; i < 8 * 5; ++i) ASSERT_TRUE(c.NextOf(kVideoFrame));
   c.Send(ComposeSelectChannels(0x0002));
-  ASSERT_TRUE(r.server.WaitFor([](const LoggedMessage& m) { return m.header.code == kSelectChannels; },
-                               2000));
+  ASSERT_TRUE(r.server.WaitFor(
+      [](const LoggedMessage& m) { return m.header.code == kSelectChannels; }, 2000));
   // Frames in flight drain; then only channel index 1 arrives.
   int onlyOne = 0;
   while (onlyOne < 10) {
@@ -364,8 +370,8 @@ TEST(DvrsimPlayback, ListsRecordingsAndPlaysTheirPictures) {
   step(0, true);
   step(1, false);
   step(2, false);
-  step(70000, true);  // a jump restarts from a key frame
-  step(70001, false);
+  step(70003, true);  // a jump restarts from a key frame
+  step(70004, false);
   c.Send(ComposePlaybackStep(73728));  // past the end: nothing
   c.Send(ComposePlaybackStop());
   c.Send(ComposePlaybackStep(3));  // no playback: nothing
@@ -385,8 +391,8 @@ TEST(DvrsimCommands, ViewsNoticesAndClose) {
   ASSERT_TRUE(r.started);
   RawClient c(r.server.Port());
   c.StartSession();
-  ASSERT_TRUE(r.server.WaitFor([](const LoggedMessage& m) { return m.header.code == kVideoParamQuery; },
-                               2000));
+  ASSERT_TRUE(r.server.WaitFor(
+      [](const LoggedMessage& m) { return m.header.code == kVideoParamQuery; }, 2000));
   EXPECT_EQ(r.server.ConnectedClients(), 1);
   EXPECT_TRUE(r.server.Command("view single 5"));
   EXPECT_TRUE(r.server.Command("view grid 9"));
@@ -423,7 +429,9 @@ TEST(DvrsimCommands, PictureSettingsUpdateTheTable) {
     c.Send(ComposeVideoParamSet(0, 64, 68, 128, 0));
     c.Send(ComposeVideoParamSet(2, 10, 20, 30, 40));
     ASSERT_TRUE(r.server.WaitFor(
-        [](const LoggedMessage& m) { return m.header.code == kVideoParamSet && m.header.channel == 2; },
+        [](const LoggedMessage& m) {
+          return m.header.code == kVideoParamSet && m.header.channel == 2;
+        },
         2000));
   }
   RawClient c(r.server.Port());
@@ -467,8 +475,8 @@ TEST(DvrsimLog, EveryMessageIsRecordedWithItsChecksumValidity) {
     c.Send(bad);
     c.Send(ComposeHeader(77));
     c.Send(ComposePlayFileRequest(), std::vector<uint8_t>(kFileRecordSize, 0));
-    ASSERT_TRUE(r.server.WaitFor([](const LoggedMessage& m) { return m.header.code == kPlayFileRequest; },
-                                 2000));
+    ASSERT_TRUE(r.server.WaitFor(
+        [](const LoggedMessage& m) { return m.header.code == kPlayFileRequest; }, 2000));
   }
   RawClient second(r.server.Port());
   second.Send(ComposeSessionQuery());
@@ -476,8 +484,8 @@ TEST(DvrsimLog, EveryMessageIsRecordedWithItsChecksumValidity) {
 
   const auto log = r.server.Messages();
   ASSERT_EQ(log.size(), 7u);
-  const uint8_t codes[] = {kLogin, kSessionQuery, kVideoParamQuery, kSelectChannels, 77,
-                           kPlayFileRequest, kSessionQuery};
+  const uint8_t codes[] = {kLogin, kSessionQuery,    kVideoParamQuery, kSelectChannels,
+                           77,     kPlayFileRequest, kSessionQuery};
   for (size_t i = 0; i < log.size(); ++i) {
     EXPECT_EQ(log[i].header.code, codes[i]);
     EXPECT_EQ(log[i].checksumValid, i != 3) << i;
@@ -656,6 +664,22 @@ TEST(DvrsimServer, StopEndsSessionsOfClientsThatDoNotRead) {
   EXPECT_TRUE(c.ClosedWithin(2000));
 }
 
+TEST(DvrsimServer, ScheduledNoticeArrivesAndTheDurationEndsTheServer) {
+  Options o = Small(0);
+  o.noticesAfter = {{0.3, "hello"}};
+  o.durationSeconds = 1.0;
+  Running r(o);
+  ASSERT_TRUE(r.started);
+  RawClient c(r.server.Port());
+  c.StartSession();
+  auto notice = c.NextOf(kServerNotice, 3000);
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->payload, (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', 0}));
+  EXPECT_FALSE(r.server.Finished());
+  EXPECT_TRUE(c.ClosedWithin(3000));
+  EXPECT_TRUE(r.server.Finished());
+}
+
 TEST(DvrsimServer, RejectsBadOptions) {
   Options o;
   o.channels = 17;
@@ -665,33 +689,36 @@ TEST(DvrsimServer, RejectsBadOptions) {
 
   std::string error;
   Options parsed;
-  EXPECT_TRUE(ParseArguments({"--port", "0", "--fault", "trickle", "--notice-after", "1.5",
-                              "你好", "--channels=4"},
-                             &parsed, &error))
+  EXPECT_TRUE(ParseArguments(
+      {"--port", "0", "--fault", "trickle", "--notice-after", "1.5", "你好", "--channels=4"},
+      &parsed, &error))
       << error;
   EXPECT_EQ(parsed.channels, 4);
   EXPECT_EQ(parsed.faults, std::vector<std::string>{"trickle"});
   ASSERT_EQ(parsed.noticesAfter.size(), 1u);
   EXPECT_EQ(parsed.noticesAfter[0].second, "你好");
   for (std::vector<std::string> bad : {std::vector<std::string>{"--port", "65536"},
-                                       {"--channels", "17"}, {"--fault", "nonsense"},
-                                       {"--gop"}, {"--what"}, {"--fps", "0"}}) {
+                                       {"--channels", "17"},
+                                       {"--fault", "nonsense"},
+                                       {"--gop"},
+                                       {"--what"},
+                                       {"--fps", "0"}}) {
     EXPECT_FALSE(ParseArguments(bad, &parsed, &error)) << bad[0];
   }
 }
 
 // Runs the executable with `args`; returns its exit status and its stdout
 // and stderr (merged into err).
-struct Run {
+struct ProcessResult {
   int status = -1;
   std::string out, err;
 };
-Run Execute(const std::string& args, const std::string& input = "") {
+ProcessResult Execute(const std::string& args, const std::string& input = "") {
   const std::string cmd = std::string(ZARVION_BIN_DIR) + "/zarvion-dvrsim " + args;
   const std::string errFile = testing::TempDir() + "dvrsim_stderr.txt";
   const std::string inFile = testing::TempDir() + "dvrsim_stdin.txt";
   std::ofstream(inFile) << input;
-  Run r;
+  ProcessResult r;
   FILE* p = popen((cmd + " <" + inFile + " 2>" + errFile).c_str(), "r");
   if (!p) return r;
   char buf[256];
@@ -705,7 +732,7 @@ Run Execute(const std::string& args, const std::string& input = "") {
 
 TEST(DvrsimExecutable, BadCommandLinesGetOneLineAndStatusTwo) {
   for (const char* args : {"--channels 17", "--port 70000", "--frobnicate", "--fault nope"}) {
-    const Run r = Execute(args);
+    const ProcessResult r = Execute(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << ": " << r.err;
     EXPECT_TRUE(r.out.empty());
@@ -713,7 +740,7 @@ TEST(DvrsimExecutable, BadCommandLinesGetOneLineAndStatusTwo) {
 }
 
 TEST(DvrsimExecutable, AnnouncesItsAddressAndStopsByItself) {
-  const Run r = Execute("--channels 1 --duration 0.5", "view grid 4\nbogus\n");
+  const ProcessResult r = Execute("--channels 1 --duration 0.5", "view grid 4\nbogus\n");
   EXPECT_EQ(r.status, 0);
   ASSERT_EQ(r.out.rfind("listening on 127.0.0.1:", 0), 0u) << r.out;
   EXPECT_NE(r.err.find("bogus"), std::string::npos);

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include <QGuiApplication>
+#include <QPainter>
 
 #include "mp43_test_frames.h"
 #include "platform/avi_file.h"
@@ -100,6 +101,40 @@ TEST(SurfaceTest, TextLandsBelowAndRightOfItsOriginInItsColour) {
   EXPECT_TRUE(s.DrawText(&font, "无信号", 340, 280, Rgb(0, 200, 0)));
 }
 
+TEST(SurfaceTest, RedrawnTextMatchesQPainterPixelForPixel) {
+  Font small(12);
+  Surface s;
+  ASSERT_TRUE(s.Create(200, 40));
+  s.Fill(0x00336699);
+  QImage expected = s.Image().copy();
+  const char* texts[] = {"CH 12 无信号", "CH 3 07fps 01234Bps", "gjpqy|"};
+  const Point at[] = {{4, 4}, {-7, 20}, {150, -3}};
+  for (int round = 0; round < 2; ++round) {  // the second round comes from the cache
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_TRUE(s.DrawText(&small, texts[i], at[i].x, at[i].y, Rgb(1, 255, 255)));
+    }
+  }
+  {
+    QPainter painter(&expected);
+    painter.setFont(small.Get());
+    painter.setPen(QColor(1, 255, 255));
+    for (int i = 0; i < 3; ++i) {
+      painter.drawText(at[i].x, at[i].y + painter.fontMetrics().ascent(),
+                       QString::fromUtf8(texts[i]));
+    }
+  }
+  int differing = 0, drawn = 0;
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 200; ++x) {
+      const uint32_t got = PixelAt(s, x, y) & 0x00FFFFFF;
+      differing += got != (expected.pixel(x, y) & 0x00FFFFFF);
+      drawn += got == 0x01FFFF;
+    }
+  }
+  EXPECT_EQ(differing, 0);
+  EXPECT_GT(drawn, 100);
+}
+
 class Mp43Test : public ::testing::Test {
  protected:
   static BitmapInfoHeader Input() {
@@ -156,8 +191,8 @@ TEST_F(Mp43Test, DecodesLikeFfmpegAndReportsBadFramesOneByOne) {
     for (size_t i = 0; i < frames.size(); ++i) {
       in.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
       ASSERT_TRUE(stream->SetFormat(int32_t(i), in, 40));
-      ASSERT_TRUE(stream->Write(int32_t(i), 1, frames[i].bytes.data(), in.biSizeImage,
-                                frames[i].Flags()));
+      ASSERT_TRUE(
+          stream->Write(int32_t(i), 1, frames[i].bytes.data(), in.biSizeImage, frames[i].Flags()));
     }
   }
   const std::string oracle = testing::FfmpegDecode(file, "bgra");
@@ -250,17 +285,19 @@ TEST(AviFileTest, FileIsReadableMidRecordingAndCompleteAfterRelease) {
 
   const std::string count =
       "ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames "
-      "-of csv=p=0 '" + file + "'";
+      "-of csv=p=0 '" +
+      file + "'";
   std::string out;
   // As a crash would leave it: no index yet, but every frame is there.
   ASSERT_TRUE(RunCommand(count, &out));
   EXPECT_EQ(std::stoi(out), 15);
 
   avi.reset();
-  ASSERT_TRUE(RunCommand(
-      "ffprobe -v error -show_entries stream=codec_type,codec_tag_string,width,height,"
-      "r_frame_rate,nb_frames -of default=nw=1 '" + file + "'",
-      &out));
+  ASSERT_TRUE(
+      RunCommand("ffprobe -v error -show_entries stream=codec_type,codec_tag_string,width,height,"
+                 "r_frame_rate,nb_frames -of default=nw=1 '" +
+                     file + "'",
+                 &out));
   EXPECT_EQ(out,
             "codec_type=video\ncodec_tag_string=MP43\nwidth=352\nheight=288\n"
             "r_frame_rate=10/1\nnb_frames=15\n");
@@ -270,8 +307,8 @@ TEST(AviFileTest, FileIsReadableMidRecordingAndCompleteAfterRelease) {
   std::string expectFlags;
   for (const EncodedFrame& f : frames) expectFlags += f.key ? "K_\n" : "__\n";
   EXPECT_EQ(out, expectFlags);
-  EXPECT_TRUE(RunCommand("ffmpeg -v error -nostdin -xerror -i '" + file + "' -f null - 2>&1",
-                         &out));
+  EXPECT_TRUE(
+      RunCommand("ffmpeg -v error -nostdin -xerror -i '" + file + "' -f null - 2>&1", &out));
   EXPECT_EQ(out, "");
 
   // The stream header holds exactly what was given; the format is the
@@ -280,12 +317,12 @@ TEST(AviFileTest, FileIsReadableMidRecordingAndCompleteAfterRelease) {
   ASSERT_GT(bytes.size(), 224u);
   EXPECT_EQ(bytes.substr(100, 4), "strh");
   EXPECT_EQ(bytes.substr(108, 4), "vids");
-  EXPECT_EQ(Le32(bytes, 112), 0u);     // fccHandler
-  EXPECT_EQ(Le32(bytes, 128), 1u);     // dwScale
-  EXPECT_EQ(Le32(bytes, 132), 10u);    // dwRate
-  EXPECT_EQ(Le32(bytes, 140), 15u);    // dwLength
+  EXPECT_EQ(Le32(bytes, 112), 0u);   // fccHandler
+  EXPECT_EQ(Le32(bytes, 128), 1u);   // dwScale
+  EXPECT_EQ(Le32(bytes, 132), 10u);  // dwRate
+  EXPECT_EQ(Le32(bytes, 140), 15u);  // dwLength
   EXPECT_EQ(Le32(bytes, 144), 405504u);
-  EXPECT_EQ(Le32(bytes, 148), 0u);     // dwQuality
+  EXPECT_EQ(Le32(bytes, 148), 0u);  // dwQuality
   EXPECT_EQ(bytes.substr(164, 4), "strf");
   EXPECT_EQ(Le32(bytes, 168), 40u);
   EXPECT_EQ(bytes.substr(188, 4), "MP43");

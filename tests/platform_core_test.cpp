@@ -39,12 +39,15 @@ TEST(CodePage, RoundTripsAndLimitsNeverSplitUnlessAsked) {
 }
 
 TEST(CodePage, UnconvertibleInputFailsOrIsReplaced) {
-  EXPECT_FALSE(Utf16ToGbk(u"\xD800x", 10));        // lone surrogate
-  EXPECT_FALSE(Utf16ToGbk(u"\U0001F600", 10));     // no GBK form
-  EXPECT_FALSE(Utf8ToGbk("\xFF\xFE"));              // not UTF-8
-  EXPECT_FALSE(GbkToUtf16("a\xD6"));                // truncated pair
+  EXPECT_FALSE(Utf16ToGbk(u"\xD800x", 10));     // lone surrogate
+  EXPECT_FALSE(Utf16ToGbk(u"\U0001F600", 10));  // no GBK form
+  EXPECT_FALSE(Utf8ToGbk("\xFF\xFE"));          // not UTF-8
+  EXPECT_FALSE(GbkToUtf16("a\xD6"));            // truncated pair
   // Untrusted GBK never fails: bad bytes become U+FFFD, the rest survives.
-  EXPECT_EQ(GbkToUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(GbkToUtf8("a\xFF"
+                      "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(GbkToUtf8(kZhongWenGbk + "\xD6"), "中文\xEF\xBF\xBD");
 }
 
@@ -77,8 +80,8 @@ TEST_F(RegistryTest, TypedValuesCaseInsensitiveNamesAndSizes) {
   EXPECT_FALSE(fs::exists(HiveFilePath(Hive::kCurrentUser)));  // reads create nothing
 
   ASSERT_TRUE(RegSetDword(Hive::kCurrentUser, key, "dwDefaultDrawMode", 0x00090000));
-  ASSERT_TRUE(RegGetDword(Hive::kCurrentUser, "software\\HOLMVARD\\zarvion\\",
-                          "DWDEFAULTDRAWMODE", &v));
+  ASSERT_TRUE(
+      RegGetDword(Hive::kCurrentUser, "software\\HOLMVARD\\zarvion\\", "DWDEFAULTDRAWMODE", &v));
   EXPECT_EQ(v, 0x00090000u);
   EXPECT_TRUE(RegKeyExists(Hive::kCurrentUser, "SOFTWARE\\holmvard"));
   EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, key));  // hives are separate
@@ -216,7 +219,8 @@ TEST(Registry, DefaultFolderFollowsXdgThenHome) {
   EXPECT_EQ(RegistryFolder(), "/x/conf/zarvion");
   ::unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(RegistryFolder(), HomeFolder() + "/.config/zarvion");
-  EXPECT_EQ(HiveFilePath(Hive::kClassesRoot), HomeFolder() + "/.config/zarvion/HKEY_CLASSES_ROOT.reg");
+  EXPECT_EQ(HiveFilePath(Hive::kClassesRoot),
+            HomeFolder() + "/.config/zarvion/HKEY_CLASSES_ROOT.reg");
   if (oldXdg) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
 }
 

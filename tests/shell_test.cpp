@@ -6,15 +6,22 @@
 #include <set>
 #include <string>
 
+#include "core_test_env.h"
+#include "platform/registry.h"
+#include "shell/module.h"
 #include "shell/zarvinet.h"
 
 using namespace zarvion;
 
 namespace {
 
-std::string Host(const Zarvinet& z) { return z.Object().szHostName; }
+std::string Host(const Zarvinet& z) {
+  return z.Object().szHostName;
+}
 
-std::u16string Repeat(char16_t c, size_t n) { return std::u16string(n, c); }
+std::u16string Repeat(char16_t c, size_t n) {
+  return std::u16string(n, c);
+}
 
 TEST(Zarvinet, PropertiesHonourOnlyStrings) {
   Zarvinet z;
@@ -30,8 +37,8 @@ TEST(Zarvinet, PropertiesHonourOnlyStrings) {
     std::u16string text;
     uint16_t port;
   } const ports[] = {
-      {u"70000", 4464}, {u"abc", 0},      {u"", 0},          {u" 81x", 81},
-      {u"-1", 65535},   {u"+65536", 0}, {u"99999999999", 65535},
+      {u"70000", 4464},        {u"abc", 0}, {u"", 0}, {u" 81x", 81}, {u"-1", 65535}, {u"+65536", 0},
+      {u"99999999999", 65535},
   };
   for (const auto& p : ports) {
     z.strHostPort(Variant::Bstr(p.text));
@@ -72,9 +79,9 @@ TEST(Zarvinet, ConnectServerKeepsEmptyHostAndPortAndSignalsOnce) {
   // A later call replaces what it is given, zeroes the old parameter
   // entirely and leaves the events as they were.
   obj.hConnectEvent->Reset();
-  ASSERT_EQ(z.ConnectServer(Variant::Bstr(u"10.1.1.1"), Variant::Bstr(u"70000"),
-                            Variant::Bstr(u"")),
-            S_OK);
+  ASSERT_EQ(
+      z.ConnectServer(Variant::Bstr(u"10.1.1.1"), Variant::Bstr(u"70000"), Variant::Bstr(u"")),
+      S_OK);
   EXPECT_EQ(obj.hConnectEvent.get(), connect);
   EXPECT_TRUE(connect->IsSet());
   EXPECT_EQ(Host(z), "10.1.1.1");
@@ -141,8 +148,7 @@ TEST(Zarvinet, ScriptingByName) {
   EXPECT_EQ(two[0], DISPID_strHostName);
   EXPECT_EQ(two[1], DISPID_UNKNOWN);
 
-  const Variant args[] = {Variant::Bstr(u"127.0.0.1"), Variant::Bstr(u"9000"),
-                          Variant::Bstr(u"p")};
+  const Variant args[] = {Variant::Bstr(u"127.0.0.1"), Variant::Bstr(u"9000"), Variant::Bstr(u"p")};
   ASSERT_EQ(z.Invoke(ids[0], DISPATCH_METHOD, args), S_OK);
   EXPECT_EQ(Host(z), "127.0.0.1");
   EXPECT_EQ(z.Object().wHostPort, 9000);
@@ -159,18 +165,76 @@ TEST(Zarvinet, ScriptingByName) {
   EXPECT_EQ(Host(z), "8.8.8.8");
 }
 
-TEST(Zarvinet, IdentifiersAreFixedAndDistinct) {
-  const TypeDescription& t = ZarvionTypeDescription();
-  EXPECT_EQ(GuidToString(t.clsid), "{9DEF5882-A4D2-448E-A2C8-A8A88279B83E}");
-  std::set<std::string> guids = {GuidToString(t.clsid), GuidToString(t.libid),
-                                 GuidToString(t.iid)};
-  EXPECT_EQ(guids.size(), 3u);
-  EXPECT_STREQ(kProgId, "Zarvion.Zarvinet.1");
-  EXPECT_STREQ(kVersionIndependentProgId, "Zarvion.Zarvinet");
-  EXPECT_STREQ(t.libraryHelp, "Zarvion 1.0 Type Library");
-  EXPECT_EQ(t.members[0].id, 1);
-  EXPECT_STREQ(t.members[1].helpString, "以字符串描述的服务器端口");
-  EXPECT_STREQ(t.members[2].params[2], "strPara");
+TEST(Module, ClassObjectAndLockCount) {
+  ZarvinetClassFactory* factory = nullptr;
+  const Guid other = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  EXPECT_EQ(DllGetClassObject(other, IID_IClassFactory, &factory), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(factory, nullptr);
+  ASSERT_EQ(DllGetClassObject(CLSID_Zarvinet, IID_IClassFactory, &factory), S_OK);
+  ASSERT_NE(factory, nullptr);
+
+  const long base = ModuleLockCount();
+  EXPECT_EQ(DllCanUnloadNow(), base == 0 ? S_OK : S_FALSE);
+  std::unique_ptr<Zarvinet> obj;
+  int outer = 0;
+  EXPECT_EQ(factory->CreateInstance(&outer, IID_IZarvinet, &obj), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(factory->CreateInstance(nullptr, other, &obj), E_NOINTERFACE);
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IZarvinet, nullptr), E_POINTER);
+  EXPECT_FALSE(obj);
+  EXPECT_EQ(ModuleLockCount(), base);  // nothing was left alive
+
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, &obj), S_OK);
+  ASSERT_TRUE(obj);
+  EXPECT_EQ(ModuleLockCount(), base + 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+  factory->LockServer(true);
+  obj.reset();
+  EXPECT_EQ(ModuleLockCount(), base + 1);
+  factory->LockServer(false);
+  EXPECT_EQ(ModuleLockCount(), base);
+}
+
+class RegistrationTest : public zarvion::testing::TempHomeTest {};
+
+TEST_F(RegistrationTest, RegisterResolvesProgIdAndUnregisterKeepsClsidKey) {
+  const std::string module = "/opt/zarvion/lib/libzarvion.so";
+  const std::string cls = "CLSID\\" + GuidToString(CLSID_Zarvinet);
+  ASSERT_TRUE(RegSetString(Hive::kClassesRoot, "CLSID\\{OTHER}", "", "another class"));
+  ASSERT_TRUE(RegCreateKey(Hive::kClassesRoot, cls + "\\Stale"));  // from an old version
+  ASSERT_EQ(RegisterServer(module), S_OK);
+
+  std::string curVer, clsid, server, model;
+  ASSERT_TRUE(RegGetString(Hive::kClassesRoot, "Zarvion.Zarvinet\\CurVer", "", &curVer));
+  ASSERT_TRUE(RegGetString(Hive::kClassesRoot, curVer + "\\CLSID", "", &clsid));
+  EXPECT_EQ(curVer, "Zarvion.Zarvinet.1");
+  EXPECT_EQ(clsid, GuidToString(CLSID_Zarvinet));
+  ASSERT_TRUE(
+      RegGetString(Hive::kClassesRoot, "CLSID\\" + clsid + "\\InprocServer32", "", &server));
+  ASSERT_TRUE(RegGetString(Hive::kClassesRoot, cls + "\\InprocServer32", "ThreadingModel", &model));
+  EXPECT_EQ(server, module);
+  EXPECT_EQ(model, "Apartment");
+  std::string libid;
+  ASSERT_TRUE(RegGetString(Hive::kClassesRoot, cls + "\\TypeLib", "", &libid));
+  EXPECT_EQ(std::set<std::string>({clsid, libid, GuidToString(IID_IZarvinet)}).size(), 3u);
+  EXPECT_EQ(RegEnumSubKeys(Hive::kClassesRoot, cls + "\\Implemented Categories"),
+            (std::vector<std::string>{GuidToString(CATID_Control),
+                                      GuidToString(CATID_SafeForScripting)}));
+  EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, cls + "\\Stale"));
+  std::string misc;
+  ASSERT_TRUE(RegGetString(Hive::kClassesRoot, cls + "\\MiscStatus\\1", "", &misc));
+  EXPECT_EQ(misc, "131473");
+
+  ASSERT_EQ(UnregisterServer(), S_OK);
+  EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, cls));
+  EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, "Zarvion.Zarvinet"));
+  EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, "Zarvion.Zarvinet.1"));
+  EXPECT_TRUE(RegKeyExists(Hive::kClassesRoot, "CLSID\\{OTHER}"));
+
+  // The plain form names the file this code runs from.
+  ASSERT_EQ(DllRegisterServer(), S_OK);
+  ASSERT_TRUE(RegGetString(Hive::kClassesRoot, cls + "\\InprocServer32", "", &server));
+  EXPECT_EQ(server, ModulePath());
+  EXPECT_FALSE(server.empty());
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
 # The control window, its toolbar and commands, and the viewer, with real
 # widgets offscreen and the simulated recorder as the peer.
 find_package(Qt6 REQUIRED COMPONENTS Test)
+zarvion_test(test_window SOURCES window_test.cpp ui_test_main.cpp
+  LIBS zarvion_window Qt6::Test)

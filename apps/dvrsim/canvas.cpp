@@ -60,7 +60,9 @@ Rgb Canvas::Pixel(int x, int y) const {
   return {p[0], p[1], p[2]};
 }
 
-void Canvas::Fill(Rgb colour) { FillRect(0, 0, width_, height_, colour); }
+void Canvas::Fill(Rgb colour) {
+  FillRect(0, 0, width_, height_, colour);
+}
 
 void Canvas::FillRect(int x, int y, int w, int h, Rgb colour) {
   const int x0 = std::max(x, 0), y0 = std::max(y, 0);
@@ -87,6 +89,16 @@ void Canvas::DrawText(int x, int y, int scale, std::string_view text, Rgb colour
       }
     }
     x += (kGlyphWidth + 1) * scale;
+  }
+}
+
+void Canvas::AddNoise(int y0, int amplitude, uint32_t seed) {
+  uint32_t state = seed * 2654435761u + 1u;
+  const int span = 2 * amplitude + 1;
+  for (size_t i = static_cast<size_t>(std::max(y0, 0)) * width_ * 3; i < pixels_.size(); ++i) {
+    state = state * 1664525u + 1013904223u;
+    const int v = pixels_[i] + static_cast<int>((state >> 16) % span) - amplitude;
+    pixels_[i] = static_cast<uint8_t>(std::clamp(v, 0, 255));
   }
 }
 

@@ -31,6 +31,9 @@ class Canvas {
   // glyph are drawn as blanks.
   void DrawText(int x, int y, int scale, std::string_view text, Rgb colour);
   static int TextWidth(int scale, std::string_view text);
+  // Adds pseudo-random noise of at most +-amplitude to every pixel of rows
+  // y0 and below; `seed` picks the pattern.
+  void AddNoise(int y0, int amplitude, uint32_t seed);
   static constexpr int kGlyphHeight = 7;
 
  private:

@@ -18,9 +18,9 @@ namespace zarvion::dvrsim {
 
 struct Options {
   std::string bind = "127.0.0.1";
-  uint16_t port = 0;  // 0 = any free port
-  int channels = 16;  // 0..16
-  uint16_t flags = 3; // SessionFlags
+  uint16_t port = 0;   // 0 = any free port
+  int channels = 16;   // 0..16
+  uint16_t flags = 3;  // SessionFlags
   int fps = 25, gop = 25, bitrate = 1500000;
   int recordings = 8, steps = 600;
   std::optional<std::string> login;  // accept only this login parameter

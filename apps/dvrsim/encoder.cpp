@@ -83,9 +83,9 @@ bool Mp43Encoder::Open(int fps, int gop, int bitrate, std::string* error) {
     *error = "cannot allocate a picture: " + AvError(rc);
     return false;
   }
-  impl_->scaler.reset(sws_getContext(kPictureWidth, kPictureHeight, AV_PIX_FMT_RGB24,
-                                     kPictureWidth, kPictureHeight, AV_PIX_FMT_YUV420P,
-                                     SWS_BILINEAR, nullptr, nullptr, nullptr));
+  impl_->scaler.reset(sws_getContext(kPictureWidth, kPictureHeight, AV_PIX_FMT_RGB24, kPictureWidth,
+                                     kPictureHeight, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                     nullptr, nullptr));
   if (!impl_->scaler) {
     *error = "cannot set up the colour conversion";
     return false;
@@ -94,8 +94,7 @@ bool Mp43Encoder::Open(int fps, int gop, int bitrate, std::string* error) {
 }
 
 bool Mp43Encoder::Encode(const Canvas& picture, bool forceKey, EncodedFrame* out) {
-  if (!impl_->context || picture.Width() != kPictureWidth ||
-      picture.Height() != kPictureHeight) {
+  if (!impl_->context || picture.Width() != kPictureWidth || picture.Height() != kPictureHeight) {
     return false;
   }
   AVFrame* f = impl_->frame.get();

@@ -10,9 +10,9 @@ namespace zarvion::dvrsim {
 
 const std::vector<std::string>& KnownFaults() {
   static const std::vector<std::string> names = {
-      "oversize-frame", "channel-out-of-range", "long-notice",       "big-param-table",
-      "truncated-frame", "trickle",             "wrong-first-reply", "unknown-code",
-      "close-after-login",
+      "oversize-frame",    "channel-out-of-range", "long-notice",
+      "big-param-table",   "truncated-frame",      "trickle",
+      "wrong-first-reply", "unknown-code",         "close-after-login",
   };
   return names;
 }

@@ -7,13 +7,14 @@ namespace {
 
 constexpr Rgb kWhite{255, 255, 255};
 constexpr Rgb kBlack{0, 0, 0};
+constexpr int kNoise = 6;
 
 // Sixteen backgrounds that stay apart after compression and leave white
 // text readable.
 constexpr Rgb kChannelColours[16] = {
-    {160, 30, 30},  {30, 130, 40},  {30, 50, 160},  {150, 120, 20}, {120, 30, 140}, {20, 120, 130},
-    {170, 80, 20},  {70, 70, 70},   {100, 140, 30}, {30, 90, 100},  {140, 40, 90},  {60, 40, 130},
-    {110, 70, 40},  {20, 100, 70},  {130, 110, 110}, {40, 40, 40},
+    {160, 30, 30}, {30, 130, 40}, {30, 50, 160},   {150, 120, 20}, {120, 30, 140}, {20, 120, 130},
+    {170, 80, 20}, {70, 70, 70},  {100, 140, 30},  {30, 90, 100},  {140, 40, 90},  {60, 40, 130},
+    {110, 70, 40}, {20, 100, 70}, {130, 110, 110}, {40, 40, 40},
 };
 
 std::string Padded(uint32_t value, size_t digits) {
@@ -26,11 +27,15 @@ void DrawCentred(Canvas* canvas, int y, int scale, const std::string& text, Rgb 
   canvas->DrawText((canvas->Width() - Canvas::TextWidth(scale, text)) / 2, y, scale, text, colour);
 }
 
-int Luma(const uint8_t* p) { return (p[0] * 77 + p[1] * 150 + p[2] * 29) >> 8; }
+int Luma(const uint8_t* p) {
+  return (p[0] * 77 + p[1] * 150 + p[2] * 29) >> 8;
+}
 
 }  // namespace
 
-Rgb ChannelColour(int channel) { return kChannelColours[channel & 15]; }
+Rgb ChannelColour(int channel) {
+  return kChannelColours[channel & 15];
+}
 
 void DrawStamp(Canvas* canvas, uint32_t value) {
   canvas->FillRect(0, 0, kStampCell, kStampCell, kWhite);
@@ -77,6 +82,9 @@ void DrawLivePicture(Canvas* canvas, int channel, int frame, int loopLength) {
   canvas->DrawText(24, 32, 4, "CH", kWhite);
   DrawCentred(canvas, 60, 16, std::to_string(channel + 1), kWhite);
   canvas->DrawText(24, 250, 4, "F " + Padded(static_cast<uint32_t>(frame), 4), kWhite);
+  // Sensor noise, as a camera has: it gives the encoder a realistic amount
+  // of work and the stream a realistic rate.
+  canvas->AddNoise(kStampCell, kNoise, static_cast<uint32_t>(channel * 4096 + frame));
   DrawStamp(canvas, LiveStamp(channel, frame));
 }
 
@@ -95,6 +103,7 @@ void DrawRecordingPicture(Canvas* canvas, int recording, uint32_t step, uint32_t
   const int done = steps > 0 ? static_cast<int>(shown * width / steps) : 0;
   canvas->FillRect(24, 248, width, 16, kBlack);
   canvas->FillRect(24, 248, done, 16, {90, 240, 90});
+  canvas->AddNoise(kStampCell, kNoise, step * 7919u + static_cast<uint32_t>(recording));
   DrawStamp(canvas, step & ((1u << kStampBits) - 1));
 }
 

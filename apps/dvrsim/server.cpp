@@ -53,16 +53,26 @@ constexpr uint32_t kBigParamRecords = 40;
 
 const char* CodeName(uint8_t code) {
   switch (code) {
-    case kSessionQuery: return "SessionQuery";
-    case kFileListRequest: return "FileListRequest";
-    case kPlayFileRequest: return "PlayFileRequest";
-    case kSelectChannels: return "SelectChannels";
-    case kPlaybackStep: return "PlaybackStep";
-    case kPlaybackStop: return "PlaybackStop";
-    case kLogin: return "Login";
-    case kVideoParamQuery: return "VideoParamQuery";
-    case kVideoParamSet: return "VideoParamSet";
-    default: return "unknown";
+    case kSessionQuery:
+      return "SessionQuery";
+    case kFileListRequest:
+      return "FileListRequest";
+    case kPlayFileRequest:
+      return "PlayFileRequest";
+    case kSelectChannels:
+      return "SelectChannels";
+    case kPlaybackStep:
+      return "PlaybackStep";
+    case kPlaybackStop:
+      return "PlaybackStop";
+    case kLogin:
+      return "Login";
+    case kVideoParamQuery:
+      return "VideoParamQuery";
+    case kVideoParamSet:
+      return "VideoParamSet";
+    default:
+      return "unknown";
   }
 }
 
@@ -74,9 +84,9 @@ Bytes Message(const MessageHeader& h, const uint8_t* payload = nullptr, size_t s
 }
 
 Bytes FrameMessage(uint8_t channel, const EncodedFrame& f) {
-  return Message(ComposeVideoFrame(channel, f.key ? kKeyFrameFlag : 0,
-                                   static_cast<uint32_t>(f.bytes.size())),
-                 f.bytes.data(), f.bytes.size());
+  return Message(
+      ComposeVideoFrame(channel, f.key ? kKeyFrameFlag : 0, static_cast<uint32_t>(f.bytes.size())),
+      f.bytes.data(), f.bytes.size());
 }
 
 std::string Hex(const Bytes& b) {
@@ -410,14 +420,14 @@ void Session::Step(uint32_t step) {
 
 // Misbehaviour that happens once, right after the session start.
 bool Session::SendOnceFaults() {
-  const auto& loop0 = server->loops.empty() ? std::vector<EncodedFrame>{} : server->loops[0];
+  const EncodedFrame* first = server->loops.empty() ? nullptr : &server->loops[0][0];
   if (server->Fault("oversize-frame")) {
     const Bytes junk(kOversizeLength, 0x5A);
     if (!Send(Message(ComposeVideoFrame(0, 0, kOversizeLength), junk.data(), junk.size())))
       return false;
   }
-  if (server->Fault("channel-out-of-range") && !loop0.empty()) {
-    if (!Send(FrameMessage(20, loop0[0]))) return false;
+  if (server->Fault("channel-out-of-range") && first) {
+    if (!Send(FrameMessage(20, *first))) return false;
   }
   if (server->Fault("long-notice")) {
     const Bytes text(kLongNoticeBytes, 'N');
@@ -674,8 +684,8 @@ bool Server::Impl::SendNotice(const std::string& utf8) {
   if (!gbk) return false;
   Bytes text(gbk->begin(), gbk->end());
   text.push_back(0);
-  Broadcast(Message(ComposeServerNotice(static_cast<uint32_t>(text.size())), text.data(),
-                    text.size()));
+  Broadcast(
+      Message(ComposeServerNotice(static_cast<uint32_t>(text.size())), text.data(), text.size()));
   return true;
 }
 
@@ -683,7 +693,9 @@ Server::Server(Options options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
 }
 
-Server::~Server() { Stop(); }
+Server::~Server() {
+  Stop();
+}
 
 bool Server::Start() {
   Impl& s = *impl_;
@@ -693,8 +705,7 @@ bool Server::Start() {
   }
   const Options& o = s.options;
   if (o.channels < 0 || o.channels > static_cast<int>(kMaxChannels) || o.fps < 1 || o.fps > 1000 ||
-      o.gop < 1 || o.gop > kMaxGop ||
-      o.bitrate < 1000 || o.recordings < 0 || o.steps < 1) {
+      o.gop < 1 || o.gop > kMaxGop || o.bitrate < 1000 || o.recordings < 0 || o.steps < 1) {
     s.error = "options out of range";
     return false;
   }
@@ -730,8 +741,12 @@ bool Server::Start() {
   return true;
 }
 
-std::string Server::Error() const { return impl_->error; }
-uint16_t Server::Port() const { return impl_->port; }
+std::string Server::Error() const {
+  return impl_->error;
+}
+uint16_t Server::Port() const {
+  return impl_->port;
+}
 
 bool Server::Command(const std::string& input) {
   std::string line = input;
@@ -781,9 +796,13 @@ int Server::ConnectedClients() const {
                                         [](const auto& s) { return !s->closing; }));
 }
 
-std::vector<std::string> Server::RecordingLocations() const { return impl_->locations; }
+std::vector<std::string> Server::RecordingLocations() const {
+  return impl_->locations;
+}
 
-bool Server::Finished() const { return impl_->finished || impl_->stopping; }
+bool Server::Finished() const {
+  return impl_->finished || impl_->stopping;
+}
 
 void Server::Stop() {
   Impl& s = *impl_;

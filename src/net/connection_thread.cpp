@@ -213,7 +213,7 @@ class Session {
 
 ConnectionThread::~ConnectionThread() {
   if (thread_.joinable()) {
-    if (obj_.hStopEvent) obj_.hStopEvent->Set();
+    if (running_ && obj_.hStopEvent) obj_.hStopEvent->Set();
     thread_.join();
   }
 }
@@ -223,7 +223,11 @@ bool ConnectionThread::Start() {
     return false;
   }
   obj_.dwThreadId = NextThreadId();
-  thread_ = std::thread([this] { Run(); });
+  running_ = true;
+  thread_ = std::thread([this] {
+    Run();
+    running_ = false;
+  });
   return true;
 }
 

@@ -12,6 +12,7 @@
 // through obj.video; either may be null.
 #pragma once
 
+#include <atomic>
 #include <thread>
 
 #include "net/control_object.h"
@@ -21,7 +22,7 @@ namespace zarvion {
 class ConnectionThread {
  public:
   explicit ConnectionThread(ControlObject& obj) : obj_(obj) {}
-  // Stops (sets hStopEvent) and joins a thread that is still running.
+  // Stops (sets hStopEvent) a thread that is still running, and joins it.
   ~ConnectionThread();
   ConnectionThread(const ConnectionThread&) = delete;
   ConnectionThread& operator=(const ConnectionThread&) = delete;
@@ -38,6 +39,7 @@ class ConnectionThread {
   void Run();
 
   ControlObject& obj_;
+  std::atomic<bool> running_{false};
   std::thread thread_;
 };
 

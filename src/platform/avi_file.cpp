@@ -4,9 +4,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <algorithm>
 #include <limits>
 
 namespace zarvion {
@@ -236,6 +236,8 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
   return true;
 }
 
-int32_t AviStream::Length() const { return static_cast<int32_t>(file_.index_.size()); }
+int32_t AviStream::Length() const {
+  return static_cast<int32_t>(file_.index_.size());
+}
 
 }  // namespace zarvion

@@ -20,6 +20,7 @@ Event::~Event() {
 // until Reset drains it; a second Set only adds to the counter.
 void Event::Set() {
   if (fd_ < 0) return;
+  sets_.fetch_add(1, std::memory_order_acq_rel);
   const uint64_t one = 1;
   while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
   }
@@ -35,7 +36,9 @@ void Event::Reset() {
 bool Event::IsSet() const {
   if (fd_ < 0) return false;
   pollfd p{fd_, POLLIN, 0};
-  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+  const bool set = poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+  if (set) Acquire();
+  return set;
 }
 
 int WaitAny(std::initializer_list<const Event*> events, uint32_t timeoutMs, int socketFd,
@@ -45,8 +48,10 @@ int WaitAny(std::initializer_list<const Event*> events, uint32_t timeoutMs, int 
   if (events.size() >= kMaxEntries) return kWaitFailed;
   pollfd fds[kMaxEntries];
   nfds_t n = 0;
+  const Event* entries[kMaxEntries] = {};
   for (const Event* e : events) {
     // A missing or broken event gets fd -1, which poll skips.
+    entries[n] = e;
     fds[n++] = pollfd{(e && e->Valid()) ? e->Fd() : -1, POLLIN, 0};
   }
   const bool withSocket = socketFd >= 0;
@@ -70,7 +75,10 @@ int WaitAny(std::initializer_list<const Event*> events, uint32_t timeoutMs, int 
     // The lowest index wins, so a stop event listed first takes precedence
     // over anything that became ready at the same time.
     for (nfds_t i = 0; i < n; ++i) {
-      if (fds[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) return static_cast<int>(i);
+      if (fds[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) {
+        if (entries[i]) entries[i]->Acquire();
+        return static_cast<int>(i);
+      }
       if (fds[i].revents & POLLNVAL) return kWaitFailed;
     }
   }

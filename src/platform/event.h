@@ -2,6 +2,7 @@
 // socket's readiness. Backed by an eventfd, so it is pollable.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 
@@ -23,8 +24,15 @@ class Event {
   // Readable while the event is set.
   int Fd() const { return fd_; }
 
+  // Orders memory: what a thread wrote before Set is visible to a thread
+  // that has seen the event set (IsSet, or WaitAny reporting it). The
+  // descriptor alone gives that in practice, but not in the language's
+  // memory model.
+  void Acquire() const { (void)sets_.load(std::memory_order_acquire); }
+
  private:
   int fd_ = -1;
+  mutable std::atomic<uint64_t> sets_{0};
 };
 
 // What WaitAny reports: the index of the first ready entry (events in the

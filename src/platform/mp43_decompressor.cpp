@@ -39,8 +39,8 @@ bool IsMp43(uint32_t fcc) {
 }
 
 bool UsableInput(const BitmapInfoHeader& in) {
-  return IsMp43(in.biCompression) && in.biWidth > 0 && in.biHeight > 0 &&
-         in.biWidth <= kMaxSide && in.biHeight <= kMaxSide;
+  return IsMp43(in.biCompression) && in.biWidth > 0 && in.biHeight > 0 && in.biWidth <= kMaxSide &&
+         in.biHeight <= kMaxSide;
 }
 
 uint32_t ImageSize(const BitmapInfoHeader& out) {
@@ -123,11 +123,10 @@ int32_t Mp43Decompressor::Begin(const BitmapInfoHeader& in, const BitmapInfoHead
   const AVPixelFormat dstFormat = out.biBitCount == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
   // Prepared for the codec's usual output; Decompress adapts if it differs.
   state_->sws.reset(sws_getContext(in.biWidth, in.biHeight, AV_PIX_FMT_YUV420P, in.biWidth,
-                                   in.biHeight, dstFormat, SWS_BICUBIC, nullptr, nullptr,
-                                   nullptr));
+                                   in.biHeight, dstFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
   if (!state_->sws) return kIcErrMemory;
-  const size_t initial = static_cast<size_t>(in.biWidth) * in.biHeight * 3 +
-                         AV_INPUT_BUFFER_PADDING_SIZE;
+  const size_t initial =
+      static_cast<size_t>(in.biWidth) * in.biHeight * 3 + AV_INPUT_BUFFER_PADDING_SIZE;
   if (state_->input.size() < initial) state_->input.assign(initial, 0);
   state_->ctx = std::move(ctx);
   state_->in = in;
@@ -141,10 +140,9 @@ int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader&
   State& s = *state_;
   if (!s.ctx) return kIcErrError;
   if (!data || !picture) return kIcErrBadParam;
-  if (in.biWidth != s.in.biWidth || in.biHeight != s.in.biHeight ||
-      !IsMp43(in.biCompression) || out.biWidth != s.out.biWidth ||
-      out.biHeight != s.out.biHeight || out.biBitCount != s.out.biBitCount ||
-      out.biCompression != s.out.biCompression) {
+  if (in.biWidth != s.in.biWidth || in.biHeight != s.in.biHeight || !IsMp43(in.biCompression) ||
+      out.biWidth != s.out.biWidth || out.biHeight != s.out.biHeight ||
+      out.biBitCount != s.out.biBitCount || out.biCompression != s.out.biCompression) {
     return kIcErrBadFormat;
   }
   const uint32_t size = in.biSizeImage;
@@ -174,9 +172,9 @@ int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader&
     result = kIcErrError;
   } else {
     const AVPixelFormat dstFormat = s.out.biBitCount == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
-    SwsContext* sws = sws_getCachedContext(s.sws.release(), w, h,
-                                           static_cast<AVPixelFormat>(frame->format), w, h,
-                                           dstFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    SwsContext* sws =
+        sws_getCachedContext(s.sws.release(), w, h, static_cast<AVPixelFormat>(frame->format), w, h,
+                             dstFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
     s.sws.reset(sws);
     if (!sws) {
       result = kIcErrInternal;

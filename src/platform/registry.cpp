@@ -36,7 +36,9 @@ const char* HiveName(Hive hive) {
   return hive == Hive::kClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_CURRENT_USER";
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -612,9 +614,8 @@ bool RegDeleteKey(Hive hive, std::string_view subKey) {
   return ModifyHive(hive, [&](HiveData& h, bool* dirty) {
     auto& keys = h.keys;
     size_t before = keys.size();
-    std::erase_if(keys, [&](const RegKey& k) {
-      return SameName(k.path, *path) || IsBelow(k.path, *path);
-    });
+    std::erase_if(
+        keys, [&](const RegKey& k) { return SameName(k.path, *path) || IsBelow(k.path, *path); });
     *dirty = keys.size() != before;
     return true;
   });

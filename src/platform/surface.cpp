@@ -16,6 +16,8 @@ namespace zarvion {
 namespace {
 
 constexpr int kMaxSide = 16384;
+constexpr size_t kMaxTextMasks = 128;
+const std::string kDefaultFontKey = "default";
 
 Rect Intersect(const Rect& a, const Rect& b) {
   return Rect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
@@ -35,6 +37,10 @@ Font::Font(int pixelHeight, const char* face) : pixelHeight_(pixelHeight) {
   font_.setItalic(false);
   font_.setUnderline(false);
   font_.setStrikeOut(false);
+  // Solid glyphs in exactly the text colour, as the product's bitmap faces
+  // draw; it also keeps captions that are redrawn over themselves stable.
+  font_.setStyleStrategy(QFont::NoAntialias);
+  key_ = font_.key().toStdString();
 }
 
 bool Surface::Create(int width, int height) {
@@ -50,7 +56,9 @@ bool Surface::Create(int width, int height) {
   return true;
 }
 
-void Surface::Fill(uint32_t pixel) { Fill(Bounds(), pixel); }
+void Surface::Fill(uint32_t pixel) {
+  Fill(Bounds(), pixel);
+}
 
 void Surface::Fill(const Rect& rect, uint32_t pixel) {
   if (!Valid()) return;
@@ -92,8 +100,8 @@ bool Surface::StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRe
       std::memcpy(out, lastRow, static_cast<size_t>(cols) * 4);
       continue;
     }
-    const uint32_t* in =
-        reinterpret_cast<const uint32_t*>(src.pixels_.get() + static_cast<size_t>(sy) * src.Stride());
+    const uint32_t* in = reinterpret_cast<const uint32_t*>(src.pixels_.get() +
+                                                           static_cast<size_t>(sy) * src.Stride());
     if (sameWidth) {
       std::memcpy(out, in + srcRect.left, static_cast<size_t>(cols) * 4);
     } else {
@@ -106,15 +114,77 @@ bool Surface::StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRe
   return true;
 }
 
+const Surface::TextMask& Surface::MaskFor(const Font* font, std::string_view utf8) {
+  // Lookups happen for every caption of every composition: no allocation
+  // unless the text is new.
+  const std::string& fontKey = font ? font->Key() : kDefaultFontKey;
+  lookupKey_.assign(fontKey);
+  lookupKey_.push_back('\0');
+  lookupKey_.append(utf8);
+  if (auto it = textMasks_.find(lookupKey_); it != textMasks_.end()) return it->second;
+  std::string key = lookupKey_;
+  const QFont qfont = font ? font->Get() : QFont();
+  // Texts that change (the rates) would grow the cache without end.
+  if (textMasks_.size() >= kMaxTextMasks) textMasks_.clear();
+
+  const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+  const QFontMetrics metrics(qfont);
+  // Room on every side for glyphs that overhang their advance.
+  const int margin = std::max(4, metrics.height());
+  const int w = metrics.horizontalAdvance(text) + 2 * margin;
+  const int h = metrics.height() + 2 * margin;
+  QImage scratch(w, h, QImage::Format_ARGB32_Premultiplied);
+  scratch.fill(Qt::transparent);
+  {
+    QPainter painter(&scratch);
+    painter.setFont(qfont);
+    painter.setPen(Qt::white);
+    painter.drawText(margin, margin + metrics.ascent(), text);
+  }
+  int x0 = w, y0 = h, x1 = -1, y1 = -1;
+  for (int y = 0; y < h; ++y) {
+    const QRgb* row = reinterpret_cast<const QRgb*>(scratch.constScanLine(y));
+    for (int x = 0; x < w; ++x) {
+      if (qAlpha(row[x]) == 0) continue;
+      x0 = std::min(x0, x);
+      x1 = std::max(x1, x);
+      y0 = std::min(y0, y);
+      y1 = std::max(y1, y);
+    }
+  }
+  TextMask mask;
+  if (x1 >= 0) {
+    mask.dx = x0 - margin;
+    mask.dy = y0 - margin;
+    mask.width = x1 - x0 + 1;
+    mask.height = y1 - y0 + 1;
+    mask.bits.resize(static_cast<size_t>(mask.width) * mask.height);
+    for (int y = 0; y < mask.height; ++y) {
+      const QRgb* row = reinterpret_cast<const QRgb*>(scratch.constScanLine(y0 + y));
+      for (int x = 0; x < mask.width; ++x) {
+        mask.bits[static_cast<size_t>(y) * mask.width + x] = qAlpha(row[x0 + x]) != 0;
+      }
+    }
+  }
+  return textMasks_.emplace(std::move(key), std::move(mask)).first->second;
+}
+
 bool Surface::DrawText(const Font* font, std::string_view utf8, int x, int y, uint32_t colorref) {
   if (!Valid()) return false;
-  QPainter painter(&image_);
-  if (!painter.isActive()) return false;
-  if (font) painter.setFont(font->Get());
-  painter.setPen(QColor(colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF));
-  const int ascent = painter.fontMetrics().ascent();
-  painter.drawText(x, y + ascent,
-                   QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
+  const TextMask& mask = MaskFor(font, utf8);
+  // Written as QPainter writes an opaque pen on RGB32.
+  const uint32_t pixel =
+      0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
+  const int left = x + mask.dx, top = y + mask.dy;
+  const int x0 = std::max(left, 0), x1 = std::min(left + mask.width, width_);
+  const int y0 = std::max(top, 0), y1 = std::min(top + mask.height, height_);
+  for (int py = y0; py < y1; ++py) {
+    uint32_t* row = reinterpret_cast<uint32_t*>(pixels_.get() + static_cast<size_t>(py) * Stride());
+    const uint8_t* bits = mask.bits.data() + static_cast<size_t>(py - top) * mask.width;
+    for (int px = x0; px < x1; ++px) {
+      if (bits[px - left]) row[px] = pixel;
+    }
+  }
   return true;
 }
 

@@ -10,7 +10,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <QFont>
@@ -48,10 +50,13 @@ class Font {
   explicit Font(int pixelHeight, const char* face = kFontFace);
   const QFont& Get() const { return font_; }
   int PixelHeight() const { return pixelHeight_; }
+  // Identifies the face and size, for caches of rendered text.
+  const std::string& Key() const { return key_; }
 
  private:
   QFont font_;
   int pixelHeight_;
+  std::string key_;
 };
 
 // Text colours are given as the platform's COLORREF, 0x00BBGGRR.
@@ -93,7 +98,9 @@ class Surface {
 
   // One line of UTF-8 text with (x, y) the top-left of its cell, on a
   // transparent background, clipped to the surface. A null font draws in
-  // Qt's default font. False when the surface has no memory.
+  // Qt's default font. False when the surface has no memory. Glyphs are
+  // solid (not antialiased), so each text is rasterised once into a mask
+  // and redrawn from it: captions are drawn many times a second.
   bool DrawText(const Font* font, std::string_view utf8, int x, int y, uint32_t colorref);
 
   // The pixels as an image without a copy (for painting the surface on a
@@ -104,6 +111,14 @@ class Surface {
   std::unique_ptr<uint8_t[]> pixels_;
   QImage image_;
   std::vector<int> xmap_;  // StretchFrom's column map, sized once
+  struct TextMask {
+    int dx = 0, dy = 0;  // of the mask's top-left from the text origin
+    int width = 0, height = 0;
+    std::vector<uint8_t> bits;  // 1 where a glyph pixel is
+  };
+  const TextMask& MaskFor(const Font* font, std::string_view utf8);
+  std::unordered_map<std::string, TextMask> textMasks_;
+  std::string lookupKey_;
   int width_ = 0;
   int height_ = 0;
 };

@@ -19,7 +19,9 @@ constexpr uint32_t NC_SELCHANNEL = 0x43A;
 // Low word: the channel list index; lParam: the packed VideoParams word.
 constexpr uint32_t NC_VIDEOPARAM = 0x43B;
 
-constexpr uint32_t MakeWParam(uint32_t code, uint32_t low) { return (code << 16) | (low & 0xFFFF); }
+constexpr uint32_t MakeWParam(uint32_t code, uint32_t low) {
+  return (code << 16) | (low & 0xFFFF);
+}
 
 class CommandTarget {
  public:

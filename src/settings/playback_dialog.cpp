@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/code_page.h"
+#include "settings/dialog_icon.h"
 #include "ui_playback_dialog.h"
 
 namespace zarvion {
@@ -27,6 +28,7 @@ PlaybackDialog::PlaybackDialog(QWidget* parent, CommandTarget* target)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setWindowTitle(QString::fromUtf8(kPlaybackTitle));
+  setWindowIcon(DialogIcon());
   setFixedSize(size());
   setModal(false);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -53,16 +55,24 @@ PlaybackDialog::~PlaybackDialog() = default;
 
 QWidget* PlaybackDialog::Item(int id) const {
   switch (id) {
-    case 1: return form_->id1;
-    case 2: return form_->id2;
-    case kIdFileList: return form_->id209;
-    default: return nullptr;
+    case 1:
+      return form_->id1;
+    case 2:
+      return form_->id2;
+    case kIdFileList:
+      return form_->id209;
+    default:
+      return nullptr;
   }
 }
 
-QTreeWidget* PlaybackDialog::List() const { return form_->id209; }
+QTreeWidget* PlaybackDialog::List() const {
+  return form_->id209;
+}
 
-void PlaybackDialog::ClearList() { form_->id209->clear(); }
+void PlaybackDialog::ClearList() {
+  form_->id209->clear();
+}
 
 int PlaybackDialog::AppendPlaybackRow(const std::string& channelGbk, const std::string& timeGbk,
                                       const std::string& locationGbk) {
@@ -75,7 +85,9 @@ int PlaybackDialog::AppendPlaybackRow(const std::string& channelGbk, const std::
   return form_->id209->indexOfTopLevelItem(item);
 }
 
-int PlaybackDialog::RowCount() const { return form_->id209->topLevelItemCount(); }
+int PlaybackDialog::RowCount() const {
+  return form_->id209->topLevelItemCount();
+}
 
 std::string PlaybackDialog::RowLocation(int row) const {
   QTreeWidgetItem* item = form_->id209->topLevelItem(row);
@@ -100,8 +112,8 @@ void PlaybackDialog::Play(int row) {
   // What the server listed, cut to the 259 bytes a location may hold.
   char location[kLocationBufferSize] = {};
   const std::string bytes = RowLocation(row);
-  std::memcpy(location, bytes.data(), strnlen(bytes.data(), std::min(bytes.size(),
-                                                                     kLocationBufferSize - 1)));
+  std::memcpy(location, bytes.data(),
+              strnlen(bytes.data(), std::min(bytes.size(), kLocationBufferSize - 1)));
   if (target_) target_->OnCommand(MakeWParam(NC_PLAYFILE, 0), reinterpret_cast<intptr_t>(location));
 }
 
@@ -111,7 +123,9 @@ void PlaybackDialog::accept() {
   if (row >= 0) Play(row);
 }
 
-void PlaybackDialog::reject() { hide(); }
+void PlaybackDialog::reject() {
+  hide();
+}
 
 bool PlaybackDialog::eventFilter(QObject* watched, QEvent* event) {
   if (watched == form_->id209->viewport() && event->type() == QEvent::MouseButtonDblClick) {

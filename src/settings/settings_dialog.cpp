@@ -12,6 +12,7 @@
 #include <QSignalBlocker>
 
 #include "platform/files.h"
+#include "settings/dialog_icon.h"
 #include "settings/settings_store.h"
 #include "settings/trackbar.h"
 #include "ui_settings_dialog.h"
@@ -46,13 +47,14 @@ SettingsDialog::SettingsDialog(QWidget* parent, CommandTarget* target)
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle(QString::fromUtf8(kSettingsTitle));
+  setWindowIcon(DialogIcon());
   setFixedSize(size());
   setModal(false);
   CentreOnScreen(this);
 
   // The picture controls wait for a session that allows them.
-  for (int id : {kIdChannelList, kIdBrightness, kIdHue, kIdSaturation, kIdContrast,
-                 kIdDefaultParams}) {
+  for (int id :
+       {kIdChannelList, kIdBrightness, kIdHue, kIdSaturation, kIdContrast, kIdDefaultParams}) {
     EnableItem(id, false);
   }
   form_->id213->setRange(0, 255);
@@ -91,9 +93,8 @@ SettingsDialog::SettingsDialog(QWidget* parent, CommandTarget* target)
   });
   connect(form_->id1, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(form_->id2, &QPushButton::clicked, this, &SettingsDialog::reject);
-  connect(form_->id208, &QComboBox::currentIndexChanged, this, [this](int index) {
-    Notify(NC_SELCHANNEL, 0, index < 0 ? 0 : index);
-  });
+  connect(form_->id208, &QComboBox::currentIndexChanged, this,
+          [this](int index) { Notify(NC_SELCHANNEL, 0, index < 0 ? 0 : index); });
   for (Trackbar* t : {form_->id213, form_->id214, form_->id215, form_->id216}) {
     t->onReleased = [this] { SendVideoParams(); };
   }
@@ -108,22 +109,38 @@ SettingsDialog::~SettingsDialog() = default;
 
 QWidget* SettingsDialog::Item(int id) const {
   switch (id) {
-    case 1: return form_->id1;
-    case 2: return form_->id2;
-    case kIdDefaultParams: return form_->id201;
-    case kIdChannelList: return form_->id208;
-    case kIdGrid4: return form_->id210;
-    case kIdGrid9: return form_->id211;
-    case kIdGrid16: return form_->id212;
-    case kIdBrightness: return form_->id213;
-    case kIdHue: return form_->id214;
-    case kIdSaturation: return form_->id215;
-    case kIdContrast: return form_->id216;
-    case kIdRecordDirEdit: return form_->id217;
-    case kIdRecordDirBrowse: return form_->id218;
-    case kIdCapDirEdit: return form_->id219;
-    case kIdCapDirBrowse: return form_->id220;
-    default: return nullptr;
+    case 1:
+      return form_->id1;
+    case 2:
+      return form_->id2;
+    case kIdDefaultParams:
+      return form_->id201;
+    case kIdChannelList:
+      return form_->id208;
+    case kIdGrid4:
+      return form_->id210;
+    case kIdGrid9:
+      return form_->id211;
+    case kIdGrid16:
+      return form_->id212;
+    case kIdBrightness:
+      return form_->id213;
+    case kIdHue:
+      return form_->id214;
+    case kIdSaturation:
+      return form_->id215;
+    case kIdContrast:
+      return form_->id216;
+    case kIdRecordDirEdit:
+      return form_->id217;
+    case kIdRecordDirBrowse:
+      return form_->id218;
+    case kIdCapDirEdit:
+      return form_->id219;
+    case kIdCapDirBrowse:
+      return form_->id220;
+    default:
+      return nullptr;
   }
 }
 
@@ -139,8 +156,8 @@ void SettingsDialog::FillChannelList(const std::vector<std::string>& utf8Items, 
 }
 
 void SettingsDialog::SetTrackbarPos(int id, int pos) {
-  if (auto* slider = qobject_cast<QSlider*>(Item(id)); slider && id >= kIdBrightness &&
-                                                        id <= kIdContrast) {
+  if (auto* slider = qobject_cast<QSlider*>(Item(id));
+      slider && id >= kIdBrightness && id <= kIdContrast) {
     slider->setValue(pos);
   }
 }
@@ -197,7 +214,9 @@ void SettingsDialog::accept() {
   hide();
 }
 
-void SettingsDialog::reject() { hide(); }
+void SettingsDialog::reject() {
+  hide();
+}
 
 void SettingsDialog::ShowMissingFolderError(const QString& folder) {
   QMessageBox::critical(this, QString::fromUtf8(kMissingFolderCaption), folder, QMessageBox::Ok);

@@ -22,7 +22,9 @@ constexpr HRESULT DISP_E_MEMBERNOTFOUND = static_cast<HRESULT>(0x80020003);
 constexpr HRESULT DISP_E_UNKNOWNNAME = static_cast<HRESULT>(0x80020006);
 constexpr HRESULT DISP_E_BADPARAMCOUNT = static_cast<HRESULT>(0x8002000E);
 
-constexpr bool Succeeded(HRESULT hr) { return hr >= 0; }
+constexpr bool Succeeded(HRESULT hr) {
+  return hr >= 0;
+}
 
 enum VarType : uint16_t {
   VT_EMPTY = 0,

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/code_page.h"
+#include "shell/module.h"
 
 namespace zarvion {
 namespace {
@@ -70,6 +71,14 @@ uint16_t PortFromText(std::string_view gbk) {
   if (value > INT_MAX) value = INT_MAX;
   if (value < INT_MIN) value = INT_MIN;
   return static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(value)));
+}
+
+Zarvinet::Zarvinet() {
+  ModuleAddRef();
+}
+
+Zarvinet::~Zarvinet() {
+  ModuleRelease();
 }
 
 HRESULT Zarvinet::strHostName(const Variant& value) {
@@ -156,12 +165,21 @@ const TypeDescription& ZarvionTypeDescription() {
       IID_IZarvinet,
       "IZarvinet Interface",
       {{
-          {DISPID_strHostName, "strHostName", MemberKind::kPropertyPut, {"newVal", nullptr, nullptr},
+          {DISPID_strHostName,
+           "strHostName",
+           MemberKind::kPropertyPut,
+           {"newVal", nullptr, nullptr},
            "视频服务器的IP地址"},
-          {DISPID_strHostPort, "strHostPort", MemberKind::kPropertyPut, {"newVal", nullptr, nullptr},
+          {DISPID_strHostPort,
+           "strHostPort",
+           MemberKind::kPropertyPut,
+           {"newVal", nullptr, nullptr},
            "以字符串描述的服务器端口"},
-          {DISPID_ConnectServer, "ConnectServer", MemberKind::kMethod,
-           {"strHost", "strPort", "strPara"}, "连接服务器"},
+          {DISPID_ConnectServer,
+           "ConnectServer",
+           MemberKind::kMethod,
+           {"strHost", "strPort", "strPara"},
+           "连接服务器"},
       }},
   };
   return kDescription;

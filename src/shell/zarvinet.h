@@ -43,7 +43,9 @@ class IZarvinet {
 // stored or sent.
 class Zarvinet final : public IZarvinet {
  public:
-  Zarvinet() = default;
+  // Each live object holds the module (see DllCanUnloadNow).
+  Zarvinet();
+  ~Zarvinet() override;
   Zarvinet(const Zarvinet&) = delete;
   Zarvinet& operator=(const Zarvinet&) = delete;
 

@@ -167,7 +167,7 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
 bool CChannelDecoder::StartRecording() {
   if (!pSurface || !recordFolder) return false;
   if (bRecording) StopRecording();
-  const std::string name = RecordFileName(recordFolder(), (nChannel & 0xFF) + 1, NowLocal());
+  const std::string name = RecordFileName(recordFolder(), (nChannel & 0xFF) + 1, GetLocalTime());
   std::unique_ptr<AviFile> file = AviFile::Open(name, kOfCreate | kOfWrite);
   if (!file) return false;
   AviStreamInfo info;

@@ -4,12 +4,9 @@
 
 #include <string>
 
-namespace zarvion {
+#include "platform/files.h"
 
-struct LocalTime {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
-};
-LocalTime NowLocal();
+namespace zarvion {
 
 // The folder with one trailing '/' removed, then
 // "CLIENT_CH%02d_%04d_%02d_%02d_%02d_%02d_%02d_%03d.avi".

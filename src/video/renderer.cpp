@@ -77,7 +77,9 @@ void Renderer::ClearView() {
   ClearViewLocked();
 }
 
-void Renderer::ClearViewLocked() { backBuffer_.Fill(kPixelBlue200); }
+void Renderer::ClearViewLocked() {
+  backBuffer_.Fill(kPixelBlue200);
+}
 
 void Renderer::PlaceChannel(int slot) {
   std::lock_guard<std::mutex> lock(lock_);
@@ -145,7 +147,7 @@ void Renderer::TakeSnapshot(int slot) {
   CChannelDecoder* d = Decoder(slot);
   if (!d || !snapshotFolder_) return;
   // The slot is 0..15 here, so slot + 1 is the product's (mode & 0xF) + 1.
-  d->SaveBitmap(SnapshotFileName(snapshotFolder_(), slot + 1, NowLocal()));
+  d->SaveBitmap(SnapshotFileName(snapshotFolder_(), slot + 1, GetLocalTime()));
 }
 
 }  // namespace zarvion

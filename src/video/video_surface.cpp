@@ -52,7 +52,9 @@ void CVideoSurface::DrawBorder(int left, int top, int right, int bottom, uint32_
   // Every pixel is tested against the surface, so an outline that reaches
   // past it (a window larger than the screen) loses only its outer parts.
   const int w = ddsd.dwWidth, h = ddsd.dwHeight;
-  auto row = [&](int y) { return reinterpret_cast<uint32_t*>(bits + static_cast<size_t>(y) * w * 4); };
+  auto row = [&](int y) {
+    return reinterpret_cast<uint32_t*>(bits + static_cast<size_t>(y) * w * 4);
+  };
   if (left < right) {
     const int x0 = std::max(left, 0), x1 = std::min(right, w);
     for (int y : {top, bottom - 1}) {

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <QSlider>
 #include <QThread>
@@ -176,6 +177,12 @@ ControlWindow::ControlWindow(ControlObject& obj, QWidget* parent, ControlWindowO
   }
   PositionSlider()->installEventFilter(this);
   SetUp();
+  if (!setupComplete_) {
+    // Nothing the toolbar offers can work without the pieces set-up did not
+    // make; the commands ignore it, and it says so.
+    for (int id : kToolbarButtons) Enable(id, false);
+    Enable(kIdPosition, false);
+  }
 }
 
 ControlWindow::~ControlWindow() { TearDown(); }
@@ -393,25 +400,28 @@ void ControlWindow::RequestRepaint() {
 // ---- Messages --------------------------------------------------------------
 
 void ControlWindow::paintEvent(QPaintEvent*) {
-  if (!renderer_ || !presenter_) {
-    QPainter painter(this);
-    painter.fillRect(rect(), QColor(0, 0, 200));
-    return;
-  }
-  // While connected the connection thread keeps the picture current.
-  if (obj_.bConnected.load() == 0 && setupComplete_) {
+  const int w = width();
+  const int h = std::max(0, height() - kVideoAreaAllowance);
+  if (renderer_ && presenter_ && setupComplete_ && obj_.bConnected.load() == 0) {
+    // While connected the connection thread keeps the picture current.
     inPaint_ = true;
     renderer_->Redraw();
     inPaint_ = false;
   }
   QPainter painter(this);
-  std::lock_guard<std::mutex> hold(renderer_->Lock());
-  const Surface* back = renderer_->BackSurface();
-  const int w = width();
-  const int h = std::max(0, height() - kVideoAreaAllowance);
-  if (!back || !back->Valid()) return;
-  const QRect source = QRect(0, 0, w, h).intersected(QRect(0, 0, back->Width(), back->Height()));
-  painter.drawImage(source.topLeft(), back->Image(), source);
+  painter.fillRect(QRect(0, h, w, height() - h), palette().window());
+  QRect shown;
+  if (renderer_) {
+    std::lock_guard<std::mutex> hold(renderer_->Lock());
+    const Surface* back = renderer_->BackSurface();
+    if (back && back->Valid()) {
+      shown = QRect(0, 0, w, h).intersected(QRect(0, 0, back->Width(), back->Height()));
+      painter.drawImage(shown.topLeft(), back->Image(), shown);
+    }
+  }
+  // Beyond a back surface the size of the screen there is no picture.
+  const QRegion rest = QRegion(0, 0, w, h).subtracted(QRegion(shown));
+  for (const QRect& r : rest) painter.fillRect(r, Qt::black);
 }
 
 void ControlWindow::resizeEvent(QResizeEvent*) {

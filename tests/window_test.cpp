@@ -1,0 +1,309 @@
+// The control window on its own (no recorder): toolbar geometry and enabled
+// states, the default view, partial set-ups, the pointer's pane test, the
+// dialog notifications and the bridge the connection thread calls through.
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QAbstractButton>
+#include <QCursor>
+#include <QSlider>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "net/control_object.h"
+#include "platform/registry.h"
+#include "settings/settings_dialog.h"
+#include "settings/settings_store.h"
+#include "ui_test_util.h"
+#include "video/channel_decoder.h"
+#include "window/control_window.h"
+#include "window/window_layout.h"
+
+namespace zarvion {
+namespace {
+
+using testing::Pump;
+using testing::WaitUntil;
+
+constexpr int kToolbarIds[] = {kIdRecord,    kIdCapture, kIdSettings, kIdPlaybackRequest,
+                               kIdPlayPause, kIdStop,    kIdPosition};
+
+struct Offline {
+  ControlObject obj;
+  std::unique_ptr<ControlWindow> window;
+  std::vector<std::pair<QString, QString>> boxes;
+
+  explicit Offline(SetupStep failAt = SetupStep::kNone, QSize size = QSize(644, 506)) {
+    ControlWindowOptions options;
+    options.failAt = failAt;
+    options.startConnectionThread = false;
+    options.showWarning = [this](const QString& caption, const QString& text) {
+      boxes.emplace_back(caption, text);
+    };
+    window = std::make_unique<ControlWindow>(obj, nullptr, options);
+    window->resize(size);
+    window->show();
+    Pump(20);
+  }
+  bool Enabled(int id) const { return window->Control(id)->isEnabled(); }
+  QString Text(int id) const { return window->Button(id)->text(); }
+};
+
+TEST(WindowLayout, ToolbarRectsFollowTheClientArea) {
+  const QRect client(0, 0, 400, 300);
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(ToolbarButtonRect(client, k), QRect(32 * k, 282, 32, 18));
+  EXPECT_EQ(ToolbarSliderRect(client), QRect(192, 282, 208, 18));
+  // Narrower than the buttons: the slider has no width, the buttons keep theirs.
+  EXPECT_EQ(ToolbarSliderRect(QRect(0, 0, 150, 100)), QRect(192, 82, 0, 18));
+  EXPECT_EQ(ToolbarButtonRect(QRect(0, 0, 150, 100), 5), QRect(160, 82, 32, 18));
+}
+
+TEST(WindowLayout, PaneHitBoxes) {
+  // 2 x 2 in 404 x 426: W = H = 400.
+  EXPECT_EQ(PaneAtPointer(2, 404, 426, 3, 3), 0);
+  EXPECT_EQ(PaneAtPointer(2, 404, 426, 203, 203), 0);
+  EXPECT_EQ(PaneAtPointer(2, 404, 426, 2, 100), -1);
+  EXPECT_EQ(PaneAtPointer(2, 404, 426, 204, 100), -1);
+  EXPECT_EQ(PaneAtPointer(2, 404, 426, 205, 205), 3);
+  EXPECT_EQ(PaneAtPointer(2, 404, 426, 405, 405), 3);
+  EXPECT_EQ(PaneAtPointer(2, 404, 426, 406, 300), -1);
+  // 3 x 3 in 306 x 328: pane 4 spans 104 < p < 206 both ways.
+  EXPECT_EQ(PaneAtPointer(3, 306, 328, 105, 105), 4);
+  EXPECT_EQ(PaneAtPointer(3, 306, 328, 205, 205), 4);
+  EXPECT_EQ(PaneAtPointer(3, 306, 328, 104, 150), -1);
+  EXPECT_EQ(PaneAtPointer(3, 306, 328, 206, 150), -1);
+  EXPECT_EQ(PaneAtPointer(0, 306, 328, 100, 100), -1);
+}
+
+TEST(ControlWindowSetUp, ToolbarAfterSetUpAndResize) {
+  Offline w;
+  ASSERT_EQ(w.window->SetupResult(), 0);
+  for (int id : kToolbarIds) EXPECT_EQ(w.Enabled(id), id == kIdSettings) << id;
+
+  // What the connection thread and a playback start turn on, from the
+  // connection thread's side of the bridge.
+  std::thread([&] {
+    for (int id : kToolbarIds) w.obj.ui->EnableControl(UiWindow::kControl, id, true);
+  }).join();
+  for (int id : kToolbarIds) EXPECT_TRUE(w.Enabled(id)) << id;
+
+  w.window->resize(400, 300);
+  Pump(20);
+  for (int k = 0; k < 6; ++k) {
+    EXPECT_EQ(w.window->Control(kToolbarButtons[k])->geometry(), QRect(32 * k, 282, 32, 18));
+  }
+  EXPECT_EQ(w.window->Control(kIdPosition)->geometry(), QRect(192, 282, 208, 18));
+  // A resize turns off playback request, play/pause and stop only.
+  for (int id : kToolbarIds) {
+    const bool off = id == kIdPlaybackRequest || id == kIdPlayPause || id == kIdStop;
+    EXPECT_EQ(w.Enabled(id), !off) << id;
+  }
+  EXPECT_EQ(w.obj.bLayoutDirty.load(), 1u);
+}
+
+TEST(ControlWindowSetUp, DefaultViewFromTheStore) {
+  struct Case {
+    bool stored;
+    uint32_t value;
+    uint32_t view;
+  };
+  const Case cases[] = {{false, 0, kDrawGrid16},          {true, kDrawGrid9, kDrawGrid9},
+                        {true, kDrawGrid4, kDrawGrid4},    {true, 0x00200000, kDrawGrid16},
+                        {true, 0xFFFFFFFF, kDrawGrid16},   {true, 0x00050000, kDrawGrid16},
+                        {true, 5, kDrawGrid16},            {true, 0, kDrawGrid16}};
+  for (const Case& c : cases) {
+    if (c.stored) {
+      ASSERT_TRUE(RegSetDword(Hive::kCurrentUser, kSettingsKey, kDrawModeValue, c.value));
+    } else {
+      RegDeleteValue(Hive::kCurrentUser, kSettingsKey, kDrawModeValue);
+    }
+    Offline w;
+    EXPECT_EQ(w.obj.dwDrawMode.load(), c.view) << std::hex << c.value;
+    EXPECT_EQ(w.obj.dwSavedDrawMode.load(), c.view) << std::hex << c.value;
+    // The window and a layout chosen in the dialog never leave the grids.
+    w.window->OnCommand(MakeWParam(NC_DRAWMODE, 0), c.value);
+    EXPECT_NE(GridSide(w.obj.dwDrawMode.load()), 0) << std::hex << c.value;
+  }
+  RegDeleteValue(Hive::kCurrentUser, kSettingsKey, kDrawModeValue);
+}
+
+TEST(ControlWindowSetUp, PartialSetUpStaysInert) {
+  const SetupStep steps[] = {SetupStep::kServerText,       SetupStep::kSocketLibrary,
+                             SetupStep::kDisplayObject,    SetupStep::kCooperativeLevel,
+                             SetupStep::kPrimarySurface,   SetupStep::kBackSurface,
+                             SetupStep::kClipper};
+  for (SetupStep step : steps) {
+    SCOPED_TRACE(static_cast<int>(step));
+    auto w = std::make_unique<Offline>(step);
+    ControlWindow& window = *w->window;
+    EXPECT_EQ(window.SetupResult(), -1);
+    EXPECT_EQ(window.FailedStep(), step);
+    EXPECT_EQ(w->obj.ui, nullptr);
+    EXPECT_EQ(w->obj.video, nullptr);
+    EXPECT_EQ(window.Decoder(0), nullptr);
+    EXPECT_EQ(window.Settings() != nullptr, step != SetupStep::kServerText);
+    EXPECT_EQ(window.Playback() != nullptr, step != SetupStep::kServerText);
+    EXPECT_EQ(w->obj.hStopEvent != nullptr, step > SetupStep::kSocketLibrary);
+    EXPECT_EQ(w->obj.pFrameBuffer, nullptr);
+    for (int id : kToolbarIds) EXPECT_FALSE(w->Enabled(id)) << id;
+
+    // Every handler, in every view, must leave the missing pieces alone.
+    const uint32_t before = w->obj.dwDrawMode.load();
+    for (uint32_t mode : {kDrawGrid16, 5u, kDrawPlayback}) {
+      w->obj.dwDrawMode = mode;
+      for (int id : kToolbarIds) window.OnCommand(static_cast<uint32_t>(id), 0);
+      window.OnCommand(MakeWParam(NC_PLAYFILE, 0), reinterpret_cast<intptr_t>("x"));
+      window.OnCommand(MakeWParam(NC_DRAWMODE, 0), kDrawGrid4);
+      window.OnCommand(MakeWParam(NC_SELCHANNEL, 0), 3);
+      window.OnCommand(MakeWParam(NC_VIDEOPARAM, 3), 0x44400080);
+      window.OnSliderReleased();
+      QCursor::setPos(window.mapToGlobal(QPoint(50, 50)));
+      window.OnDoubleClick();
+      window.resize(300 + static_cast<int>(mode & 7), 200);
+      window.grab();
+      Pump(5);
+      EXPECT_EQ(w->obj.dwDrawMode.load(), mode);
+    }
+    w->obj.dwDrawMode = before;
+    w.reset();
+  }
+}
+
+TEST(ControlWindowPointer, DoubleClickEntersAndLeavesTheSingleView) {
+  Offline w;
+  ASSERT_EQ(w.obj.dwDrawMode.load(), kDrawGrid16);
+  for (int slot = 0; slot < 16; ++slot) w.window->Decoder(slot)->bWaitKeyFrame = 0;
+  // In 644 x 506 the 4 x 4 panes are 159 x 119; pane 5 is row 1, column 1.
+  const QPoint pane5(243, 183);
+  auto doubleClick = [&](QPoint at) {
+    QCursor::setPos(w.window->mapToGlobal(at));
+    QTest::mouseDClick(w.window.get(), Qt::LeftButton, {}, at);
+  };
+
+  // A pane whose channel has sent nothing stays in the grid.
+  doubleClick(pane5);
+  EXPECT_EQ(w.obj.dwDrawMode.load(), kDrawGrid16);
+  EXPECT_FALSE(w.Enabled(kIdRecord));
+
+  w.window->Decoder(5)->bSignal = 1;
+  w.window->Button(kIdRecord)->setText(QString::fromUtf8("停止"));
+  doubleClick(pane5);
+  EXPECT_EQ(w.obj.dwDrawMode.load(), 5u);
+  EXPECT_TRUE(w.Enabled(kIdRecord));
+  EXPECT_TRUE(w.Enabled(kIdCapture));
+  EXPECT_EQ(w.Text(kIdRecord), QString::fromUtf8("录像"));
+  for (int slot = 0; slot < 16; ++slot) EXPECT_EQ(w.window->Decoder(slot)->bWaitKeyFrame, 0);
+
+  w.obj.bLayoutDirty = 0;
+  doubleClick(QPoint(600, 20));
+  EXPECT_EQ(w.obj.dwDrawMode.load(), kDrawGrid16);
+  EXPECT_EQ(w.obj.bLayoutDirty.load(), 1u);
+  EXPECT_FALSE(w.Enabled(kIdRecord));
+  EXPECT_FALSE(w.Enabled(kIdCapture));
+  for (int slot = 0; slot < 16; ++slot) {
+    EXPECT_EQ(w.window->Decoder(slot)->bWaitKeyFrame, slot == 5 ? 0 : 1) << slot;
+  }
+
+  // The playback view is left only by the stop button.
+  w.obj.dwDrawMode = kDrawPlayback;
+  doubleClick(pane5);
+  EXPECT_EQ(w.obj.dwDrawMode.load(), kDrawPlayback);
+}
+
+TEST(ControlWindowCommands, DialogNotificationsStayInsideTheTables) {
+  Offline w;
+  SettingsDialog* settings = w.window->Settings();
+  auto positions = [&] {
+    std::vector<int> v;
+    for (int id = kIdBrightness; id <= kIdContrast; ++id) {
+      v.push_back(static_cast<QSlider*>(settings->Item(id))->value());
+    }
+    return v;
+  };
+  w.obj.byVideoParam[2] = {10, 20, 30, 40};
+  w.obj.byVideoParam[15] = {200, 100, 90, 80};
+  const std::vector<int> start = positions();
+  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 0);
+  EXPECT_EQ(positions(), start);
+  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 3);
+  EXPECT_EQ(positions(), (std::vector<int>{10, 20, 30, 40}));
+  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 16);
+  EXPECT_EQ(positions(), (std::vector<int>{200, 100, 90, 80}));
+  for (intptr_t outside : {intptr_t{17}, intptr_t{255}, intptr_t{-1}}) {
+    w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), outside);
+    EXPECT_EQ(positions(), (std::vector<int>{200, 100, 90, 80}));
+  }
+
+  // Play/pause toggles the pacing and its caption, and twice is no change.
+  w.obj.bPaused = 1;
+  w.window->OnCommand(kIdPlayPause, 0);
+  EXPECT_EQ(w.obj.bPaused.load(), 0u);
+  EXPECT_EQ(w.Text(kIdPlayPause), QString::fromUtf8("暂停"));
+  w.window->OnCommand(kIdPlayPause, 0);
+  EXPECT_EQ(w.obj.bPaused.load(), 1u);
+  EXPECT_EQ(w.Text(kIdPlayPause), QString::fromUtf8("播放"));
+
+  // A location that fills its whole buffer without a NUL is cut, not overrun.
+  std::string location(400, 'a');
+  w.window->OnCommand(MakeWParam(NC_PLAYFILE, 0), reinterpret_cast<intptr_t>(location.data()));
+  EXPECT_FALSE(w.Enabled(kIdRecord));
+  EXPECT_EQ(w.obj.bPaused.load(), 1u);
+}
+
+TEST(ControlWindowBridge, CallsRunOnTheGuiThreadAndGiveUpOnStop) {
+  Offline w;
+  ControlUi* ui = w.obj.ui;
+  ASSERT_NE(ui, nullptr);
+  // Without the GUI thread serving it, a call waits, until the stop event.
+  std::atomic<bool> returned{false};
+  std::thread caller([&] {
+    ui->EnableControl(UiWindow::kControl, kIdStop, true);
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(returned.load());
+  w.obj.hStopEvent->Set();
+  caller.join();
+  EXPECT_TRUE(returned.load());
+  Pump(20);
+  // Given up before it ran: it never runs.
+  EXPECT_FALSE(w.Enabled(kIdStop));
+  w.obj.hStopEvent->Reset();
+
+  std::thread([&] {
+    ui->SetSliderRange(0, 100);
+    ui->SetSliderPos(40);
+    ui->SetControlText(UiWindow::kControl, kIdPlayPause, "暂停");
+    ui->FillChannelList({"全部通道", "CH 01", "CH 02"}, 0);
+    ui->EnableControl(UiWindow::kSettings, kIdChannelList, true);
+  }).join();
+  EXPECT_EQ(w.window->PositionSlider()->maximum(), 100);
+  EXPECT_EQ(w.window->PositionSlider()->value(), 40);
+  EXPECT_EQ(w.Text(kIdPlayPause), QString::fromUtf8("暂停"));
+  EXPECT_TRUE(w.window->Settings()->Item(kIdChannelList)->isEnabled());
+}
+
+TEST(ControlWindowBridge, ServerTextIsTakenWhenPosted) {
+  Offline w;
+  // "服务器维护" in GBK.
+  const char gbk[] = "\xB7\xFE\xCE\xF1\xC6\xF7\xCE\xAC\xBB\xA4";
+  std::memcpy(w.obj.szServerText.data(), gbk, sizeof gbk);
+  std::thread([&] { w.obj.ui->PostServerText(); }).join();
+  // The thread may reuse the buffer before the box is shown.
+  std::memset(w.obj.szServerText.data(), 'x', w.obj.szServerText.size());
+  ASSERT_TRUE(WaitUntil([&] { return !w.boxes.empty(); }, 2000));
+  EXPECT_EQ(w.boxes[0].first, QString::fromUtf8("Zarvion 信息"));
+  EXPECT_EQ(w.boxes[0].second, QString::fromUtf8("服务器维护"));
+  // An unterminated buffer is shown up to its end.
+  std::thread([&] { w.obj.ui->PostServerText(); }).join();
+  ASSERT_TRUE(WaitUntil([&] { return w.boxes.size() == 2; }, 2000));
+  EXPECT_EQ(w.boxes[1].second, QString(1024, 'x'));
+}
+
+}  // namespace
+}  // namespace zarvion
