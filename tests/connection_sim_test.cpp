@@ -237,9 +237,9 @@ TEST(Simulator, PlaybackEndToEnd) {
   ASSERT_TRUE(client.ui.WaitCount("row ", 3, kWaitMs));
   std::vector<std::string> expect;
   for (const auto& l : locations) {
-    expect.push_back("row " + l.substr(2, 2) + "|" + l.substr(5, 4) + "-" + l.substr(10, 2) +
-                     "-" + l.substr(13, 2) + " " + l.substr(16, 2) + ":" + l.substr(19, 2) +
-                     ":" + l.substr(22, 2) + "|" + l);
+    expect.push_back("row " + l.substr(2, 2) + "|" + l.substr(5, 4) + "-" + l.substr(10, 2) + "-" +
+                     l.substr(13, 2) + " " + l.substr(16, 2) + ":" + l.substr(19, 2) + ":" +
+                     l.substr(22, 2) + "|" + l);
   }
   EXPECT_EQ(client.Calls("row "), expect);
 

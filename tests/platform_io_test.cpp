@@ -107,8 +107,7 @@ TEST(Socket, ReceiveWaitsEndsOnStopTimeoutAndClose) {
     stop.Set();
   });
   const auto t0 = Clock::now();
-  EXPECT_EQ(pair.client.ReceiveSome(buf, sizeof buf, &moved, &stop, kInfinite),
-            IoResult::kStopped);
+  EXPECT_EQ(pair.client.ReceiveSome(buf, sizeof buf, &moved, &stop, kInfinite), IoResult::kStopped);
   EXPECT_LT(Clock::now() - t0, 2s);
   stopper.join();
   stop.Reset();

@@ -104,8 +104,8 @@ TEST(Transfer, SendMessageStopEndsBlockedSendAndShutsDownPartialMessage) {
     obj.hStopEvent->Set();
   });
   const auto t0 = Clock::now();
-  EXPECT_FALSE(SendMessage(obj, ComposeServerNotice(static_cast<uint32_t>(big.size())),
-                           big.data(), static_cast<uint32_t>(big.size())));
+  EXPECT_FALSE(SendMessage(obj, ComposeServerNotice(static_cast<uint32_t>(big.size())), big.data(),
+                           static_cast<uint32_t>(big.size())));
   EXPECT_LT(Clock::now() - t0, 2s);
   stopper.join();
   // The peer got the start of a message that can never be completed: the

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -32,6 +33,18 @@ using testing::WaitUntil;
 
 constexpr int kToolbarIds[] = {kIdRecord,    kIdCapture, kIdSettings, kIdPlaybackRequest,
                                kIdPlayPause, kIdStop,    kIdPosition};
+
+// Runs `fn` on a thread of its own, as the connection thread would, while
+// this thread serves the window.
+void OffGui(const std::function<void()>& fn) {
+  std::atomic<bool> done{false};
+  std::thread t([&] {
+    fn();
+    done = true;
+  });
+  WaitUntil([&] { return done.load(); }, 5000);
+  t.join();
+}
 
 struct Offline {
   ControlObject obj;
@@ -87,9 +100,9 @@ TEST(ControlWindowSetUp, ToolbarAfterSetUpAndResize) {
 
   // What the connection thread and a playback start turn on, from the
   // connection thread's side of the bridge.
-  std::thread([&] {
+  OffGui([&] {
     for (int id : kToolbarIds) w.obj.ui->EnableControl(UiWindow::kControl, id, true);
-  }).join();
+  });
   for (int id : kToolbarIds) EXPECT_TRUE(w.Enabled(id)) << id;
 
   w.window->resize(400, 300);
@@ -275,13 +288,13 @@ TEST(ControlWindowBridge, CallsRunOnTheGuiThreadAndGiveUpOnStop) {
   EXPECT_FALSE(w.Enabled(kIdStop));
   w.obj.hStopEvent->Reset();
 
-  std::thread([&] {
+  OffGui([&] {
     ui->SetSliderRange(0, 100);
     ui->SetSliderPos(40);
     ui->SetControlText(UiWindow::kControl, kIdPlayPause, "暂停");
     ui->FillChannelList({"全部通道", "CH 01", "CH 02"}, 0);
     ui->EnableControl(UiWindow::kSettings, kIdChannelList, true);
-  }).join();
+  });
   EXPECT_EQ(w.window->PositionSlider()->maximum(), 100);
   EXPECT_EQ(w.window->PositionSlider()->value(), 40);
   EXPECT_EQ(w.Text(kIdPlayPause), QString::fromUtf8("暂停"));

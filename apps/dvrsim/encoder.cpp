@@ -71,6 +71,9 @@ bool Mp43Encoder::Open(int fps, int gop, int bitrate, std::string* error) {
   c->log_level_offset = AV_LOG_VERBOSE - AV_LOG_INFO;
   // Key frames only where asked for: a scene cut must not move them.
   av_opt_set_int(c->priv_data, "sc_threshold", 1000000000, 0);
+  // The pictures barely move: a motion search would cost start-up time and
+  // buy nothing.
+  av_opt_set(c->priv_data, "motion_est", "zero", 0);
   if (int rc = avcodec_open2(c, codec, nullptr); rc < 0) {
     *error = "cannot open the MS MPEG-4 v3 encoder: " + AvError(rc);
     return false;

@@ -18,9 +18,9 @@ namespace {
 constexpr uint32_t kQuietMs = 100;
 
 // Control ids.
-constexpr int kPlaybackButton = 206;   // control window
-constexpr int kChannelList = 208;      // settings dialog
-constexpr int kDefaultsButton = 201;   // settings dialog
+constexpr int kPlaybackButton = 206;  // control window
+constexpr int kChannelList = 208;     // settings dialog
+constexpr int kDefaultsButton = 201;  // settings dialog
 constexpr int kFirstPictureSlider = 213;
 constexpr int kLastPictureSlider = 216;
 
@@ -49,8 +49,9 @@ class Session {
   // Reads and drops `count` bytes, in pieces no larger than the buffer used.
   bool Discard(uint32_t count) {
     uint8_t local[4096];
-    uint8_t* buffer = obj_.pFrameBuffer ? obj_.pFrameBuffer.get() : local;
-    const uint32_t capacity = obj_.pFrameBuffer ? FrameCapacity() : sizeof local;
+    const bool useFrame = obj_.pFrameBuffer && FrameCapacity() > 0;
+    uint8_t* buffer = useFrame ? obj_.pFrameBuffer.get() : local;
+    const uint32_t capacity = useFrame ? FrameCapacity() : sizeof local;
     while (count > 0) {
       const uint32_t piece = std::min(count, capacity);
       if (!Receive(buffer, piece)) return false;
@@ -67,8 +68,7 @@ class Session {
   }
 
   uint32_t FrameCapacity() const {
-    return std::min<uint32_t>(uint32_t{obj_.wFrameWidth} * obj_.wFrameHeight * 4,
-                              kFrameBufferSize);
+    return std::min<uint32_t>(uint32_t{obj_.wFrameWidth} * obj_.wFrameHeight * 4, kFrameBufferSize);
   }
 
   void Redraw() {

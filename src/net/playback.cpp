@@ -1,5 +1,8 @@
 #include "net/playback.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "net/transfer.h"
 
 namespace zarvion {
@@ -19,6 +22,11 @@ void AppendPiece(std::string& out, const uint8_t* field, size_t offset, size_t c
     if (c == '\0') break;
     out += c;
   }
+}
+
+// Slider values are ints; step numbers are unsigned 32-bit.
+int SliderValue(uint32_t v) {
+  return static_cast<int>(std::min<uint32_t>(v, INT_MAX));
 }
 
 }  // namespace
@@ -47,8 +55,8 @@ bool HandleFileList(ControlObject& obj, const MessageHeader& header) {
   FileRecord record;
   for (uint32_t i = 0; i < header.length; ++i) {
     uint32_t total = 0;
-    if (!ReceiveAll(obj.socket, record.bytes.data(), kFileRecordSize, &total,
-                    obj.hStopEvent.get(), kInfinite)) {
+    if (!ReceiveAll(obj.socket, record.bytes.data(), kFileRecordSize, &total, obj.hStopEvent.get(),
+                    kInfinite)) {
       return false;
     }
     if (obj.ui) {
@@ -64,7 +72,7 @@ void HandlePlaybackInfo(ControlObject& obj, const MessageHeader& header) {
   obj.dwPlayLength = length;
   if (ControlUi* ui = obj.ui) {
     ui->EnableControl(UiWindow::kControl, kPositionSlider, true);
-    ui->SetSliderRange(0, static_cast<int>(length));
+    ui->SetSliderRange(0, SliderValue(length));
     ui->SetSliderPos(0);
     ui->EnableControl(UiWindow::kControl, kStopButton, true);
     ui->EnableControl(UiWindow::kControl, kPlayButton, true);
@@ -92,7 +100,7 @@ void PlaybackStep(ControlObject& obj) {
   // Outside csPosition: the window serves this call on its own thread, and
   // that thread takes csPosition when the slider is released; holding the
   // lock across the call could deadlock both threads.
-  if (obj.ui) obj.ui->SetSliderPos(static_cast<int>(position));
+  if (obj.ui) obj.ui->SetSliderPos(SliderValue(position));
 }
 
 }  // namespace zarvion

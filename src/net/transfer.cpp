@@ -46,8 +46,8 @@ bool ReceiveOnce(Socket& socket, void* buffer, uint32_t count, uint32_t* transfe
 
 bool SendAll(Socket& socket, const void* buffer, uint32_t count, uint32_t* total,
              const Event* stopEvent, uint32_t timeoutMs) {
-  return TransferAll(SendOnce, socket, static_cast<const uint8_t*>(buffer), count, total,
-                     stopEvent, timeoutMs);
+  return TransferAll(SendOnce, socket, static_cast<const uint8_t*>(buffer), count, total, stopEvent,
+                     timeoutMs);
 }
 
 bool ReceiveAll(Socket& socket, void* buffer, uint32_t count, uint32_t* total,

@@ -37,13 +37,19 @@ IoResult WaitReady(int fd, short what, const Event* stop, Clock::time_point star
   }
 }
 
-bool IsClosedError(int e) { return e == EPIPE || e == ECONNRESET || e == ENOTCONN; }
+bool IsClosedError(int e) {
+  return e == EPIPE || e == ECONNRESET || e == ENOTCONN;
+}
 
 }  // namespace
 
-Socket::~Socket() { Close(); }
+Socket::~Socket() {
+  Close();
+}
 
-Socket::Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+Socket::Socket(Socket&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
@@ -67,8 +73,7 @@ void Socket::Shutdown() {
   if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
 }
 
-bool Socket::Connect(const char* dottedIpv4, uint16_t port, const Event* stop,
-                     uint32_t timeoutMs) {
+bool Socket::Connect(const char* dottedIpv4, uint16_t port, const Event* stop, uint32_t timeoutMs) {
   if (fd_ < 0 || dottedIpv4 == nullptr) return false;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;

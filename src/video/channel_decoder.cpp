@@ -181,8 +181,17 @@ bool CChannelDecoder::StartRecording() {
   AviStream* stream = file->CreateStream(info);
   if (!stream) return false;
   // The format goes in at once, so that a recording stopped before its
-  // first frame is still a well-formed file.
-  stream->SetFormat(0, biIn.bmiHeader, sizeof(BitmapInfoHeader));
+  // first frame is still a well-formed file. It is built afresh: biIn's
+  // image size belongs to the connection thread.
+  BitmapInfoHeader format;
+  format.biSize = 40;
+  format.biWidth = wWidth;
+  format.biHeight = wHeight;
+  format.biPlanes = 1;
+  format.biBitCount = 24;
+  format.biCompression = fccHandler;
+  format.biSizeImage = static_cast<uint32_t>(wWidth) * wHeight * 3;
+  stream->SetFormat(0, format, sizeof(BitmapInfoHeader));
 
   std::lock_guard<std::mutex> lock(recordLock_);
   asi = info;
