@@ -3,6 +3,8 @@
 // bare libavcodec decode of the same packets, and the parts on their own.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -148,6 +150,7 @@ BENCHMARK(BM_ComposeSingle)->Repetitions(5)->ReportAggregatesOnly(true);
 // Prints as usual and keeps the medians, for the ratio at the end.
 class MedianReporter : public benchmark::ConsoleReporter {
  public:
+  MedianReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {

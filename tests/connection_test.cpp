@@ -124,12 +124,13 @@ class RawPeer : public ::testing::Test {
 
   // Sets the stop and joins: the milliseconds teardown took.
   long StopMs() {
+    const bool running = thread.Joinable();
     const auto t0 = Clock::now();
     obj.hStopEvent->Set();
     thread.Join();
     const auto us =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
-    RecordProperty("teardown_us", static_cast<int>(us));
+    if (running) RecordProperty("teardown_us", static_cast<int>(us));
     return static_cast<long>(us / 1000);
   }
 
@@ -357,8 +358,14 @@ TEST_F(RawPeer, PlaybackInfoSetsUpControlsAndStepping) {
   MessageHeader info = ComposePlaybackInfo(100);
   Send(info);
   EXPECT_EQ(ReadHeader().param0, 0);  // SelectChannels 0
+  auto last = Clock::now();
   for (uint32_t step = 0; step < 3; ++step) {
     const MessageHeader h = ReadHeader();
+    const auto now = Clock::now();
+    RecordProperty("step_gap_us_" + std::to_string(step),
+                   static_cast<int>(
+                       std::chrono::duration_cast<std::chrono::microseconds>(now - last).count()));
+    last = now;
     EXPECT_EQ(h.code, kPlaybackStep);
     EXPECT_TRUE(h.ChecksumValid());
     EXPECT_EQ(PlaybackStepNumber(h), step);
@@ -430,12 +437,18 @@ TEST_F(RawPeer, StopEndsWaitInsideWindowCall) {
 }
 
 TEST_F(RawPeer, StopEndsPendingConnect) {
-  // Nothing answers there: the connect is pending (or fails at once where
-  // there is no route); either way the stop ends the thread.
-  SetHost("10.255.255.1", 9);
+  // A listener whose backlog is full drops further connection requests, so
+  // the connect stays pending.
+  testing::Listener full(0);
+  Socket filler = Socket::Create(SOCK_STREAM);
+  ASSERT_TRUE(filler.Connect("127.0.0.1", full.Port(), nullptr, 1000));
+  SetHost("127.0.0.1", full.Port());
   ASSERT_TRUE(thread.Start());
+  const uint32_t id = obj.dwThreadId;
   obj.hConnectEvent->Set();
-  std::this_thread::sleep_for(50ms);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(obj.dwThreadId.load(), id) << "the connect should still be pending";
+  EXPECT_EQ(obj.bConnected.load(), 0u);
   EXPECT_LT(StopMs(), 200);
 }
 

@@ -17,13 +17,13 @@ namespace zarvion::testing {
 // A blocking listener on 127.0.0.1 with a kernel-chosen port.
 class Listener {
  public:
-  Listener() {
+  explicit Listener(int backlog = 8) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd_, 8);
+    listen(fd_, backlog);
     socklen_t len = sizeof a;
     getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);

@@ -22,6 +22,7 @@
 #include "settings/settings_store.h"
 #include "ui_test_util.h"
 #include "video/channel_decoder.h"
+#include "video/renderer.h"
 #include "window/control_window.h"
 #include "window/window_layout.h"
 
@@ -62,6 +63,18 @@ struct Offline {
     window->resize(size);
     window->show();
     Pump(20);
+  }
+  // Paints the back surface red, so that a later clear shows.
+  void Smear() {
+    std::lock_guard<std::mutex> hold(window->GetRenderer()->Lock());
+    window->GetRenderer()->BackBuffer().Fill(0x00FF0000);
+  }
+  uint32_t BackPixel(int x, int y) {
+    std::lock_guard<std::mutex> hold(window->GetRenderer()->Lock());
+    const Surface* back = window->GetRenderer()->BackSurface();
+    uint32_t v;
+    std::memcpy(&v, back->Lock() + y * back->Stride() + x * 4, 4);
+    return v & 0x00FFFFFF;
   }
   bool Enabled(int id) const { return window->Control(id)->isEnabled(); }
   QString Text(int id) const { return window->Button(id)->text(); }
@@ -105,6 +118,7 @@ TEST(ControlWindowSetUp, ToolbarAfterSetUpAndResize) {
   });
   for (int id : kToolbarIds) EXPECT_TRUE(w.Enabled(id)) << id;
 
+  w.Smear();
   w.window->resize(400, 300);
   Pump(20);
   for (int k = 0; k < 6; ++k) {
@@ -116,7 +130,8 @@ TEST(ControlWindowSetUp, ToolbarAfterSetUpAndResize) {
     const bool off = id == kIdPlaybackRequest || id == kIdPlayPause || id == kIdStop;
     EXPECT_EQ(w.Enabled(id), !off) << id;
   }
-  EXPECT_EQ(w.obj.bLayoutDirty.load(), 1u);
+  // Not connected: the new layout is drawn at once, on a cleared area.
+  EXPECT_EQ(w.BackPixel(60, 60), 0x0000C8u);
 }
 
 TEST(ControlWindowSetUp, DefaultViewFromTheStore) {
@@ -212,10 +227,11 @@ TEST(ControlWindowPointer, DoubleClickEntersAndLeavesTheSingleView) {
   EXPECT_EQ(w.Text(kIdRecord), QString::fromUtf8("录像"));
   for (int slot = 0; slot < 16; ++slot) EXPECT_EQ(w.window->Decoder(slot)->bWaitKeyFrame, 0);
 
-  w.obj.bLayoutDirty = 0;
+  w.Smear();
   doubleClick(QPoint(600, 20));
   EXPECT_EQ(w.obj.dwDrawMode.load(), kDrawGrid16);
-  EXPECT_EQ(w.obj.bLayoutDirty.load(), 1u);
+  // Back in the grid the area is cleared and redrawn at once.
+  EXPECT_EQ(w.BackPixel(60, 60), 0x0000C8u);
   EXPECT_FALSE(w.Enabled(kIdRecord));
   EXPECT_FALSE(w.Enabled(kIdCapture));
   for (int slot = 0; slot < 16; ++slot) {

@@ -93,11 +93,21 @@ void Canvas::DrawText(int x, int y, int scale, std::string_view text, Rgb colour
 }
 
 void Canvas::AddNoise(int y0, int amplitude, uint32_t seed) {
-  uint32_t state = seed * 2654435761u + 1u;
-  const int span = 2 * amplitude + 1;
+  // One table of deltas, read from a seed-dependent offset: cheap enough for
+  // every picture of every loop at start-up.
+  constexpr size_t kTable = 1 << 16;
+  static const std::vector<int8_t> table = [] {
+    std::vector<int8_t> t(kTable);
+    uint32_t state = 12345;
+    for (auto& v : t) {
+      state = state * 1664525u + 1013904223u;
+      v = static_cast<int8_t>(static_cast<int>(state >> 24) - 128);
+    }
+    return t;
+  }();
+  const size_t offset = (seed * 2654435761u) % kTable;
   for (size_t i = static_cast<size_t>(std::max(y0, 0)) * width_ * 3; i < pixels_.size(); ++i) {
-    state = state * 1664525u + 1013904223u;
-    const int v = pixels_[i] + static_cast<int>((state >> 16) % span) - amplitude;
+    const int v = pixels_[i] + table[(offset + i) % kTable] * amplitude / 128;
     pixels_[i] = static_cast<uint8_t>(std::clamp(v, 0, 255));
   }
 }

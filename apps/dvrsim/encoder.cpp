@@ -63,6 +63,9 @@ bool Mp43Encoder::Open(int fps, int gop, int bitrate, std::string* error) {
   c->time_base = AVRational{1, fps};
   c->framerate = AVRational{fps, 1};
   c->bit_rate = bitrate;
+  // A one-second buffer keeps a short loop close to the asked-for rate.
+  c->rc_max_rate = bitrate;
+  c->rc_buffer_size = bitrate;
   c->gop_size = gop;
   c->max_b_frames = 0;
   c->thread_count = 1;
