@@ -3,3 +3,5 @@
 find_package(Qt6 REQUIRED COMPONENTS Test)
 zarvion_test(test_window SOURCES window_test.cpp ui_test_main.cpp
   LIBS zarvion_window Qt6::Test)
+zarvion_test(test_ui_session SOURCES ui_session_test.cpp ui_test_main.cpp
+  LIBS zarvion_shell zarvion_window zarvion_dvrsim Qt6::Test)

@@ -63,9 +63,6 @@ bool Mp43Encoder::Open(int fps, int gop, int bitrate, std::string* error) {
   c->time_base = AVRational{1, fps};
   c->framerate = AVRational{fps, 1};
   c->bit_rate = bitrate;
-  // A one-second buffer keeps a short loop close to the asked-for rate.
-  c->rc_max_rate = bitrate;
-  c->rc_buffer_size = bitrate;
   c->gop_size = gop;
   c->max_b_frames = 0;
   c->thread_count = 1;
@@ -74,9 +71,6 @@ bool Mp43Encoder::Open(int fps, int gop, int bitrate, std::string* error) {
   c->log_level_offset = AV_LOG_VERBOSE - AV_LOG_INFO;
   // Key frames only where asked for: a scene cut must not move them.
   av_opt_set_int(c->priv_data, "sc_threshold", 1000000000, 0);
-  // The pictures barely move: a motion search would cost start-up time and
-  // buy nothing.
-  av_opt_set(c->priv_data, "motion_est", "zero", 0);
   if (int rc = avcodec_open2(c, codec, nullptr); rc < 0) {
     *error = "cannot open the MS MPEG-4 v3 encoder: " + AvError(rc);
     return false;

@@ -7,7 +7,7 @@ namespace {
 
 constexpr Rgb kWhite{255, 255, 255};
 constexpr Rgb kBlack{0, 0, 0};
-constexpr int kNoise = 8;
+constexpr int kNoise = 7;
 
 // Sixteen backgrounds that stay apart after compression and leave white
 // text readable.

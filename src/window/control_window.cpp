@@ -80,7 +80,11 @@ class ControlWindow::UiBridge : public ControlUi {
     Run([this, min, max] { w_.PositionSlider()->setRange(min, max); });
   }
   void SetSliderPos(int pos) override {
-    Run([this, pos] { w_.PositionSlider()->setValue(pos); });
+    // A step that was under way when the user pressed stop must not move
+    // the slider back from 0: a disabled slider no longer follows playback.
+    Run([this, pos] {
+      if (w_.PositionSlider()->isEnabled()) w_.PositionSlider()->setValue(pos);
+    });
   }
   void FillChannelList(const std::vector<std::string>& utf8Items, int selected) override {
     Run([this, utf8Items, selected] {

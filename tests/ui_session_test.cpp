@@ -1,0 +1,317 @@
+// The control window in a session with the simulated recorder: real
+// widgets offscreen, the real connection thread, decoders and renderer; what
+// the window sent is read back from the recorder's log, and the files it
+// wrote with ffprobe.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QCursor>
+#include <QSlider>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "dvrsim/dvrsim.h"
+#include "platform/registry.h"
+#include "settings/playback_dialog.h"
+#include "settings/settings_dialog.h"
+#include "settings/settings_store.h"
+#include "shell/control_host.h"
+#include "shell/zarvinet.h"
+#include "ui_test_util.h"
+#include "video/channel_decoder.h"
+#include "window/window_layout.h"
+
+namespace zarvion {
+namespace {
+
+namespace fs = std::filesystem;
+using dvrsim::LoggedMessage;
+using testing::Pump;
+using testing::WaitUntil;
+
+Variant Text(std::u16string_view s) { return Variant::Bstr(s); }
+
+std::u16string Ascii16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+// Output of a command line, or "" when it failed.
+std::string Output(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[512];
+  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  return pclose(pipe) == 0 ? out : std::string();
+}
+
+std::vector<fs::path> FilesIn(const fs::path& folder, const std::string& extension) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    if (entry.path().extension() == extension) found.push_back(entry.path());
+  }
+  return found;
+}
+
+class Session : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteKey(Hive::kCurrentUser, kSettingsKey);
+    dvrsim::Options options;
+    options.channels = 16;
+    options.recordings = 4;
+    server_ = std::make_unique<dvrsim::Server>(options);
+    ASSERT_TRUE(server_->Start()) << server_->Error();
+    Open();
+    Connect();
+  }
+  void TearDown() override {
+    window_.reset();
+    server_.reset();
+  }
+
+  void Open() {
+    ControlWindowOptions options;
+    options.showWarning = [this](const QString& caption, const QString& text) {
+      boxes_.emplace_back(caption, text);
+    };
+    window_ = CreateControlWindow(control_, nullptr, options);
+    window_->resize(644, 506);
+    window_->show();
+    Pump(30);
+  }
+
+  void Connect() {
+    const std::u16string port = Ascii16(std::to_string(server_->Port()));
+    control_.ConnectServer(Text(u"127.0.0.1"), Text(port), Text(u"user"));
+    ASSERT_TRUE(WaitUntil([&] { return control_.Object().bConnected.load() == 1; }, 5000));
+    // The session has started once the playback button is on.
+    ASSERT_TRUE(WaitUntil([&] { return Enabled(kIdPlaybackRequest); }, 5000));
+  }
+
+  // True once the recorder has logged a matching message from the newest
+  // client, serving the window meanwhile.
+  bool Logged(const std::function<bool(const LoggedMessage&)>& match, int timeoutMs = 5000) {
+    return WaitUntil(
+        [&] {
+          for (const LoggedMessage& m : server_->Messages()) {
+            if (match(m)) return true;
+          }
+          return false;
+        },
+        timeoutMs);
+  }
+  bool LoggedMask(uint16_t mask) {
+    return Logged([mask](const LoggedMessage& m) {
+      return m.header.code == kSelectChannels && m.header.param0 == mask;
+    });
+  }
+  size_t Count(uint8_t code) const {
+    size_t n = 0;
+    for (const LoggedMessage& m : server_->Messages()) n += m.header.code == code;
+    return n;
+  }
+
+  void DoubleClick(QPoint at) {
+    QCursor::setPos(window_->mapToGlobal(at));
+    QTest::mouseDClick(window_.get(), Qt::LeftButton, {}, at);
+  }
+  void Click(int id) { window_->Button(id)->click(); }
+  bool Enabled(int id) const { return window_->Control(id)->isEnabled(); }
+  QString Caption(int id) const { return window_->Button(id)->text(); }
+
+  // Enlarges channel 6 (pane 5 of the 4 x 4 grid) once it has sent frames.
+  void EnlargeChannel6() {
+    ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(5)->bSignal.load() == 1; }, 5000));
+    DoubleClick(QPoint(243, 183));
+    ASSERT_EQ(control_.Object().dwDrawMode.load(), 5u);
+  }
+
+  fs::path Home() const { return testing::TestHome(); }
+
+  Zarvinet control_;
+  std::unique_ptr<dvrsim::Server> server_;
+  std::unique_ptr<ControlWindow> window_;
+  std::vector<std::pair<QString, QString>> boxes_;
+};
+
+TEST_F(Session, DoubleClickSelectsOneChannelAndReturnsToTheGrid) {
+  EnlargeChannel6();
+  EXPECT_TRUE(LoggedMask(0x0020));
+  EXPECT_TRUE(Enabled(kIdRecord));
+  EXPECT_TRUE(Enabled(kIdCapture));
+  EXPECT_EQ(Caption(kIdRecord), QString::fromUtf8("录像"));
+
+  DoubleClick(QPoint(20, 20));
+  EXPECT_EQ(control_.Object().dwDrawMode.load(), kDrawGrid16);
+  EXPECT_TRUE(LoggedMask(0xFFFF));
+  EXPECT_FALSE(Enabled(kIdRecord));
+  EXPECT_FALSE(Enabled(kIdCapture));
+}
+
+TEST_F(Session, RecordTwiceWritesOneAviAndCaptureOneBmp) {
+  EnlargeChannel6();
+  Click(kIdRecord);
+  EXPECT_EQ(Caption(kIdRecord), QString::fromUtf8("停止"));
+  Click(kIdCapture);
+  Pump(1500);
+  Click(kIdRecord);
+  EXPECT_EQ(Caption(kIdRecord), QString::fromUtf8("录像"));
+
+  const auto avis = FilesIn(Home() / "Holmvard" / "Movie", ".avi");
+  ASSERT_EQ(avis.size(), 1u);
+  EXPECT_EQ(avis[0].filename().string().rfind("CLIENT_CH06_", 0), 0u) << avis[0];
+  const std::string probe = Output("ffprobe -v error -count_frames -select_streams v:0 "
+                                "-show_entries stream=codec_name,width,height,nb_read_frames "
+                                "-of csv=p=0 '" + avis[0].string() + "'");
+  ASSERT_FALSE(probe.empty());
+  int width = 0, height = 0, frames = 0;
+  char codec[32] = {};
+  ASSERT_EQ(std::sscanf(probe.c_str(), "%31[^,],%d,%d,%d", codec, &width, &height, &frames), 4)
+      << probe;
+  EXPECT_STREQ(codec, "msmpeg4v3");
+  EXPECT_EQ(width, 352);
+  EXPECT_EQ(height, 288);
+  EXPECT_GE(frames, 10);
+
+  const auto bmps = FilesIn(Home() / "Holmvard" / "Bitmap", ".bmp");
+  ASSERT_EQ(bmps.size(), 1u);
+  EXPECT_EQ(bmps[0].filename().string().rfind("CH06_", 0), 0u) << bmps[0];
+  EXPECT_EQ(fs::file_size(bmps[0]), 405558u);
+  EXPECT_EQ(Output("ffprobe -v error -show_entries stream=width,height -of csv=p=0 '" +
+                bmps[0].string() + "'"),
+            "352,288\n");
+}
+
+TEST_F(Session, SettingsOkSavesAndSelectsTheGrid) {
+  Click(kIdSettings);
+  SettingsDialog* settings = window_->Settings();
+  ASSERT_TRUE(settings->isVisible());
+  static_cast<QAbstractButton*>(settings->Item(kIdGrid4))->click();
+  static_cast<QAbstractButton*>(settings->Item(1))->click();
+  EXPECT_FALSE(settings->isVisible());
+  EXPECT_EQ(control_.Object().dwDrawMode.load(), kDrawGrid4);
+  EXPECT_EQ(control_.Object().dwSavedDrawMode.load(), kDrawGrid4);
+  EXPECT_TRUE(LoggedMask(0x000F));
+
+  ASSERT_TRUE(fs::exists(HiveFilePath(Hive::kCurrentUser)));
+  uint32_t mode = 0;
+  std::string cap, record;
+  EXPECT_TRUE(RegGetDword(Hive::kCurrentUser, kSettingsKey, kDrawModeValue, &mode));
+  EXPECT_EQ(mode, kDrawGrid4);
+  EXPECT_TRUE(RegGetString(Hive::kCurrentUser, kSettingsKey, kCapDirValue, &cap));
+  EXPECT_TRUE(RegGetString(Hive::kCurrentUser, kSettingsKey, kRecordDirValue, &record));
+  EXPECT_EQ(cap, (Home() / "Holmvard" / "Bitmap").string());
+  EXPECT_EQ(record, (Home() / "Holmvard" / "Movie").string());
+}
+
+TEST_F(Session, PictureSettingsFollowTheChannelListAndTheSliders) {
+  Click(kIdSettings);
+  SettingsDialog* settings = window_->Settings();
+  auto* combo = static_cast<QComboBox*>(settings->Item(kIdChannelList));
+  ASSERT_TRUE(WaitUntil([&] { return combo->isEnabled() && combo->count() == 17; }, 5000));
+  auto slider = [&](int id) { return static_cast<QSlider*>(settings->Item(id)); };
+
+  // Channel 3's stored settings come from the recorder's table.
+  combo->setCurrentIndex(3);
+  const auto& entry = control_.Object().byVideoParam[2];
+  EXPECT_EQ(slider(kIdBrightness)->value(), entry[0]);
+  EXPECT_EQ(slider(kIdHue)->value(), entry[1]);
+  EXPECT_EQ(slider(kIdSaturation)->value(), entry[2]);
+  EXPECT_EQ(slider(kIdContrast)->value(), entry[3]);
+
+  slider(kIdBrightness)->setValue(128);
+  slider(kIdHue)->setValue(0);
+  slider(kIdSaturation)->setValue(100);
+  slider(kIdContrast)->setValue(68);
+  QTest::mouseRelease(slider(kIdSaturation), Qt::LeftButton);
+  EXPECT_TRUE(Logged([](const LoggedMessage& m) {
+    const MessageHeader& h = m.header;
+    return h.code == kVideoParamSet && h.channel == 3 && h.param0 == 100 && h.param1 == 68 &&
+           h.param2 == 128 && h.param3 == 0;
+  }));
+  for (const LoggedMessage& m : server_->Messages()) if (m.header.code == kVideoParamSet) printf("VPS ch %d %d %d %d %d\n", m.header.channel, m.header.param0, m.header.param1, m.header.param2, m.header.param3);
+}
+
+TEST_F(Session, PlaybackFromTheListToStop) {
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(kIdPlaybackRequest); }, 5000));
+  Click(kIdPlaybackRequest);
+  PlaybackDialog* playback = window_->Playback();
+  ASSERT_TRUE(playback->isVisible());
+  bool rows = WaitUntil([&] { return playback->RowCount() == 4; }, 5000);
+  printf("rows %d filelistreq %zu connected %u clients %d msgs %zu\n", playback->RowCount(), Count(kFileListRequest), control_.Object().bConnected.load(), server_->ConnectedClients(), server_->Messages().size());
+  ASSERT_TRUE(rows);
+
+  QTreeWidget* list = playback->List();
+  QTreeWidgetItem* row = list->topLevelItem(2);
+  const QPoint at = list->visualItemRect(row).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+  const std::string location = playback->RowLocation(2);
+  EXPECT_TRUE(Logged([&](const LoggedMessage& m) {
+    return m.header.code == kPlayFileRequest && m.payload.size() == kFileRecordSize &&
+           std::string(reinterpret_cast<const char*>(m.payload.data()) + kFileLocationOffset) ==
+               location;
+  }));
+  EXPECT_FALSE(playback->isVisible());
+  EXPECT_FALSE(Enabled(kIdRecord));
+
+  ASSERT_TRUE(WaitUntil([&] { return control_.Object().dwDrawMode.load() == kDrawPlayback; },
+                        5000));
+  EXPECT_TRUE(LoggedMask(0));
+  EXPECT_TRUE(Enabled(kIdPlayPause) && Enabled(kIdStop) && Enabled(kIdPosition));
+  EXPECT_TRUE(Enabled(kIdCapture));
+  EXPECT_FALSE(Enabled(kIdSettings));
+  EXPECT_EQ(Caption(kIdPlayPause), QString::fromUtf8("暂停"));
+  EXPECT_TRUE(Logged([](const LoggedMessage& m) { return m.header.code == kPlaybackStep; }));
+
+  // Paused, the slider let go at 40 resumes there.
+  Click(kIdPlayPause);
+  EXPECT_EQ(Caption(kIdPlayPause), QString::fromUtf8("播放"));
+  QSlider* position = window_->PositionSlider();
+  position->setValue(40);
+  QTest::mouseRelease(position, Qt::LeftButton, {}, QPoint(2, 2));
+  EXPECT_TRUE(Logged([](const LoggedMessage& m) {
+    return m.header.code == kPlaybackStep && PlaybackStepNumber(m.header) == 40;
+  }));
+  EXPECT_EQ(Caption(kIdPlayPause), QString::fromUtf8("暂停"));
+
+  const size_t stopsBefore = Count(kPlaybackStop);
+  Click(kIdStop);
+  EXPECT_EQ(Count(kPlaybackStop), stopsBefore + 1);
+  EXPECT_TRUE(LoggedMask(0xFFFF));
+  EXPECT_EQ(control_.Object().dwDrawMode.load(), kDrawGrid16);
+  EXPECT_FALSE(Enabled(kIdPlayPause) || Enabled(kIdStop) || Enabled(kIdPosition) ||
+               Enabled(kIdCapture));
+  EXPECT_TRUE(Enabled(kIdSettings));
+  EXPECT_EQ(position->value(), 0);
+  EXPECT_EQ(Caption(kIdPlayPause), QString::fromUtf8("暂停"));
+}
+
+TEST_F(Session, ServerNoticeShowsAWarning) {
+  ASSERT_TRUE(server_->Command("notice 录像机将在五分钟后重启"));
+  ASSERT_TRUE(WaitUntil([&] { return !boxes_.empty(); }, 5000));
+  EXPECT_EQ(boxes_[0].first, QString::fromUtf8("Zarvion 信息"));
+  EXPECT_EQ(boxes_[0].second, QString::fromUtf8("录像机将在五分钟后重启"));
+}
+
+TEST_F(Session, AWindowMadeAgainGetsANewSession) {
+  window_.reset();
+  ASSERT_TRUE(WaitUntil([&] { return server_->ConnectedClients() == 0; }, 5000));
+  EXPECT_EQ(control_.Object().bConnected.load(), 0u);
+  Open();
+  EXPECT_FALSE(control_.Object().hStopEvent->IsSet());
+  Connect();
+  EXPECT_TRUE(Logged([](const LoggedMessage& m) {
+    return m.client == 2 && m.header.code == kLogin;
+  }));
+  ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(0)->bSignal.load() == 1; }, 5000));
+}
+
+}  // namespace
+}  // namespace zarvion
