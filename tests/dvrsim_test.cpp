@@ -647,6 +647,7 @@ TEST_F(DvrsimFault, CloseAfterLogin) {
   client_->Login();
   client_->Send(ComposeSessionQuery());
   EXPECT_FALSE(client_->Next(2000));
+  EXPECT_TRUE(client_->ClosedWithin(500));
 }
 
 TEST(DvrsimServer, StopEndsSessionsOfClientsThatDoNotRead) {

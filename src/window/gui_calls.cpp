@@ -1,6 +1,7 @@
 #include "window/gui_calls.h"
 
 #include <chrono>
+#include <cstdio>
 
 #include <QMetaObject>
 #include <QThread>
@@ -56,11 +57,13 @@ void GuiCalls::Post(std::function<void()> fn) {
 void GuiCalls::Schedule() {
   if (scheduled_ || !context_) return;
   scheduled_ = true;
-  QMetaObject::invokeMethod(context_, [this] { Drain(); }, Qt::QueuedConnection);
+  bool ok = QMetaObject::invokeMethod(context_, [this] { Drain(); }, Qt::QueuedConnection);
+  fprintf(stderr, "sched %d\n", ok);
 }
 
 void GuiCalls::Drain() {
   std::unique_lock<std::mutex> hold(lock_);
+  fprintf(stderr, "drain %zu\n", queue_.size());
   scheduled_ = false;
   while (!queue_.empty()) {
     auto pending = queue_.front();
