@@ -37,19 +37,23 @@ Rgb ChannelColour(int channel) {
   return kChannelColours[channel & 15];
 }
 
+// The stamp runs along the bottom edge, clear of the viewer's captions,
+// which sit at the top left of every pane.
 void DrawStamp(Canvas* canvas, uint32_t value) {
-  canvas->FillRect(0, 0, kStampCell, kStampCell, kWhite);
+  const int y = canvas->Height() - kStampCell;
+  canvas->FillRect(0, y, kStampCell, kStampCell, kWhite);
   for (int bit = 0; bit < kStampBits; ++bit) {
     const bool set = (value >> bit) & 1u;
-    canvas->FillRect((bit + 1) * kStampCell, 0, kStampCell, kStampCell, set ? kWhite : kBlack);
+    canvas->FillRect((bit + 1) * kStampCell, y, kStampCell, kStampCell, set ? kWhite : kBlack);
   }
-  canvas->FillRect((kStampBits + 1) * kStampCell, 0, kStampCell, kStampCell, kBlack);
+  canvas->FillRect((kStampBits + 1) * kStampCell, y, kStampCell, kStampCell, kBlack);
 }
 
 bool ReadStamp(const uint8_t* rgb, int width, int height, int stride, uint32_t* value) {
   if (width < (kStampBits + 2) * kStampCell || height < kStampCell) return false;
   auto cellIsWhite = [&](int cell, bool* white) {
-    const uint8_t* p = rgb + (kStampCell / 2) * stride + (cell * kStampCell + kStampCell / 2) * 3;
+    const int row = height - kStampCell / 2;
+    const uint8_t* p = rgb + row * stride + (cell * kStampCell + kStampCell / 2) * 3;
     const int y = Luma(p);
     if (y > 170) {
       *white = true;
@@ -78,13 +82,13 @@ void DrawLivePicture(Canvas* canvas, int channel, int frame, int loopLength) {
   const int barWidth = 24;
   const int travel = canvas->Width() - barWidth;
   const int barX = loopLength > 1 ? frame * travel / (loopLength - 1) : 0;
-  canvas->FillRect(barX, 200, barWidth, 40, {240, 240, 90});
+  canvas->FillRect(barX, 186, barWidth, 40, {240, 240, 90});
   canvas->DrawText(24, 32, 4, "CH", kWhite);
   DrawCentred(canvas, 60, 16, std::to_string(channel + 1), kWhite);
-  canvas->DrawText(24, 250, 4, "F " + Padded(static_cast<uint32_t>(frame), 4), kWhite);
+  canvas->DrawText(24, 234, 4, "F " + Padded(static_cast<uint32_t>(frame), 4), kWhite);
   // Sensor noise, as a camera has: it gives the encoder a realistic amount
   // of work and the stream a realistic rate.
-  canvas->AddNoise(kStampCell, kNoise, static_cast<uint32_t>(channel * 4096 + frame));
+  canvas->AddNoise(0, kNoise, static_cast<uint32_t>(channel * 4096 + frame));
   DrawStamp(canvas, LiveStamp(channel, frame));
 }
 
@@ -103,7 +107,7 @@ void DrawRecordingPicture(Canvas* canvas, int recording, uint32_t step, uint32_t
   const int done = steps > 0 ? static_cast<int>(shown * width / steps) : 0;
   canvas->FillRect(24, 248, width, 16, kBlack);
   canvas->FillRect(24, 248, done, 16, {90, 240, 90});
-  canvas->AddNoise(kStampCell, kNoise, step * 7919u + static_cast<uint32_t>(recording));
+  canvas->AddNoise(0, kNoise, step * 7919u + static_cast<uint32_t>(recording));
   DrawStamp(canvas, step & ((1u << kStampBits) - 1));
 }
 

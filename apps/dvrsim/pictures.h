@@ -1,5 +1,5 @@
 // The simulator's synthetic pictures. Each carries a machine-readable stamp
-// along its top edge (one 16 x 16 cell per bit) besides the human-readable
+// along its bottom edge (one 16 x 16 cell per bit) besides the human-readable
 // numbers, so a test can tell from a decoded picture exactly which one it is.
 #pragma once
 
