@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include "ui_test_util.h"
 
@@ -13,7 +13,9 @@ namespace {
 std::unique_ptr<QTemporaryDir> home;
 }
 
-std::string zarvion::testing::TestHome() { return home->path().toStdString(); }
+std::string zarvion::testing::TestHome() {
+  return home->path().toStdString();
+}
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

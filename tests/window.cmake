@@ -5,3 +5,8 @@ zarvion_test(test_window SOURCES window_test.cpp ui_test_main.cpp
   LIBS zarvion_window Qt6::Test)
 zarvion_test(test_ui_session SOURCES ui_session_test.cpp ui_test_main.cpp
   LIBS zarvion_shell zarvion_window zarvion_dvrsim Qt6::Test)
+# Runs the built viewer; make sure it is there first.
+zarvion_test(test_viewer SOURCES viewer_test.cpp ui_test_main.cpp LIBS Qt6::Widgets)
+add_dependencies(test_viewer zarvion-viewer)
+zarvion_test(test_ui_xvfb SOURCES ui_xvfb_test.cpp ui_test_main.cpp LIBS Qt6::Widgets)
+add_dependencies(test_ui_xvfb zarvion-viewer)

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QCursor>
 #include <QSlider>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "net/control_object.h"
 #include "platform/registry.h"
@@ -140,10 +140,10 @@ TEST(ControlWindowSetUp, DefaultViewFromTheStore) {
     uint32_t value;
     uint32_t view;
   };
-  const Case cases[] = {{false, 0, kDrawGrid16},          {true, kDrawGrid9, kDrawGrid9},
-                        {true, kDrawGrid4, kDrawGrid4},    {true, 0x00200000, kDrawGrid16},
-                        {true, 0xFFFFFFFF, kDrawGrid16},   {true, 0x00050000, kDrawGrid16},
-                        {true, 5, kDrawGrid16},            {true, 0, kDrawGrid16}};
+  const Case cases[] = {{false, 0, kDrawGrid16},         {true, kDrawGrid9, kDrawGrid9},
+                        {true, kDrawGrid4, kDrawGrid4},  {true, 0x00200000, kDrawGrid16},
+                        {true, 0xFFFFFFFF, kDrawGrid16}, {true, 0x00050000, kDrawGrid16},
+                        {true, 5, kDrawGrid16},          {true, 0, kDrawGrid16}};
   for (const Case& c : cases) {
     if (c.stored) {
       ASSERT_TRUE(RegSetDword(Hive::kCurrentUser, kSettingsKey, kDrawModeValue, c.value));
@@ -161,9 +161,9 @@ TEST(ControlWindowSetUp, DefaultViewFromTheStore) {
 }
 
 TEST(ControlWindowSetUp, PartialSetUpStaysInert) {
-  const SetupStep steps[] = {SetupStep::kServerText,       SetupStep::kSocketLibrary,
-                             SetupStep::kDisplayObject,    SetupStep::kCooperativeLevel,
-                             SetupStep::kPrimarySurface,   SetupStep::kBackSurface,
+  const SetupStep steps[] = {SetupStep::kServerText,     SetupStep::kSocketLibrary,
+                             SetupStep::kDisplayObject,  SetupStep::kCooperativeLevel,
+                             SetupStep::kPrimarySurface, SetupStep::kBackSurface,
                              SetupStep::kClipper};
   for (SetupStep step : steps) {
     SCOPED_TRACE(static_cast<int>(step));
@@ -306,6 +306,9 @@ TEST(ControlWindowBridge, CallsRunOnTheGuiThreadAndGiveUpOnStop) {
 
   OffGui([&] {
     ui->SetSliderRange(0, 100);
+    // A disabled slider does not follow the playback; an enabled one does.
+    ui->SetSliderPos(30);
+    ui->EnableControl(UiWindow::kControl, kIdPosition, true);
     ui->SetSliderPos(40);
     ui->SetControlText(UiWindow::kControl, kIdPlayPause, "暂停");
     ui->FillChannelList({"全部通道", "CH 01", "CH 02"}, 0);

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -165,17 +166,22 @@ int main(int argc, char** argv) {
   main.setCentralWidget(zarvion::CreateControlWindow(control, &main).release());
   auto* status = new QLabel(&main);
   main.statusBar()->addWidget(status, 1);
-  main.resize(960, 760 + main.statusBar()->sizeHint().height());
+  // Room for 16 panes; never more than the screen, whose size is also that
+  // of the control's back surface.
+  QSize size(960, 760 + main.statusBar()->sizeHint().height());
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    size = size.boundedTo(screen->availableGeometry().size());
+  }
+  main.resize(size);
 
-  const QString server = args.host && args.port
-                             ? QString::fromStdString(*args.host + ":" + *args.port)
-                             : QString();
+  const QString server =
+      args.host && args.port ? QString::fromStdString(*args.host + ":" + *args.port) : QString();
   auto showState = [&, known = std::optional<bool>()]() mutable {
     const bool connected = control.Object().bConnected.load() != 0;
     if (known == connected) return;
     known = connected;
-    const QString state = connected ? QString::fromUtf8("已连接 %1").arg(server)
-                                    : QString::fromUtf8("未连接");
+    const QString state =
+        connected ? QString::fromUtf8("已连接 %1").arg(server) : QString::fromUtf8("未连接");
     main.setWindowTitle(QString::fromUtf8("Zarvion 查看器 — %1").arg(state));
     status->setText(state);
   };

@@ -189,7 +189,9 @@ ControlWindow::ControlWindow(ControlObject& obj, QWidget* parent, ControlWindowO
   }
 }
 
-ControlWindow::~ControlWindow() { TearDown(); }
+ControlWindow::~ControlWindow() {
+  TearDown();
+}
 
 bool ControlWindow::Fails(SetupStep step) {
   if (options_.failAt != step) return false;
@@ -229,8 +231,8 @@ void ControlWindow::SetUp() {
   // 8-9. The display: the renderer, bound to this window, and its
   // screen-sized back surface, cleared to blue 200.
   if (Fails(SetupStep::kDisplayObject)) return;
-  renderer_ = std::make_unique<Renderer>(
-      ViewWords{obj_.dwDrawMode, obj_.bLayoutDirty, obj_.bSnapshot});
+  renderer_ =
+      std::make_unique<Renderer>(ViewWords{obj_.dwDrawMode, obj_.bLayoutDirty, obj_.bSnapshot});
   if (Fails(SetupStep::kCooperativeLevel)) return;
   presenter_ = std::make_unique<WindowPresenter>(*this);
   presenter_->SetSize(width(), height());
@@ -356,7 +358,9 @@ QAbstractButton* ControlWindow::Button(int id) const {
   return qobject_cast<QAbstractButton*>(Control(id));
 }
 
-QSlider* ControlWindow::PositionSlider() const { return form_->position; }
+QSlider* ControlWindow::PositionSlider() const {
+  return form_->position;
+}
 
 CChannelDecoder* ControlWindow::Decoder(int slot) const {
   if (slot < 0 || slot >= kDecoderSlots) return nullptr;
@@ -432,7 +436,8 @@ void ControlWindow::resizeEvent(QResizeEvent*) {
   if (presenter_) presenter_->SetSize(width(), height());
   if (!setupComplete_) return;
   const QRect client = rect();
-  for (int k = 0; k < 3; ++k) Control(kToolbarButtons[k])->setGeometry(ToolbarButtonRect(client, k));
+  for (int k = 0; k < 3; ++k)
+    Control(kToolbarButtons[k])->setGeometry(ToolbarButtonRect(client, k));
   for (int k = 3; k < 6; ++k) {
     Enable(kToolbarButtons[k], false);
     Control(kToolbarButtons[k])->setGeometry(ToolbarButtonRect(client, k));
@@ -451,7 +456,9 @@ void ControlWindow::mouseMoveEvent(QMouseEvent* event) {
   pointer_ = PackPoint(event->position().toPoint().x(), event->position().toPoint().y());
 }
 
-void ControlWindow::leaveEvent(QEvent*) { pointer_ = PackPoint(kPointerAway, kPointerAway); }
+void ControlWindow::leaveEvent(QEvent*) {
+  pointer_ = PackPoint(kPointerAway, kPointerAway);
+}
 
 bool ControlWindow::eventFilter(QObject* watched, QEvent* event) {
   // Any mouse release on the slider, after a drag or a click on its groove,
@@ -562,7 +569,9 @@ void ControlWindow::StopPlayback() {
   obj_.bLayoutDirty = 1;
 }
 
-void ControlWindow::Capture() { obj_.bSnapshot = 1; }
+void ControlWindow::Capture() {
+  obj_.bSnapshot = 1;
+}
 
 void ControlWindow::ToggleRecording() {
   CChannelDecoder* decoder = IsChannelView(obj_.dwDrawMode.load())

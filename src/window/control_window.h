@@ -124,8 +124,7 @@ class ControlWindow : public QWidget, public CommandTarget {
 
   void Enable(int id, bool enable);
   void SetText(int id, const char* utf8);
-  void Send(const struct MessageHeader& header, const void* payload = nullptr,
-            uint32_t size = 0);
+  void Send(const struct MessageHeader& header, const void* payload = nullptr, uint32_t size = 0);
 
   void PlayFile(const char* location);
   void ChooseDrawMode(uint32_t drawMode);

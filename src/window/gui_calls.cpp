@@ -1,7 +1,6 @@
 #include "window/gui_calls.h"
 
 #include <chrono>
-#include <cstdio>
 
 #include <QMetaObject>
 #include <QThread>
@@ -19,7 +18,9 @@ struct GuiCalls::Pending {
 
 GuiCalls::GuiCalls(QObject* context) : context_(context) {}
 
-GuiCalls::~GuiCalls() { Shutdown(); }
+GuiCalls::~GuiCalls() {
+  Shutdown();
+}
 
 bool GuiCalls::Call(std::function<void()> fn, const Event* stop) {
   if (context_ && QThread::currentThread() == context_->thread()) {
@@ -57,13 +58,12 @@ void GuiCalls::Post(std::function<void()> fn) {
 void GuiCalls::Schedule() {
   if (scheduled_ || !context_) return;
   scheduled_ = true;
-  bool ok = QMetaObject::invokeMethod(context_, [this] { Drain(); }, Qt::QueuedConnection);
-  fprintf(stderr, "sched %d\n", ok);
+  QMetaObject::invokeMethod(
+      context_, [this] { Drain(); }, Qt::QueuedConnection);
 }
 
 void GuiCalls::Drain() {
   std::unique_lock<std::mutex> hold(lock_);
-  fprintf(stderr, "drain %zu\n", queue_.size());
   scheduled_ = false;
   while (!queue_.empty()) {
     auto pending = queue_.front();

@@ -19,7 +19,7 @@ constexpr int kIdPlayPause = 207;
 constexpr int kIdStop = 211;
 
 // The buttons from left to right; the slider follows them.
-constexpr std::array<int, 6> kToolbarButtons = {kIdRecord,          kIdCapture, kIdSettings,
+constexpr std::array<int, 6> kToolbarButtons = {kIdRecord,          kIdCapture,   kIdSettings,
                                                 kIdPlaybackRequest, kIdPlayPause, kIdStop};
 
 constexpr int kToolbarHeight = 18;
@@ -38,7 +38,9 @@ QRect ToolbarSliderRect(const QRect& client);
 // Panes per side of a grid DrawMode (2, 3 or 4), or 0 for any other word.
 int GridSide(uint32_t drawMode);
 // A channel index: one decoder slot fills the view.
-inline bool IsChannelView(uint32_t drawMode) { return drawMode < 16; }
+inline bool IsChannelView(uint32_t drawMode) {
+  return drawMode < 16;
+}
 // A layout that can stand as the saved grid: one of the three grids, else
 // the 4 x 4 grid, so nothing derived from it can index past the decoders.
 uint32_t ValidGridOr16(uint32_t drawMode);

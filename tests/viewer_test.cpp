@@ -1,0 +1,68 @@
+// zarvion-viewer as a user runs it: its command line, and the demo on the
+// simulated recorder producing a picture of moving channels.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <QImage>
+
+#include "ui_test_util.h"
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string output;
+};
+
+// Runs the viewer offscreen; stdout and stderr together.
+Result Viewer(const std::string& args) {
+  const std::string command =
+      "QT_QPA_PLATFORM=offscreen timeout 20 " ZARVION_BIN_DIR "/zarvion-viewer " + args + " 2>&1";
+  Result r;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return r;
+  char buffer[512];
+  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) r.output.append(buffer, n);
+  const int status = pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+TEST(Viewer, BadArgumentsGetOneLineAndStatus2) {
+  for (const char* args : {"--port", "--port 70000", "--port x1", "--bogus", "--after 2",
+                           "--demo --host 127.0.0.1", "--screenshot a.png --after soon"}) {
+    const Result r = Viewer(args);
+    EXPECT_EQ(r.status, 2) << args;
+    ASSERT_FALSE(r.output.empty()) << args;
+    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << args << ": " << r.output;
+    EXPECT_EQ(r.output.rfind("zarvion-viewer: ", 0), 0u) << r.output;
+  }
+}
+
+TEST(Viewer, DemoShowsPicturesOfEveryPane) {
+  const std::string shot = zarvion::testing::TestHome() + "/demo.png";
+  const Result r = Viewer("--demo --screenshot '" + shot + "' --after 2.5");
+  ASSERT_EQ(r.status, 0) << r.output;
+  QImage image(QString::fromStdString(shot));
+  ASSERT_FALSE(image.isNull());
+  // The 4 x 4 grid of the simulated recorder's channels: the panes hold
+  // pictures (not the blue of a channel without signal), and differ.
+  const int paneW = image.width() / 4;
+  const int paneH = (image.height() - 20) / 4;
+  int pictures = 0;
+  QRgb first = 0;
+  bool differ = false;
+  for (int p = 0; p < 16; ++p) {
+    const QRgb c = image.pixel((p % 4) * paneW + paneW / 4, (p / 4) * paneH + paneH / 2);
+    pictures += c != qRgb(0, 0, 200);
+    if (p == 0) first = c;
+    differ |= c != first;
+  }
+  EXPECT_EQ(pictures, 16);
+  EXPECT_TRUE(differ);
+}
+
+}  // namespace
