@@ -170,6 +170,46 @@ TEST_F(RawPeer, PictureSettingsSessionStart) {
   EXPECT_EQ(obj.byVideoParam[5], (std::array<uint8_t, 4>{9, 9, 9, 9}));
 }
 
+// Messages that overtake the replies of the session start are handled in
+// full, so their payloads never put the stream out of step.
+TEST_F(RawPeer, NoticeBeforeTheParamTableKeepsTheStreamInStep) {
+  std::vector<std::string> shown;
+  ui.onPost = [&] { shown.emplace_back(obj.szServerText.data()); };
+  Open();
+  Send(ComposeSessionInfo(2, kFlagPictureSettings));
+  EXPECT_EQ(ReadHeader().code, kVideoParamQuery);
+  const char text[] = "before table";
+  Send(ComposeServerNotice(sizeof text), text, sizeof text);
+  const std::vector<uint8_t> records{1, 2, 3, 4, 5, 6, 7, 8};
+  Send(ComposeVideoParamTable(2), records.data(), records.size());
+  Send(ComposeSelectView(true, 2));
+  Send(ComposeServerNotice(0));  // the second post: all of the above is read
+  ASSERT_TRUE(ui.WaitCount("post", 2, kWaitMs));
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0], text);
+  // The table that came late was still read whole and stored.
+  EXPECT_EQ(obj.byVideoParam[1], (std::array<uint8_t, 4>{5, 6, 7, 8}));
+  EXPECT_EQ(obj.dwDrawMode.load(), 1u);
+}
+
+TEST_F(RawPeer, NoticeInPlaceOfSessionInfoKeepsTheStreamInStep) {
+  std::vector<std::string> shown;
+  ui.onPost = [&] { shown.emplace_back(obj.szServerText.data()); };
+  Open();
+  const char text[] = "before info";
+  Send(ComposeServerNotice(sizeof text), text, sizeof text);
+  Send(ComposeSelectView(true, 3));
+  Send(ComposeServerNotice(0));
+  ASSERT_TRUE(ui.WaitCount("post", 2, kWaitMs));
+  // The session values stay as they were, the notice is shown, and what
+  // follows it is read in step.
+  EXPECT_EQ(obj.channelCount.load(), 0u);
+  EXPECT_EQ(obj.sessionFlags.load(), 0u);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0], text);
+  EXPECT_EQ(obj.dwDrawMode.load(), 2u);
+}
+
 TEST_F(RawPeer, OversizedParamTableAndChannelCountStayInBounds) {
   Open();
   // 40 channels: the list stops at the 16 the control has.

@@ -88,6 +88,10 @@ class Session {
       // the channel list must not offer channels the control cannot hold.
       obj_.channelCount = std::min<uint32_t>(reply.channel, kMaxChannels);
       obj_.sessionFlags = reply.param4;
+    } else if (!Dispatch(reply)) {
+      // Another message came first: the session values stay as they were,
+      // but its payload is read so the stream stays in step.
+      return false;
     }
     const uint32_t flags = obj_.sessionFlags;
     ControlUi* ui = obj_.ui;
@@ -111,15 +115,20 @@ class Session {
       if (!SendMessage(obj_, ComposeVideoParamQuery())) return false;
       MessageHeader table;
       if (!ReceiveHeader(&table)) return false;
-      if (table.code == kVideoParamTable) {
-        const uint32_t records = table.length & 0xFF;
-        for (uint32_t j = 0; j < records; ++j) {
-          uint8_t record[kVideoParamRecordSize];
-          if (!Receive(record, sizeof record)) return false;
-          // Only 16 channels have an entry; later records are read and dropped.
-          if (j < kMaxChannels) std::memcpy(obj_.byVideoParam[j].data(), record, sizeof record);
-        }
-      }
+      // A message that overtook the table is handled as in the steady state;
+      // the table itself then arrives there.
+      if (!Dispatch(table)) return false;
+    }
+    return true;
+  }
+
+  bool VideoParamTable(const MessageHeader& h) {
+    const uint32_t records = h.length & 0xFF;
+    for (uint32_t j = 0; j < records; ++j) {
+      uint8_t record[kVideoParamRecordSize];
+      if (!Receive(record, sizeof record)) return false;
+      // Only 16 channels have an entry; later records are read and dropped.
+      if (j < kMaxChannels) std::memcpy(obj_.byVideoParam[j].data(), record, sizeof record);
     }
     return true;
   }
@@ -157,6 +166,10 @@ class Session {
         return true;
       case kServerNotice:
         return ServerNotice(h);
+      case kVideoParamTable:
+        // The reply to our query; it comes late when another message
+        // overtook it, and its records must be read either way.
+        return VideoParamTable(h);
       default:
         // Unhandled codes carry no payload that the client reads.
         return true;
