@@ -27,12 +27,7 @@ constexpr int kWaitMs = 5000;
 
 template <typename Pred>
 bool Eventually(Pred pred, int timeoutMs = kWaitMs) {
-  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
+  return testing::WaitUntil(pred, timeoutMs);
 }
 
 dvrsim::Options Quick(int channels, uint16_t flags) {

@@ -26,12 +26,7 @@ constexpr int kWaitMs = 3000;
 
 template <typename Pred>
 bool Eventually(Pred pred, int timeoutMs = kWaitMs) {
-  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
+  return testing::WaitUntil(pred, timeoutMs);
 }
 
 class RawPeer : public ::testing::Test {

@@ -138,14 +138,7 @@ TEST(SurfaceTest, RedrawnTextMatchesQPainterPixelForPixel) {
 class Mp43Test : public ::testing::Test {
  protected:
   static BitmapInfoHeader Input() {
-    BitmapInfoHeader in;
-    in.biSize = 40;
-    in.biWidth = 352;
-    in.biHeight = 288;
-    in.biPlanes = 1;
-    in.biBitCount = 24;
-    in.biCompression = kFourCCMp43;
-    return in;
+    return MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0);
   }
 };
 
@@ -265,13 +258,7 @@ TEST(AviFileTest, FileIsReadableMidRecordingAndCompleteAfterRelease) {
   AviStream* stream = avi->CreateStream(info);
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(avi->CreateStream(info), nullptr);
-  BitmapInfoHeader format;
-  format.biSize = 40;
-  format.biWidth = 352;
-  format.biHeight = 288;
-  format.biPlanes = 1;
-  format.biBitCount = 24;
-  format.biCompression = kFourCCMp43;
+  BitmapInfoHeader format = MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0);
   for (size_t i = 0; i < frames.size(); ++i) {
     format.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
     ASSERT_TRUE(stream->SetFormat(int32_t(i), format, 40));

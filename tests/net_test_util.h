@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 #include <utility>
 
 #include "platform/socket.h"
@@ -83,6 +85,17 @@ inline bool ReadFully(int fd, void* data, size_t n) {
     if (r <= 0) return false;
     p += r;
     n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// Polls `pred` every 2 ms until it holds or `timeoutMs` passes.
+template <typename Pred>
+bool WaitUntil(Pred pred, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
 }

@@ -56,13 +56,7 @@ std::string WriteAvi(const std::string& path, const std::vector<EncodedFrame>& f
   info.dwRate = 10;
   info.rcFrame = AviRect{0, 0, 352, 288};
   AviStream* stream = avi->CreateStream(info);
-  BitmapInfoHeader in;
-  in.biSize = 40;
-  in.biWidth = 352;
-  in.biHeight = 288;
-  in.biPlanes = 1;
-  in.biBitCount = 24;
-  in.biCompression = kFourCCMp43;
+  BitmapInfoHeader in = MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0);
   for (size_t i = 0; i < frames.size(); ++i) {
     in.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
     stream->SetFormat(int32_t(i), in, 40);

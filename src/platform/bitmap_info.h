@@ -36,6 +36,20 @@ struct BitmapInfoHeader {
 };
 static_assert(sizeof(BitmapInfoHeader) == 40);
 
+// One plane of width x height; the size fields named, the rest zero.
+constexpr BitmapInfoHeader MakeBitmapInfoHeader(int32_t width, int32_t height, uint16_t bitCount,
+                                                uint32_t compression, uint32_t sizeImage) {
+  BitmapInfoHeader h;
+  h.biSize = 40;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = bitCount;
+  h.biCompression = compression;
+  h.biSizeImage = sizeImage;
+  return h;
+}
+
 // A header plus the one colour-table entry the product's formats carry (it
 // stays zero).
 struct BitmapInfo {

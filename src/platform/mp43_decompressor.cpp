@@ -87,13 +87,8 @@ void Mp43Decompressor::SetPreferredBitCount(uint16_t bits) {
 int32_t Mp43Decompressor::GetFormat(const BitmapInfoHeader& in, BitmapInfoHeader* out) const {
   if (!out) return kIcErrBadParam;
   if (!UsableInput(in)) return kIcErrBadFormat;
-  BitmapInfoHeader f;
-  f.biSize = 40;
-  f.biWidth = in.biWidth;
-  f.biHeight = in.biHeight;
-  f.biPlanes = 1;
-  f.biBitCount = state_->preferredBits;
-  f.biCompression = kBiRgb;
+  BitmapInfoHeader f =
+      MakeBitmapInfoHeader(in.biWidth, in.biHeight, state_->preferredBits, kBiRgb, 0);
   f.biSizeImage = ImageSize(f);
   *out = f;
   return kIcErrOk;

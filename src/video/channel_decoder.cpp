@@ -53,27 +53,16 @@ bool CChannelDecoder::Create(int width, int height) {
   biIn = BitmapInfo{};
   biOut = BitmapInfo{};
   fccHandler = kFourCCMp43;
-  BitmapInfoHeader& in = biIn.bmiHeader;
-  in.biSize = 40;
-  in.biWidth = width;
-  in.biHeight = height;
-  in.biPlanes = 1;
-  in.biBitCount = 24;
-  in.biCompression = fccHandler;
-  in.biSizeImage = static_cast<uint32_t>(width) * static_cast<uint32_t>(height) * 24u / 8u;
-  BitmapInfoHeader& out = biOut.bmiHeader;
-  out.biSize = 40;
-  out.biWidth = width;
-  out.biHeight = height;
-  out.biPlanes = 1;
-  out.biBitCount = 32;
-  out.biCompression = kBiRgb;
-  out.biSizeImage = static_cast<uint32_t>(width) * static_cast<uint32_t>(height) * 4u;
+  const uint32_t pixels = static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
+  biIn.bmiHeader = MakeBitmapInfoHeader(width, height, 24, fccHandler, pixels * 24u / 8u);
+  biOut.bmiHeader = MakeBitmapInfoHeader(width, height, 32, kBiRgb, pixels * 4u);
 
   // Without a picture buffer there is nowhere to decompress to; the channel
   // then shows "帧缓冲" for every frame, as with no decompressor at all.
   if (pPicture) hic = Mp43Decompressor::Open(kFourCCVidc, fccHandler, kIcModeFastDecompress);
   if (hic) {
+    BitmapInfoHeader& in = biIn.bmiHeader;
+    BitmapInfoHeader& out = biOut.bmiHeader;
     hic->GetFormat(in, &out);
     hic->Query(in, out);
     hic->Begin(in, out);
@@ -183,14 +172,8 @@ bool CChannelDecoder::StartRecording() {
   // The format goes in at once, so that a recording stopped before its
   // first frame is still a well-formed file. It is built afresh: biIn's
   // image size belongs to the connection thread.
-  BitmapInfoHeader format;
-  format.biSize = 40;
-  format.biWidth = wWidth;
-  format.biHeight = wHeight;
-  format.biPlanes = 1;
-  format.biBitCount = 24;
-  format.biCompression = fccHandler;
-  format.biSizeImage = static_cast<uint32_t>(wWidth) * wHeight * 3;
+  const BitmapInfoHeader format = MakeBitmapInfoHeader(wWidth, wHeight, 24, fccHandler,
+                                                        static_cast<uint32_t>(wWidth) * wHeight * 3);
   stream->SetFormat(0, format, sizeof(BitmapInfoHeader));
 
   std::lock_guard<std::mutex> lock(recordLock_);

@@ -81,15 +81,7 @@ bool CVideoSurface::SaveBitmap(const std::string& fileName) {
   p = PutLe32(p, 54 + imageBytes);
   p = PutLe32(p, 0);
   p = PutLe32(p, 54);
-  BitmapInfoHeader bi;
-  bi.biSize = 40;
-  bi.biWidth = w;
-  bi.biHeight = h;
-  bi.biPlanes = 1;
-  bi.biBitCount = 32;
-  bi.biCompression = kBiRgb;
-  bi.biSizeImage = imageBytes;
-  PutBitmapInfoHeader(p, bi);
+  PutBitmapInfoHeader(p, MakeBitmapInfoHeader(w, h, 32, kBiRgb, imageBytes));
 
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(fileName.c_str(), "wb"), &std::fclose);
   if (!file) return false;
