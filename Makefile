@@ -34,7 +34,8 @@ check-asan: deps
 check-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DZARVION_TSAN=ON -DZARVION_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=suppressions=$(CURDIR)/tests/tsan.supp \
+	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 demo: build
 	@scripts/demo $(BUILD)

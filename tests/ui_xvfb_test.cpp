@@ -29,10 +29,10 @@ TEST(DemoOnX, DoubleClickEnlargesThePaneUnderThePointer) {
   // control, which fills the top of the viewer's window.
   const std::string script =
       "env -u QT_QPA_PLATFORM " ZARVION_BIN_DIR "/zarvion-viewer --demo --screenshot '" + shot +
-      "' --after 10 & viewer=$!; "
+      "' --after 12 & viewer=$!; "
       // Click once the title says connected and the first frames had a
       // second to arrive, however slow the build (sanitizers) starts.
-      "id=$(timeout 8 xdotool search --sync --name '已连接' | head -1); sleep 1; "
+      "id=$(timeout 15 xdotool search --sync --name '已连接' | head -1); sleep 2; "
       "xdotool mousemove --window \"$id\" 360 270 sleep 0.2 click --repeat 2 --delay 60 1; "
       "wait $viewer";
   const std::string command = "timeout 40 xvfb-run -a -s '-screen 0 1280x1024x24' sh -c '" + [&] {
