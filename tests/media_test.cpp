@@ -137,9 +137,7 @@ TEST(SurfaceTest, RedrawnTextMatchesQPainterPixelForPixel) {
 
 class Mp43Test : public ::testing::Test {
  protected:
-  static BitmapInfoHeader Input() {
-    return MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0);
-  }
+  static BitmapInfoHeader Input() { return MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0); }
 };
 
 TEST_F(Mp43Test, OpensOnlyForMp43AndOffersBothBitCounts) {

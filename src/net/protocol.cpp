@@ -13,7 +13,9 @@ void Put16(uint8_t* p, uint16_t v) {
 void Put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Get16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Get32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
@@ -77,10 +79,18 @@ MessageHeader ComposeLogin() {
   h.length = kLoginPayloadSize;
   return Sealed(h);
 }
-MessageHeader ComposeSessionQuery() { return ComposeHeader(kSessionQuery); }
-MessageHeader ComposeVideoParamQuery() { return ComposeHeader(kVideoParamQuery); }
-MessageHeader ComposeFileListRequest() { return ComposeHeader(kFileListRequest); }
-MessageHeader ComposePlaybackStop() { return ComposeHeader(kPlaybackStop); }
+MessageHeader ComposeSessionQuery() {
+  return ComposeHeader(kSessionQuery);
+}
+MessageHeader ComposeVideoParamQuery() {
+  return ComposeHeader(kVideoParamQuery);
+}
+MessageHeader ComposeFileListRequest() {
+  return ComposeHeader(kFileListRequest);
+}
+MessageHeader ComposePlaybackStop() {
+  return ComposeHeader(kPlaybackStop);
+}
 
 MessageHeader ComposePlayFileRequest() {
   MessageHeader h;

@@ -173,7 +173,7 @@ bool CChannelDecoder::StartRecording() {
   // first frame is still a well-formed file. It is built afresh: biIn's
   // image size belongs to the connection thread.
   const BitmapInfoHeader format = MakeBitmapInfoHeader(wWidth, wHeight, 24, fccHandler,
-                                                        static_cast<uint32_t>(wWidth) * wHeight * 3);
+                                                       static_cast<uint32_t>(wWidth) * wHeight * 3);
   stream->SetFormat(0, format, sizeof(BitmapInfoHeader));
 
   std::lock_guard<std::mutex> lock(recordLock_);
