@@ -39,7 +39,11 @@ PlaybackDialog::PlaybackDialog(QWidget* parent, CommandTarget* target)
   list->header()->setStretchLastSection(false);
   list->header()->setSectionsMovable(false);
   list->setColumnWidth(0, 36);
-  list->setColumnWidth(1, 130);
+  // 130 pixels holds the time in the small system font it was laid out for;
+  // a larger font must not cut the seconds off.
+  const int timeWidth =
+      list->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00"));
+  list->setColumnWidth(1, std::max(130, timeWidth + 16));
   list->setColumnWidth(2, 240);
   for (int c = 0; c < 3; ++c) {
     list->headerItem()->setTextAlignment(c, Qt::AlignLeft | Qt::AlignVCenter);
