@@ -167,26 +167,7 @@ TEST_F(Mp43Test, DecodesLikeFfmpegAndReportsBadFramesOneByOne) {
   const std::vector<EncodedFrame> frames = EncodeTestFrames(12, 6);
   ASSERT_EQ(frames.size(), 12u);
   TempDir dir;
-  const std::string file = dir.Path() + "/frames.avi";
-  {
-    auto avi = AviFile::Open(file, kOfCreate | kOfWrite);
-    ASSERT_NE(avi, nullptr);
-    AviStreamInfo info;
-    info.fccType = kStreamTypeVideo;
-    info.dwScale = 1;
-    info.dwRate = 10;
-    info.rcFrame = AviRect{0, 0, 352, 288};
-    AviStream* stream = avi->CreateStream(info);
-    ASSERT_NE(stream, nullptr);
-    BitmapInfoHeader in = Input();
-    for (size_t i = 0; i < frames.size(); ++i) {
-      in.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
-      ASSERT_TRUE(stream->SetFormat(int32_t(i), in, 40));
-      ASSERT_TRUE(
-          stream->Write(int32_t(i), 1, frames[i].bytes.data(), in.biSizeImage, frames[i].Flags()));
-    }
-  }
-  const std::string oracle = testing::FfmpegDecode(file, "bgra");
+  const std::string oracle = testing::FfmpegDecodeFrames(dir.Path() + "/frames.avi", frames);
   const size_t pictureBytes = 352 * 288 * 4;
   ASSERT_EQ(oracle.size(), frames.size() * pictureBytes);
 

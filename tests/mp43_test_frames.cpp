@@ -7,6 +7,9 @@
 #include <limits>
 #include <memory>
 
+#include "platform/avi_file.h"
+#include "platform/bitmap_info.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
@@ -92,6 +95,30 @@ std::string FfmpegDecode(const std::string& file, const std::string& pixFmt) {
   RunCommand("ffmpeg -v error -nostdin -i '" + file + "' -f rawvideo -pix_fmt " + pixFmt + " -",
              &out);
   return out;
+}
+
+std::string FfmpegDecodeFrames(const std::string& path, const std::vector<EncodedFrame>& frames) {
+  {
+    auto avi = AviFile::Open(path, kOfCreate | kOfWrite);
+    if (!avi) return {};
+    AviStreamInfo info;
+    info.fccType = kStreamTypeVideo;
+    info.dwScale = 1;
+    info.dwRate = 10;
+    info.rcFrame = AviRect{0, 0, 352, 288};
+    AviStream* stream = avi->CreateStream(info);
+    if (!stream) return {};
+    BitmapInfoHeader in = MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0);
+    for (size_t i = 0; i < frames.size(); ++i) {
+      in.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
+      if (!stream->SetFormat(int32_t(i), in, 40) ||
+          !stream->Write(int32_t(i), 1, frames[i].bytes.data(), in.biSizeImage,
+                         frames[i].Flags())) {
+        return {};
+      }
+    }
+  }
+  return FfmpegDecode(path, "bgra");
 }
 
 double PsnrBgrx(const uint8_t* a, const uint8_t* b, size_t pixels) {

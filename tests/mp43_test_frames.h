@@ -25,6 +25,10 @@ bool RunCommand(const std::string& command, std::string* output = nullptr);
 // ffmpeg's decode of `file` as raw frames of `pixFmt` (e.g. "bgra").
 std::string FfmpegDecode(const std::string& file, const std::string& pixFmt);
 
+// The frames written as a recording at `path` with our AVI writer, then
+// decoded by ffmpeg as raw "bgra" frames: the oracle for our decoder.
+std::string FfmpegDecodeFrames(const std::string& path, const std::vector<EncodedFrame>& frames);
+
 // PSNR in dB over the B, G and R bytes of two 4-byte-per-pixel pictures;
 // infinity when identical.
 double PsnrBgrx(const uint8_t* a, const uint8_t* b, size_t pixels);

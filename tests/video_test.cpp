@@ -47,25 +47,6 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-// The frames as a recording that ffmpeg can read, to decode as the oracle.
-std::string WriteAvi(const std::string& path, const std::vector<EncodedFrame>& frames) {
-  auto avi = AviFile::Open(path, kOfCreate | kOfWrite);
-  AviStreamInfo info;
-  info.fccType = kStreamTypeVideo;
-  info.dwScale = 1;
-  info.dwRate = 10;
-  info.rcFrame = AviRect{0, 0, 352, 288};
-  AviStream* stream = avi->CreateStream(info);
-  BitmapInfoHeader in = MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0);
-  for (size_t i = 0; i < frames.size(); ++i) {
-    in.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
-    stream->SetFormat(int32_t(i), in, 40);
-    stream->Write(int32_t(i), 1, frames[i].bytes.data(), in.biSizeImage, frames[i].Flags());
-  }
-  avi.reset();
-  return testing::FfmpegDecode(path, "bgra");
-}
-
 double PsnrAgainst(const CVideoSurface& s, const std::string& oracle, size_t frame) {
   return testing::PsnrBgrx(s.pSurface->Lock(),
                            reinterpret_cast<const uint8_t*>(oracle.data()) + frame * kPictureBytes,
@@ -120,7 +101,7 @@ TEST_F(VideoTest, WaitsForKeyFrameThenMatchesFfmpegIn32And24Bits) {
   ASSERT_EQ(frames.size(), 24u);
   ASSERT_TRUE(frames[8].key && frames[16].key && !frames[1].key);
   TempDir dir;
-  const std::string oracle = WriteAvi(dir.Path() + "/oracle.avi", frames);
+  const std::string oracle = testing::FfmpegDecodeFrames(dir.Path() + "/oracle.avi", frames);
   ASSERT_EQ(oracle.size(), frames.size() * kPictureBytes);
 
   auto d32 = MakeDecoder(0);

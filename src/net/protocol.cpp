@@ -59,125 +59,88 @@ MessageHeader MessageHeader::Decode(const uint8_t* in) {
   return h;
 }
 
-MessageHeader ComposeHeader(uint8_t code) {
+namespace {
+
+// A sealed header with the fields a message uses; every other field is zero.
+MessageHeader Compose(uint8_t code, uint8_t channel = 0, uint16_t param0 = 0, uint16_t param1 = 0,
+                      uint16_t param2 = 0, uint16_t param3 = 0, uint16_t param4 = 0,
+                      uint32_t length = 0) {
   MessageHeader h;
   h.code = code;
+  h.channel = channel;
+  h.param0 = param0;
+  h.param1 = param1;
+  h.param2 = param2;
+  h.param3 = param3;
+  h.param4 = param4;
+  h.length = length;
   h.Seal();
   return h;
 }
 
-namespace {
-MessageHeader Sealed(MessageHeader h) {
-  h.Seal();
-  return h;
+uint16_t Low16(uint32_t v) {
+  return static_cast<uint16_t>(v & 0xFFFF);
 }
+uint16_t High16(uint32_t v) {
+  return static_cast<uint16_t>(v >> 16);
+}
+
 }  // namespace
 
+MessageHeader ComposeHeader(uint8_t code) {
+  return Compose(code);
+}
+
 MessageHeader ComposeLogin() {
-  MessageHeader h;
-  h.code = kLogin;
-  h.length = kLoginPayloadSize;
-  return Sealed(h);
+  return Compose(kLogin, 0, 0, 0, 0, 0, 0, kLoginPayloadSize);
 }
 MessageHeader ComposeSessionQuery() {
-  return ComposeHeader(kSessionQuery);
+  return Compose(kSessionQuery);
 }
 MessageHeader ComposeVideoParamQuery() {
-  return ComposeHeader(kVideoParamQuery);
+  return Compose(kVideoParamQuery);
 }
 MessageHeader ComposeFileListRequest() {
-  return ComposeHeader(kFileListRequest);
+  return Compose(kFileListRequest);
 }
 MessageHeader ComposePlaybackStop() {
-  return ComposeHeader(kPlaybackStop);
+  return Compose(kPlaybackStop);
 }
-
+// The length of a PlayFileRequest counts records, not bytes.
 MessageHeader ComposePlayFileRequest() {
-  MessageHeader h;
-  h.code = kPlayFileRequest;
-  h.length = 1;  // counted in records
-  return Sealed(h);
+  return Compose(kPlayFileRequest, 0, 0, 0, 0, 0, 0, 1);
 }
-
 MessageHeader ComposeSelectChannels(uint16_t mask) {
-  MessageHeader h;
-  h.code = kSelectChannels;
-  h.param0 = mask;
-  return Sealed(h);
+  return Compose(kSelectChannels, 0, mask);
 }
-
 MessageHeader ComposePlaybackStep(uint32_t step) {
-  MessageHeader h;
-  h.code = kPlaybackStep;
-  h.param0 = static_cast<uint16_t>(step & 0xFFFF);
-  h.param1 = static_cast<uint16_t>(step >> 16);
-  return Sealed(h);
+  return Compose(kPlaybackStep, 0, Low16(step), High16(step));
 }
-
 MessageHeader ComposeVideoParamSet(uint8_t channel, uint8_t saturation, uint8_t contrast,
                                    uint8_t brightness, uint8_t hue) {
-  MessageHeader h;
-  h.code = kVideoParamSet;
-  h.channel = channel;
-  h.param0 = saturation;
-  h.param1 = contrast;
-  h.param2 = brightness;
-  h.param3 = hue;
-  return Sealed(h);
+  return Compose(kVideoParamSet, channel, saturation, contrast, brightness, hue);
 }
 
 MessageHeader ComposeSessionInfo(uint8_t channels, uint16_t flags) {
-  MessageHeader h;
-  h.code = kSessionInfo;
-  h.channel = channels;
-  h.param4 = flags;
-  return Sealed(h);
+  return Compose(kSessionInfo, channels, 0, 0, 0, 0, flags);
 }
-
 MessageHeader ComposeVideoParamTable(uint32_t records) {
-  MessageHeader h;
-  h.code = kVideoParamTable;
-  h.length = records;
-  return Sealed(h);
+  return Compose(kVideoParamTable, 0, 0, 0, 0, 0, 0, records);
 }
-
 MessageHeader ComposeFileList(uint32_t records) {
-  MessageHeader h;
-  h.code = kFileList;
-  h.length = records;
-  return Sealed(h);
+  return Compose(kFileList, 0, 0, 0, 0, 0, 0, records);
 }
-
 MessageHeader ComposePlaybackInfo(uint32_t steps) {
-  MessageHeader h;
-  h.code = kPlaybackInfo;
-  h.param3 = static_cast<uint16_t>(steps & 0xFFFF);
-  h.param4 = static_cast<uint16_t>(steps >> 16);
-  return Sealed(h);
+  return Compose(kPlaybackInfo, 0, 0, 0, 0, Low16(steps), High16(steps));
 }
-
 MessageHeader ComposeVideoFrame(uint8_t channel, uint16_t frameFlags, uint32_t bytes) {
-  MessageHeader h;
-  h.code = kVideoFrame;
-  h.channel = channel;
-  h.param0 = frameFlags;
-  h.length = bytes;
-  return Sealed(h);
+  return Compose(kVideoFrame, channel, frameFlags, 0, 0, 0, 0, bytes);
 }
-
 MessageHeader ComposeSelectView(bool single, uint8_t channelOrPanes) {
-  MessageHeader h;
-  h.code = kSelectView;
-  h.channel = channelOrPanes;
-  h.param0 = single ? 1 : 0;
-  return Sealed(h);
+  return Compose(kSelectView, channelOrPanes, single ? 1 : 0);
 }
-
 MessageHeader ComposeServerNotice(uint32_t bytes) {
-  MessageHeader h;
-  h.code = kServerNotice;
-  h.length = bytes;
-  return Sealed(h);
+  return Compose(kServerNotice, 0, 0, 0, 0, 0, 0, bytes);
 }
 
 uint16_t GridMask(uint32_t panes) {
