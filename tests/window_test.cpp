@@ -15,6 +15,7 @@
 #include <QCursor>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 
 #include "net/control_object.h"
 #include "platform/registry.h"
@@ -284,6 +285,60 @@ TEST(ControlWindowCommands, DialogNotificationsStayInsideTheTables) {
   EXPECT_EQ(w.obj.bPaused.load(), 1u);
 }
 
+TEST(ControlWindowCommands, SliderReleaseResumesOnlyWhenTheSliderIsOn) {
+  Offline w;
+  QSlider* slider = w.window->PositionSlider();
+  slider->setRange(0, 100);
+  w.obj.bPaused = 1;
+  w.obj.dwPlayPos = 7;
+  const QPoint onGroove(slider->width() / 2, slider->height() / 2);
+
+  // After a stop the slider is off: a click on it is no release.
+  QTest::mouseClick(slider, Qt::LeftButton, {}, onGroove);
+  Pump(20);
+  EXPECT_EQ(w.obj.bPaused.load(), 1u);
+  EXPECT_EQ(w.obj.dwPlayPos.load(), 7u);
+  EXPECT_EQ(w.Text(kIdPlayPause), QString::fromUtf8("播放"));
+
+  slider->setEnabled(true);
+  QTest::mouseClick(slider, Qt::LeftButton, {}, onGroove);
+  Pump(20);
+  EXPECT_EQ(w.obj.bPaused.load(), 0u);
+  EXPECT_EQ(w.obj.dwPlayPos.load(), static_cast<uint32_t>(slider->value()));
+  EXPECT_NE(slider->value(), 0);
+  EXPECT_EQ(w.Text(kIdPlayPause), QString::fromUtf8("暂停"));
+}
+
+TEST(ControlWindowCommands, LeavingTheSingleViewCompletesItsRecording) {
+  Offline w;
+  CChannelDecoder* channel1 = w.window->Decoder(0);
+  channel1->bSignal = 1;
+  auto enlargeAndRecord = [&] {
+    const QPoint pane0(40, 40);
+    QCursor::setPos(w.window->mapToGlobal(pane0));
+    QTest::mouseDClick(w.window.get(), Qt::LeftButton, {}, pane0);
+    ASSERT_EQ(w.obj.dwDrawMode.load(), 0u);
+    w.window->Button(kIdRecord)->click();
+    ASSERT_EQ(channel1->bRecording.load(), 1);
+    ASSERT_EQ(w.Text(kIdRecord), QString::fromUtf8("停止"));
+  };
+
+  // A grid chosen in the settings dialog: the record button no longer
+  // reaches the channel, so its recording ends with the view.
+  enlargeAndRecord();
+  w.window->OnCommand(MakeWParam(NC_DRAWMODE, 0), kDrawGrid9);
+  EXPECT_EQ(channel1->bRecording.load(), 0);
+  EXPECT_EQ(w.Text(kIdRecord), QString::fromUtf8("录像"));
+
+  // A playback request turns the record button off; slot 0 would record
+  // the played frames.
+  enlargeAndRecord();
+  w.window->OnCommand(MakeWParam(NC_PLAYFILE, 0), reinterpret_cast<intptr_t>("CH01"));
+  EXPECT_EQ(channel1->bRecording.load(), 0);
+  EXPECT_FALSE(w.Enabled(kIdRecord));
+  EXPECT_EQ(w.Text(kIdRecord), QString::fromUtf8("录像"));
+}
+
 TEST(ControlWindowBridge, CallsRunOnTheGuiThreadAndGiveUpOnStop) {
   Offline w;
   ControlUi* ui = w.obj.ui;
@@ -335,6 +390,25 @@ TEST(ControlWindowBridge, ServerTextIsTakenWhenPosted) {
   std::thread([&] { w.obj.ui->PostServerText(); }).join();
   ASSERT_TRUE(WaitUntil([&] { return w.boxes.size() == 2; }, 2000));
   EXPECT_EQ(w.boxes[1].second, QString(1024, 'x'));
+}
+
+TEST(ControlWindowBridge, TheHostMayDestroyTheWindowWhileTheBoxIsOpen) {
+  ControlObject obj;
+  std::unique_ptr<ControlWindow> window;
+  bool shown = false;
+  ControlWindowOptions options;
+  options.startConnectionThread = false;
+  // The box's own event loop runs the host, which releases the control.
+  options.showWarning = [&window, &shown](const QString&, const QString&) {
+    QTimer::singleShot(0, [&window] { window.reset(); });
+    WaitUntil([&window] { return !window; }, 2000);
+    shown = true;
+  };
+  window = std::make_unique<ControlWindow>(obj, nullptr, options);
+  std::thread([&] { obj.ui->PostServerText(); }).join();
+  ASSERT_TRUE(WaitUntil([&] { return shown; }, 2000));
+  EXPECT_EQ(window, nullptr);
+  Pump(20);
 }
 
 }  // namespace

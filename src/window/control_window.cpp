@@ -103,7 +103,11 @@ class ControlWindow::UiBridge : public ControlUi {
     const auto& buffer = w_.obj_.szServerText;
     const size_t length = strnlen(buffer.data(), buffer.size());
     const QString text = QString::fromStdString(GbkToUtf8(std::string_view(buffer.data(), length)));
-    w_.calls_->Post([this, text] { w_.ShowServerText(text); });
+    // Not through calls_: the box runs a modal loop, which must not happen
+    // inside a drain of the waited-for calls (the slider release drains
+    // them), and after the box the window may be gone.
+    QMetaObject::invokeMethod(
+        &w_, [this, text] { w_.ShowServerText(text); }, Qt::QueuedConnection);
   }
 
  private:
@@ -381,8 +385,11 @@ void ControlWindow::Send(const MessageHeader& header, const void* payload, uint3
 }
 
 void ControlWindow::ShowServerText(const QString& text) {
+  // The box has no owner, so the host stays usable and may destroy this
+  // window before the box is closed: nothing of it is used afterwards.
   if (options_.showWarning) {
-    options_.showWarning(QString::fromUtf8(kServerTextCaption), text);
+    const auto show = options_.showWarning;
+    show(QString::fromUtf8(kServerTextCaption), text);
   } else {
     QMessageBox::warning(nullptr, QString::fromUtf8(kServerTextCaption), text);
   }
@@ -435,14 +442,8 @@ void ControlWindow::paintEvent(QPaintEvent*) {
 void ControlWindow::resizeEvent(QResizeEvent*) {
   if (presenter_) presenter_->SetSize(width(), height());
   if (!setupComplete_) return;
-  const QRect client = rect();
-  for (int k = 0; k < 3; ++k)
-    Control(kToolbarButtons[k])->setGeometry(ToolbarButtonRect(client, k));
-  for (int k = 3; k < 6; ++k) {
-    Enable(kToolbarButtons[k], false);
-    Control(kToolbarButtons[k])->setGeometry(ToolbarButtonRect(client, k));
-  }
-  PositionSlider()->setGeometry(ToolbarSliderRect(client));
+  for (int id : {kIdPlaybackRequest, kIdPlayPause, kIdStop}) Enable(id, false);
+  LayOutToolbar();
   obj_.bLayoutDirty = 1;
   if (obj_.bConnected.load() == 0) renderer_->Redraw();
 }
@@ -463,7 +464,10 @@ void ControlWindow::leaveEvent(QEvent*) {
 bool ControlWindow::eventFilter(QObject* watched, QEvent* event) {
   // Any mouse release on the slider, after a drag or a click on its groove,
   // counts; it is handled once the slider has taken its new position.
-  if (watched == PositionSlider() && event->type() == QEvent::MouseButtonRelease &&
+  // Mouse events still reach the filter of a disabled slider; a disabled
+  // slider has no capture to release.
+  if (watched == PositionSlider() && PositionSlider()->isEnabled() &&
+      event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
     QMetaObject::invokeMethod(this, &ControlWindow::OnSliderReleased, Qt::QueuedConnection);
   }
@@ -512,6 +516,9 @@ void ControlWindow::PlayFile(const char* location) {
   obj_.bPaused = 1;
   const FileRecord record = FileRecord::WithLocation(copy);
   Send(ComposePlayFileRequest(), record.bytes.data(), static_cast<uint32_t>(record.bytes.size()));
+  // A recording the disabled button could no longer stop would take the
+  // played recording's frames into slot 0's file.
+  StopShownRecording();
   Enable(kIdRecord, false);
 }
 
@@ -519,6 +526,9 @@ void ControlWindow::ChooseDrawMode(uint32_t drawMode) {
   // Only the three grids are layouts; anything else would index nothing or
   // a decoder beyond the 16.
   const uint32_t grid = ValidGridOr16(drawMode);
+  // In a grid the record button reaches no decoder, so the channel shown
+  // alone until now must not go on recording.
+  StopShownRecording();
   obj_.dwDrawMode = grid;
   obj_.dwSavedDrawMode = grid;
   obj_.bLayoutDirty = 1;
@@ -573,10 +583,20 @@ void ControlWindow::Capture() {
   obj_.bSnapshot = 1;
 }
 
+CChannelDecoder* ControlWindow::ShownDecoder() const {
+  const uint32_t m = obj_.dwDrawMode.load();
+  return IsChannelView(m) ? Decoder(static_cast<int>(m)) : nullptr;
+}
+
+void ControlWindow::StopShownRecording() {
+  CChannelDecoder* decoder = ShownDecoder();
+  if (!decoder || decoder->bRecording.load() == 0) return;
+  decoder->StopRecording();
+  SetText(kIdRecord, kCaptionRecord);
+}
+
 void ControlWindow::ToggleRecording() {
-  CChannelDecoder* decoder = IsChannelView(obj_.dwDrawMode.load())
-                                 ? Decoder(static_cast<int>(obj_.dwDrawMode.load()))
-                                 : nullptr;
+  CChannelDecoder* decoder = ShownDecoder();
   if (!decoder) return;
   if (decoder->bRecording.load() == 0) {
     // A start that could not open the file leaves the decoder idle, and the

@@ -134,6 +134,10 @@ class ControlWindow : public QWidget, public CommandTarget {
   void StopPlayback();
   void Capture();
   void ToggleRecording();
+  // The decoder of the channel shown alone, or null in any other view.
+  CChannelDecoder* ShownDecoder() const;
+  // Completes a recording of the channel shown alone, if one runs.
+  void StopShownRecording();
 
   // Called by the presenter on any thread.
   void RequestRepaint();

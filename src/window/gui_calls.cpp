@@ -46,15 +46,6 @@ bool GuiCalls::Call(std::function<void()> fn, const Event* stop) {
   return true;
 }
 
-void GuiCalls::Post(std::function<void()> fn) {
-  auto pending = std::make_shared<Pending>();
-  pending->fn = std::move(fn);
-  std::lock_guard<std::mutex> hold(lock_);
-  if (shutdown_) return;
-  queue_.push_back(std::move(pending));
-  Schedule();
-}
-
 void GuiCalls::Schedule() {
   if (scheduled_ || !context_) return;
   scheduled_ = true;

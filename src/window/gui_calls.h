@@ -32,8 +32,6 @@ class GuiCalls {
   // runs at once. False when the wait was given up because `stop` was set
   // (or the queue is shutting down) before the call started.
   bool Call(std::function<void()> fn, const Event* stop);
-  // Queues `fn` without waiting.
-  void Post(std::function<void()> fn);
   // Runs whatever is queued now. GUI thread only: used by a GUI handler
   // that must wait for a lock the connection thread may hold while it
   // waits for a call.
