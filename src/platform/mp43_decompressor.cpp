@@ -118,7 +118,7 @@ int32_t Mp43Decompressor::Begin(const BitmapInfoHeader& in, const BitmapInfoHead
   const AVPixelFormat dstFormat = out.biBitCount == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
   // Prepared for the codec's usual output; Decompress adapts if it differs.
   state_->sws.reset(sws_getContext(in.biWidth, in.biHeight, AV_PIX_FMT_YUV420P, in.biWidth,
-                                   in.biHeight, dstFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                   in.biHeight, dstFormat, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
   if (!state_->sws) return kIcErrMemory;
   const size_t initial =
       static_cast<size_t>(in.biWidth) * in.biHeight * 3 + AV_INPUT_BUFFER_PADDING_SIZE;
@@ -169,7 +169,7 @@ int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader&
     const AVPixelFormat dstFormat = s.out.biBitCount == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
     SwsContext* sws =
         sws_getCachedContext(s.sws.release(), w, h, static_cast<AVPixelFormat>(frame->format), w, h,
-                             dstFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                             dstFormat, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
     s.sws.reset(sws);
     if (!sws) {
       result = kIcErrInternal;

@@ -70,6 +70,36 @@ void Surface::Fill(const Rect& rect, uint32_t pixel) {
   }
 }
 
+namespace {
+
+// Yields (2 d + 1) s / (2 D) for d = first, first + 1, ... by stepping the
+// quotient and remainder.
+class CentreSampler {
+ public:
+  CentreSampler(int64_t first, int64_t s, int64_t d) : den_(2 * d) {
+    const int64_t num = (2 * first + 1) * s;
+    q_ = num / den_;
+    r_ = num % den_;
+    stepQ_ = (2 * s) / den_;
+    stepR_ = (2 * s) % den_;
+  }
+  int Next() {
+    const int value = static_cast<int>(q_);
+    q_ += stepQ_;
+    r_ += stepR_;
+    if (r_ >= den_) {
+      r_ -= den_;
+      ++q_;
+    }
+    return value;
+  }
+
+ private:
+  int64_t den_, q_, r_, stepQ_, stepR_;
+};
+
+}  // namespace
+
 bool Surface::StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRect) {
   if (&src == this || !Valid() || !src.Valid() || dst.Empty() || srcRect.Empty()) return false;
   if (srcRect.left < 0 || srcRect.top < 0 || srcRect.right > src.width_ ||
@@ -80,20 +110,19 @@ bool Surface::StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRe
   if (clip.Empty()) return true;
 
   // Sample at pixel centres so that both edges of the source are reached
-  // symmetrically; 64-bit products keep large rectangles exact.
+  // symmetrically: source = (2 d + 1) s / (2 D). The quotients are stepped
+  // exactly, without a division per pixel or row.
   const int64_t dw = dst.Width(), dh = dst.Height();
   const int64_t sw = srcRect.Width(), sh = srcRect.Height();
   const int cols = clip.Width();
-  for (int i = 0; i < cols; ++i) {
-    const int64_t dx = clip.left + i - dst.left;
-    xmap_[static_cast<size_t>(i)] = srcRect.left + static_cast<int>((2 * dx + 1) * sw / (2 * dw));
-  }
+  CentreSampler xs(clip.left - dst.left, sw, dw);
+  for (int i = 0; i < cols; ++i) xmap_[static_cast<size_t>(i)] = srcRect.left + xs.Next();
   const bool sameWidth = dw == sw && clip.left == dst.left;
+  CentreSampler ys(clip.top - dst.top, sh, dh);
   int lastSy = -1;
   const uint32_t* lastRow = nullptr;
   for (int y = clip.top; y < clip.bottom; ++y) {
-    const int64_t dy = y - dst.top;
-    const int sy = srcRect.top + static_cast<int>((2 * dy + 1) * sh / (2 * dh));
+    const int sy = srcRect.top + ys.Next();
     uint32_t* out =
         reinterpret_cast<uint32_t*>(pixels_.get() + static_cast<size_t>(y) * Stride()) + clip.left;
     if (sy == lastSy) {
