@@ -11,6 +11,14 @@
 
 namespace zarvion::testing {
 
+// How much longer a whole-program test allows when every thread runs under
+// ThreadSanitizer, which slows the encoder and decoder several times over.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr int kSlowdown = 4;
+#else
+inline constexpr int kSlowdown = 1;
+#endif
+
 // Runs the event loop until `done` holds or `timeoutMs` passes.
 inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -27,19 +27,28 @@ TEST(DemoOnX, DoubleClickEnlargesThePaneUnderThePointer) {
   const std::string shot = zarvion::testing::TestHome() + "/x.png";
   // Pane 5 of the 4 x 4 grid (channel 6) lies around (360, 270) of the
   // control, which fills the top of the viewer's window.
+  const int k = zarvion::testing::kSlowdown;
   const std::string script =
       "env -u QT_QPA_PLATFORM " ZARVION_BIN_DIR "/zarvion-viewer --demo --screenshot '" + shot +
-      "' --after 12 & viewer=$!; "
+      "' --after " + std::to_string(12 * k) +
+      " & viewer=$!; "
       // Click once the title says connected and the first frames had a
       // second to arrive, however slow the build (sanitizers) starts.
-      "id=$(timeout 15 xdotool search --sync --name '已连接' | head -1); sleep 2; "
+      "id=$(timeout " +
+      std::to_string(15 * k) + " xdotool search --sync --name '已连接' | head -1); sleep " +
+      std::to_string(2 * k) +
+      "; "
       "xdotool mousemove --window \"$id\" 360 270 sleep 0.2 click --repeat 2 --delay 60 1; "
       "wait $viewer";
-  const std::string command = "timeout 40 xvfb-run -a -s '-screen 0 1280x1024x24' sh -c '" + [&] {
-    std::string quoted;
-    for (char c : script) quoted += c == '\'' ? "'\\''" : std::string(1, c);
-    return quoted;
-  }() + "' >/dev/null 2>&1";
+  const std::string command = "timeout " + std::to_string(40 * k) +
+                              " xvfb-run -a -s '-screen 0 1280x1024x24' sh -c '" +
+                              [&] {
+                                std::string quoted;
+                                for (char c : script)
+                                  quoted += c == '\'' ? "'\\''" : std::string(1, c);
+                                return quoted;
+                              }() +
+                              "' >/dev/null 2>&1";
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
   QImage image(QString::fromStdString(shot));
