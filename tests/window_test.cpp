@@ -337,6 +337,15 @@ TEST(ControlWindowCommands, LeavingTheSingleViewCompletesItsRecording) {
   EXPECT_EQ(channel1->bRecording.load(), 0);
   EXPECT_FALSE(w.Enabled(kIdRecord));
   EXPECT_EQ(w.Text(kIdRecord), QString::fromUtf8("录像"));
+
+  // The server switches to a grid on its own: the button, still enabled and
+  // showing "停止", ends the recording that no view shows any more.
+  w.obj.dwDrawMode = kDrawGrid16;
+  enlargeAndRecord();
+  w.obj.dwDrawMode = kDrawGrid16;
+  w.window->Button(kIdRecord)->click();
+  EXPECT_EQ(channel1->bRecording.load(), 0);
+  EXPECT_EQ(w.Text(kIdRecord), QString::fromUtf8("录像"));
 }
 
 TEST(ControlWindowBridge, CallsRunOnTheGuiThreadAndGiveUpOnStop) {

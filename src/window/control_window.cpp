@@ -597,7 +597,16 @@ void ControlWindow::StopShownRecording() {
 
 void ControlWindow::ToggleRecording() {
   CChannelDecoder* decoder = ShownDecoder();
-  if (!decoder) return;
+  if (!decoder) {
+    // The server switched the view away from a recording channel: the
+    // button, still showing "停止", ends that recording.
+    for (int slot = 0; slot < kDecoderSlots; ++slot) {
+      CChannelDecoder* d = Decoder(slot);
+      if (d && d->bRecording.load() != 0) d->StopRecording();
+    }
+    SetText(kIdRecord, kCaptionRecord);
+    return;
+  }
   if (decoder->bRecording.load() == 0) {
     // A start that could not open the file leaves the decoder idle, and the
     // button keeps offering to record.
