@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -265,6 +267,78 @@ TEST_F(RawPeer, HostileFramesAndNoticesKeepTheStreamInStep) {
   EXPECT_EQ(video.Clears(), 0);
   EXPECT_EQ(obj.dwDrawMode.load(), kDrawGrid9);
   EXPECT_EQ(obj.channelCount.load(), 16u);  // the late SessionInfo was ignored
+}
+
+// A long run of random messages, each with the payload its code implies
+// (and unhandled codes with none): whatever the fields say, no decoder sees
+// a slot beyond 16 or a frame beyond the buffer, and the stream is still in
+// step at the end.
+TEST_F(RawPeer, RandomMessagesStayInBoundsAndInStep) {
+  std::string last;
+  std::mutex lastMutex;
+  ui.onPost = [&] {
+    std::lock_guard lock(lastMutex);
+    last = obj.szServerText.data();
+  };
+  OpenSession(16, kFlagPlayback);
+  std::mt19937 random(20261208);
+  auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+  const uint8_t codes[] = {kSessionInfo,  kFileList,   kPlayFileRequest, kPlaybackInfo,
+                           kVideoFrame,   kSelectView, kPlaybackStep,    kVideoParamTable,
+                           kServerNotice, 200};
+  const uint32_t frameLengths[] = {0, 1, 4000, kFrameBufferSize, kFrameBufferSize + 1, 600000};
+  std::vector<uint8_t> payload;
+  for (int i = 0; i < 300; ++i) {
+    MessageHeader h;
+    h.code = codes[pick(std::size(codes))];
+    h.channel = static_cast<uint8_t>(pick(256));
+    h.param0 = static_cast<uint16_t>(random());
+    h.param1 = static_cast<uint16_t>(random());
+    h.param3 = static_cast<uint16_t>(random());
+    h.param4 = static_cast<uint16_t>(random());
+    size_t bytes = 0;
+    switch (h.code) {
+      case kVideoFrame:
+        h.length = frameLengths[pick(std::size(frameLengths))];
+        bytes = h.length;
+        break;
+      case kServerNotice:
+        h.length = pick(3000);
+        bytes = h.length;
+        break;
+      case kVideoParamTable:
+        h.length = pick(0x200);
+        bytes = (h.length & 0xFF) * kVideoParamRecordSize;
+        break;
+      case kFileList:
+        h.length = pick(4);
+        bytes = h.length * kFileRecordSize;
+        break;
+      default:
+        h.length = 0;  // unhandled codes carry nothing the client reads
+    }
+    h.Seal();
+    payload.resize(bytes);
+    for (auto& b : payload) b = static_cast<uint8_t>(random());
+    Send(h, payload.data(), payload.size());
+  }
+  Send(ComposeSelectView(true, 7));
+  const char end[] = "end";
+  Send(ComposeServerNotice(sizeof end), end, sizeof end);
+  ASSERT_TRUE(Eventually(
+      [&] {
+        std::lock_guard lock(lastMutex);
+        return last == end;
+      },
+      10000));
+  EXPECT_EQ(obj.dwDrawMode.load(), 6u);
+  EXPECT_EQ(obj.bConnected.load(), 1u);
+  // Some frames were fit to decode and some were not.
+  EXPECT_GT(video.FrameCount(), 0u);
+  for (const auto& f : video.Frames()) {
+    EXPECT_LT(f.slot, 16);
+    EXPECT_LE(f.data.size(), kFrameBufferSize);
+  }
 }
 
 TEST_F(RawPeer, FailedDecodeClearsTheViewBeforePlacing) {
