@@ -462,7 +462,7 @@ TEST(DvrsimLogin, OnlyTheConfiguredParameterIsAccepted) {
 }
 
 TEST(DvrsimLog, EveryMessageIsRecordedWithItsChecksumValidity) {
-  const std::string path = testing::TempDir() + "dvrsim_log.jsonl";
+  const std::string path = testing::TempDir() + "dvrsim_log_" + std::to_string(getpid()) + ".jsonl";
   Options o = Small(1);
   o.logFile = path;
   Running r(o);
@@ -716,8 +716,12 @@ struct ProcessResult {
 };
 ProcessResult Execute(const std::string& args, const std::string& input = "") {
   const std::string cmd = std::string(ZARVION_BIN_DIR) + "/zarvion-dvrsim " + args;
-  const std::string errFile = testing::TempDir() + "dvrsim_stderr.txt";
-  const std::string inFile = testing::TempDir() + "dvrsim_stdin.txt";
+  // Test programs run side by side: each process, and each call, has its own files.
+  static int calls = 0;
+  const std::string stem =
+      testing::TempDir() + "dvrsim_" + std::to_string(getpid()) + "_" + std::to_string(++calls);
+  const std::string errFile = stem + "_stderr.txt";
+  const std::string inFile = stem + "_stdin.txt";
   std::ofstream(inFile) << input;
   ProcessResult r;
   FILE* p = popen((cmd + " <" + inFile + " 2>" + errFile).c_str(), "r");
@@ -728,6 +732,8 @@ ProcessResult Execute(const std::string& args, const std::string& input = "") {
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   std::ifstream e(errFile);
   r.err.assign(std::istreambuf_iterator<char>(e), {});
+  std::remove(errFile.c_str());
+  std::remove(inFile.c_str());
   return r;
 }
 
