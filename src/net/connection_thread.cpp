@@ -77,7 +77,10 @@ class Session {
 
   bool Begin() {
     char login[kLoginPayloadSize];
-    std::memcpy(login, obj_.szLoginPara, kLoginPayloadSize);
+    {
+      std::lock_guard lock(obj_.settingsLock);
+      std::memcpy(login, obj_.szLoginPara, kLoginPayloadSize);
+    }
     SendMessage(obj_, ComposeLogin(), login, kLoginPayloadSize);
     SendMessage(obj_, ComposeSessionQuery());
 
@@ -128,7 +131,10 @@ class Session {
       uint8_t record[kVideoParamRecordSize];
       if (!Receive(record, sizeof record)) return false;
       // Only 16 channels have an entry; later records are read and dropped.
-      if (j < kMaxChannels) std::memcpy(obj_.byVideoParam[j].data(), record, sizeof record);
+      if (j < kMaxChannels) {
+        std::lock_guard lock(obj_.videoParamLock);
+        std::memcpy(obj_.byVideoParam[j].data(), record, sizeof record);
+      }
     }
     return true;
   }
@@ -273,11 +279,16 @@ void ConnectionThread::Run() {
     }
     if (woke == 0) break;
 
-    // The host may rewrite the name while we read it; a local copy is
-    // always terminated.
+    // A local copy, always terminated, that the host's later calls cannot
+    // change under the connect.
     char host[sizeof obj.szHostName + 1] = {};
-    std::memcpy(host, obj.szHostName, sizeof obj.szHostName);
-    if (!obj.socket.Connect(host, obj.wHostPort, stop, kInfinite)) {
+    uint16_t port = 0;
+    {
+      std::lock_guard lock(obj.settingsLock);
+      std::memcpy(host, obj.szHostName, sizeof obj.szHostName);
+      port = obj.wHostPort;
+    }
+    if (!obj.socket.Connect(host, port, stop, kInfinite)) {
       if (stop->IsSet()) break;
       // No automatic retry: a fresh socket waits for the next request.
       closeSocket();

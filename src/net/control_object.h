@@ -30,10 +30,12 @@ constexpr uint32_t kDefaultDrawMode = kDrawGrid16;
 
 struct ControlObject {
   // Connection settings, written by the scriptable members on the host's
-  // thread and read by the connection thread when it connects (GBK bytes).
+  // thread and copied by the connection thread when it connects and logs in
+  // (GBK bytes); both sides hold settingsLock, so a copy is never torn.
   char szHostName[64] = {};
   uint16_t wHostPort = 0;
   char szLoginPara[256] = {};
+  std::mutex settingsLock;
 
   // Created together, once, by whichever comes first: ConnectServer or the
   // window's set-up (see EnsureEvents).
@@ -54,7 +56,9 @@ struct ControlObject {
   std::atomic<uint32_t> sessionFlags{0};
   // Picture settings of channels 1..16: entry k - 1 for channel k, bytes in
   // the order brightness, hue, saturation, contrast.
+  // Written by the connection thread, read by the window: under videoParamLock.
   std::array<std::array<uint8_t, 4>, kMaxChannels> byVideoParam{};
+  std::mutex videoParamLock;
 
   // Last server notice, NUL-terminated GBK; written by the connection
   // thread before it posts, read by the window when it shows the text.

@@ -34,13 +34,20 @@ std::optional<Converted> Convert(const Variant& v, size_t maxBytes) {
 }
 
 void StoreHostName(ControlObject& obj, const std::string& gbk) {
+  std::lock_guard lock(obj.settingsLock);
   std::memset(obj.szHostName, 0, sizeof obj.szHostName);
   std::memcpy(obj.szHostName, gbk.data(), std::min(gbk.size(), kHostNameMaxBytes));
 }
 
 void StoreLoginPara(ControlObject& obj, const std::string& gbk) {
+  std::lock_guard lock(obj.settingsLock);
   std::memset(obj.szLoginPara, 0, sizeof obj.szLoginPara);
   std::memcpy(obj.szLoginPara, gbk.data(), std::min(gbk.size(), kLoginParaMaxBytes));
+}
+
+void StorePort(ControlObject& obj, uint16_t port) {
+  std::lock_guard lock(obj.settingsLock);
+  obj.wHostPort = port;
 }
 
 bool SameNameIgnoringCase(std::u16string_view a, std::string_view b) {
@@ -91,7 +98,7 @@ HRESULT Zarvinet::strHostName(const Variant& value) {
 HRESULT Zarvinet::strHostPort(const Variant& value) {
   auto c = Convert(value, SIZE_MAX);
   if (!c) return E_NO_UNICODE_TRANSLATION;
-  if (c->arg == Arg::kText) object_.wHostPort = PortFromText(c->gbk);
+  if (c->arg == Arg::kText) StorePort(object_, PortFromText(c->gbk));
   return S_OK;
 }
 
@@ -105,7 +112,7 @@ HRESULT Zarvinet::ConnectServer(Variant strHost, Variant strPort, Variant strPar
 
   // Empty host or port keep the earlier ones; an empty parameter is stored.
   if (host->arg == Arg::kText && !host->gbk.empty()) StoreHostName(object_, host->gbk);
-  if (port->arg == Arg::kText && !port->gbk.empty()) object_.wHostPort = PortFromText(port->gbk);
+  if (port->arg == Arg::kText && !port->gbk.empty()) StorePort(object_, PortFromText(port->gbk));
   if (para->arg == Arg::kText) StoreLoginPara(object_, para->gbk);
 
   EnsureEvents(object_);

@@ -537,7 +537,11 @@ void ControlWindow::ChooseDrawMode(uint32_t drawMode) {
 
 void ControlWindow::ShowChannelParams(uint32_t comboIndex) {
   if (comboIndex == 0 || comboIndex > kMaxChannels) return;
-  const auto& entry = obj_.byVideoParam[comboIndex - 1];
+  std::array<uint8_t, 4> entry;
+  {
+    std::lock_guard lock(obj_.videoParamLock);
+    entry = obj_.byVideoParam[comboIndex - 1];
+  }
   for (int i = 0; i < 4; ++i) settingsDialog_->SetTrackbarPos(213 + i, entry[i]);
 }
 
