@@ -3,24 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/little_endian.h"
+
 namespace zarvion {
-namespace {
-
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-}  // namespace
 
 uint32_t MessageHeader::ComputeChecksum() const {
   return uint32_t{code} + uint32_t{channel} + uint32_t{param0} + uint32_t{param1} +
@@ -30,13 +15,13 @@ uint32_t MessageHeader::ComputeChecksum() const {
 void MessageHeader::EncodeTo(uint8_t* out) const {
   out[0] = code;
   out[1] = channel;
-  Put16(out + 2, param0);
-  Put16(out + 4, param1);
-  Put16(out + 6, param2);
-  Put16(out + 8, param3);
-  Put16(out + 10, param4);
-  Put32(out + 12, length);
-  Put32(out + 16, checksum);
+  PutLe16(out + 2, param0);
+  PutLe16(out + 4, param1);
+  PutLe16(out + 6, param2);
+  PutLe16(out + 8, param3);
+  PutLe16(out + 10, param4);
+  PutLe32(out + 12, length);
+  PutLe32(out + 16, checksum);
 }
 
 MessageHeader::Bytes MessageHeader::Encode() const {
@@ -49,13 +34,13 @@ MessageHeader MessageHeader::Decode(const uint8_t* in) {
   MessageHeader h;
   h.code = in[0];
   h.channel = in[1];
-  h.param0 = Get16(in + 2);
-  h.param1 = Get16(in + 4);
-  h.param2 = Get16(in + 6);
-  h.param3 = Get16(in + 8);
-  h.param4 = Get16(in + 10);
-  h.length = Get32(in + 12);
-  h.checksum = Get32(in + 16);
+  h.param0 = GetLe16(in + 2);
+  h.param1 = GetLe16(in + 4);
+  h.param2 = GetLe16(in + 6);
+  h.param3 = GetLe16(in + 8);
+  h.param4 = GetLe16(in + 10);
+  h.length = GetLe32(in + 12);
+  h.checksum = GetLe32(in + 16);
   return h;
 }
 

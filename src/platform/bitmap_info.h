@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/little_endian.h"
+
 namespace zarvion {
 
 constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
@@ -57,16 +59,6 @@ struct BitmapInfo {
   uint32_t bmiColors[1] = {0};
 };
 
-// Little-endian serialisation used by every writer of these records.
-inline uint8_t* PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  return p + 2;
-}
-inline uint8_t* PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-  return p + 4;
-}
 inline uint8_t* PutBitmapInfoHeader(uint8_t* p, const BitmapInfoHeader& h) {
   p = PutLe32(p, h.biSize);
   p = PutLe32(p, static_cast<uint32_t>(h.biWidth));
