@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 
-#include <QGuiApplication>
 #include <QPainter>
 
 #include "mp43_test_frames.h"
@@ -297,11 +296,3 @@ TEST(AviFileTest, FileIsReadableMidRecordingAndCompleteAfterRelease) {
 
 }  // namespace
 }  // namespace zarvion
-
-int main(int argc, char** argv) {
-  // Test discovery runs the program outside CTest's environment.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

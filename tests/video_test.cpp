@@ -11,7 +11,6 @@
 #include <regex>
 #include <thread>
 
-#include <QGuiApplication>
 
 #include "mp43_test_frames.h"
 #include "platform/avi_file.h"
@@ -542,11 +541,3 @@ TEST_F(RendererTest, DecodingPlacingAndRedrawingOnTwoThreads) {
 
 }  // namespace
 }  // namespace zarvion
-
-int main(int argc, char** argv) {
-  // Test discovery runs the program outside CTest's environment.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
