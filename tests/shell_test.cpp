@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <set>
+#include <span>
 #include <string>
 
 #include "core_test_env.h"
@@ -134,8 +135,20 @@ TEST(Zarvinet, UnconvertibleTextChangesNothing) {
   EXPECT_FALSE(z.Object().hConnectEvent);
 }
 
-TEST(Zarvinet, ScriptingByName) {
+class ScriptingTest : public zarvion::testing::TempHomeTest {};
+
+TEST_F(ScriptingTest, ScriptingByNameNeedsTheRegisteredTypeLibrary) {
   Zarvinet z;
+  const std::u16string_view connect[] = {u"ConnectServer"};
+  DISPID id = 0;
+  EXPECT_EQ(z.GetIDsOfNames(connect, std::span(&id, 1)), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(id, DISPID_UNKNOWN);
+  const Variant host[] = {Variant::Bstr(u"8.8.8.8")};
+  EXPECT_FALSE(Succeeded(z.Invoke(DISPID_strHostName, DISPATCH_PROPERTYPUT, host)));
+  EXPECT_EQ(Host(z), "");
+
+  // This program carries the same type library as the control library.
+  ASSERT_EQ(RegisterServer(ModulePath()), S_OK);
   const std::u16string_view names[] = {u"connectserver", u"strHostName", u"STRHOSTPORT"};
   DISPID ids[3] = {};
   ASSERT_EQ(z.GetIDsOfNames(names, ids), S_OK);
@@ -197,7 +210,7 @@ TEST(Module, ClassObjectAndLockCount) {
 class RegistrationTest : public zarvion::testing::TempHomeTest {};
 
 TEST_F(RegistrationTest, RegisterResolvesProgIdAndUnregisterKeepsClsidKey) {
-  const std::string module = "/opt/zarvion/lib/libzarvion.so";
+  const std::string module = ModulePath();
   const std::string cls = "CLSID\\" + GuidToString(CLSID_Zarvinet);
   ASSERT_TRUE(RegSetString(Hive::kClassesRoot, "CLSID\\{OTHER}", "", "another class"));
   ASSERT_TRUE(RegCreateKey(Hive::kClassesRoot, cls + "\\Stale"));  // from an old version
@@ -229,12 +242,6 @@ TEST_F(RegistrationTest, RegisterResolvesProgIdAndUnregisterKeepsClsidKey) {
   EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, "Zarvion.Zarvinet"));
   EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, "Zarvion.Zarvinet.1"));
   EXPECT_TRUE(RegKeyExists(Hive::kClassesRoot, "CLSID\\{OTHER}"));
-
-  // The plain form names the file this code runs from.
-  ASSERT_EQ(DllRegisterServer(), S_OK);
-  ASSERT_TRUE(RegGetString(Hive::kClassesRoot, cls + "\\InprocServer32", "", &server));
-  EXPECT_EQ(server, ModulePath());
-  EXPECT_FALSE(server.empty());
 }
 
 }  // namespace

@@ -663,4 +663,86 @@ std::vector<std::string> RegEnumValues(Hive hive, std::string_view subKey) {
   return out;
 }
 
+void RegBatch::CreateKey(std::string_view subKey) {
+  ops_.push_back(Op{Op::kCreateKey, std::string(subKey), {}, REG_NONE, {}});
+}
+
+void RegBatch::SetValue(std::string_view subKey, std::string_view value, RegType type,
+                        std::string data) {
+  ops_.push_back(Op{Op::kSetValue, std::string(subKey), std::string(value), type, std::move(data)});
+}
+
+void RegBatch::SetString(std::string_view subKey, std::string_view value, std::string_view text) {
+  std::string bytes(text);
+  bytes += '\0';
+  SetValue(subKey, value, REG_SZ, std::move(bytes));
+}
+
+void RegBatch::DeleteKey(std::string_view subKey) {
+  ops_.push_back(Op{Op::kDeleteKey, std::string(subKey), {}, REG_NONE, {}});
+}
+
+void RegBatch::DeleteKeyIfEmpty(std::string_view subKey) {
+  ops_.push_back(Op{Op::kDeleteKeyIfEmpty, std::string(subKey), {}, REG_NONE, {}});
+}
+
+bool RegApply(Hive hive, const RegBatch& batch) {
+  // Every name is checked before the hive is touched.
+  std::vector<std::string> paths;
+  paths.reserve(batch.ops().size());
+  for (const auto& op : batch.ops()) {
+    auto path = NormaliseKey(op.key);
+    if (!path) return false;
+    const bool deletes =
+        op.kind == RegBatch::Op::kDeleteKey || op.kind == RegBatch::Op::kDeleteKeyIfEmpty;
+    if (deletes && path->empty()) return false;
+    if (op.kind == RegBatch::Op::kSetValue) {
+      if (!ValidValueName(op.value)) return false;
+      if (op.type == REG_DWORD && op.data.size() != 4) return false;
+    }
+    paths.push_back(std::move(*path));
+  }
+  if (paths.empty()) return true;
+  return ModifyHive(hive, [&](HiveData& h, bool* dirty) {
+    for (size_t i = 0; i < paths.size(); ++i) {
+      const auto& op = batch.ops()[i];
+      const std::string& path = paths[i];
+      switch (op.kind) {
+        case RegBatch::Op::kCreateKey:
+          CreateKeyIn(h, path);
+          break;
+        case RegBatch::Op::kSetValue: {
+          RegKey& key = CreateKeyIn(h, path);
+          if (RegValue* v = FindValue(key, op.value)) {
+            v->type = op.type;
+            v->data = op.data;
+          } else {
+            key.values.push_back(RegValue{op.value, op.type, op.data});
+          }
+          break;
+        }
+        case RegBatch::Op::kDeleteKey:
+          std::erase_if(h.keys, [&](const RegKey& k) {
+            return SameName(k.path, path) || IsBelow(k.path, path);
+          });
+          break;
+        case RegBatch::Op::kDeleteKeyIfEmpty: {
+          bool empty = true;
+          for (const auto& k : h.keys) {
+            if (IsBelow(k.path, path) || (SameName(k.path, path) && !k.values.empty())) {
+              empty = false;
+            }
+          }
+          if (empty) {
+            std::erase_if(h.keys, [&](const RegKey& k) { return SameName(k.path, path); });
+          }
+          break;
+        }
+      }
+    }
+    *dirty = true;
+    return true;
+  });
+}
+
 }  // namespace zarvion

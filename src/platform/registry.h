@@ -88,4 +88,34 @@ bool RegDeleteValue(Hive hive, std::string_view subKey, std::string_view value);
 std::vector<std::string> RegEnumSubKeys(Hive hive, std::string_view subKey);
 std::vector<std::string> RegEnumValues(Hive hive, std::string_view subKey);
 
+// A list of changes applied to one hive in a single write: either all of
+// them take effect or none does (a bad key name anywhere, or a failed
+// write, leaves the hive as it was). Changes apply in the order added.
+class RegBatch {
+ public:
+  void CreateKey(std::string_view subKey);
+  // Creates the key as needed, like RegSetValue.
+  void SetValue(std::string_view subKey, std::string_view value, RegType type, std::string data);
+  void SetString(std::string_view subKey, std::string_view value, std::string_view text);
+  // Deletes the key with everything below it.
+  void DeleteKey(std::string_view subKey);
+  // Deletes the key only when it has no values and no sub-keys left.
+  void DeleteKeyIfEmpty(std::string_view subKey);
+  bool empty() const { return ops_.empty(); }
+  size_t size() const { return ops_.size(); }
+
+  struct Op {
+    enum Kind { kCreateKey, kSetValue, kDeleteKey, kDeleteKeyIfEmpty } kind;
+    std::string key;
+    std::string value;
+    RegType type = REG_NONE;
+    std::string data;
+  };
+  const std::vector<Op>& ops() const { return ops_; }
+
+ private:
+  std::vector<Op> ops_;
+};
+bool RegApply(Hive hive, const RegBatch& batch);
+
 }  // namespace zarvion

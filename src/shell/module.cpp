@@ -3,41 +3,52 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <optional>
 
 #include "platform/registry.h"
+#include "shell/com_abi.h"
+#include "shell/registrar.h"
+#include "shell/resources.h"
+#include "shell/type_library.h"
 
 namespace zarvion {
 namespace {
 
 std::atomic<long> g_lockCount{0};
 
-constexpr const char* kClassName = "Zarvinet Class";
-// OLEMISC for the content aspect: set client site first, activate when
-// visible, inside-out, can't link inside, recompose on resize.
-constexpr const char* kMiscStatus = "131473";
-// The automation marshaller every dual interface uses.
-constexpr const char* kOleAutomationProxy = "{00020424-0000-0000-C000-000000000046}";
+// How the two implemented categories describe themselves (locale 409).
+constexpr const char* kControlCategory = "Controls";
+constexpr const char* kSafeForScriptingCategory = "Controls that are safely scriptable";
 
 std::string ClassKey() {
   return "CLSID\\" + GuidToString(CLSID_Zarvinet);
 }
 
-// Writes a batch of entries, stopping at the first failure.
-class Writer {
- public:
-  Writer& Key(const std::string& key) {
-    ok_ = ok_ && RegCreateKey(Hive::kClassesRoot, key);
-    return *this;
+// The component-category manager's entries: the class's implemented
+// categories, and each category's own description.
+void AddCategories(RegBatch* batch) {
+  const std::string implemented = ClassKey() + "\\Implemented Categories\\";
+  for (auto [catid, text] : {std::pair{CATID_Control, kControlCategory},
+                             std::pair{CATID_SafeForScripting, kSafeForScriptingCategory}}) {
+    const std::string id = GuidToString(catid);
+    batch->CreateKey(implemented + id);
+    batch->SetString("Component Categories\\" + id, "409", text);
   }
-  Writer& Text(const std::string& key, std::string_view value, std::string_view text) {
-    ok_ = ok_ && RegSetString(Hive::kClassesRoot, key, value, text);
-    return *this;
-  }
-  bool ok() const { return ok_; }
+}
 
- private:
-  bool ok_ = true;
-};
+HRESULT RunScript(RegistrarMode mode, const std::string& modulePath, RegBatch* batch) {
+  auto script = FindResource("REGISTRY", IDR_ZARVINET);
+  if (!script) return SELFREG_E_CLASS;
+  const std::map<std::string, std::string> vars = {{"MODULE", modulePath}};
+  return RunRegistrarScript(*script, vars, mode, batch) ? S_OK : SELFREG_E_CLASS;
+}
+
+std::string Folder(const std::string& path) {
+  return path.substr(0, path.find_last_of('/') + 1);
+}
 
 }  // namespace
 
@@ -88,74 +99,74 @@ HRESULT DllCanUnloadNow() {
 
 std::string ModulePath() {
   Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&ModulePath), &info) && info.dli_fname) {
-    return info.dli_fname;
+  if (!::dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname) {
+    return std::string();
   }
-  return std::string();
+  // dladdr gives the name the module was loaded by, which may be relative.
+  char* full = ::realpath(info.dli_fname, nullptr);
+  if (!full) return std::string();
+  std::string path(full);
+  std::free(full);
+  return path;
 }
 
 HRESULT RegisterServer(std::string_view modulePath) {
   const std::string module(modulePath);
-  const std::string clsid = GuidToString(CLSID_Zarvinet);
-  const std::string libid = GuidToString(LIBID_ZARVIONLib);
-  const std::string iid = GuidToString(IID_IZarvinet);
-  const std::string cls = ClassKey();
-  const TypeDescription& t = ZarvionTypeDescription();
-
-  // The class key is replaced whole, so nothing of an earlier registration
-  // survives under it.
-  if (!RegDeleteKey(Hive::kClassesRoot, cls)) return E_FAIL;
-  Writer w;
-  w.Text(kProgId, "", kClassName)
-      .Text(std::string(kProgId) + "\\CLSID", "", clsid)
-      .Text(kVersionIndependentProgId, "", kClassName)
-      .Text(std::string(kVersionIndependentProgId) + "\\CLSID", "", clsid)
-      .Text(std::string(kVersionIndependentProgId) + "\\CurVer", "", kProgId)
-      .Text(cls, "", kClassName)
-      .Text(cls + "\\ProgID", "", kProgId)
-      .Text(cls + "\\VersionIndependentProgID", "", kVersionIndependentProgId)
-      .Key(cls + "\\Programmable")
-      .Text(cls + "\\InprocServer32", "", module)
-      .Text(cls + "\\InprocServer32", "ThreadingModel", "Apartment")
-      .Key(cls + "\\Control")
-      .Text(cls + "\\ToolboxBitmap32", "", module + ", 101")
-      .Text(cls + "\\MiscStatus", "", "0")
-      .Text(cls + "\\MiscStatus\\1", "", kMiscStatus)
-      .Text(cls + "\\TypeLib", "", libid)
-      .Text(cls + "\\Version", "", "1.0")
-      .Key(cls + "\\Implemented Categories\\" + GuidToString(CATID_Control))
-      .Key(cls + "\\Implemented Categories\\" + GuidToString(CATID_SafeForScripting));
-  // The type library and its interface, as the library registration writes them.
-  const std::string lib = "TypeLib\\" + libid + "\\1.0";
-  const std::string folder = module.substr(0, module.find_last_of('/') + 1);
-  w.Text(lib, "", t.libraryHelp)
-      .Text(lib + "\\0\\win32", "", module)
-      .Text(lib + "\\FLAGS", "", "0")
-      .Text(lib + "\\HELPDIR", "", folder)
-      .Text("Interface\\" + iid, "", t.interfaceName)
-      .Text("Interface\\" + iid + "\\ProxyStubClsid32", "", kOleAutomationProxy)
-      .Text("Interface\\" + iid + "\\TypeLib", "", libid)
-      .Text("Interface\\" + iid + "\\TypeLib", "Version", "1.0");
-  return w.ok() ? S_OK : E_FAIL;
+  auto text = ReadFileResource(module, "TYPELIB", IDR_TYPELIB);
+  auto lib = text ? ParseTypeLibrary(*text) : std::nullopt;
+  if (!lib) return SELFREG_E_TYPELIB;
+  RegBatch batch;
+  if (HRESULT hr = RunScript(RegistrarMode::kRegister, module, &batch); !Succeeded(hr)) return hr;
+  AddCategories(&batch);
+  AddTypeLibraryRegistration(*lib, module, &batch);
+  return RegApply(Hive::kClassesRoot, batch) ? S_OK : SELFREG_E_CLASS;
 }
 
 HRESULT UnregisterServer() {
-  // The CLSID key itself belongs to every class and stays.
-  bool ok = RegDeleteKey(Hive::kClassesRoot, ClassKey());
-  ok = RegDeleteKey(Hive::kClassesRoot, kProgId) && ok;
-  ok = RegDeleteKey(Hive::kClassesRoot, kVersionIndependentProgId) && ok;
-  ok = RegDeleteKey(Hive::kClassesRoot, "TypeLib\\" + GuidToString(LIBID_ZARVIONLib)) && ok;
-  ok = RegDeleteKey(Hive::kClassesRoot, "Interface\\" + GuidToString(IID_IZarvinet)) && ok;
-  return ok ? S_OK : E_FAIL;
+  auto text = FindResource("TYPELIB", IDR_TYPELIB);
+  auto lib = text ? ParseTypeLibrary(*text) : std::nullopt;
+  if (!lib) return SELFREG_E_TYPELIB;
+  RegBatch batch;
+  if (HRESULT hr = RunScript(RegistrarMode::kUnregister, std::string(), &batch); !Succeeded(hr)) {
+    return hr;
+  }
+  // The implemented categories go with the class; the categories' own
+  // entries are shared with other classes and stay.
+  for (const Guid& catid : {CATID_Control, CATID_SafeForScripting}) {
+    batch.DeleteKey(ClassKey() + "\\Implemented Categories\\" + GuidToString(catid));
+  }
+  AddTypeLibraryRemoval(*lib, &batch);
+  return RegApply(Hive::kClassesRoot, batch) ? S_OK : SELFREG_E_CLASS;
 }
 
 HRESULT DllRegisterServer() {
   const std::string module = ModulePath();
-  return module.empty() ? E_FAIL : RegisterServer(module);
+  return module.empty() ? SELFREG_E_CLASS : RegisterServer(module);
 }
 
 HRESULT DllUnregisterServer() {
   return UnregisterServer();
+}
+
+bool EnsureControlRegistered() {
+  std::shared_ptr<const TypeLibrary> lib;
+  if (Succeeded(LoadRegisteredTypeLibrary(LIBID_ZARVIONLib, 1, 0, &lib))) return true;
+  const std::string self = ModulePath();
+  if (self.empty()) return false;
+  const std::string folder = Folder(self);
+  for (const std::string& candidate :
+       {self, folder + "libzarvion.so", folder + "../lib/libzarvion.so"}) {
+    char* full = ::realpath(candidate.c_str(), nullptr);
+    if (!full) continue;
+    const std::string path(full);
+    std::free(full);
+    if (!ReadFileResource(path, "TYPELIB", IDR_TYPELIB)) continue;
+    // A program that links the shell carries the type library too, but
+    // only the library can serve the class.
+    if (path.size() < 3 || path.compare(path.size() - 3, 3, ".so") != 0) continue;
+    return Succeeded(RegisterServer(path));
+  }
+  return false;
 }
 
 }  // namespace zarvion

@@ -16,6 +16,8 @@ constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
 constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002);
 constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = static_cast<HRESULT>(0x80040111);
+constexpr HRESULT SELFREG_E_TYPELIB = static_cast<HRESULT>(0x80040200);
+constexpr HRESULT SELFREG_E_CLASS = static_cast<HRESULT>(0x80040201);
 
 constexpr Guid IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr Guid IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -43,13 +45,26 @@ HRESULT DllCanUnloadNow();
 // The module's live objects plus server locks.
 long ModuleLockCount();
 
-// Register or remove the entries, naming `modulePath` as the server. The
-// plain forms name the file this code was loaded from.
+// Register or remove the entries, naming `modulePath` (a library file that
+// carries the type library) as the server: the registrar script's entries,
+// the implemented categories and the type library, all in one write of the
+// class hive, so a failure leaves no part of them behind. Failures are
+// SELFREG_E_TYPELIB (the file carries no readable type library) or
+// SELFREG_E_CLASS (the script or the hive write failed). The plain forms
+// name the file this code was loaded from.
 HRESULT RegisterServer(std::string_view modulePath);
 HRESULT UnregisterServer();
 HRESULT DllRegisterServer();
 HRESULT DllUnregisterServer();
+// The full path of the file this code was loaded from (the library, or a
+// program the shell is linked into).
 std::string ModulePath();
+
+// For hosts that link the shell themselves: registers the control library
+// (libzarvion.so in the program's folder, or in ../lib beside it) for the
+// user when no usable registration of the type library exists yet, so
+// scripting by name works. True when a usable registration exists after.
+bool EnsureControlRegistered();
 
 // Called by Zarvinet's constructor and destructor.
 void ModuleAddRef();

@@ -4,11 +4,13 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/code_page.h"
 #include "shell/module.h"
+#include "shell/type_library.h"
 
 namespace zarvion {
 namespace {
@@ -48,18 +50,6 @@ void StoreLoginPara(ControlObject& obj, const std::string& gbk) {
 void StorePort(ControlObject& obj, uint16_t port) {
   std::lock_guard lock(obj.settingsLock);
   obj.wHostPort = port;
-}
-
-bool SameNameIgnoringCase(std::u16string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i];
-    char16_t y = static_cast<unsigned char>(b[i]);
-    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x - u'A' + u'a');
-    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y - u'A' + u'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -123,27 +113,32 @@ HRESULT Zarvinet::ConnectServer(Variant strHost, Variant strPort, Variant strPar
 HRESULT Zarvinet::GetIDsOfNames(std::span<const std::u16string_view> names,
                                 std::span<DISPID> ids) const {
   if (ids.size() < names.size()) return E_INVALIDARG;
+  std::shared_ptr<const TypeLibrary> lib;
+  ZarvionTypeLibrary(&lib);
   HRESULT hr = S_OK;
   for (size_t i = 0; i < names.size(); ++i) {
-    ids[i] = DISPID_UNKNOWN;
-    for (const auto& m : ZarvionTypeDescription().members) {
-      if (SameNameIgnoringCase(names[i], m.name)) ids[i] = m.id;
-    }
-    if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+    const TypeMember* m = lib ? lib->FindMember(names[i]) : nullptr;
+    ids[i] = m ? m->id : DISPID_UNKNOWN;
+    if (!m) hr = DISP_E_UNKNOWNNAME;
   }
   return hr;
 }
 
 HRESULT Zarvinet::Invoke(DISPID id, uint16_t flags, std::span<const Variant> args) {
+  std::shared_ptr<const TypeLibrary> lib;
+  if (HRESULT hr = ZarvionTypeLibrary(&lib); !Succeeded(hr)) return hr;
+  const TypeMember* m = lib->FindMember(id);
+  if (!m) return DISP_E_MEMBERNOTFOUND;
+  const uint16_t wanted =
+      m->kind == MemberKind::kPropertyPut ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD;
+  if (!(flags & wanted)) return DISP_E_MEMBERNOTFOUND;
+  if (args.size() != m->params.size()) return DISP_E_BADPARAMCOUNT;
   switch (id) {
     case DISPID_strHostName:
+      return strHostName(args[0]);
     case DISPID_strHostPort:
-      if (!(flags & DISPATCH_PROPERTYPUT)) return DISP_E_MEMBERNOTFOUND;
-      if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
-      return id == DISPID_strHostName ? strHostName(args[0]) : strHostPort(args[0]);
+      return strHostPort(args[0]);
     case DISPID_ConnectServer:
-      if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
-      if (args.size() != 3) return DISP_E_BADPARAMCOUNT;
       return ConnectServer(args[0], args[1], args[2]);
     default:
       return DISP_E_MEMBERNOTFOUND;
@@ -156,40 +151,6 @@ std::string GuidToString(const Guid& g) {
                 g.data2, g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4],
                 g.data4[5], g.data4[6], g.data4[7]);
   return buf;
-}
-
-const TypeDescription& ZarvionTypeDescription() {
-  static const TypeDescription kDescription = {
-      "ZARVIONLib",
-      1,
-      0,
-      LIBID_ZARVIONLib,
-      "Zarvion 1.0 Type Library",
-      "Zarvinet",
-      CLSID_Zarvinet,
-      "Zarvinet Class",
-      "IZarvinet",
-      IID_IZarvinet,
-      "IZarvinet Interface",
-      {{
-          {DISPID_strHostName,
-           "strHostName",
-           MemberKind::kPropertyPut,
-           {"newVal", nullptr, nullptr},
-           "视频服务器的IP地址"},
-          {DISPID_strHostPort,
-           "strHostPort",
-           MemberKind::kPropertyPut,
-           {"newVal", nullptr, nullptr},
-           "以字符串描述的服务器端口"},
-          {DISPID_ConnectServer,
-           "ConnectServer",
-           MemberKind::kMethod,
-           {"strHost", "strPort", "strPara"},
-           "连接服务器"},
-      }},
-  };
-  return kDescription;
 }
 
 }  // namespace zarvion

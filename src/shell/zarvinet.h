@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "net/control_object.h"
+#include "shell/persistence.h"
 #include "shell/variant.h"
 
 namespace zarvion {
@@ -53,11 +54,19 @@ class Zarvinet final : public IZarvinet {
   HRESULT strHostPort(const Variant& value) override;
   HRESULT ConnectServer(Variant strHost, Variant strPort, Variant strPara) override;
 
-  // Scripting by name. Names compare case-insensitively; unknown names get
-  // DISPID_UNKNOWN (-1) and make the call fail with DISP_E_UNKNOWNNAME.
+  // Scripting by name, resolved through the registered type library
+  // ZARVIONLib 1.0 (loaded once per process on first use). Names compare
+  // case-insensitively; unknown names get DISPID_UNKNOWN (-1) and make the
+  // call fail with DISP_E_UNKNOWNNAME, as does every name while the type
+  // library is not registered.
   HRESULT GetIDsOfNames(std::span<const std::u16string_view> names, std::span<DISPID> ids) const;
   // `args` in the order of the member's parameters (first parameter first).
+  // Fails with the type library's load error while it is not registered.
   HRESULT Invoke(DISPID id, uint16_t flags, std::span<const Variant> args);
+
+  // The control's extent as its container last set it, starting at the
+  // size of its window's template; what SaveExtent and LoadExtent persist.
+  HimetricSize extent = InitialExtent();
 
   // The record the control window and the connection thread are built on.
   ControlObject& Object() { return object_; }
@@ -95,32 +104,5 @@ constexpr Guid IID_IZarvinet = {
 
 constexpr const char* kProgId = "Zarvion.Zarvinet.1";
 constexpr const char* kVersionIndependentProgId = "Zarvion.Zarvinet";
-
-enum class MemberKind { kPropertyPut, kMethod };
-
-struct MemberDescription {
-  DISPID id;
-  const char* name;
-  MemberKind kind;
-  std::array<const char*, 3> params;  // names of the VARIANT parameters; null past the last
-  const char* helpString;             // UTF-8
-};
-
-struct TypeDescription {
-  const char* libraryName;
-  uint16_t majorVersion;
-  uint16_t minorVersion;
-  Guid libid;
-  const char* libraryHelp;
-  const char* coclassName;
-  Guid clsid;
-  const char* coclassHelp;
-  const char* interfaceName;
-  Guid iid;
-  const char* interfaceHelp;
-  std::array<MemberDescription, 3> members;
-};
-
-const TypeDescription& ZarvionTypeDescription();
 
 }  // namespace zarvion

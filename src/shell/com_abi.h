@@ -1,0 +1,135 @@
+// The binary layout of component objects on this platform (x86-64, System V
+// calling convention), as hosts that load the library by name see it: an
+// interface pointer points to a pointer to a table of function pointers;
+// every function takes the interface pointer first and returns HRESULT
+// (AddRef and Release return the new count). See ARCHITECTURE.md.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "shell/variant.h"
+#include "shell/zarvinet.h"
+
+namespace zarvion::abi {
+
+using REFIID = const Guid*;
+using BSTR = char16_t*;
+
+// 24 bytes: the type at offset 0, the value at offset 8.
+struct VARIANT {
+  uint16_t vt;
+  uint16_t reserved1;
+  uint16_t reserved2;
+  uint16_t reserved3;
+  union {
+    int32_t lVal;
+    uint32_t ulVal;
+    BSTR bstrVal;
+    void* byref;
+    int64_t llVal;
+  };
+  void* reserved4;
+};
+static_assert(sizeof(VARIANT) == 24 && offsetof(VARIANT, lVal) == 8);
+static_assert(sizeof(Guid) == 16);
+
+constexpr uint16_t VT_UI4 = 19;
+
+struct DISPPARAMS {
+  VARIANT* rgvarg;  // last argument first
+  int32_t* rgdispidNamedArgs;
+  uint32_t cArgs;
+  uint32_t cNamedArgs;
+};
+
+constexpr DISPID DISPID_PROPERTYPUT = -3;
+
+struct IUnknown;
+struct IUnknownVtbl {
+  HRESULT (*QueryInterface)(IUnknown* self, REFIID iid, void** out);
+  uint32_t (*AddRef)(IUnknown* self);
+  uint32_t (*Release)(IUnknown* self);
+};
+struct IUnknown {
+  const IUnknownVtbl* vtbl;
+};
+
+struct IClassFactory;
+struct IClassFactoryVtbl {
+  HRESULT (*QueryInterface)(IClassFactory* self, REFIID iid, void** out);
+  uint32_t (*AddRef)(IClassFactory* self);
+  uint32_t (*Release)(IClassFactory* self);
+  HRESULT (*CreateInstance)(IClassFactory* self, IUnknown* outer, REFIID iid, void** out);
+  HRESULT (*LockServer)(IClassFactory* self, int32_t lock);
+};
+struct IClassFactory {
+  const IClassFactoryVtbl* vtbl;
+};
+
+// IDispatch followed by IZarvinet's own members: one table serves both.
+struct IZarvinet;
+struct IZarvinetVtbl {
+  HRESULT (*QueryInterface)(IZarvinet* self, REFIID iid, void** out);
+  uint32_t (*AddRef)(IZarvinet* self);
+  uint32_t (*Release)(IZarvinet* self);
+  HRESULT (*GetTypeInfoCount)(IZarvinet* self, uint32_t* count);
+  HRESULT (*GetTypeInfo)(IZarvinet* self, uint32_t index, uint32_t lcid, void** out);
+  HRESULT (*GetIDsOfNames)
+  (IZarvinet* self, REFIID iid, const char16_t** names, uint32_t count, uint32_t lcid,
+   int32_t* ids);
+  HRESULT (*Invoke)
+  (IZarvinet* self, int32_t id, REFIID iid, uint32_t lcid, uint16_t flags, DISPPARAMS* params,
+   VARIANT* result, void* excepInfo, uint32_t* argErr);
+  HRESULT (*put_strHostName)(IZarvinet* self, VARIANT value);
+  HRESULT (*put_strHostPort)(IZarvinet* self, VARIANT value);
+  HRESULT (*ConnectServer)(IZarvinet* self, VARIANT strHost, VARIANT strPort, VARIANT strPara);
+};
+struct IZarvinet {
+  const IZarvinetVtbl* vtbl;
+};
+
+// The type information GetTypeInfo hands out. This platform has no type
+// information service, so it carries, after IUnknown, only the two calls a
+// host needs to script and describe the interface.
+struct ITypeInfo;
+struct ITypeInfoVtbl {
+  HRESULT (*QueryInterface)(ITypeInfo* self, REFIID iid, void** out);
+  uint32_t (*AddRef)(ITypeInfo* self);
+  uint32_t (*Release)(ITypeInfo* self);
+  HRESULT (*GetIDsOfNames)(ITypeInfo* self, const char16_t** names, uint32_t count, int32_t* ids);
+  // Name and help string of a member, or of the interface for id -1. Each
+  // string out-parameter may be null; strings are freed with SysFreeString.
+  HRESULT (*GetDocumentation)
+  (ITypeInfo* self, int32_t id, BSTR* name, BSTR* doc, uint32_t* helpContext, BSTR* helpFile);
+};
+struct ITypeInfo {
+  const ITypeInfoVtbl* vtbl;
+};
+
+constexpr Guid IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+constexpr Guid IID_ITypeInfo = {0x00020401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
+constexpr HRESULT DISP_E_UNKNOWNINTERFACE = static_cast<HRESULT>(0x80020001);
+constexpr HRESULT DISP_E_NONAMEDARGS = static_cast<HRESULT>(0x80020007);
+constexpr HRESULT DISP_E_BADINDEX = static_cast<HRESULT>(0x8002000B);
+
+// Strings with their length in bytes in the u32 before the text and a NUL
+// after it; a null BSTR is an empty string.
+BSTR AllocBstr(std::u16string_view text);
+void FreeBstr(BSTR s);
+uint32_t BstrLength(const char16_t* s);  // in characters
+
+// The control behind an interface pointer that this library's class object
+// made, for our own host (to put its window on screen); null for any other
+// pointer.
+Zarvinet* ControlOf(void* unknown);
+
+// The class object, as the export DllGetClassObject hands it out.
+HRESULT GetClassObject(REFIID clsid, REFIID iid, void** out);
+
+// The argument a member sees for a VARIANT a host passed.
+Variant FromAbi(const VARIANT& v);
+
+}  // namespace zarvion::abi

@@ -1,0 +1,392 @@
+// The library's exports with C linkage and the objects behind them, laid
+// out as com_abi.h describes, so a host that knows only the names finds,
+// creates and scripts the control. No C++ exception leaves these calls.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "shell/com_abi.h"
+#include "shell/module.h"
+#include "shell/type_library.h"
+
+namespace zarvion::abi {
+namespace {
+
+// Runs `body`, turning any exception into a result code.
+template <typename F>
+HRESULT Guarded(F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+// ---- type information ----
+
+struct TypeInfoObject {
+  ITypeInfo face;
+  std::atomic<uint32_t> refs{1};
+  std::shared_ptr<const TypeLibrary> lib;
+};
+
+TypeInfoObject* Self(ITypeInfo* p) {
+  return reinterpret_cast<TypeInfoObject*>(p);
+}
+
+HRESULT TiQueryInterface(ITypeInfo* self, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!iid) return E_POINTER;
+  if (!(*iid == IID_IUnknown || *iid == IID_ITypeInfo)) return E_NOINTERFACE;
+  ++Self(self)->refs;
+  *out = self;
+  return S_OK;
+}
+uint32_t TiAddRef(ITypeInfo* self) {
+  return ++Self(self)->refs;
+}
+uint32_t TiRelease(ITypeInfo* self) {
+  const uint32_t left = --Self(self)->refs;
+  if (left == 0) delete Self(self);
+  return left;
+}
+
+HRESULT ResolveNames(const TypeLibrary* lib, const char16_t** names, uint32_t count, int32_t* ids) {
+  if (count > 0 && (!names || !ids)) return E_POINTER;
+  HRESULT hr = S_OK;
+  for (uint32_t i = 0; i < count; ++i) {
+    const TypeMember* m =
+        lib && names[i] ? lib->FindMember(std::u16string_view(names[i])) : nullptr;
+    ids[i] = m ? m->id : DISPID_UNKNOWN;
+    if (!m) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
+
+HRESULT TiGetIDsOfNames(ITypeInfo* self, const char16_t** names, uint32_t count, int32_t* ids) {
+  return Guarded([&] { return ResolveNames(Self(self)->lib.get(), names, count, ids); });
+}
+
+std::u16string Utf8ToUtf16(std::string_view s) {
+  std::u16string out;
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    uint32_t cp = c;
+    size_t n = 1;
+    if (c >= 0xF0 && i + 3 < s.size()) {
+      cp = ((c & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
+           (s[i + 3] & 0x3Fu);
+      n = 4;
+    } else if (c >= 0xE0 && i + 2 < s.size()) {
+      cp = ((c & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+      n = 3;
+    } else if (c >= 0xC0 && i + 1 < s.size()) {
+      cp = ((c & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
+      n = 2;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += n;
+  }
+  return out;
+}
+
+HRESULT TiGetDocumentation(ITypeInfo* self, int32_t id, BSTR* name, BSTR* doc,
+                           uint32_t* helpContext, BSTR* helpFile) {
+  return Guarded([&]() -> HRESULT {
+    const TypeLibrary& lib = *Self(self)->lib;
+    std::string n, d;
+    if (id == DISPID_UNKNOWN) {
+      n = lib.interfaceName;
+      d = lib.interfaceHelp;
+    } else if (const TypeMember* m = lib.FindMember(id)) {
+      n = m->name;
+      d = m->helpString;
+    } else {
+      return TYPE_E_ELEMENTNOTFOUND;
+    }
+    BSTR nb = name ? AllocBstr(Utf8ToUtf16(n)) : nullptr;
+    BSTR db = doc ? AllocBstr(Utf8ToUtf16(d)) : nullptr;
+    if ((name && !nb) || (doc && !db)) {
+      FreeBstr(nb);
+      FreeBstr(db);
+      return E_OUTOFMEMORY;
+    }
+    if (name) *name = nb;
+    if (doc) *doc = db;
+    if (helpContext) *helpContext = 0;
+    if (helpFile) *helpFile = nullptr;
+    return S_OK;
+  });
+}
+
+constexpr ITypeInfoVtbl kTypeInfoVtbl = {TiQueryInterface, TiAddRef, TiRelease, TiGetIDsOfNames,
+                                         TiGetDocumentation};
+
+// ---- the control object ----
+
+struct ControlComObject {
+  IZarvinet face;  // also its IDispatch and IUnknown
+  std::atomic<uint32_t> refs{0};
+  Zarvinet control;
+};
+
+ControlComObject* Self(IZarvinet* p) {
+  return reinterpret_cast<ControlComObject*>(p);
+}
+
+HRESULT CoQueryInterface(IZarvinet* self, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!iid) return E_POINTER;
+  // The container interfaces of a windowed control need the container's
+  // own objects (sites, device contexts, streams), which this platform
+  // does not define; see ARCHITECTURE.md.
+  if (!(*iid == IID_IUnknown || *iid == IID_IDispatch || *iid == IID_IZarvinet)) {
+    return E_NOINTERFACE;
+  }
+  ++Self(self)->refs;
+  *out = self;
+  return S_OK;
+}
+uint32_t CoAddRef(IZarvinet* self) {
+  return ++Self(self)->refs;
+}
+uint32_t CoRelease(IZarvinet* self) {
+  const uint32_t left = --Self(self)->refs;
+  if (left == 0) delete Self(self);
+  return left;
+}
+
+HRESULT CoGetTypeInfoCount(IZarvinet*, uint32_t* count) {
+  if (!count) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+HRESULT CoGetTypeInfo(IZarvinet*, uint32_t index, uint32_t, void** out) {
+  return Guarded([&]() -> HRESULT {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    std::shared_ptr<const TypeLibrary> lib;
+    if (HRESULT hr = ZarvionTypeLibrary(&lib); !Succeeded(hr)) return hr;
+    auto* info = new TypeInfoObject{{&kTypeInfoVtbl}, {}, std::move(lib)};
+    *out = &info->face;
+    return S_OK;
+  });
+}
+
+HRESULT CoGetIDsOfNames(IZarvinet*, REFIID iid, const char16_t** names, uint32_t count, uint32_t,
+                        int32_t* ids) {
+  return Guarded([&]() -> HRESULT {
+    if (iid && !(*iid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    std::shared_ptr<const TypeLibrary> lib;
+    ZarvionTypeLibrary(&lib);
+    return ResolveNames(lib.get(), names, count, ids);
+  });
+}
+
+HRESULT CoInvoke(IZarvinet* self, int32_t id, REFIID iid, uint32_t, uint16_t flags,
+                 DISPPARAMS* params, VARIANT* result, void*, uint32_t* argErr) {
+  return Guarded([&]() -> HRESULT {
+    if (iid && !(*iid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (!params) return E_POINTER;
+    if (params->cArgs > 0 && !params->rgvarg) return E_POINTER;
+    if (params->cNamedArgs > 0 && !params->rgdispidNamedArgs) return E_POINTER;
+    // The only named argument a caller may pass is the value of a property put.
+    if (params->cNamedArgs > 1 ||
+        (params->cNamedArgs == 1 &&
+         (!(flags & DISPATCH_PROPERTYPUT) || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT))) {
+      return DISP_E_NONAMEDARGS;
+    }
+    if (params->cArgs > 16) return DISP_E_BADPARAMCOUNT;
+    std::vector<Variant> args;
+    args.reserve(params->cArgs);
+    for (uint32_t i = params->cArgs; i-- > 0;) args.push_back(FromAbi(params->rgvarg[i]));
+    if (argErr) *argErr = 0;
+    if (result) std::memset(result, 0, sizeof *result);
+    return Self(self)->control.Invoke(id, flags, args);
+  });
+}
+
+HRESULT CoPutHostName(IZarvinet* self, VARIANT value) {
+  return Guarded([&] { return Self(self)->control.strHostName(FromAbi(value)); });
+}
+HRESULT CoPutHostPort(IZarvinet* self, VARIANT value) {
+  return Guarded([&] { return Self(self)->control.strHostPort(FromAbi(value)); });
+}
+HRESULT CoConnectServer(IZarvinet* self, VARIANT host, VARIANT port, VARIANT para) {
+  return Guarded([&] {
+    return Self(self)->control.ConnectServer(FromAbi(host), FromAbi(port), FromAbi(para));
+  });
+}
+
+constexpr IZarvinetVtbl kControlVtbl = {
+    CoQueryInterface, CoAddRef, CoRelease,     CoGetTypeInfoCount, CoGetTypeInfo,
+    CoGetIDsOfNames,  CoInvoke, CoPutHostName, CoPutHostPort,      CoConnectServer};
+
+// ---- the class object ----
+
+// One per library; its own references do not hold the module (LockServer
+// does), as the unload test counts only objects and server locks.
+IClassFactory g_factory;
+
+HRESULT CfQueryInterface(IClassFactory* self, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!iid) return E_POINTER;
+  if (!(*iid == IID_IUnknown || *iid == IID_IClassFactory)) return E_NOINTERFACE;
+  *out = self;
+  return S_OK;
+}
+uint32_t CfAddRef(IClassFactory*) {
+  return 2;
+}
+uint32_t CfRelease(IClassFactory*) {
+  return 1;
+}
+
+HRESULT CfCreateInstance(IClassFactory*, IUnknown* outer, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (outer) return CLASS_E_NOAGGREGATION;
+  if (!iid) return E_POINTER;
+  return Guarded([&]() -> HRESULT {
+    auto* object = new (std::nothrow) ControlComObject;
+    if (!object) return E_OUTOFMEMORY;
+    object->face.vtbl = &kControlVtbl;
+    object->refs = 1;
+    const HRESULT hr = CoQueryInterface(&object->face, iid, out);
+    CoRelease(&object->face);  // destroys it again when the query failed
+    return hr;
+  });
+}
+
+HRESULT CfLockServer(IClassFactory*, int32_t lock) {
+  if (lock) {
+    ModuleAddRef();
+  } else {
+    ModuleRelease();
+  }
+  return S_OK;
+}
+
+constexpr IClassFactoryVtbl kFactoryVtbl = {CfQueryInterface, CfAddRef, CfRelease, CfCreateInstance,
+                                            CfLockServer};
+
+}  // namespace
+
+BSTR AllocBstr(std::u16string_view text) {
+  const size_t bytes = text.size() * sizeof(char16_t);
+  if (bytes > UINT32_MAX - 8) return nullptr;
+  auto* block = static_cast<char*>(std::malloc(4 + bytes + sizeof(char16_t)));
+  if (!block) return nullptr;
+  const uint32_t length = static_cast<uint32_t>(bytes);
+  std::memcpy(block, &length, 4);
+  auto* s = reinterpret_cast<char16_t*>(block + 4);
+  if (!text.empty()) std::memcpy(s, text.data(), bytes);
+  s[text.size()] = u'\0';
+  return s;
+}
+
+void FreeBstr(BSTR s) {
+  if (s) std::free(reinterpret_cast<char*>(s) - 4);
+}
+
+uint32_t BstrLength(const char16_t* s) {
+  if (!s) return 0;
+  uint32_t bytes;
+  std::memcpy(&bytes, reinterpret_cast<const char*>(s) - 4, 4);
+  return bytes / sizeof(char16_t);
+}
+
+Variant FromAbi(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_BSTR:
+      return v.bstrVal ? Variant::Bstr(std::u16string_view(v.bstrVal, BstrLength(v.bstrVal)))
+                       : Variant::NullBstr();
+    case VT_I4:
+      return Variant::I4(v.lVal);
+    default:
+      // Any other type leaves a setting unchanged, as an empty value does.
+      return Variant();
+  }
+}
+
+Zarvinet* ControlOf(void* unknown) {
+  auto* face = static_cast<IZarvinet*>(unknown);
+  if (!face || face->vtbl != &kControlVtbl) return nullptr;
+  return &Self(face)->control;
+}
+
+HRESULT GetClassObject(REFIID clsid, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!clsid || !iid) return E_POINTER;
+  if (!(*clsid == CLSID_Zarvinet)) return CLASS_E_CLASSNOTAVAILABLE;
+  g_factory.vtbl = &kFactoryVtbl;
+  return CfQueryInterface(&g_factory, iid, out);
+}
+
+}  // namespace zarvion::abi
+
+using zarvion::HRESULT;
+
+extern "C" {
+
+__attribute__((visibility("default"))) HRESULT DllCanUnloadNow() noexcept {
+  return zarvion::DllCanUnloadNow();
+}
+
+__attribute__((visibility("default"))) HRESULT DllGetClassObject(const zarvion::Guid* clsid,
+                                                                 const zarvion::Guid* iid,
+                                                                 void** out) noexcept {
+  return zarvion::abi::GetClassObject(clsid, iid, out);
+}
+
+__attribute__((visibility("default"))) HRESULT DllRegisterServer() noexcept {
+  return zarvion::abi::Guarded([] { return zarvion::DllRegisterServer(); });
+}
+
+__attribute__((visibility("default"))) HRESULT DllUnregisterServer() noexcept {
+  return zarvion::abi::Guarded([] { return zarvion::DllUnregisterServer(); });
+}
+
+// The string allocator hosts use for the BSTRs they pass and receive.
+__attribute__((visibility("default"))) char16_t* SysAllocStringLen(const char16_t* text,
+                                                                   uint32_t length) noexcept {
+  if (!text && length > 0) return nullptr;
+  try {
+    return zarvion::abi::AllocBstr(std::u16string_view(text ? text : u"", length));
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+__attribute__((visibility("default"))) char16_t* SysAllocString(const char16_t* text) noexcept {
+  if (!text) return nullptr;
+  return SysAllocStringLen(text, static_cast<uint32_t>(std::char_traits<char16_t>::length(text)));
+}
+
+__attribute__((visibility("default"))) void SysFreeString(char16_t* s) noexcept {
+  zarvion::abi::FreeBstr(s);
+}
+
+__attribute__((visibility("default"))) uint32_t SysStringLen(const char16_t* s) noexcept {
+  return zarvion::abi::BstrLength(s);
+}
+
+}  // extern "C"

@@ -1,0 +1,11 @@
+# Registration, resources, persistence and the picture of the control shell,
+# and a host that finds the control library by its exports only.
+zarvion_test(test_registration SOURCES registration_test.cpp gui_test_main.cpp
+  LIBS zarvion_shell)
+target_compile_definitions(test_registration PRIVATE
+  ZARVION_LIB_DIR="${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
+add_dependencies(test_registration zarvion)
+add_library(zarvion_test_plain SHARED no_exports.cpp)
+zarvion_test(test_host_abi SOURCES host_abi_test.cpp LIBS zarvion_platform ${CMAKE_DL_LIBS})
+target_compile_definitions(test_host_abi PRIVATE ZARVION_LIB_DIR="${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
+add_dependencies(test_host_abi zarvion zarvion-regsvr zarvion_test_plain)
