@@ -21,6 +21,7 @@
 
 #include "dvrsim/dvrsim.h"
 #include "shell/control_host.h"
+#include "shell/module.h"
 #include "shell/zarvinet.h"
 
 namespace {
@@ -145,6 +146,8 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  // Scripting by name needs the control library registered for this user.
+  zarvion::EnsureControlRegistered();
 
   std::unique_ptr<zarvion::dvrsim::Server> recorder;
   if (args.demo) {
