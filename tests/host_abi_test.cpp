@@ -188,7 +188,10 @@ TEST_F(HostTest, HostFindsCreatesAndScriptsTheControl) {
   ASSERT_EQ(typeInfo->vtbl->GetDocumentation(typeInfo, 3, nullptr, &doc, nullptr, nullptr), S_OK);
   EXPECT_EQ(std::u16string(doc), u"连接服务器");
   reinterpret_cast<void (*)(BSTR)>(::dlsym(lib.handle, "SysFreeString"))(doc);
-  typeInfo->vtbl->Release(typeInfo);
+  EXPECT_EQ(typeInfo->vtbl->Release(typeInfo), 0u);
+  info = &info;
+  EXPECT_EQ(control->vtbl->GetTypeInfo(control, 1, 0, &info), DISP_E_BADINDEX);
+  EXPECT_EQ(info, nullptr);
 
   // ConnectServer through Invoke: arguments last first.
   HostBstr host(u"127.0.0.1"), port(u"9000"), para(u"user=admin");

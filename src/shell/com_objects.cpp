@@ -183,8 +183,10 @@ HRESULT CoGetTypeInfo(IZarvinet*, uint32_t index, uint32_t, void** out) {
     if (index != 0) return DISP_E_BADINDEX;
     std::shared_ptr<const TypeLibrary> lib;
     if (HRESULT hr = ZarvionTypeLibrary(&lib); !Succeeded(hr)) return hr;
-    auto* info = new TypeInfoObject{{&kTypeInfoVtbl}, {}, std::move(lib)};
-    *out = &info->face;
+    auto* info = new TypeInfoObject;
+    info->face.vtbl = &kTypeInfoVtbl;
+    info->lib = std::move(lib);
+    *out = &info->face;  // holds the one reference it was made with
     return S_OK;
   });
 }
