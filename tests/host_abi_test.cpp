@@ -221,6 +221,28 @@ TEST_F(HostTest, HostFindsCreatesAndScriptsTheControl) {
   ASSERT_TRUE(z->hConnectEvent);
   EXPECT_TRUE(z->hConnectEvent->IsSet());
 
+  // Calls a caller got wrong change nothing.
+  const Guid someIid = {1, 1, 1, {1, 1, 1, 1, 1, 1, 1, 1}};
+  EXPECT_EQ(control->vtbl->Invoke(control, 3, &someIid, 0, DISPATCH_METHOD, &params, nullptr,
+                                  nullptr, nullptr),
+            DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(control->vtbl->Invoke(control, 3, &IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr,
+                                  nullptr, nullptr),
+            E_POINTER);
+  int32_t named = 0;
+  DISPPARAMS withNames{args, &named, 3, 1};
+  EXPECT_EQ(control->vtbl->Invoke(control, 3, &IID_NULL, 0, DISPATCH_METHOD, &withNames, nullptr,
+                                  nullptr, nullptr),
+            DISP_E_NONAMEDARGS);
+  DISPPARAMS two{args, nullptr, 2, 0};
+  EXPECT_EQ(control->vtbl->Invoke(control, 3, &IID_NULL, 0, DISPATCH_METHOD, &two, nullptr, nullptr,
+                                  nullptr),
+            DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(control->vtbl->Invoke(control, 9, &IID_NULL, 0, DISPATCH_METHOD, &params, nullptr,
+                                  nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+  EXPECT_STREQ(z->szHostName, "127.0.0.1");
+
   // The property put with its named argument, and the v-table member.
   HostBstr newHost(u"10.1.2.3");
   VARIANT value = BstrArg(newHost);

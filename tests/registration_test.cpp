@@ -8,12 +8,14 @@
 #include <QPainter>
 #include <QPalette>
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core_test_env.h"
@@ -180,6 +182,38 @@ TEST_F(RegistrationTest, EnsureControlRegisteredRegistersTheLibraryOnce) {
   const std::string once = ReadFile(HiveFilePath(Hive::kClassesRoot));
   ASSERT_TRUE(EnsureControlRegistered());
   EXPECT_EQ(ReadFile(HiveFilePath(Hive::kClassesRoot)), once);
+
+  // A registration whose file has gone is replaced.
+  const std::string moved = MakeFolder("old") + "/libzarvion.so";
+  std::filesystem::copy_file(library, moved);
+  ASSERT_EQ(RegisterServer(moved), S_OK);
+  std::filesystem::remove(moved);
+  ASSERT_TRUE(EnsureControlRegistered());
+  EXPECT_EQ(Get(kClassKey + "\\InprocServer32"), library);
+}
+
+TEST_F(RegistrationTest, TheTypeLibraryIsLoadedOnceAndShared) {
+  ASSERT_EQ(RegisterServer(ModulePath()), S_OK);
+  std::vector<std::thread> threads;
+  std::atomic<int> resolved{0};
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      Zarvinet z;
+      const std::u16string_view names[] = {u"strHostName", u"strHostPort", u"ConnectServer"};
+      DISPID ids[3] = {};
+      if (z.GetIDsOfNames(names, ids) == S_OK && ids[0] == 1 && ids[1] == 2 && ids[2] == 3) {
+        ++resolved;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(resolved.load(), 8);
+  std::shared_ptr<const TypeLibrary> a, b;
+  ASSERT_EQ(ZarvionTypeLibrary(&a), S_OK);
+  // Kept for the process, even once the registration is gone.
+  ASSERT_EQ(UnregisterServer(), S_OK);
+  ASSERT_EQ(ZarvionTypeLibrary(&b), S_OK);
+  EXPECT_EQ(a.get(), b.get());
 }
 
 // Runs a script and reports the batch as readable lines.

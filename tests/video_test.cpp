@@ -11,7 +11,6 @@
 #include <regex>
 #include <thread>
 
-
 #include "mp43_test_frames.h"
 #include "platform/avi_file.h"
 #include "video/captions.h"

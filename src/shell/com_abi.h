@@ -75,10 +75,10 @@ struct IZarvinetVtbl {
   uint32_t (*Release)(IZarvinet* self);
   HRESULT (*GetTypeInfoCount)(IZarvinet* self, uint32_t* count);
   HRESULT (*GetTypeInfo)(IZarvinet* self, uint32_t index, uint32_t lcid, void** out);
-  HRESULT (*GetIDsOfNames)
+  HRESULT(*GetIDsOfNames)
   (IZarvinet* self, REFIID iid, const char16_t** names, uint32_t count, uint32_t lcid,
    int32_t* ids);
-  HRESULT (*Invoke)
+  HRESULT(*Invoke)
   (IZarvinet* self, int32_t id, REFIID iid, uint32_t lcid, uint16_t flags, DISPPARAMS* params,
    VARIANT* result, void* excepInfo, uint32_t* argErr);
   HRESULT (*put_strHostName)(IZarvinet* self, VARIANT value);
@@ -100,7 +100,7 @@ struct ITypeInfoVtbl {
   HRESULT (*GetIDsOfNames)(ITypeInfo* self, const char16_t** names, uint32_t count, int32_t* ids);
   // Name and help string of a member, or of the interface for id -1. Each
   // string out-parameter may be null; strings are freed with SysFreeString.
-  HRESULT (*GetDocumentation)
+  HRESULT(*GetDocumentation)
   (ITypeInfo* self, int32_t id, BSTR* name, BSTR* doc, uint32_t* helpContext, BSTR* helpFile);
 };
 struct ITypeInfo {
