@@ -11,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+
 #include "mp43_test_frames.h"
 #include "platform/avi_file.h"
 #include "video/captions.h"
