@@ -101,10 +101,58 @@ struct Library {
   }
 };
 
+// A stream the host owns: a byte buffer read from the front, written at the
+// end, handing out at most `chunk` bytes per read.
+struct HostStream {
+  ISequentialStream face;
+  std::string bytes;
+  size_t readAt = 0;
+  uint32_t chunk = UINT32_MAX;
+
+  HostStream() : face{&kVtbl} {}
+  static HostStream* Self(ISequentialStream* p) { return reinterpret_cast<HostStream*>(p); }
+  static HRESULT QueryInterface(ISequentialStream*, REFIID, void** out) {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  static uint32_t AddRef(ISequentialStream*) { return 1; }
+  static uint32_t Release(ISequentialStream*) { return 1; }
+  static HRESULT Read(ISequentialStream* p, void* data, uint32_t size, uint32_t* done) {
+    HostStream* s = Self(p);
+    const size_t n = std::min<size_t>({size, s->chunk, s->bytes.size() - s->readAt});
+    std::memcpy(data, s->bytes.data() + s->readAt, n);
+    s->readAt += n;
+    *done = static_cast<uint32_t>(n);
+    return n < size ? S_FALSE : S_OK;
+  }
+  static HRESULT Write(ISequentialStream* p, const void* data, uint32_t size, uint32_t* done) {
+    Self(p)->bytes.append(static_cast<const char*>(data), size);
+    *done = size;
+    return S_OK;
+  }
+  static constexpr ISequentialStreamVtbl kVtbl = {QueryInterface, AddRef, Release, Read, Write};
+};
+
 // The record behind a control the library made. Zarvinet's type
 // information lives in the library only, so the checked cast is left out.
 __attribute__((no_sanitize("vptr"))) const ControlObject& RecordOf(Zarvinet* z) {
   return z->Object();
+}
+__attribute__((no_sanitize("vptr"))) HimetricSize ExtentOf(Zarvinet* z) {
+  return z->extent;
+}
+
+// What the control writes for an extent: "_cx" and "_cy" as UTF-16 names
+// with VT_UI4 values, built here without the library's code.
+std::string SaveExtentForTest(std::pair<uint32_t, uint32_t> extent) {
+  std::string out;
+  for (auto [name, value] : {std::pair{"_cx", extent.first}, std::pair{"_cy", extent.second}}) {
+    out += std::string("\x06\x00", 2);
+    for (int i = 0; i < 3; ++i) out += std::string{name[i], '\0'};
+    out += std::string("\x13\x00", 2);
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  }
+  return out;
 }
 
 class HostTest : public zarvion::testing::TempHomeTest {};
@@ -259,6 +307,40 @@ TEST_F(HostTest, HostFindsCreatesAndScriptsTheControl) {
   nullText.vt = VT_BSTR;  // a null BSTR is an empty string
   ASSERT_EQ(control->vtbl->put_strHostName(control, nullText), S_OK);
   EXPECT_STREQ(z->szHostName, "");
+
+  // Stream persistence of the extent, on a stream the host made.
+  void* persisted = nullptr;
+  ASSERT_EQ(control->vtbl->QueryInterface(control, &IID_IPersistStreamInit, &persisted), S_OK);
+  auto* persist = static_cast<IPersistStreamInit*>(persisted);
+  void* identity = nullptr;
+  ASSERT_EQ(persist->vtbl->QueryInterface(persist, &IID_IUnknown, &identity), S_OK);
+  EXPECT_EQ(identity, object);
+  persist->vtbl->Release(persist);
+  Guid clsid{};
+  ASSERT_EQ(persist->vtbl->GetClassID(persist, &clsid), S_OK);
+  EXPECT_EQ(clsid, CLSID_Zarvinet);
+  uint64_t sizeMax = 0;
+  ASSERT_EQ(persist->vtbl->GetSizeMax(persist, &sizeMax), S_OK);
+  EXPECT_EQ(sizeMax, 28u);
+  HostStream saved;
+  ASSERT_EQ(persist->vtbl->Save(persist, &saved.face, 1), S_OK);
+  EXPECT_EQ(saved.bytes, SaveExtentForTest({9366, 5636}));
+
+  HostStream loaded;
+  loaded.bytes = SaveExtentForTest({1234, 5678});
+  loaded.chunk = 3;  // a stream that hands out a little at a time
+  ASSERT_EQ(persist->vtbl->Load(persist, &loaded.face), S_OK);
+  EXPECT_EQ(ExtentOf(made).cx, 1234u);
+  EXPECT_EQ(ExtentOf(made).cy, 5678u);
+  EXPECT_EQ(persist->vtbl->IsDirty(persist), S_FALSE);
+  HostStream cut;
+  cut.bytes = loaded.bytes.substr(0, 20);
+  EXPECT_FALSE(Succeeded(persist->vtbl->Load(persist, &cut.face)));
+  EXPECT_EQ(ExtentOf(made).cx, 1234u);
+  ASSERT_EQ(persist->vtbl->InitNew(persist), S_OK);
+  EXPECT_EQ(ExtentOf(made).cx, 9366u);
+  EXPECT_EQ(persist->vtbl->IsDirty(persist), S_OK);
+  EXPECT_EQ(persist->vtbl->Release(persist), 1u);
 
   // The unload test counts live objects and server locks only.
   ASSERT_EQ(cf->vtbl->LockServer(cf, 1), S_OK);

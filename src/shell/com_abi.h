@@ -107,6 +107,44 @@ struct ITypeInfo {
   const ITypeInfoVtbl* vtbl;
 };
 
+// A byte stream the host passes in: after IUnknown, Read and Write, the
+// first two members every stream interface of the platform starts with.
+struct ISequentialStream;
+struct ISequentialStreamVtbl {
+  HRESULT (*QueryInterface)(ISequentialStream* self, REFIID iid, void** out);
+  uint32_t (*AddRef)(ISequentialStream* self);
+  uint32_t (*Release)(ISequentialStream* self);
+  HRESULT (*Read)(ISequentialStream* self, void* data, uint32_t size, uint32_t* done);
+  HRESULT (*Write)(ISequentialStream* self, const void* data, uint32_t size, uint32_t* done);
+};
+struct ISequentialStream {
+  const ISequentialStreamVtbl* vtbl;
+};
+
+// Stream persistence of the control's extent ("_cx", "_cy"); IPersist is
+// its first four members.
+struct IPersistStreamInit;
+struct IPersistStreamInitVtbl {
+  HRESULT (*QueryInterface)(IPersistStreamInit* self, REFIID iid, void** out);
+  uint32_t (*AddRef)(IPersistStreamInit* self);
+  uint32_t (*Release)(IPersistStreamInit* self);
+  HRESULT (*GetClassID)(IPersistStreamInit* self, Guid* clsid);
+  HRESULT (*IsDirty)(IPersistStreamInit* self);
+  HRESULT (*Load)(IPersistStreamInit* self, ISequentialStream* stream);
+  HRESULT (*Save)(IPersistStreamInit* self, ISequentialStream* stream, int32_t clearDirty);
+  HRESULT (*GetSizeMax)(IPersistStreamInit* self, uint64_t* size);
+  HRESULT (*InitNew)(IPersistStreamInit* self);
+};
+struct IPersistStreamInit {
+  const IPersistStreamInitVtbl* vtbl;
+};
+
+constexpr Guid IID_IPersist = {0x0000010C, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr Guid IID_IPersistStreamInit = {
+    0x7FD52380, 0x4E07, 0x101B, {0xAE, 0x2D, 0x08, 0x00, 0x2B, 0x2E, 0xC7, 0x13}};
+constexpr HRESULT STG_E_READFAULT = static_cast<HRESULT>(0x8003001E);
+constexpr HRESULT STG_E_WRITEFAULT = static_cast<HRESULT>(0x8003001D);
+
 constexpr Guid IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 constexpr Guid IID_ITypeInfo = {0x00020401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 

@@ -2,6 +2,7 @@
 // out as com_abi.h describes, so a host that knows only the names finds,
 // creates and scripts the control. No C++ exception leaves these calls.
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include "shell/com_abi.h"
 #include "shell/module.h"
+#include "shell/persistence.h"
 #include "shell/type_library.h"
 
 namespace zarvion::abi {
@@ -137,9 +139,18 @@ constexpr ITypeInfoVtbl kTypeInfoVtbl = {TiQueryInterface, TiAddRef, TiRelease, 
 
 // ---- the control object ----
 
-struct ControlComObject {
+// The interface tables of one control, laid out together so either face
+// finds the object.
+struct ControlFaces {
   IZarvinet face;  // also its IDispatch and IUnknown
+  IPersistStreamInit persist;
+};
+
+struct ControlComObject {
+  ControlFaces faces;
   std::atomic<uint32_t> refs{0};
+  // Set by a load or InitNew, cleared by a save that asks for it.
+  bool dirty = false;
   Zarvinet control;
 };
 
@@ -147,18 +158,26 @@ ControlComObject* Self(IZarvinet* p) {
   return reinterpret_cast<ControlComObject*>(p);
 }
 
+ControlComObject* Self(IPersistStreamInit* p) {
+  return reinterpret_cast<ControlComObject*>(reinterpret_cast<char*>(p) -
+                                             offsetof(ControlFaces, persist));
+}
+
 HRESULT CoQueryInterface(IZarvinet* self, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (!iid) return E_POINTER;
-  // The container interfaces of a windowed control need the container's
-  // own objects (sites, device contexts, streams), which this platform
-  // does not define; see ARCHITECTURE.md.
-  if (!(*iid == IID_IUnknown || *iid == IID_IDispatch || *iid == IID_IZarvinet)) {
+  // The other container interfaces of a windowed control need the
+  // container's own objects (sites, device contexts, storages), which this
+  // platform does not define; see ARCHITECTURE.md.
+  if (*iid == IID_IUnknown || *iid == IID_IDispatch || *iid == IID_IZarvinet) {
+    *out = self;
+  } else if (*iid == IID_IPersist || *iid == IID_IPersistStreamInit) {
+    *out = &Self(self)->faces.persist;
+  } else {
     return E_NOINTERFACE;
   }
   ++Self(self)->refs;
-  *out = self;
   return S_OK;
 }
 uint32_t CoAddRef(IZarvinet* self) {
@@ -240,6 +259,103 @@ constexpr IZarvinetVtbl kControlVtbl = {
     CoQueryInterface, CoAddRef, CoRelease,     CoGetTypeInfoCount, CoGetTypeInfo,
     CoGetIDsOfNames,  CoInvoke, CoPutHostName, CoPutHostPort,      CoConnectServer};
 
+// ---- stream persistence ----
+
+HRESULT PsQueryInterface(IPersistStreamInit* self, REFIID iid, void** out) {
+  return CoQueryInterface(&Self(self)->faces.face, iid, out);
+}
+uint32_t PsAddRef(IPersistStreamInit* self) {
+  return CoAddRef(&Self(self)->faces.face);
+}
+uint32_t PsRelease(IPersistStreamInit* self) {
+  return CoRelease(&Self(self)->faces.face);
+}
+
+HRESULT PsGetClassID(IPersistStreamInit*, Guid* clsid) {
+  if (!clsid) return E_POINTER;
+  *clsid = CLSID_Zarvinet;
+  return S_OK;
+}
+
+HRESULT PsIsDirty(IPersistStreamInit* self) {
+  return Self(self)->dirty ? S_OK : S_FALSE;
+}
+
+// Reads exactly `size` bytes, or fails.
+HRESULT ReadExactly(ISequentialStream* stream, char* data, uint32_t size) {
+  while (size > 0) {
+    uint32_t done = 0;
+    HRESULT hr = stream->vtbl->Read(stream, data, size, &done);
+    if (!Succeeded(hr)) return hr;
+    if (done == 0 || done > size) return STG_E_READFAULT;
+    data += done;
+    size -= done;
+  }
+  return S_OK;
+}
+
+HRESULT PsLoad(IPersistStreamInit* self, ISequentialStream* stream) {
+  return Guarded([&]() -> HRESULT {
+    if (!stream) return E_POINTER;
+    // Each property: name length (u16), the name, its type (u16), its value
+    // (u32). Read piece by piece, so nothing past the two is taken from
+    // the host's stream.
+    std::string bytes;
+    for (int property = 0; property < 2; ++property) {
+      char length[2];
+      if (HRESULT hr = ReadExactly(stream, length, 2); !Succeeded(hr)) return hr;
+      const uint32_t nameBytes =
+          static_cast<unsigned char>(length[0]) | (static_cast<unsigned char>(length[1]) << 8);
+      // "_cx" and "_cy" are 6 bytes; anything longer is not ours.
+      if (nameBytes > 64) return E_FAIL;
+      std::string rest(nameBytes + 6, '\0');
+      if (HRESULT hr = ReadExactly(stream, rest.data(), static_cast<uint32_t>(rest.size()));
+          !Succeeded(hr)) {
+        return hr;
+      }
+      bytes.append(length, 2);
+      bytes += rest;
+    }
+    auto extent = LoadExtent(bytes);
+    if (!extent) return E_FAIL;
+    Self(self)->control.extent = *extent;
+    Self(self)->dirty = false;
+    return S_OK;
+  });
+}
+
+HRESULT PsSave(IPersistStreamInit* self, ISequentialStream* stream, int32_t clearDirty) {
+  return Guarded([&]() -> HRESULT {
+    if (!stream) return E_POINTER;
+    const std::string bytes = SaveExtent(Self(self)->control.extent);
+    uint32_t done = 0;
+    HRESULT hr =
+        stream->vtbl->Write(stream, bytes.data(), static_cast<uint32_t>(bytes.size()), &done);
+    if (!Succeeded(hr)) return hr;
+    if (done != bytes.size()) return STG_E_WRITEFAULT;
+    if (clearDirty) Self(self)->dirty = false;
+    return S_OK;
+  });
+}
+
+HRESULT PsGetSizeMax(IPersistStreamInit* self, uint64_t* size) {
+  return Guarded([&]() -> HRESULT {
+    if (!size) return E_POINTER;
+    *size = SaveExtent(Self(self)->control.extent).size();
+    return S_OK;
+  });
+}
+
+HRESULT PsInitNew(IPersistStreamInit* self) {
+  Self(self)->control.extent = InitialExtent();
+  Self(self)->dirty = true;
+  return S_OK;
+}
+
+constexpr IPersistStreamInitVtbl kPersistVtbl = {PsQueryInterface, PsAddRef,     PsRelease,
+                                                 PsGetClassID,     PsIsDirty,    PsLoad,
+                                                 PsSave,           PsGetSizeMax, PsInitNew};
+
 // ---- the class object ----
 
 // One per library; its own references do not hold the module (LockServer
@@ -269,10 +385,11 @@ HRESULT CfCreateInstance(IClassFactory*, IUnknown* outer, REFIID iid, void** out
   return Guarded([&]() -> HRESULT {
     auto* object = new (std::nothrow) ControlComObject;
     if (!object) return E_OUTOFMEMORY;
-    object->face.vtbl = &kControlVtbl;
+    object->faces.face.vtbl = &kControlVtbl;
+    object->faces.persist.vtbl = &kPersistVtbl;
     object->refs = 1;
-    const HRESULT hr = CoQueryInterface(&object->face, iid, out);
-    CoRelease(&object->face);  // destroys it again when the query failed
+    const HRESULT hr = CoQueryInterface(&object->faces.face, iid, out);
+    CoRelease(&object->faces.face);  // destroys it again when the query failed
     return hr;
   });
 }
