@@ -359,9 +359,19 @@ TEST_F(HostTest, HostFindsCreatesAndScriptsTheControl) {
   EXPECT_TRUE(RegKeyExists(Hive::kClassesRoot, "CLSID"));
 }
 
-TEST_F(HostTest, RegsvrRefusesWhatIsNoControlLibrary) {
+TEST_F(HostTest, RegsvrRegistersRemovesAndRefusesWhatIsNoControlLibrary) {
+  ProgramRun run = RunProgram(kRegsvr + " " + kLibrary);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(RegKeyExists(Hive::kClassesRoot, kClassKey));
+  run = RunProgram(kRegsvr + " -u " + kLibrary);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+  EXPECT_NE(run.output.find("DllUnregisterServer"), std::string::npos) << run.output;
+  EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, kClassKey));
+  EXPECT_EQ(RunProgram(kRegsvr).status, 2);
+
   const std::string missing = root_.string() + "/missing/libzarvion.so";
-  ProgramRun run = RunProgram(kRegsvr + " " + missing);
+  run = RunProgram(kRegsvr + " " + missing);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
   EXPECT_NE(run.output.find(missing), std::string::npos) << run.output;
