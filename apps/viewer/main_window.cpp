@@ -175,6 +175,7 @@ RecorderTab* MainWindow::OpenRecorder(const Recorder& recorder) {
       if (tab->CurrentState() != RecorderTab::State::kLive &&
           tab->CurrentState() != RecorderTab::State::kConnecting) {
         tab->Connect(recorder);
+        SaveTabs();
       }
       return tab;
     }
