@@ -95,10 +95,6 @@ void RecorderTab::Connect(const Recorder& recorder) {
   Attempt();
 }
 
-void RecorderTab::RetryNow() {
-  if (state_ == State::kWaiting || state_ == State::kDisconnected) Attempt();
-}
-
 void RecorderTab::Disconnect() {
   if (!target_) return;
   if (controlUsed_) ReplaceControl();

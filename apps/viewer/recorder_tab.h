@@ -55,8 +55,6 @@ class RecorderTab : public QWidget {
 
   // Connects to `recorder` now, dropping any session of this tab.
   void Connect(const Recorder& recorder);
-  // While waiting for the next try: try now. Otherwise nothing.
-  void RetryNow();
   // Ends the session and stops retrying; the panes show no signal.
   void Disconnect();
 
