@@ -1,8 +1,14 @@
 // One tab against the simulator: a refused connect says why, a lost feed
 // never looks live, and both come back by themselves.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <QLabel>
 
+#include "platform/socket.h"
 #include "viewer_test_util.h"
 
 namespace zarvion::viewer {
@@ -59,6 +65,35 @@ TEST_F(ViewerTest, LostSessionShowsNoSignalAndComesBackLiveByItself) {
   EXPECT_EQ(tab.Sessions(), 2);
   EXPECT_TRUE(PicturesMove(tab, 5000 * kSlow));
   EXPECT_FALSE(tab.Banner()->isVisible());
+}
+
+TEST_F(ViewerTest, ConnectThatHangsIsGivenUpAsTimedOut) {
+  // A listener whose backlog is full drops further connection requests, so
+  // a connect to it stays pending until someone gives up.
+  const int full = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(full, 0), 0);
+  ASSERT_EQ(getsockname(full, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  const uint16_t port = ntohs(a.sin_port);
+  Socket filler = Socket::Create(SOCK_STREAM);
+  ASSERT_TRUE(filler.Connect("127.0.0.1", port, nullptr, 1000));
+  RecorderTab tab(nullptr, std::chrono::milliseconds(300));
+  tab.show();
+  Recorder r;
+  r.host = "127.0.0.1";
+  r.port = port;
+  tab.Connect(r);
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kWaiting; }, 5000 * kSlow))
+      << tab.StateText().toStdString();
+  EXPECT_TRUE(tab.BannerText().contains(QString::fromUtf8("连接超时")))
+      << tab.BannerText().toStdString();
+  // And it keeps trying.
+  EXPECT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kConnecting; }, 5000 * kSlow));
+  close(full);
 }
 
 }  // namespace

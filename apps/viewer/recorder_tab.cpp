@@ -55,7 +55,8 @@ QString ReasonText(SessionError error) {
   return QString::fromUtf8("连接失败");
 }
 
-RecorderTab::RecorderTab(QWidget* parent) : QWidget(parent) {
+RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeout)
+    : QWidget(parent), connectTimeout_(connectTimeout) {
   layout_ = new QVBoxLayout(this);
   layout_->setContentsMargins(0, 0, 0, 0);
   layout_->setSpacing(0);
@@ -131,7 +132,7 @@ void RecorderTab::Poll() {
         sessionStart_ = now;
         ++sessions_;
         SetState(State::kLive);
-      } else if (now - attemptStart_ > kConnectTimeout) {
+      } else if (now - attemptStart_ > connectTimeout_) {
         // The connect waits as long as the system lets it; the operator
         // should not. The teardown of the control stops it.
         ReplaceControl();

@@ -48,9 +48,10 @@ class RecorderTab : public QWidget {
   };
 
   // A connect that has not finished after this long is given up and retried.
-  static constexpr std::chrono::seconds kConnectTimeout{10};
+  static constexpr std::chrono::milliseconds kConnectTimeout{10000};
 
-  explicit RecorderTab(QWidget* parent = nullptr);
+  explicit RecorderTab(QWidget* parent = nullptr,
+                       std::chrono::milliseconds connectTimeout = kConnectTimeout);
   ~RecorderTab() override;
 
   // Connects to `recorder` now, dropping any session of this tab.
@@ -97,6 +98,7 @@ class RecorderTab : public QWidget {
 
   std::optional<Recorder> target_;
   State state_ = State::kIdle;
+  std::chrono::milliseconds connectTimeout_;
   ReconnectPolicy policy_;
   QTimer poll_;
   QTimer retry_;
