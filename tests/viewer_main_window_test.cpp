@@ -64,6 +64,12 @@ TEST_F(ViewerTest, DialogConnectsRemembersAndTheRecentEntryConnectsAgain) {
   entry->trigger();
   EXPECT_EQ(window.Tabs()->count(), 1);
   ASSERT_TRUE(WaitUntil([&] { return Logins(*server) == 2; }, 5000 * kSlow));
+  // With the login parameter typed in this run, though the hive lacks it.
+  std::string login;
+  for (const auto& m : server->Messages()) {
+    if (m.header.code == zarvion::kLogin) login = reinterpret_cast<const char*>(m.payload.data());
+  }
+  EXPECT_EQ(login, "guard-pass");
   ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kLive; }, 5000 * kSlow));
 }
 

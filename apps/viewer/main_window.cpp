@@ -142,7 +142,13 @@ void MainWindow::RefreshRecentMenu() {
   recentMenu_->clear();
   const std::vector<Recorder> recent = options_.remember ? LoadRecent() : std::vector<Recorder>{};
   for (const Recorder& r : recent) {
-    recentMenu_->addAction(r.Label(), this, [this, r] { OpenRecorder(r); });
+    recentMenu_->addAction(r.Label(), this, [this, entry = Recorder(r)]() mutable {
+      if (!entry.rememberLogin) {
+        auto typed = typedLogins_.find({entry.host, entry.port});
+        if (typed != typedLogins_.end()) entry.login = typed->second;
+      }
+      OpenRecorder(entry);
+    });
   }
   recentMenu_->setEnabled(!recent.empty());
 }
@@ -164,6 +170,7 @@ RecorderTab* MainWindow::Tab(int index) const {
 }
 
 RecorderTab* MainWindow::OpenRecorder(const Recorder& recorder) {
+  typedLogins_[{recorder.host, recorder.port}] = recorder.login;
   if (options_.remember) {
     RememberRecorder(recorder);
     RefreshRecentMenu();

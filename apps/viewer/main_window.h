@@ -3,6 +3,9 @@
 // of the current tab in the title and status bar, and full screen.
 #pragma once
 
+#include <map>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <QMainWindow>
@@ -68,6 +71,9 @@ class MainWindow : public QMainWindow {
   void SaveTabs();
 
   MainWindowOptions options_;
+  // Login parameters typed in this run, by address: a recent recorder whose
+  // login is not kept in the hive still connects with one click.
+  std::map<std::pair<std::string, uint16_t>, std::string> typedLogins_;
   QTabWidget* tabs_;
   QLabel* status_;
   QMenu* recentMenu_ = nullptr;
