@@ -24,7 +24,7 @@ struct Result {
 // Runs the viewer offscreen; stdout and stderr together.
 Result Viewer(const std::string& args) {
   const std::string command = "QT_QPA_PLATFORM=offscreen timeout " +
-                              std::to_string(20 * zarvion::testing::kSlowdown) +
+                              std::to_string(60 * zarvion::testing::kSlowdown) +
                               " " ZARVION_BIN_DIR "/zarvion-viewer " + args + " 2>&1";
   Result r;
   FILE* pipe = popen(command.c_str(), "r");
