@@ -3,6 +3,7 @@
 // of the current tab in the title and status bar, and full screen.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>

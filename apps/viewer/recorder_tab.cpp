@@ -1,6 +1,8 @@
 #include "viewer/recorder_tab.h"
 
+#include <algorithm>
 #include <cmath>
+#include <span>
 #include <string>
 #include <vector>
 

@@ -101,7 +101,6 @@ class RecorderTab : public QWidget {
   std::chrono::milliseconds connectTimeout_;
   ReconnectPolicy policy_;
   QTimer poll_;
-  QTimer retry_;
   uint32_t errorsSeen_ = 0;
   std::chrono::steady_clock::time_point attemptStart_;
   std::chrono::steady_clock::time_point sessionStart_;
