@@ -176,17 +176,33 @@ TEST(Simulator, FailedConnectThenSecondRequestConnects) {
   client.Connect("127.0.0.1", testing::UnusedPort());
   ASSERT_TRUE(Eventually([&] { return client.obj.dwThreadId.load() != first; }));
   EXPECT_FALSE(client.obj.hConnectEvent->IsSet());
+  // The host can tell why: refused, and the thread waits again.
+  SessionStatus status = ReadSessionStatus(client.obj);
+  EXPECT_EQ(status.lastError, SessionError::kRefused);
+  EXPECT_EQ(status.errorCount, 1u);
+  EXPECT_TRUE(
+      Eventually([&] { return ReadSessionStatus(client.obj).state == SessionState::kIdle; }));
 
   const uint32_t second = client.obj.dwThreadId;
   client.Connect("localhost", server->Port());  // names are not resolved
   ASSERT_TRUE(Eventually([&] { return client.obj.dwThreadId.load() != second; }));
   EXPECT_EQ(server->ConnectedClients(), 0);
   EXPECT_TRUE(server->Messages().empty());
+  status = ReadSessionStatus(client.obj);
+  EXPECT_EQ(status.lastError, SessionError::kBadAddress);
+  EXPECT_EQ(status.errorCount, 2u);
 
   client.Connect("127.0.0.1", server->Port());
   ASSERT_TRUE(server->WaitFor(Code(kSessionQuery), kWaitMs));
   ASSERT_TRUE(client.video.WaitFrames(1, kWaitMs));
   EXPECT_EQ(client.obj.bConnected.load(), 1u);
+  EXPECT_EQ(ReadSessionStatus(client.obj).state, SessionState::kSession);
+
+  // Ended by the host: no error to report.
+  client.Stop();
+  status = ReadSessionStatus(client.obj);
+  EXPECT_EQ(status.state, SessionState::kEnded);
+  EXPECT_EQ(status.errorCount, 2u);
 }
 
 TEST(Simulator, ViewsNoticesAndCloseReachTheControl) {
@@ -211,6 +227,10 @@ TEST(Simulator, ViewsNoticesAndCloseReachTheControl) {
 
   ASSERT_TRUE(server->Command("close"));
   ASSERT_TRUE(Eventually([&] { return client.obj.bConnected.load() == 0; }));
+  ASSERT_TRUE(
+      Eventually([&] { return ReadSessionStatus(client.obj).state == SessionState::kEnded; }));
+  EXPECT_EQ(ReadSessionStatus(client.obj).lastError, SessionError::kClosedByServer);
+  EXPECT_EQ(ReadSessionStatus(client.obj).errorCount, 1u);
   // The session is over for good: a later request does not connect.
   client.obj.hConnectEvent->Reset();
   client.obj.hConnectEvent->Set();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -74,7 +75,9 @@ TEST(Socket, ConnectTakesDottedIpv4Only) {
   Listener l;
   for (const char* bad : {"localhost", "", "example.invalid", "127.0.0.1.5", "300.1.1.1"}) {
     Socket s = Socket::Create(SOCK_STREAM);
-    EXPECT_FALSE(s.Connect(bad, l.Port(), nullptr, 1000)) << bad;
+    int error = 0;
+    EXPECT_FALSE(s.Connect(bad, l.Port(), nullptr, 1000, &error)) << bad;
+    EXPECT_EQ(error, EINVAL) << bad;
   }
   Socket s = Socket::Create(SOCK_STREAM);
   EXPECT_FALSE(s.Connect(nullptr, l.Port(), nullptr, 1000));
@@ -86,7 +89,9 @@ TEST(Socket, ConnectTakesDottedIpv4Only) {
 
 TEST(Socket, ConnectToClosedPortFails) {
   Socket s = Socket::Create(SOCK_STREAM);
-  EXPECT_FALSE(s.Connect("127.0.0.1", testing::UnusedPort(), nullptr, 2000));
+  int error = 0;
+  EXPECT_FALSE(s.Connect("127.0.0.1", testing::UnusedPort(), nullptr, 2000, &error));
+  EXPECT_EQ(error, ECONNREFUSED);
   Socket invalid;
   EXPECT_FALSE(invalid.Connect("127.0.0.1", 1, nullptr, 100));
 }

@@ -1,9 +1,11 @@
-// The demo on a real X server (Xvfb) with a real pointer (xdotool): a
-// double-click on the pane of channel 6 enlarges it. Skipped where Xvfb or
+// The viewer on a real X server (Xvfb) with a real pointer and keyboard
+// (xdotool): a double-click on the pane of channel 6 of the demo enlarges
+// it; a new user connects from the dialog by typing. Skipped where Xvfb or
 // xdotool is not installed.
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -59,6 +61,66 @@ TEST(DemoOnX, DoubleClickEnlargesThePaneUnderThePointer) {
   const QRgb right = image.pixel(image.width() - 30, image.height() * 9 / 20);
   EXPECT_LT(Distance(left, right), 40) << std::hex << left << " " << right;
   EXPECT_GT(Distance(left, qRgb(0, 0, 200)), 40);
+}
+
+// What a new user does: start without arguments, Ctrl+O, type the address,
+// Tab, the port, Tab, the login parameter, Enter; live pictures follow.
+TEST(ViewerOnX, ANewUserConnectsByTyping) {
+  if (!Have("xvfb-run") || !Have("xdotool")) GTEST_SKIP() << "needs xvfb-run and xdotool";
+  const std::string home = zarvion::testing::TestHome();
+  const std::string shot = home + "/typed.png";
+  const std::string portFile = home + "/typed-port";
+  const std::string connected = home + "/typed-connected";
+  const int k = zarvion::testing::kSlowdown;
+  const std::string script =
+      ZARVION_BIN_DIR "/zarvion-dvrsim --port 0 --fps 10 --gop 10 </dev/null >'" + portFile +
+      "' & sim=$!; "
+      "for i in $(seq 100); do grep -q listening '" +
+      portFile +
+      "' && break; sleep 0.1; done; "
+      "port=$(sed 's/.*://' '" +
+      portFile +
+      "'); "
+      // A user with nothing remembered: the viewer asks for a recorder.
+      "env -u QT_QPA_PLATFORM ZARVION_REGISTRY_DIR='" +
+      home + "/typed-registry' " ZARVION_BIN_DIR "/zarvion-viewer --screenshot '" + shot +
+      "' --after " + std::to_string(14 * k) +
+      " & viewer=$!; "
+      "timeout " +
+      std::to_string(15 * k) + " xdotool search --sync --name '连接录像机' >/dev/null; sleep " +
+      std::to_string(k) +
+      "; "
+      "xdotool key ctrl+o sleep 0.3 type --delay 40 127.0.0.1; xdotool key Tab; "
+      "xdotool type --delay 40 \"$port\"; xdotool key Tab; xdotool type --delay 40 guard; "
+      "xdotool key Return; "
+      "timeout " +
+      std::to_string(8 * k) + " xdotool search --sync --name '已连接' >/dev/null && echo yes >'" +
+      connected +
+      "'; "
+      "wait $viewer; status=$?; kill $sim; exit $status";
+  const std::string command = "timeout " + std::to_string(60 * k) +
+                              " xvfb-run -a -s '-screen 0 1280x1024x24' sh -c '" +
+                              [&] {
+                                std::string quoted;
+                                for (char c : script)
+                                  quoted += c == '\'' ? "'\\''" : std::string(1, c);
+                                return quoted;
+                              }() +
+                              "' >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+  EXPECT_TRUE(std::ifstream(connected).good()) << "the title never said connected";
+  QImage image(QString::fromStdString(shot));
+  ASSERT_FALSE(image.isNull());
+  // The 4 x 4 grid shows pictures, not the blue of panes without signal.
+  const int paneW = image.width() / 4;
+  const int paneH = (image.height() - 20) / 4;
+  int pictures = 0;
+  for (int p = 0; p < 16; ++p) {
+    const QRgb c = image.pixel((p % 4) * paneW + paneW / 4, (p / 4) * paneH + paneH * 2 / 3);
+    pictures += Distance(c, qRgb(0, 0, 200)) > 40;
+  }
+  EXPECT_EQ(pictures, 16);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // zarvion-viewer as a user runs it: its command line, and the demo on the
 // simulated recorder producing a picture of moving channels.
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -20,7 +24,7 @@ struct Result {
 // Runs the viewer offscreen; stdout and stderr together.
 Result Viewer(const std::string& args) {
   const std::string command = "QT_QPA_PLATFORM=offscreen timeout " +
-                              std::to_string(20 * zarvion::testing::kSlowdown) +
+                              std::to_string(60 * zarvion::testing::kSlowdown) +
                               " " ZARVION_BIN_DIR "/zarvion-viewer " + args + " 2>&1";
   Result r;
   FILE* pipe = popen(command.c_str(), "r");
@@ -64,6 +68,28 @@ TEST(Viewer, DemoShowsPicturesOfEveryPane) {
   }
   EXPECT_EQ(pictures, 16);
   EXPECT_TRUE(differ);
+}
+
+TEST(Viewer, CommandLineRecorderIsRememberedWithoutItsLogin) {
+  // Nothing listens on port 1 of this machine; the viewer keeps trying.
+  const Result r = Viewer("--host 127.0.0.1 --port 1 --login secret-word --screenshot '" +
+                          zarvion::testing::TestHome() + "/cli.png' --after 0.5");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string hive =
+      std::string(std::getenv("ZARVION_REGISTRY_DIR")) + "/HKEY_CURRENT_USER.reg";
+  std::ifstream in(hive);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("[HKEY_CURRENT_USER\\SoftWare\\Holmvard\\ZarvionViewer\\Recent\\0]\n"
+                            "\"szHost\"=\"127.0.0.1\"\n\"dwPort\"=dword:00000001\n"),
+            std::string::npos)
+      << text.str();
+  EXPECT_EQ(text.str().find("secret-word"), std::string::npos);
+  // The viewer writes nothing under the control's own key.
+  EXPECT_EQ(text.str().find("Holmvard\\Zarvion]"), std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(stat(hive.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// zarvion-viewer: a main window that embeds one control and scripts it from
-// the command line, as a host page would.
+// zarvion-viewer: the operator's application. A main window with one tab
+// per recorder, each embedding its own control, scripted by name as a host
+// page would; a connect dialog, remembered recorders, automatic reconnect.
 //
+//   zarvion-viewer                       the tabs of the last run, or the connect dialog
 //   zarvion-viewer [--host ADDR] [--port N] [--login TEXT]
 //   zarvion-viewer --demo [--login TEXT]
 //   ... [--screenshot FILE [--after SECONDS]]
@@ -13,16 +15,15 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QMainWindow>
+#include <QPainter>
 #include <QPixmap>
-#include <QScreen>
-#include <QStatusBar>
 #include <QTimer>
 
 #include "dvrsim/dvrsim.h"
-#include "shell/control_host.h"
-#include "shell/module.h"
-#include "shell/zarvinet.h"
+#include "viewer/main_window.h"
+#include "viewer/recent_recorders.h"
+#include "viewer/recorder_tab.h"
+#include "window/control_window.h"
 
 namespace {
 
@@ -113,24 +114,6 @@ bool Parse(const std::vector<std::string>& args, Arguments* out, std::string* er
   return true;
 }
 
-std::u16string ToUtf16(const QString& s) {
-  return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()),
-                        static_cast<size_t>(s.size()));
-}
-
-// Calls a member by name through the dispatch interface, as a script does.
-void Script(zarvion::Zarvinet& control, const char16_t* name, uint16_t flags,
-            const std::vector<zarvion::Variant>& args) {
-  const std::u16string_view names[] = {name};
-  zarvion::DISPID id = zarvion::DISPID_UNKNOWN;
-  if (!zarvion::Succeeded(control.GetIDsOfNames(names, std::span(&id, 1)))) return;
-  control.Invoke(id, flags, args);
-}
-
-zarvion::Variant Text(const std::string& utf8) {
-  return zarvion::Variant::Bstr(ToUtf16(QString::fromStdString(utf8)));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,8 +129,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  // Scripting by name needs the control library registered for this user.
-  zarvion::EnsureControlRegistered();
+  zarvion::viewer::LoadQtTranslations(app);
 
   std::unique_ptr<zarvion::dvrsim::Server> recorder;
   if (args.demo) {
@@ -164,51 +146,41 @@ int main(int argc, char** argv) {
     if (!args.login) args.login = "demo";
   }
 
-  zarvion::Zarvinet control;
-  QMainWindow main;
-  main.setCentralWidget(zarvion::CreateControlWindow(control, &main).release());
-  auto* status = new QLabel(&main);
-  main.statusBar()->addWidget(status, 1);
-  // Room for 16 panes; never more than the screen, whose size is also that
-  // of the control's back surface.
-  QSize size(960, 760 + main.statusBar()->sizeHint().height());
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    size = size.boundedTo(screen->availableGeometry().size());
-  }
-  main.resize(size);
-
-  const QString server =
-      args.host && args.port ? QString::fromStdString(*args.host + ":" + *args.port) : QString();
-  auto showState = [&, known = std::optional<bool>()]() mutable {
-    const bool connected = control.Object().bConnected.load() != 0;
-    if (known == connected) return;
-    known = connected;
-    const QString state =
-        connected ? QString::fromUtf8("已连接 %1").arg(server) : QString::fromUtf8("未连接");
-    main.setWindowTitle(QString::fromUtf8("Zarvion 查看器 — %1").arg(state));
-    status->setText(state);
-  };
-  showState();
-  QTimer stateTimer;
-  QObject::connect(&stateTimer, &QTimer::timeout, &main, showState);
-  stateTimer.start(100);
-  main.show();
-
+  using zarvion::viewer::MainWindow;
+  zarvion::viewer::MainWindowOptions options;
+  // The demo's recorder lives only as long as the program: nothing to remember.
+  options.remember = !args.demo;
+  MainWindow window(options);
+  bool askForRecorder = false;
   if (args.host || args.port || args.login) {
-    using zarvion::DISPATCH_METHOD;
-    using zarvion::DISPATCH_PROPERTYPUT;
-    const std::string host = args.host.value_or("");
-    const std::string port = args.port.value_or("");
-    if (args.host) Script(control, u"strHostName", DISPATCH_PROPERTYPUT, {Text(host)});
-    if (args.port) Script(control, u"strHostPort", DISPATCH_PROPERTYPUT, {Text(port)});
-    Script(control, u"ConnectServer", DISPATCH_METHOD,
-           {Text(host), Text(port), Text(args.login.value_or(""))});
+    zarvion::viewer::Recorder r;
+    r.host = args.host.value_or("");
+    r.port = static_cast<uint16_t>(std::stoul(args.port.value_or("0")));
+    r.login = args.login.value_or("");
+    window.OpenRecorder(r);
+  } else if (!window.RestoreTabs()) {
+    window.NewTab();
+    askForRecorder = zarvion::viewer::LoadRecent().empty();
   }
+  window.show();
+  if (askForRecorder) window.ShowConnectDialog();
 
   int screenshotResult = 0;
   if (args.screenshot) {
-    QTimer::singleShot(static_cast<int>(args.afterSeconds * 1000), &main, [&] {
-      if (!main.centralWidget()->grab().save(QString::fromStdString(*args.screenshot))) {
+    QTimer::singleShot(static_cast<int>(args.afterSeconds * 1000), &window, [&] {
+      // What the operator sees of the current tab: the control's window
+      // with the banner over it, if one shows.
+      QPixmap picture;
+      if (zarvion::viewer::RecorderTab* tab = window.CurrentTab()) {
+        picture = tab->Window()->grab();
+        if (tab->Banner()->isVisible()) {
+          QPainter painter(&picture);
+          painter.drawPixmap(tab->Banner()->pos(), tab->Banner()->grab());
+        }
+      } else {
+        picture = window.grab();
+      }
+      if (!picture.save(QString::fromStdString(*args.screenshot))) {
         std::fprintf(stderr, "zarvion-viewer: could not write %s\n", args.screenshot->c_str());
         screenshotResult = 1;
       }

@@ -264,11 +264,13 @@ void ConnectionThread::Run() {
     obj.bConnected = 0;
   };
 
+  auto setState = [&obj](SessionState state) { obj.dwSessionState = static_cast<uint32_t>(state); };
   for (;;) {
     {
       std::lock_guard lock(obj.socketLock);
       CreateStreamSocket(obj.socket, SOCK_STREAM);
     }
+    setState(SessionState::kIdle);
     // Idle: wait for a connect request, redrawing every quiet 100 ms.
     int woke;
     while ((woke = WaitAny({stop, connect}, kQuietMs)) != 0 && woke != 1) {
@@ -288,8 +290,11 @@ void ConnectionThread::Run() {
       std::memcpy(host, obj.szHostName, sizeof obj.szHostName);
       port = obj.wHostPort;
     }
-    if (!obj.socket.Connect(host, port, stop, kInfinite)) {
+    setState(SessionState::kConnecting);
+    int error = 0;
+    if (!obj.socket.Connect(host, port, stop, kInfinite, &error)) {
       if (stop->IsSet()) break;
+      ReportSessionError(obj, ConnectErrorFromErrno(error));
       // No automatic retry: a fresh socket waits for the next request.
       closeSocket();
       obj.hConnectEvent->Reset();
@@ -297,10 +302,18 @@ void ConnectionThread::Run() {
       continue;
     }
     obj.bConnected = 1;
+    setState(SessionState::kSession);
     Session(obj).Run();
+    if (!stop->IsSet()) {
+      // A close the recorder made reads as end of stream; anything else
+      // (a reset, a failed receive) broke the session off.
+      ReportSessionError(
+          obj, obj.socket.PeerClosed() ? SessionError::kClosedByServer : SessionError::kLost);
+    }
     break;
   }
   closeSocket();
+  setState(SessionState::kEnded);
 }
 
 }  // namespace zarvion

@@ -28,6 +28,35 @@ constexpr uint32_t kDrawGrid16 = 0x00100000;
 constexpr uint32_t kDrawPlayback = 0x80000000;
 constexpr uint32_t kDefaultDrawMode = kDrawGrid16;
 
+// What the connection thread is doing, for the host to show. The thread
+// writes these; nothing in the control reads them.
+enum class SessionState : uint32_t {
+  kIdle,        // waiting for a connect request
+  kConnecting,  // a connect is under way
+  kSession,     // connected: session start and steady state
+  kEnded,       // the thread is over (session ended, or stopped)
+};
+
+// Why the last connect failed or the last session ended.
+enum class SessionError : uint32_t {
+  kNone,
+  kBadAddress,      // the host name is not dotted IPv4 text
+  kRefused,         // nothing listens at the port
+  kUnreachable,     // no route to the network or host
+  kTimedOut,        // the connect itself timed out
+  kConnectFailed,   // any other connect failure
+  kClosedByServer,  // the recorder closed the session
+  kLost,            // the session broke off (receive failure, reset)
+};
+
+// A consistent enough reading of the three words below: errorCount changes
+// after lastError is written, so a reader that sees a new count sees its error.
+struct SessionStatus {
+  SessionState state = SessionState::kIdle;
+  SessionError lastError = SessionError::kNone;
+  uint32_t errorCount = 0;  // grows by one with every failed connect or ended session
+};
+
 struct ControlObject {
   // Connection settings, written by the scriptable members on the host's
   // thread and copied by the connection thread when it connects and logs in
@@ -50,6 +79,10 @@ struct ControlObject {
   std::mutex socketLock;
 
   std::atomic<uint32_t> bConnected{0};
+  // SessionState, SessionError and their count; see SessionStatus.
+  std::atomic<uint32_t> dwSessionState{0};
+  std::atomic<uint32_t> dwLastError{0};
+  std::atomic<uint32_t> dwErrorCount{0};
   std::atomic<uint32_t> dwThreadId{0};
   // From SessionInfo; 0 until one arrives.
   std::atomic<uint32_t> channelCount{0};
@@ -89,5 +122,12 @@ struct ControlObject {
 // Creates hConnectEvent, hStopEvent and hIoEvent, in that order, when
 // hConnectEvent does not exist yet. Host thread only.
 void EnsureEvents(ControlObject& obj);
+
+// Reads the session words (any thread).
+SessionStatus ReadSessionStatus(const ControlObject& obj);
+// The connection thread's side: records an error and counts it.
+void ReportSessionError(ControlObject& obj, SessionError error);
+// The error a failed connect's errno stands for.
+SessionError ConnectErrorFromErrno(int error);
 
 }  // namespace zarvion

@@ -473,8 +473,11 @@ bool ModifyHive(Hive hive, const std::function<bool(HiveData&, bool*)>& change) 
   if (!dirty) return true;
 
   const std::string temp = file + ".tmp";
-  Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (out.get() < 0) return false;
+  // The hive may hold a remembered login: owner only, also when a temporary
+  // file of an earlier run with other permissions is reused.
+  if (::fchmod(out.get(), 0600) != 0) return false;
   bool ok = WriteAll(out.get(), FormatHive(hive, *data)) && ::fsync(out.get()) == 0;
   ok = (::close(out.release()) == 0) && ok;
   if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {

@@ -73,22 +73,38 @@ void Socket::Shutdown() {
   if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
 }
 
-bool Socket::Connect(const char* dottedIpv4, uint16_t port, const Event* stop, uint32_t timeoutMs) {
-  if (fd_ < 0 || dottedIpv4 == nullptr) return false;
+bool Socket::Connect(const char* dottedIpv4, uint16_t port, const Event* stop, uint32_t timeoutMs,
+                     int* error) {
+  auto fail = [error](int e) {
+    if (error) *error = e;
+    return false;
+  };
+  if (fd_ < 0) return fail(EBADF);
+  if (dottedIpv4 == nullptr) return fail(EINVAL);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
   // inet_aton accepts exactly the numeric forms that inet_addr does and never
   // consults a resolver.
-  if (inet_aton(dottedIpv4, &addr.sin_addr) == 0) return false;
+  if (inet_aton(dottedIpv4, &addr.sin_addr) == 0) return fail(EINVAL);
 
   const auto start = Clock::now();
   if (connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return true;
-  if (errno != EINPROGRESS && errno != EINTR) return false;
-  if (WaitReady(fd_, POLLOUT, stop, start, timeoutMs) != IoResult::kDone) return false;
-  int error = 0;
-  socklen_t len = sizeof error;
-  return getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+  if (errno != EINPROGRESS && errno != EINTR) return fail(errno);
+  switch (WaitReady(fd_, POLLOUT, stop, start, timeoutMs)) {
+    case IoResult::kDone:
+      break;
+    case IoResult::kStopped:
+      return fail(EINTR);
+    case IoResult::kTimeout:
+      return fail(ETIMEDOUT);
+    default:
+      return fail(EIO);
+  }
+  int soError = 0;
+  socklen_t len = sizeof soError;
+  if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) return fail(errno);
+  return soError == 0 ? true : fail(soError);
 }
 
 IoResult Socket::SendSome(const void* data, size_t count, size_t* moved, const Event* stop,

@@ -39,7 +39,11 @@ class Socket {
 
   // Connects to a dotted IPv4 address (no name resolution: "localhost"
   // fails). Waits for the connection with the stop event and the time-out.
-  bool Connect(const char* dottedIpv4, uint16_t port, const Event* stop, uint32_t timeoutMs);
+  // On failure *error (when given) holds the errno that says why: EINVAL for
+  // an address that is not dotted IPv4, ETIMEDOUT for the time-out, EINTR
+  // when stopped.
+  bool Connect(const char* dottedIpv4, uint16_t port, const Event* stop, uint32_t timeoutMs,
+               int* error = nullptr);
 
   // One send and one receive. Each waits until the socket is ready or the
   // stop event is set or the time-out passes; nothing stays pending after

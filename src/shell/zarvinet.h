@@ -68,6 +68,11 @@ class Zarvinet final : public IZarvinet {
   // size of its window's template; what SaveExtent and LoadExtent persist.
   HimetricSize extent = InitialExtent();
 
+  // For the host, read only: what the connection thread is doing and why
+  // the last connect failed or the last session ended. Nothing a script
+  // sees changes; the control itself never reads it.
+  SessionStatus Status() const { return ReadSessionStatus(object_); }
+
   // The record the control window and the connection thread are built on.
   ControlObject& Object() { return object_; }
   const ControlObject& Object() const { return object_; }

@@ -1,0 +1,54 @@
+// "连接录像机": address, port and login parameter of a recorder. The address
+// must be dotted IPv4 (the control resolves no names) and the port 1-65535;
+// while either is wrong the dialog says why and OK stays disabled.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include <QDialog>
+
+#include "viewer/recent_recorders.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace zarvion::viewer {
+
+// Four decimal numbers 0-255 separated by dots, nothing else.
+bool IsDottedIpv4(const QString& text);
+// The port of a text of digits from 1 to 65535.
+std::optional<uint16_t> ParsePort(const QString& text);
+
+class ConnectDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Starts with `initial` filled in (the most recent recorder, say).
+  explicit ConnectDialog(QWidget* parent = nullptr, const Recorder& initial = {});
+
+  // What was entered; meaningful once the dialog is accepted.
+  Recorder Entered() const;
+
+  QLineEdit* Address() const { return address_; }
+  QLineEdit* Port() const { return port_; }
+  QLineEdit* Login() const { return login_; }
+  QCheckBox* RememberLogin() const { return rememberLogin_; }
+  QPushButton* OkButton() const { return ok_; }
+  QLabel* Message() const { return message_; }
+
+ private:
+  void Check();
+
+  QLineEdit* address_;
+  QLineEdit* port_;
+  QLineEdit* login_;
+  QCheckBox* rememberLogin_;
+  QPushButton* ok_;
+  QPushButton* cancel_;
+  QLabel* message_;
+};
+
+}  // namespace zarvion::viewer

@@ -1,0 +1,286 @@
+#include "viewer/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QTranslator>
+
+#include "viewer/connect_dialog.h"
+#include "viewer/recorder_tab.h"
+
+namespace zarvion::viewer {
+namespace {
+
+// The state mark of a tab: a coloured dot.
+QIcon StateMark(RecorderTab::State state) {
+  QColor colour;
+  switch (state) {
+    case RecorderTab::State::kLive:
+      colour = QColor(0, 170, 0);
+      break;
+    case RecorderTab::State::kConnecting:
+      colour = QColor(230, 160, 0);
+      break;
+    case RecorderTab::State::kWaiting:
+      colour = QColor(200, 0, 0);
+      break;
+    case RecorderTab::State::kIdle:
+    case RecorderTab::State::kDisconnected:
+      colour = QColor(140, 140, 140);
+      break;
+  }
+  QPixmap dot(12, 12);
+  dot.fill(Qt::transparent);
+  QPainter painter(&dot);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setBrush(colour);
+  painter.setPen(Qt::NoPen);
+  painter.drawEllipse(1, 1, 10, 10);
+  return QIcon(dot);
+}
+
+}  // namespace
+
+bool LoadQtTranslations(QApplication& app) {
+  auto* translator = new QTranslator(&app);
+  if (!translator->load(QStringLiteral("qt_zh_CN"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QApplication::installTranslator(translator);
+}
+
+MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
+  tabs_ = new QTabWidget(this);
+  tabs_->setTabsClosable(true);
+  tabs_->setMovable(true);
+  tabs_->setDocumentMode(true);
+  setCentralWidget(tabs_);
+  status_ = new QLabel(this);
+  statusBar()->addWidget(status_, 1);
+  connect(tabs_, &QTabWidget::tabCloseRequested, this, &MainWindow::CloseTab);
+  connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::ShowCurrentState);
+  BuildMenus();
+  RefreshRecentMenu();
+
+  // Room for 16 panes under the menu, toolbar and tabs; never more than the
+  // screen, whose size is also that of each control's back surface.
+  QSize size(960, 860);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    size = size.boundedTo(screen->availableGeometry().size());
+  }
+  resize(size);
+  ShowCurrentState();
+}
+
+MainWindow::~MainWindow() {
+  // Each tab tears its control down and joins its thread.
+  while (tabs_->count() > 0) {
+    QWidget* tab = tabs_->widget(0);
+    tabs_->removeTab(0);
+    delete tab;
+  }
+}
+
+void MainWindow::BuildMenus() {
+  QMenu* recorder = menuBar()->addMenu(QString::fromUtf8("录像机(&R)"));
+  connectAction_ =
+      recorder->addAction(QString::fromUtf8("连接录像机…"), this, [this] { ShowConnectDialog(); });
+  connectAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  recentMenu_ = recorder->addMenu(QString::fromUtf8("最近的录像机"));
+  disconnectAction_ =
+      recorder->addAction(QString::fromUtf8("断开"), this, &MainWindow::DisconnectCurrent);
+  recorder->addSeparator();
+  QAction* newTab = recorder->addAction(QString::fromUtf8("新建标签页"), this, [this] {
+    NewTab();
+    ShowConnectDialog();
+  });
+  newTab->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+  QAction* closeTab = recorder->addAction(QString::fromUtf8("关闭标签页"), this,
+                                          [this] { CloseTab(tabs_->currentIndex()); });
+  closeTab->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+  recorder->addSeparator();
+  QAction* quit = recorder->addAction(QString::fromUtf8("退出"), this, &QWidget::close);
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+  QMenu* view = menuBar()->addMenu(QString::fromUtf8("查看(&V)"));
+  fullScreenAction_ =
+      view->addAction(QString::fromUtf8("全屏"), this, &MainWindow::ToggleFullScreen);
+  fullScreenAction_->setShortcut(QKeySequence(Qt::Key_F11));
+  fullScreenAction_->setCheckable(true);
+  leaveFullScreen_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  leaveFullScreen_->setEnabled(false);
+  connect(leaveFullScreen_, &QShortcut::activated, this, &MainWindow::ToggleFullScreen);
+
+  // The window holds the shortcuts too, so they work while the menu bar is
+  // hidden in full screen.
+  addActions({connectAction_, newTab, closeTab, quit, fullScreenAction_});
+
+  QToolBar* toolbar = addToolBar(QString::fromUtf8("工具栏"));
+  toolbar->setMovable(false);
+  toolbar->addAction(connectAction_);
+  toolbar->addAction(disconnectAction_);
+  toolbar->addAction(newTab);
+  toolbar->addAction(fullScreenAction_);
+}
+
+void MainWindow::RefreshRecentMenu() {
+  recentMenu_->clear();
+  const std::vector<Recorder> recent = options_.remember ? LoadRecent() : std::vector<Recorder>{};
+  for (const Recorder& r : recent) {
+    recentMenu_->addAction(r.Label(), this, [this, entry = Recorder(r)]() mutable {
+      if (!entry.rememberLogin) {
+        auto typed = typedLogins_.find({entry.host, entry.port});
+        if (typed != typedLogins_.end()) entry.login = typed->second;
+      }
+      OpenRecorder(entry);
+    });
+  }
+  recentMenu_->setEnabled(!recent.empty());
+}
+
+RecorderTab* MainWindow::NewTab() {
+  auto* tab = new RecorderTab(tabs_);
+  connect(tab, &RecorderTab::Changed, this, [this, tab] { TabChanged(tab); });
+  const int index = tabs_->addTab(tab, StateMark(tab->CurrentState()), tab->Title());
+  tabs_->setCurrentIndex(index);
+  return tab;
+}
+
+RecorderTab* MainWindow::CurrentTab() const {
+  return qobject_cast<RecorderTab*>(tabs_->currentWidget());
+}
+
+RecorderTab* MainWindow::Tab(int index) const {
+  return qobject_cast<RecorderTab*>(tabs_->widget(index));
+}
+
+RecorderTab* MainWindow::OpenRecorder(const Recorder& recorder) {
+  typedLogins_[{recorder.host, recorder.port}] = recorder.login;
+  if (options_.remember) {
+    RememberRecorder(recorder);
+    RefreshRecentMenu();
+  }
+  for (int i = 0; i < tabs_->count(); ++i) {
+    RecorderTab* tab = Tab(i);
+    if (tab->Target() && tab->Target()->SameAddress(recorder)) {
+      tabs_->setCurrentIndex(i);
+      if (tab->CurrentState() != RecorderTab::State::kLive &&
+          tab->CurrentState() != RecorderTab::State::kConnecting) {
+        tab->Connect(recorder);
+        SaveTabs();
+      }
+      return tab;
+    }
+  }
+  RecorderTab* tab = CurrentTab();
+  if (!tab || tab->Target()) tab = NewTab();
+  tab->Connect(recorder);
+  SaveTabs();
+  return tab;
+}
+
+ConnectDialog* MainWindow::ShowConnectDialog() {
+  if (dialog_) {
+    dialog_->raise();
+    dialog_->activateWindow();
+    return dialog_;
+  }
+  Recorder initial;
+  if (options_.remember) {
+    const std::vector<Recorder> recent = LoadRecent();
+    if (!recent.empty()) initial = recent.front();
+  }
+  dialog_ = new ConnectDialog(this, initial);
+  dialog_->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog_, &QDialog::accepted, this,
+          [this, dialog = dialog_.data()] { OpenRecorder(dialog->Entered()); });
+  dialog_->open();
+  return dialog_;
+}
+
+ConnectDialog* MainWindow::OpenDialog() const {
+  return dialog_.data();
+}
+
+void MainWindow::CloseTab(int index) {
+  QWidget* tab = tabs_->widget(index);
+  if (!tab) return;
+  tabs_->removeTab(index);
+  delete tab;  // stops and joins this tab's connection thread only
+  SaveTabs();
+  ShowCurrentState();
+}
+
+void MainWindow::DisconnectCurrent() {
+  if (RecorderTab* tab = CurrentTab()) tab->Disconnect();
+}
+
+void MainWindow::ToggleFullScreen() {
+  const bool enter = !isFullScreen();
+  menuBar()->setVisible(!enter);
+  for (QToolBar* bar : findChildren<QToolBar*>()) bar->setVisible(!enter);
+  tabs_->tabBar()->setVisible(!enter);
+  statusBar()->setVisible(!enter);
+  if (enter) {
+    wasMaximized_ = isMaximized();
+    showFullScreen();
+  } else if (wasMaximized_) {
+    showMaximized();
+  } else {
+    showNormal();
+  }
+  fullScreenAction_->setChecked(enter);
+  leaveFullScreen_->setEnabled(enter);
+}
+
+void MainWindow::TabChanged(RecorderTab* tab) {
+  const int index = tabs_->indexOf(tab);
+  if (index < 0) return;
+  tabs_->setTabText(index, tab->Title());
+  tabs_->setTabIcon(index, StateMark(tab->CurrentState()));
+  tabs_->setTabToolTip(index, tab->StateText());
+  if (tab == CurrentTab()) ShowCurrentState();
+}
+
+void MainWindow::ShowCurrentState() {
+  const RecorderTab* tab = CurrentTab();
+  const QString state = tab ? tab->StateText() : QString::fromUtf8("未连接");
+  setWindowTitle(QString::fromUtf8("Zarvion 查看器 — %1").arg(state));
+  status_->setText(state);
+  disconnectAction_->setEnabled(tab && tab->Target() &&
+                                tab->CurrentState() != RecorderTab::State::kDisconnected);
+}
+
+bool MainWindow::RestoreTabs() {
+  if (!options_.remember) return false;
+  const std::vector<Recorder> tabs = LoadOpenTabs();
+  for (const Recorder& r : tabs) NewTab()->Connect(r);
+  if (!tabs.empty()) tabs_->setCurrentIndex(0);
+  return !tabs.empty();
+}
+
+void MainWindow::SaveTabs() {
+  if (!options_.remember) return;
+  std::vector<Recorder> open;
+  for (int i = 0; i < tabs_->count(); ++i) {
+    if (Tab(i)->Target()) open.push_back(*Tab(i)->Target());
+  }
+  SaveOpenTabs(open);
+}
+
+}  // namespace zarvion::viewer

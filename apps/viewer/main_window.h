@@ -1,0 +1,89 @@
+// The viewer's main window: a menu and toolbar to connect, disconnect and
+// manage tabs, one tab per recorder, the recently used recorders, the state
+// of the current tab in the title and status bar, and full screen.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include "viewer/recent_recorders.h"
+
+class QAction;
+class QApplication;
+class QLabel;
+class QMenu;
+class QShortcut;
+class QTabWidget;
+
+namespace zarvion::viewer {
+
+class ConnectDialog;
+class RecorderTab;
+
+// Loads Qt's own Chinese texts (standard buttons, the folder chooser, ...)
+// into the application. False when the translations are not installed.
+bool LoadQtTranslations(QApplication& app);
+
+struct MainWindowOptions {
+  // Remember recorders and open tabs in the hive (not for the demo, whose
+  // recorder lives only as long as the program).
+  bool remember = true;
+};
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(MainWindowOptions options = {});
+  ~MainWindow() override;
+
+  // Opens the tabs that were open at the last exit; false when there were none.
+  bool RestoreTabs();
+  // Connects to a recorder: in its tab if one has it (now, if that tab is
+  // not live), else in the current tab if that has no recorder yet, else in
+  // a new tab. Remembers it.
+  RecorderTab* OpenRecorder(const Recorder& recorder);
+  // Opens "连接录像机…" (window-modal); OK connects as OpenRecorder does.
+  ConnectDialog* ShowConnectDialog();
+  RecorderTab* NewTab();
+  void CloseTab(int index);
+  void DisconnectCurrent();
+  void ToggleFullScreen();
+
+  QTabWidget* Tabs() const { return tabs_; }
+  RecorderTab* CurrentTab() const;
+  RecorderTab* Tab(int index) const;
+  QMenu* RecentMenu() const { return recentMenu_; }
+  // The connect dialog while it is open, else null.
+  ConnectDialog* OpenDialog() const;
+  QAction* ConnectAction() const { return connectAction_; }
+
+ private:
+  void BuildMenus();
+  void RefreshRecentMenu();
+  void ShowCurrentState();
+  void TabChanged(RecorderTab* tab);
+  void SaveTabs();
+
+  MainWindowOptions options_;
+  // Login parameters typed in this run, by address: a recent recorder whose
+  // login is not kept in the hive still connects with one click.
+  std::map<std::pair<std::string, uint16_t>, std::string> typedLogins_;
+  QTabWidget* tabs_;
+  QLabel* status_;
+  QMenu* recentMenu_ = nullptr;
+  QAction* connectAction_ = nullptr;
+  QAction* disconnectAction_ = nullptr;
+  QAction* fullScreenAction_ = nullptr;
+  QShortcut* leaveFullScreen_ = nullptr;
+  QPointer<ConnectDialog> dialog_;
+  bool wasMaximized_ = false;
+};
+
+}  // namespace zarvion::viewer

@@ -1,0 +1,243 @@
+#include "viewer/recorder_tab.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <QLabel>
+#include <QResizeEvent>
+#include <QVBoxLayout>
+
+#include "shell/control_host.h"
+#include "shell/module.h"
+
+namespace zarvion::viewer {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPollMs = 100;
+constexpr int kBannerHeight = 40;
+
+Variant Text(const QString& text) {
+  return Variant::Bstr(
+      std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), text.size()));
+}
+
+// Calls a member by name through the dispatch interface, as a script does.
+void Script(Zarvinet& control, const char16_t* name, uint16_t flags,
+            const std::vector<Variant>& args) {
+  const std::u16string_view names[] = {name};
+  DISPID id = DISPID_UNKNOWN;
+  // Names resolve through the registered type library: a first start on
+  // this account registers the control for the user, then tries again.
+  if (!Succeeded(control.GetIDsOfNames(names, std::span(&id, 1))) &&
+      !(EnsureControlRegistered() && Succeeded(control.GetIDsOfNames(names, std::span(&id, 1))))) {
+    return;
+  }
+  control.Invoke(id, flags, args);
+}
+
+}  // namespace
+
+QString ReasonText(SessionError error) {
+  switch (error) {
+    case SessionError::kBadAddress:
+      return QString::fromUtf8("地址无效");
+    case SessionError::kRefused:
+      return QString::fromUtf8("连接被拒绝");
+    case SessionError::kUnreachable:
+      return QString::fromUtf8("网络或主机不可达");
+    case SessionError::kTimedOut:
+      return QString::fromUtf8("连接超时");
+    case SessionError::kClosedByServer:
+      return QString::fromUtf8("录像机关闭了连接");
+    case SessionError::kLost:
+      return QString::fromUtf8("连接意外中断");
+    case SessionError::kNone:
+    case SessionError::kConnectFailed:
+      break;
+  }
+  return QString::fromUtf8("连接失败");
+}
+
+RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeout)
+    : QWidget(parent), connectTimeout_(connectTimeout) {
+  layout_ = new QVBoxLayout(this);
+  layout_->setContentsMargins(0, 0, 0, 0);
+  layout_->setSpacing(0);
+  banner_ = new QLabel(this);
+  banner_->setAlignment(Qt::AlignCenter);
+  banner_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  banner_->setStyleSheet(QStringLiteral(
+      "background-color: rgb(150, 0, 0); color: white; font-size: 16px; font-weight: bold;"
+      " padding: 4px;"));
+  ReplaceControl();
+  UpdateBanner();
+  connect(&poll_, &QTimer::timeout, this, &RecorderTab::Poll);
+  poll_.start(kPollMs);
+}
+
+RecorderTab::~RecorderTab() {
+  poll_.stop();
+  window_.reset();
+  control_.reset();
+}
+
+void RecorderTab::ReplaceControl() {
+  window_.reset();
+  control_.reset();
+  control_ = std::make_unique<Zarvinet>();
+  window_ = CreateControlWindow(*control_, this);
+  layout_->addWidget(window_.get());
+  window_->show();
+  banner_->raise();
+  controlUsed_ = false;
+  errorsSeen_ = 0;
+}
+
+void RecorderTab::Connect(const Recorder& recorder) {
+  target_ = recorder;
+  policy_.Reset();
+  Attempt();
+}
+
+void RecorderTab::Disconnect() {
+  if (!target_) return;
+  if (controlUsed_) ReplaceControl();
+  policy_.Reset();
+  SetState(State::kDisconnected);
+}
+
+void RecorderTab::Attempt() {
+  if (!target_) return;
+  if (controlUsed_) ReplaceControl();
+  // Counted before the request: a refused connect on this machine can be
+  // over before ConnectServer returns.
+  errorsSeen_ = control_->Status().errorCount;
+  const QString host = QString::fromStdString(target_->host);
+  const QString port = QString::number(target_->port);
+  Script(*control_, u"strHostName", DISPATCH_PROPERTYPUT, {Text(host)});
+  Script(*control_, u"strHostPort", DISPATCH_PROPERTYPUT, {Text(port)});
+  Script(*control_, u"ConnectServer", DISPATCH_METHOD,
+         {Text(host), Text(port), Text(QString::fromStdString(target_->login))});
+  controlUsed_ = true;
+  attemptStart_ = Clock::now();
+  SetState(State::kConnecting);
+}
+
+void RecorderTab::Poll() {
+  const SessionStatus s = control_->Status();
+  const auto now = Clock::now();
+  switch (state_) {
+    case State::kConnecting:
+      if (s.errorCount != errorsSeen_) {
+        errorsSeen_ = s.errorCount;
+        WaitBeforeRetry(policy_.AfterFailedConnect(), ReasonText(s.lastError), false);
+      } else if (s.state == SessionState::kSession) {
+        sessionStart_ = now;
+        ++sessions_;
+        SetState(State::kLive);
+      } else if (now - attemptStart_ > connectTimeout_) {
+        // The connect waits as long as the system lets it; the operator
+        // should not. The teardown of the control stops it.
+        ReplaceControl();
+        WaitBeforeRetry(policy_.AfterFailedConnect(), ReasonText(SessionError::kTimedOut), false);
+      }
+      break;
+    case State::kLive:
+      if (s.state != SessionState::kSession || s.errorCount != errorsSeen_) {
+        const SessionError error = s.errorCount != errorsSeen_ ? s.lastError : SessionError::kLost;
+        // The pictures on screen are frozen now: a new control shows the
+        // panes without signal until the recorder is back.
+        ReplaceControl();
+        WaitBeforeRetry(policy_.AfterSessionEnded(now - sessionStart_), ReasonText(error), true);
+      }
+      break;
+    case State::kWaiting:
+      if (now >= retryAt_) {
+        Attempt();
+      } else {
+        const QString before = banner_->text();
+        UpdateBanner();
+        if (banner_->text() != before) emit Changed();
+      }
+      break;
+    case State::kIdle:
+    case State::kDisconnected:
+      break;
+  }
+}
+
+void RecorderTab::WaitBeforeRetry(int seconds, const QString& why, bool lost) {
+  reason_ = why;
+  lost_ = lost;
+  retryAt_ = Clock::now() + std::chrono::seconds(seconds);
+  SetState(State::kWaiting);
+}
+
+void RecorderTab::SetState(State state) {
+  state_ = state;
+  UpdateBanner();
+  emit Changed();
+}
+
+QString RecorderTab::Title() const {
+  return target_ ? target_->Label() : QString::fromUtf8("新标签页");
+}
+
+QString RecorderTab::BannerText() const {
+  const QString address = Title();
+  switch (state_) {
+    case State::kIdle:
+      return QString::fromUtf8("未连接：按 Ctrl+O 连接录像机");
+    case State::kDisconnected:
+      return QString::fromUtf8("已断开 %1").arg(address);
+    case State::kConnecting:
+      return QString::fromUtf8("正在连接 %1…").arg(address);
+    case State::kLive:
+      return QString();
+    case State::kWaiting: {
+      if (lost_) return QString::fromUtf8("连接中断，正在重连…");
+      const auto left = std::chrono::duration<double>(retryAt_ - Clock::now()).count();
+      const int seconds = std::max(1, static_cast<int>(std::ceil(left)));
+      return QString::fromUtf8("无法连接 %1：%2，%3 秒后重试").arg(address, reason_).arg(seconds);
+    }
+  }
+  return QString();
+}
+
+QString RecorderTab::StateText() const {
+  const QString address = Title();
+  switch (state_) {
+    case State::kIdle:
+      return QString::fromUtf8("未连接");
+    case State::kLive:
+      return QString::fromUtf8("已连接 %1").arg(address);
+    case State::kConnecting:
+      return QString::fromUtf8("正在连接 %1").arg(address);
+    case State::kWaiting:
+      if (lost_) return QString::fromUtf8("连接中断 %1：%2，正在重连").arg(address, reason_);
+      return BannerText();
+    case State::kDisconnected:
+      return BannerText();
+  }
+  return QString();
+}
+
+void RecorderTab::UpdateBanner() {
+  const QString text = BannerText();
+  banner_->setText(text);
+  banner_->setVisible(!text.isEmpty());
+  banner_->setGeometry(0, 0, width(), kBannerHeight);
+  banner_->raise();
+}
+
+void RecorderTab::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  banner_->setGeometry(0, 0, width(), kBannerHeight);
+}
+
+}  // namespace zarvion::viewer

@@ -1,0 +1,113 @@
+// One tab of the viewer: one recorder, served by its own control object,
+// control window and connection thread, with a banner over the video area
+// whenever the picture is not live.
+//
+// The tab scripts the control by name (strHostName, strHostPort,
+// ConnectServer) and reads its session status; nothing else. When a session
+// ends it replaces the control at once, so the frozen last pictures give way
+// to the idle panes, and tries again after the reconnect policy's delay.
+// Every retry runs on a fresh control object: after a session the control's
+// connect request stays set, and a window re-created on the same object
+// would connect at once, outside the back-off.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include "shell/zarvinet.h"
+#include "viewer/recent_recorders.h"
+#include "viewer/reconnect_policy.h"
+
+class QLabel;
+class QVBoxLayout;
+
+namespace zarvion {
+class ControlWindow;
+}
+
+namespace zarvion::viewer {
+
+// The words for why a connect failed or a session ended.
+QString ReasonText(SessionError error);
+
+class RecorderTab : public QWidget {
+  Q_OBJECT
+
+ public:
+  enum class State {
+    kIdle,          // no recorder chosen yet
+    kDisconnected,  // the user chose "断开"
+    kConnecting,
+    kLive,
+    kWaiting,  // a connect failed or a session ended; the next try is due later
+  };
+
+  // A connect that has not finished after this long is given up and retried.
+  static constexpr std::chrono::milliseconds kConnectTimeout{10000};
+
+  explicit RecorderTab(QWidget* parent = nullptr,
+                       std::chrono::milliseconds connectTimeout = kConnectTimeout);
+  ~RecorderTab() override;
+
+  // Connects to `recorder` now, dropping any session of this tab.
+  void Connect(const Recorder& recorder);
+  // Ends the session and stops retrying; the panes show no signal.
+  void Disconnect();
+
+  State CurrentState() const { return state_; }
+  const std::optional<Recorder>& Target() const { return target_; }
+  // The recorder's address, or "新标签页" before one is chosen.
+  QString Title() const;
+  // One line for the window title and status bar.
+  QString StateText() const;
+  // What the banner says; empty while the picture is live.
+  QString BannerText() const;
+  QLabel* Banner() const { return banner_; }
+  // The control's window (for the screenshot and tests).
+  ControlWindow* Window() const { return window_.get(); }
+  // Sessions this tab has started, a new one after each reconnect.
+  int Sessions() const { return sessions_; }
+
+ signals:
+  // The state, the banner or the target changed.
+  void Changed();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  // A new control object and window; the old ones go first (the window's
+  // teardown stops and joins its connection thread).
+  void ReplaceControl();
+  void Attempt();
+  void Poll();
+  void WaitBeforeRetry(int seconds, const QString& why, bool lost);
+  void SetState(State state);
+  void UpdateBanner();
+
+  std::unique_ptr<Zarvinet> control_;
+  std::unique_ptr<ControlWindow> window_;
+  bool controlUsed_ = false;  // ConnectServer was called on control_
+  QVBoxLayout* layout_;
+  QLabel* banner_;
+
+  std::optional<Recorder> target_;
+  State state_ = State::kIdle;
+  std::chrono::milliseconds connectTimeout_;
+  ReconnectPolicy policy_;
+  QTimer poll_;
+  uint32_t errorsSeen_ = 0;
+  std::chrono::steady_clock::time_point attemptStart_;
+  std::chrono::steady_clock::time_point sessionStart_;
+  std::chrono::steady_clock::time_point retryAt_;
+  QString reason_;     // why the last try failed or the last session ended
+  bool lost_ = false;  // the wait follows a session that ended
+  int sessions_ = 0;
+};
+
+}  // namespace zarvion::viewer

@@ -1,0 +1,65 @@
+// The connect dialog as a person fills it in.
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "ui_test_util.h"
+#include "viewer/connect_dialog.h"
+
+namespace zarvion::viewer {
+namespace {
+
+using zarvion::testing::WaitUntil;
+
+TEST(ConnectDialog, ExplainsBadInputAndKeepsOkDisabled) {
+  ConnectDialog dialog;
+  dialog.show();
+  EXPECT_FALSE(dialog.OkButton()->isEnabled());  // nothing entered yet
+  EXPECT_TRUE(dialog.Message()->text().isEmpty());
+  dialog.Port()->setText("9000");
+  for (const char* bad : {"localhost", "1.2.3", "1.2.3.256", "1.2.3.4.5", "1..2.3", "a.b.c.d"}) {
+    dialog.Address()->setText(QString::fromUtf8(bad));
+    EXPECT_FALSE(dialog.OkButton()->isEnabled()) << bad;
+    EXPECT_FALSE(dialog.Message()->text().isEmpty()) << bad;
+  }
+  dialog.Address()->setText("192.168.1.10");
+  EXPECT_TRUE(dialog.OkButton()->isEnabled());
+  EXPECT_TRUE(dialog.Message()->text().isEmpty());
+  for (const char* bad : {"0", "65536", "-1", "80a", "99999"}) {
+    dialog.Port()->setText(bad);
+    EXPECT_FALSE(dialog.OkButton()->isEnabled()) << bad;
+    EXPECT_FALSE(dialog.Message()->text().isEmpty()) << bad;
+  }
+  for (const char* good : {"1", "65535"}) {
+    dialog.Port()->setText(good);
+    EXPECT_TRUE(dialog.OkButton()->isEnabled()) << good;
+  }
+}
+
+TEST(ConnectDialog, TypedAsAPersonAddressTabPortTabLoginEnter) {
+  ConnectDialog dialog;
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(WaitUntil([&] { return dialog.Address()->hasFocus(); }, 2000));
+  QTest::keyClicks(QApplication::focusWidget(), "10.0.0.7");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QTest::keyClicks(QApplication::focusWidget(), "8123");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QTest::keyClicks(QApplication::focusWidget(), "guard 7");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), dialog.OkButton());
+  QTest::keyClick(dialog.Login(), Qt::Key_Return);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  const Recorder r = dialog.Entered();
+  EXPECT_EQ(r.host, "10.0.0.7");
+  EXPECT_EQ(r.port, 8123);
+  EXPECT_EQ(r.login, "guard 7");
+  EXPECT_FALSE(r.rememberLogin);
+}
+
+}  // namespace
+}  // namespace zarvion::viewer

@@ -1,0 +1,167 @@
+// The main window as an operator meets it: connect from the dialog, the
+// recent recorders, several recorders in tabs, tabs restored, full screen,
+// Qt's own texts in Chinese.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include "viewer/connect_dialog.h"
+#include "viewer/main_window.h"
+#include "viewer_test_util.h"
+
+namespace zarvion::viewer {
+namespace {
+
+using namespace test;
+
+TEST_F(ViewerTest, DialogConnectsRemembersAndTheRecentEntryConnectsAgain) {
+  auto server = StartRecorder();
+  ASSERT_TRUE(server);
+  MainWindow window;
+  window.show();
+  ConnectDialog* dialog = window.ShowConnectDialog();
+  ASSERT_TRUE(dialog);
+  dialog->Address()->setText("127.0.0.1");
+  dialog->Port()->setText(QString::number(server->Port()));
+  dialog->Login()->setText("guard-pass");
+  QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+
+  RecorderTab* tab = window.CurrentTab();
+  ASSERT_TRUE(tab);
+  ASSERT_TRUE(WaitUntil([&] { return Logins(*server) == 1; }, 5000 * kSlow));
+  ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kLive; }, 5000 * kSlow));
+  EXPECT_TRUE(window.windowTitle().contains(QString::fromUtf8("已连接")));
+  EXPECT_TRUE(tab->BannerText().isEmpty());
+  EXPECT_FALSE(tab->Banner()->isVisible());
+
+  // Remembered under the viewer's own key, without the login parameter.
+  const std::vector<Recorder> recent = LoadRecent();
+  ASSERT_EQ(recent.size(), 1u);
+  EXPECT_EQ(recent[0].port, server->Port());
+  const std::string hive = ReadFile(HiveFilePath(Hive::kCurrentUser));
+  EXPECT_NE(hive.find("ZarvionViewer\\Recent"), std::string::npos);
+  EXPECT_EQ(hive.find("guard-pass"), std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(stat(HiveFilePath(Hive::kCurrentUser).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  ASSERT_EQ(window.RecentMenu()->actions().size(), 1);
+  QAction* entry = window.RecentMenu()->actions()[0];
+  EXPECT_EQ(entry->text(), QString("127.0.0.1:%1").arg(server->Port()));
+  window.DisconnectCurrent();
+  EXPECT_EQ(tab->CurrentState(), State::kDisconnected);
+  EXPECT_TRUE(AllPanesWithoutSignal(*tab));
+  entry->trigger();
+  EXPECT_EQ(window.Tabs()->count(), 1);
+  ASSERT_TRUE(WaitUntil([&] { return Logins(*server) == 2; }, 5000 * kSlow));
+  // With the login parameter typed in this run, though the hive lacks it.
+  std::string login;
+  for (const auto& m : server->Messages()) {
+    if (m.header.code == zarvion::kLogin) login = reinterpret_cast<const char*>(m.payload.data());
+  }
+  EXPECT_EQ(login, "guard-pass");
+  ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kLive; }, 5000 * kSlow));
+}
+
+TEST_F(ViewerTest, TickedLoginIsRemembered) {
+  MainWindow window;
+  ConnectDialog* dialog = window.ShowConnectDialog();
+  dialog->Address()->setText("127.0.0.1");
+  dialog->Port()->setText("1");
+  dialog->Login()->setText("keep-me");
+  dialog->RememberLogin()->setChecked(true);
+  dialog->accept();
+  const std::vector<Recorder> recent = LoadRecent();
+  ASSERT_EQ(recent.size(), 1u);
+  EXPECT_EQ(recent[0].login, "keep-me");
+  // The next dialog starts from it.
+  window.CurrentTab()->Disconnect();
+  ConnectDialog* next = window.ShowConnectDialog();
+  EXPECT_EQ(next->Login()->text(), "keep-me");
+  EXPECT_TRUE(next->RememberLogin()->isChecked());
+}
+
+TEST_F(ViewerTest, TwoRecordersInTwoTabsAndClosingOneLeavesTheOther) {
+  auto first = StartRecorder();
+  auto second = StartRecorder();
+  ASSERT_TRUE(first && second);
+  MainWindow window;
+  window.show();
+  RecorderTab* a = window.OpenRecorder(At(*first));
+  RecorderTab* b = window.OpenRecorder(At(*second));
+  ASSERT_NE(a, b);
+  ASSERT_EQ(window.Tabs()->count(), 2);
+  ASSERT_TRUE(WaitUntil(
+      [&] { return a->CurrentState() == State::kLive && b->CurrentState() == State::kLive; },
+      5000 * kSlow));
+  EXPECT_EQ(window.Tabs()->tabText(0), QString("127.0.0.1:%1").arg(first->Port()));
+  ASSERT_TRUE(PicturesMove(*b, 5000 * kSlow));
+  window.Tabs()->setCurrentIndex(0);
+  ASSERT_TRUE(PicturesMove(*a, 5000 * kSlow));
+
+  window.CloseTab(0);  // returns once a's connection thread is joined
+  EXPECT_EQ(window.Tabs()->count(), 1);
+  EXPECT_TRUE(WaitUntil([&] { return first->ConnectedClients() == 0; }, 5000 * kSlow));
+  EXPECT_EQ(window.CurrentTab(), b);
+  EXPECT_EQ(b->CurrentState(), State::kLive);
+  EXPECT_TRUE(PicturesMove(*b, 5000 * kSlow));
+  EXPECT_EQ(second->ConnectedClients(), 1);
+
+  // The open tab is what the next start restores.
+  const std::vector<Recorder> open = LoadOpenTabs();
+  ASSERT_EQ(open.size(), 1u);
+  EXPECT_EQ(open[0].port, second->Port());
+}
+
+TEST_F(ViewerTest, OpenTabsAreRestored) {
+  {
+    MainWindow window;
+    Recorder r;
+    r.host = "127.0.0.1";
+    r.port = 1;
+    window.OpenRecorder(r);
+    r.port = 2;
+    window.OpenRecorder(r);
+  }
+  MainWindow next;
+  ASSERT_TRUE(next.RestoreTabs());
+  ASSERT_EQ(next.Tabs()->count(), 2);
+  EXPECT_EQ(next.Tab(0)->Target()->port, 1);
+  EXPECT_EQ(next.Tab(1)->Target()->port, 2);
+}
+
+TEST_F(ViewerTest, F11TogglesFullScreenAndEscLeavesIt) {
+  MainWindow window;
+  window.NewTab();
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(WaitUntil([&] { return window.isActiveWindow(); }, 2000));
+  QTest::keyClick(&window, Qt::Key_F11);
+  EXPECT_TRUE(window.windowState() & Qt::WindowFullScreen);
+  EXPECT_FALSE(window.Tabs()->tabBar()->isVisible());
+  QTest::keyClick(&window, Qt::Key_Escape);
+  EXPECT_FALSE(window.windowState() & Qt::WindowFullScreen);
+  EXPECT_TRUE(window.Tabs()->tabBar()->isVisible());
+  QTest::keyClick(&window, Qt::Key_F11);
+  QTest::keyClick(&window, Qt::Key_F11);
+  EXPECT_FALSE(window.windowState() & Qt::WindowFullScreen);
+}
+
+TEST(QtTexts, QtsOwnTextsAreChinese) {
+  ASSERT_TRUE(LoadQtTranslations(*qApp)) << "the Qt zh_CN translations are not installed";
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("取消"));
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Directory:"), QString::fromUtf8("目录："));
+}
+
+}  // namespace
+}  // namespace zarvion::viewer

@@ -1,0 +1,100 @@
+// One tab against the simulator: a refused connect says why, a lost feed
+// never looks live, and both come back by themselves.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <QLabel>
+
+#include "platform/socket.h"
+#include "viewer_test_util.h"
+
+namespace zarvion::viewer {
+namespace {
+
+using namespace test;
+
+TEST_F(ViewerTest, RefusedConnectSaysWhyAndRetries) {
+  auto probe = StartRecorder();
+  ASSERT_TRUE(probe);
+  const uint16_t port = probe->Port();
+  probe.reset();  // nothing listens there now
+  RecorderTab tab;
+  tab.show();
+  Recorder r;
+  r.host = "127.0.0.1";
+  r.port = port;
+  tab.Connect(r);
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kWaiting; }, 5000 * kSlow))
+      << tab.StateText().toStdString();
+  EXPECT_TRUE(tab.BannerText().startsWith(
+      QString::fromUtf8("无法连接 127.0.0.1:%1：连接被拒绝，").arg(port)))
+      << tab.BannerText().toStdString();
+  EXPECT_TRUE(tab.BannerText().endsWith(QString::fromUtf8("秒后重试")));
+  EXPECT_TRUE(tab.Banner()->isVisible());
+  // It tries again by itself: a recorder that appears is picked up.
+  auto server = StartRecorder(port);
+  ASSERT_TRUE(server);
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kLive; }, 8000 * kSlow));
+  EXPECT_GE(Logins(*server), 1);
+}
+
+TEST_F(ViewerTest, LostSessionShowsNoSignalAndComesBackLiveByItself) {
+  auto server = StartRecorder();
+  ASSERT_TRUE(server);
+  const uint16_t port = server->Port();
+  RecorderTab tab;
+  tab.resize(800, 640);
+  tab.show();
+  tab.Connect(At(*server));
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kLive; }, 5000 * kSlow));
+  ASSERT_TRUE(PicturesMove(tab, 5000 * kSlow));
+
+  server.reset();
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kWaiting; }, 3000 * kSlow));
+  EXPECT_EQ(tab.BannerText(), QString::fromUtf8("连接中断，正在重连…"));
+  EXPECT_TRUE(tab.Banner()->isVisible());
+  EXPECT_TRUE(tab.StateText().contains(QString::fromUtf8("录像机关闭了连接")));
+  ASSERT_TRUE(WaitUntil([&] { return AllPanesWithoutSignal(tab); }, 2000 * kSlow));
+
+  server = StartRecorder(port);
+  ASSERT_TRUE(server);
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kLive; }, 8000 * kSlow));
+  EXPECT_EQ(tab.Sessions(), 2);
+  EXPECT_TRUE(PicturesMove(tab, 5000 * kSlow));
+  EXPECT_FALSE(tab.Banner()->isVisible());
+}
+
+TEST_F(ViewerTest, ConnectThatHangsIsGivenUpAsTimedOut) {
+  // A listener whose backlog is full drops further connection requests, so
+  // a connect to it stays pending until someone gives up.
+  const int full = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(full, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(full, 0), 0);
+  ASSERT_EQ(getsockname(full, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  const uint16_t port = ntohs(a.sin_port);
+  Socket filler = Socket::Create(SOCK_STREAM);
+  ASSERT_TRUE(filler.Connect("127.0.0.1", port, nullptr, 1000));
+  RecorderTab tab(nullptr, std::chrono::milliseconds(300));
+  tab.show();
+  Recorder r;
+  r.host = "127.0.0.1";
+  r.port = port;
+  tab.Connect(r);
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kWaiting; }, 5000 * kSlow))
+      << tab.StateText().toStdString();
+  EXPECT_TRUE(tab.BannerText().contains(QString::fromUtf8("连接超时")))
+      << tab.BannerText().toStdString();
+  // And it keeps trying.
+  EXPECT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kConnecting; }, 5000 * kSlow));
+  close(full);
+}
+
+}  // namespace
+}  // namespace zarvion::viewer
