@@ -366,10 +366,28 @@ TEST_F(RawPeer, SelectViewKeepsDrawModeValid) {
   EXPECT_EQ(obj.dwDrawMode.load(), 4u);
   EXPECT_EQ(obj.dwSavedDrawMode.load(), kDrawGrid4);
   EXPECT_EQ(obj.bLayoutDirty.load(), 1u);
+  EXPECT_EQ(ui.Count("view from"), 1u);
+  // The same channel again changes nothing; a pending snapshot stays.
+  obj.bSnapshot = 1;
+  Send(ComposeSelectView(true, 5));
+  Sync();
+  EXPECT_EQ(obj.bSnapshot.load(), 1u);
+  EXPECT_EQ(ui.Count("view from"), 1u);
+  // A second single view in a row: the grid stays the view to return to,
+  // the snapshot asked for in the view left is dropped, and the window is
+  // told which view was left.
   Send(ComposeSelectView(true, 16));
   Sync();
   EXPECT_EQ(obj.dwDrawMode.load(), 15u);
-  EXPECT_EQ(obj.dwSavedDrawMode.load(), 4u);
+  EXPECT_EQ(obj.dwSavedDrawMode.load(), kDrawGrid4);
+  EXPECT_EQ(obj.bSnapshot.load(), 0u);
+  EXPECT_EQ(ui.Count("view from 4"), 1u);
+  // Nor is the playback view ever saved.
+  obj.dwDrawMode = kDrawPlayback;
+  Send(ComposeSelectView(true, 2));
+  Sync();
+  EXPECT_EQ(obj.dwDrawMode.load(), 1u);
+  EXPECT_EQ(obj.dwSavedDrawMode.load(), kDrawGrid4);
   // Any other param0 is a grid; an odd pane count is stored as it came.
   Send(ComposeSelectView(false, 9));
   Sync();

@@ -5,14 +5,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QCursor>
+#include <QMessageBox>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -82,11 +87,13 @@ class Session : public ::testing::Test {
     server_.reset();
   }
 
-  void Open() {
+  void Open(bool realBoxes = false) {
     ControlWindowOptions options;
-    options.showWarning = [this](const QString& caption, const QString& text) {
-      boxes_.emplace_back(caption, text);
-    };
+    if (!realBoxes) {
+      options.showWarning = [this](const QString& caption, const QString& text) {
+        boxes_.emplace_back(caption, text);
+      };
+    }
     window_ = CreateControlWindow(control_, nullptr, options);
     window_->resize(644, 506);
     window_->show();
@@ -142,6 +149,39 @@ class Session : public ::testing::Test {
   }
 
   fs::path Home() const { return testing::TestHome(); }
+
+  // Requests the list and plays its row `row` by a double-click.
+  void Play(int row) {
+    Click(kIdPlaybackRequest);
+    PlaybackDialog* playback = window_->Playback();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(playback));
+    ASSERT_TRUE(WaitUntil([&] { return playback->RowCount() == 4; }, 5000));
+    QTreeWidget* list = playback->List();
+    const QPoint at = list->visualItemRect(list->topLevelItem(row)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    ASSERT_TRUE(
+        WaitUntil([&] { return control_.Object().dwDrawMode.load() == kDrawPlayback; }, 5000));
+  }
+  // The index in the log of the first message from `from` on that matches.
+  std::optional<size_t> FindFrom(size_t from,
+                                 const std::function<bool(const LoggedMessage&)>& match,
+                                 int timeoutMs = 5000) {
+    std::optional<size_t> found;
+    WaitUntil(
+        [&] {
+          const auto log = server_->Messages();
+          for (size_t i = from; i < log.size(); ++i) {
+            if (match(log[i])) {
+              found = i;
+              return true;
+            }
+          }
+          return false;
+        },
+        timeoutMs);
+    return found;
+  }
 
   Zarvinet control_;
   std::unique_ptr<dvrsim::Server> server_;
@@ -247,6 +287,22 @@ TEST_F(Session, PictureSettingsFollowTheChannelListAndTheSliders) {
     return h.code == kVideoParamSet && h.channel == 3 && h.param0 == 100 && h.param1 == 68 &&
            h.param2 == 128 && h.param3 == 0;
   }));
+
+  // Chosen again, channel 3 shows what was sent, not the first table.
+  combo->setCurrentIndex(1);
+  combo->setCurrentIndex(3);
+  EXPECT_EQ(slider(kIdBrightness)->value(), 128);
+  EXPECT_EQ(slider(kIdHue)->value(), 0);
+  EXPECT_EQ(slider(kIdSaturation)->value(), 100);
+  EXPECT_EQ(slider(kIdContrast)->value(), 68);
+
+  // A key stroke on a slider is sent like a release.
+  slider(kIdContrast)->setFocus();
+  QTest::keyClick(slider(kIdContrast), Qt::Key_Left);
+  EXPECT_TRUE(Logged([](const LoggedMessage& m) {
+    const MessageHeader& h = m.header;
+    return h.code == kVideoParamSet && h.channel == 3 && h.param1 == 67;
+  }));
 }
 
 TEST_F(Session, PlaybackFromTheListToStop) {
@@ -302,6 +358,124 @@ TEST_F(Session, PlaybackFromTheListToStop) {
   EXPECT_TRUE(Enabled(kIdSettings));
   EXPECT_EQ(position->value(), 0);
   EXPECT_EQ(Caption(kIdPlayPause), QString::fromUtf8("暂停"));
+}
+
+TEST_F(Session, AResizeDuringAPlaybackLeavesAWayOut) {
+  Play(1);
+  window_->showMaximized();
+  Pump(100);
+  window_->resize(500, 400);
+  Pump(100);
+  EXPECT_TRUE(Enabled(kIdPlayPause) && Enabled(kIdStop) && Enabled(kIdPlaybackRequest));
+  Click(kIdPlayPause);
+  EXPECT_EQ(control_.Object().bPaused.load(), 1u);
+  const size_t mark = server_->Messages().size();
+  Click(kIdStop);
+  const auto stop =
+      FindFrom(mark, [](const LoggedMessage& m) { return m.header.code == kPlaybackStop; });
+  ASSERT_TRUE(stop);
+  EXPECT_TRUE(FindFrom(*stop, [](const LoggedMessage& m) {
+    return m.header.code == kSelectChannels && m.header.param0 == 0xFFFF;
+  }));
+  EXPECT_EQ(control_.Object().dwDrawMode.load(), kDrawGrid16);
+  // The list can be asked for again.
+  ASSERT_TRUE(Enabled(kIdPlaybackRequest));
+  Click(kIdPlaybackRequest);
+  EXPECT_TRUE(window_->Playback()->isVisible());
+  EXPECT_TRUE(WaitUntil([&] { return window_->Playback()->RowCount() == 4; }, 5000));
+}
+
+TEST_F(Session, AReleaseAfterHoldingTheSliderSeeksWhereItWasLetGo) {
+  Play(0);
+  ASSERT_TRUE(Logged([](const LoggedMessage& m) {
+    return m.header.code == kPlaybackStep && PlaybackStepNumber(m.header) >= 2;
+  }));
+  QSlider* slider = window_->PositionSlider();
+  QStyleOptionSlider opt;
+  opt.initFrom(slider);
+  opt.orientation = slider->orientation();
+  opt.minimum = slider->minimum();
+  opt.maximum = slider->maximum();
+  opt.sliderPosition = opt.sliderValue = slider->value();
+  const QRect handle =
+      slider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, slider);
+  QTest::mousePress(slider, Qt::LeftButton, {}, handle.center());
+  ASSERT_TRUE(slider->isSliderDown());
+  // Dragged far ahead, then held still while the steps go on.
+  const int target = slider->maximum() / 2;
+  slider->setSliderPosition(target);
+  const size_t held = server_->Messages().size();
+  ASSERT_TRUE(
+      FindFrom(held, [](const LoggedMessage& m) { return m.header.code == kPlaybackStep; }));
+  Pump(300);
+  EXPECT_EQ(slider->value(), target);
+  const size_t mark = server_->Messages().size();
+  QTest::mouseRelease(slider, Qt::LeftButton, {}, slider->rect().center());
+  slider->setSliderDown(false);
+  // The release's own position is what the release seeks to; a step in
+  // flight may still carry the old count once.
+  const auto seek = FindFrom(mark, [target](const LoggedMessage& m) {
+    return m.header.code == kPlaybackStep && PlaybackStepNumber(m.header) == uint32_t(target);
+  });
+  EXPECT_TRUE(seek);
+}
+
+TEST_F(Session, ServerViewsKeepButtonsAndTheWayBackToTheGrid) {
+  ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(2)->bSignal.load() == 1; }, 5000));
+  ASSERT_TRUE(server_->Command("view single 3"));
+  ASSERT_TRUE(WaitUntil([&] { return control_.Object().dwDrawMode.load() == 2u; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(kIdRecord) && Enabled(kIdCapture); }, 5000));
+  Click(kIdRecord);
+  ASSERT_EQ(window_->Decoder(2)->bRecording.load(), 1);
+
+  // A second single view: the first channel's recording ends, the grid
+  // stays the view to return to.
+  ASSERT_TRUE(server_->Command("view single 5"));
+  ASSERT_TRUE(WaitUntil([&] { return control_.Object().dwDrawMode.load() == 4u; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(2)->bRecording.load() == 0; }, 5000));
+  EXPECT_EQ(Caption(kIdRecord), QString::fromUtf8("录像"));
+  EXPECT_EQ(control_.Object().dwSavedDrawMode.load(), kDrawGrid16);
+  DoubleClick(QPoint(20, 20));
+  EXPECT_EQ(control_.Object().dwDrawMode.load(), kDrawGrid16);
+  EXPECT_TRUE(LoggedMask(0xFFFF));
+
+  // Leaving one channel for a grid the server chose turns both off.
+  EnlargeChannel6();
+  ASSERT_TRUE(server_->Command("view grid 9"));
+  ASSERT_TRUE(WaitUntil([&] { return !Enabled(kIdRecord) && !Enabled(kIdCapture); }, 5000));
+  EXPECT_EQ(control_.Object().dwDrawMode.load(), kDrawGrid9);
+}
+
+TEST_F(Session, AFloodOfNoticesLeavesTheViewerUsableAndInStep) {
+  window_.reset();
+  ASSERT_TRUE(WaitUntil([&] { return server_->ConnectedClients() == 0; }, 5000));
+  Open(/*realBoxes=*/true);
+  Connect();
+  for (int i = 0; i < 10000; ++i) ASSERT_TRUE(server_->Command("notice 第" + std::to_string(i)));
+  auto shownBoxes = [] {
+    std::vector<QMessageBox*> shown;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+        shown.push_back(box);
+      }
+    }
+    return shown;
+  };
+  // The latest text wins, in one box, and the session is still in step:
+  // a view change sent after the flood is understood.
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const auto shown = shownBoxes();
+        return shown.size() == 1 && shown[0]->text() == QString::fromUtf8("第9999");
+      },
+      60000 * testing::kSlowdown));
+  ASSERT_TRUE(server_->Command("view grid 4"));
+  EXPECT_TRUE(WaitUntil([&] { return control_.Object().dwDrawMode.load() == kDrawGrid4; }, 5000));
+  EXPECT_EQ(shownBoxes().size(), 1u);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  // The toolbar and the dialogs are not blocked by the box.
+  Click(kIdSettings);
+  EXPECT_TRUE(window_->Settings()->isVisible());
 }
 
 TEST_F(Session, ServerNoticeShowsAWarning) {

@@ -103,10 +103,11 @@ int PlaybackDialog::ChosenRow() const {
   QTreeWidget* list = form_->id209;
   const QList<QTreeWidgetItem*> selected = list->selectedItems();
   if (selected.isEmpty()) return -1;
-  // The selection mark is the current row. Should there be none, the
-  // earliest selected row is played rather than nothing in particular.
-  int mark = list->indexOfTopLevelItem(list->currentItem());
-  if (mark >= 0) return mark;
+  // The selection mark is the current row, but only while it is selected:
+  // a row the user just deselected with the control key is not played.
+  // Otherwise the earliest selected row is.
+  QTreeWidgetItem* current = list->currentItem();
+  if (current && current->isSelected()) return list->indexOfTopLevelItem(current);
   int first = RowCount();
   for (QTreeWidgetItem* item : selected) first = std::min(first, list->indexOfTopLevelItem(item));
   return first < RowCount() ? first : -1;
