@@ -23,6 +23,7 @@
 #include "core_test_env.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/surface.h"
 #include "settings/playback_dialog.h"
 #include "settings/settings_dialog.h"
 #include "settings/settings_store.h"
@@ -382,6 +383,8 @@ TEST_F(SettingsDialogTest, BrowseFillsTheEditOnlyWhenConfirmed) {
 class PlaybackDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // As in the product: the template's face stands for the CJK face.
+    QFont::insertSubstitution(QString::fromUtf8(kFontFace), QString::fromUtf8(kFontFaceSubstitute));
     dialog_ = std::make_unique<PlaybackDialog>(nullptr, &target_);
     sender_ = dialog_.get();
     dialog_->show();
@@ -515,6 +518,31 @@ TEST_F(PlaybackDialogTest, SelectionMarkDecidesAndOrderOfHideAndNotify) {
   EXPECT_FALSE(dialog_->isVisible());
   EXPECT_EQ(target_.log.size(), played);
   EXPECT_EQ(dialog_->RowCount(), 5);
+}
+
+TEST_F(PlaybackDialogTest, UnderscoresAreVisibleInTheRows) {
+  // The same location with blanks for underscores: the two rows may only
+  // look alike if the underscores are cut off below the text.
+  dialog_->AppendPlaybackRow("03", "2007-05-12 10:20:30", "CH03_2007_05_12_10_20_30.avi");
+  dialog_->AppendPlaybackRow("03", "2007-05-12 10:20:30", "CH03 2007 05 12 10 20 30.avi");
+  List()->clearSelection();
+  List()->setCurrentItem(nullptr);
+  QTest::qWait(20);
+  auto rowPicture = [&](int row) {
+    QRect r = List()->visualRect(List()->model()->index(row, 2));
+    return List()->viewport()->grab(r).toImage().convertToFormat(QImage::Format_RGB32);
+  };
+  const QImage underscores = rowPicture(0);
+  const QImage blanks = rowPicture(1);
+  ASSERT_EQ(underscores.size(), blanks.size());
+  int differing = 0;
+  for (int y = 0; y < underscores.height(); ++y) {
+    for (int x = 0; x < underscores.width(); ++x) {
+      differing += underscores.pixel(x, y) != blanks.pixel(x, y);
+    }
+  }
+  // Five underscores of a few pixels each.
+  EXPECT_GE(differing, 5);
 }
 
 TEST_F(PlaybackDialogTest, LongLocationIsCutTo259Bytes) {
