@@ -579,5 +579,80 @@ TEST_F(RawPeer, StopEndsPendingConnect) {
   EXPECT_LT(StopMs(), 200);
 }
 
+TEST_F(RawPeer, PlaybackPacingWaitsForQuietAndGoesOnPastTheLength) {
+  OpenSession(16, kFlagPlayback);
+  obj.bPaused = 1;
+  Send(ComposePlaybackInfo(2));
+  const MessageHeader select = ReadHeader();
+  EXPECT_EQ(select.code, 8);  // SelectChannels comes first, mask 0
+  EXPECT_EQ(select.param0, 0);
+
+  // Steps come at most one per quiet 100 ms, and past the length of 2.
+  auto last = Clock::now();
+  for (uint32_t step = 0; step < 4; ++step) {
+    const MessageHeader h = ReadHeader();
+    const auto now = Clock::now();
+    EXPECT_EQ(h.code, 9);
+    EXPECT_EQ(PlaybackStepNumber(h), step);
+    if (step > 0) {
+      EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count(), 90)
+          << step;
+    }
+    last = now;
+  }
+
+  // While messages keep arriving, steps are held back.
+  const auto floodEnd = Clock::now() + 700ms;
+  int stepsDuringFlood = 0;
+  while (Clock::now() < floodEnd) {
+    Send(ComposeServerNotice(0));
+    while (auto h = ReadHeaderWithin(0)) stepsDuringFlood += h->code == 9;
+    std::this_thread::sleep_for(20ms);
+  }
+  // One step may have been on its way when the flood began.
+  EXPECT_LE(stepsDuringFlood, 1);
+  // Quiet again, stepping resumes where it was.
+  const auto resumed = ReadHeaderWithin(kWaitMs);
+  ASSERT_TRUE(resumed);
+  EXPECT_EQ(resumed->code, 9);
+  EXPECT_GE(PlaybackStepNumber(*resumed), 4u);
+
+  // A second playback starts again at step 0: the first step after its
+  // SelectChannels.
+  obj.bPaused = 1;
+  Send(ComposePlaybackInfo(50));
+  std::vector<MessageHeader> after;
+  while (after.size() < 8) {
+    const auto h = ReadHeaderWithin(kWaitMs);
+    ASSERT_TRUE(h);
+    if (h->code == 8) after.clear();
+    after.push_back(*h);
+    if (after.front().code == 8 && after.size() == 2) break;
+  }
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[1].code, 9);
+  EXPECT_EQ(PlaybackStepNumber(after[1]), 0u);
+}
+
+TEST_F(RawPeer, HeadersAreTakenAsTheyComeWithoutReadingUnknownPayloads) {
+  OpenSession(16, 0);
+  obj.dwDrawMode = kDrawGrid16;
+  // A code the client does not handle, with a length: the 20 bytes behind
+  // it are the next header, not its payload.
+  MessageHeader unknown = ComposeHeader(5);
+  unknown.length = kHeaderSize;
+  unknown.Seal();
+  Send(unknown);
+  Send(ComposeSelectView(true, 3));
+  Sync();
+  EXPECT_EQ(obj.dwDrawMode.load(), 2u);
+  // A wrong checksum is not checked: the header is handled all the same.
+  MessageHeader grid = ComposeSelectView(false, 9);
+  grid.checksum ^= 0x5A5A;
+  Send(grid);
+  Sync();
+  EXPECT_EQ(obj.dwDrawMode.load(), kDrawGrid9);
+}
+
 }  // namespace
 }  // namespace zarvion
