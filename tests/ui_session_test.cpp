@@ -3,6 +3,8 @@
 // the window sent is read back from the recorder's log, and the files it
 // wrote with ffprobe.
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -14,6 +16,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSlider>
 #include <QStyle>
@@ -476,6 +479,116 @@ TEST_F(Session, AFloodOfNoticesLeavesTheViewerUsableAndInStep) {
   // The toolbar and the dialogs are not blocked by the box.
   Click(kIdSettings);
   EXPECT_TRUE(window_->Settings()->isVisible());
+}
+
+TEST_F(Session, PlaybackMessagesGoOutInOrderUnderTheirNumbers) {
+  // The numbers are written out: a shared enum with a wrong value would
+  // agree with itself.
+  const size_t mark = server_->Messages().size();
+  Play(1);
+  const auto list = FindFrom(mark, [](const LoggedMessage& m) { return m.header.code == 3; });
+  ASSERT_TRUE(list);
+  const auto stop = FindFrom(*list, [](const LoggedMessage& m) { return m.header.code == 10; });
+  ASSERT_TRUE(stop);
+  ASSERT_TRUE(FindFrom(*stop + 2, [](const LoggedMessage& m) { return m.header.code == 9; }));
+  const auto log = server_->Messages();
+  // PlaybackStop, PlayFileRequest, then, once PlaybackInfo is in, the live
+  // channels off and the first step.
+  EXPECT_EQ(log[*stop + 1].header.code, 5);
+  EXPECT_EQ(log[*stop + 2].header.code, 8);
+  EXPECT_EQ(log[*stop + 2].header.param0, 0);
+  EXPECT_EQ(log[*stop + 3].header.code, 9);
+  EXPECT_EQ(PlaybackStepNumber(log[*stop + 3].header), 0u);
+  for (size_t i = mark; i < log.size(); ++i) EXPECT_TRUE(log[i].checksumValid) << i;
+
+  // Stop: PlaybackStop before the grid's mask.
+  const size_t beforeStop = server_->Messages().size();
+  Click(kIdStop);
+  const auto stopped =
+      FindFrom(beforeStop, [](const LoggedMessage& m) { return m.header.code == 10; });
+  ASSERT_TRUE(stopped);
+  const auto mask = FindFrom(beforeStop, [](const LoggedMessage& m) { return m.header.code == 8; });
+  ASSERT_TRUE(mask);
+  EXPECT_LT(*stopped, *mask);
+  EXPECT_EQ(server_->Messages()[*mask].header.param0, 0xFFFF);
+
+  // The picture settings go out as code 14.
+  Click(kIdSettings);
+  auto* defaults = static_cast<QAbstractButton*>(window_->Settings()->Item(kIdDefaultParams));
+  ASSERT_TRUE(WaitUntil([&] { return defaults->isEnabled(); }, 5000));
+  defaults->click();
+  EXPECT_TRUE(Logged([](const LoggedMessage& m) {
+    return m.header.code == 14 && m.header.channel == 0 && m.header.param0 == 64 &&
+           m.header.param1 == 68 && m.header.param2 == 128 && m.header.param3 == 0;
+  }));
+}
+
+// Seconds since the epoch of the local time a file name carries after
+// `prefix`: YYYY_MM_DD_HH_MM_SS_mmm.
+time_t NamedTime(const std::string& name, const std::string& prefix) {
+  std::tm tm{};
+  int ms = 0;
+  if (name.rfind(prefix, 0) != 0 ||
+      std::sscanf(name.c_str() + prefix.size(), "%4d_%2d_%2d_%2d_%2d_%2d_%3d", &tm.tm_year,
+                  &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &ms) != 7) {
+    return -1;
+  }
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+TEST_F(Session, SavedFoldersAndTheLocalClockNameTheNextFiles) {
+  // Away from UTC, so that a name in universal time would show.
+  const char* zone = std::getenv("TZ");
+  const std::string oldZone = zone ? zone : "";
+  setenv("TZ", "CST-8", 1);
+  tzset();
+
+  const fs::path rec = Home() / "新录像";
+  const fs::path cap = Home() / "新抓图";
+  fs::create_directories(rec);
+  fs::create_directories(cap);
+  const size_t defaultAvis = FilesIn(Home() / "Holmvard" / "Movie", ".avi").size();
+  const size_t defaultBmps = FilesIn(Home() / "Holmvard" / "Bitmap", ".bmp").size();
+  Click(kIdSettings);
+  SettingsDialog* settings = window_->Settings();
+  static_cast<QLineEdit*>(settings->Item(kIdRecordDirEdit))
+      ->setText(QString::fromStdString(rec.string()));
+  static_cast<QLineEdit*>(settings->Item(kIdCapDirEdit))
+      ->setText(QString::fromStdString(cap.string()));
+  static_cast<QAbstractButton*>(settings->Item(1))->click();
+  ASSERT_FALSE(settings->isVisible());
+
+  const time_t before = std::time(nullptr);
+  EnlargeChannel6();
+  Click(kIdRecord);
+  Click(kIdCapture);
+  EXPECT_TRUE(WaitUntil([&] { return FilesIn(cap, ".bmp").size() == 1; }, 5000));
+  Pump(300);
+  Click(kIdRecord);
+  const time_t after = std::time(nullptr);
+
+  const auto avis = FilesIn(rec, ".avi");
+  const auto bmps = FilesIn(cap, ".bmp");
+  ASSERT_EQ(avis.size(), 1u);
+  ASSERT_EQ(bmps.size(), 1u);
+  EXPECT_EQ(FilesIn(Home() / "Holmvard" / "Movie", ".avi").size(), defaultAvis);
+  EXPECT_EQ(FilesIn(Home() / "Holmvard" / "Bitmap", ".bmp").size(), defaultBmps);
+  const time_t recorded = NamedTime(avis[0].filename().string(), "CLIENT_CH06_");
+  const time_t captured = NamedTime(bmps[0].filename().string(), "CH06_");
+  EXPECT_GE(recorded, before - 1) << avis[0];
+  EXPECT_LE(recorded, after + 1) << avis[0];
+  EXPECT_GE(captured, before - 1) << bmps[0];
+  EXPECT_LE(captured, after + 1) << bmps[0];
+
+  if (zone) {
+    setenv("TZ", oldZone.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
 TEST_F(Session, ServerNoticeShowsAWarning) {
