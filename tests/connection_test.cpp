@@ -609,8 +609,10 @@ TEST_F(RawPeer, PlaybackPacingWaitsForQuietAndGoesOnPastTheLength) {
     while (auto h = ReadHeaderWithin(0)) stepsDuringFlood += h->code == 9;
     std::this_thread::sleep_for(20ms);
   }
-  // One step may have been on its way when the flood began.
-  EXPECT_LE(stepsDuringFlood, 1);
+  // One step may have been on its way when the flood began, and a loaded
+  // machine may hold this thread back past 100 ms once or twice; a step
+  // per message would be dozens.
+  EXPECT_LE(stepsDuringFlood, 3);
   // Quiet again, stepping resumes where it was.
   const auto resumed = ReadHeaderWithin(kWaitMs);
   ASSERT_TRUE(resumed);
