@@ -366,10 +366,28 @@ TEST_F(RawPeer, SelectViewKeepsDrawModeValid) {
   EXPECT_EQ(obj.dwDrawMode.load(), 4u);
   EXPECT_EQ(obj.dwSavedDrawMode.load(), kDrawGrid4);
   EXPECT_EQ(obj.bLayoutDirty.load(), 1u);
+  EXPECT_EQ(ui.Count("view from"), 1u);
+  // The same channel again changes nothing; a pending snapshot stays.
+  obj.bSnapshot = 1;
+  Send(ComposeSelectView(true, 5));
+  Sync();
+  EXPECT_EQ(obj.bSnapshot.load(), 1u);
+  EXPECT_EQ(ui.Count("view from"), 1u);
+  // A second single view in a row: the grid stays the view to return to,
+  // the snapshot asked for in the view left is dropped, and the window is
+  // told which view was left.
   Send(ComposeSelectView(true, 16));
   Sync();
   EXPECT_EQ(obj.dwDrawMode.load(), 15u);
-  EXPECT_EQ(obj.dwSavedDrawMode.load(), 4u);
+  EXPECT_EQ(obj.dwSavedDrawMode.load(), kDrawGrid4);
+  EXPECT_EQ(obj.bSnapshot.load(), 0u);
+  EXPECT_EQ(ui.Count("view from 4"), 1u);
+  // Nor is the playback view ever saved.
+  obj.dwDrawMode = kDrawPlayback;
+  Send(ComposeSelectView(true, 2));
+  Sync();
+  EXPECT_EQ(obj.dwDrawMode.load(), 1u);
+  EXPECT_EQ(obj.dwSavedDrawMode.load(), kDrawGrid4);
   // Any other param0 is a grid; an odd pane count is stored as it came.
   Send(ComposeSelectView(false, 9));
   Sync();
@@ -559,6 +577,83 @@ TEST_F(RawPeer, StopEndsPendingConnect) {
   EXPECT_EQ(obj.dwThreadId.load(), id) << "the connect should still be pending";
   EXPECT_EQ(obj.bConnected.load(), 0u);
   EXPECT_LT(StopMs(), 200);
+}
+
+TEST_F(RawPeer, PlaybackPacingWaitsForQuietAndGoesOnPastTheLength) {
+  OpenSession(16, kFlagPlayback);
+  obj.bPaused = 1;
+  Send(ComposePlaybackInfo(2));
+  const MessageHeader select = ReadHeader();
+  EXPECT_EQ(select.code, 8);  // SelectChannels comes first, mask 0
+  EXPECT_EQ(select.param0, 0);
+
+  // Steps come at most one per quiet 100 ms, and past the length of 2.
+  auto last = Clock::now();
+  for (uint32_t step = 0; step < 4; ++step) {
+    const MessageHeader h = ReadHeader();
+    const auto now = Clock::now();
+    EXPECT_EQ(h.code, 9);
+    EXPECT_EQ(PlaybackStepNumber(h), step);
+    if (step > 0) {
+      EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count(), 90)
+          << step;
+    }
+    last = now;
+  }
+
+  // While messages keep arriving, steps are held back.
+  const auto floodEnd = Clock::now() + 700ms;
+  int stepsDuringFlood = 0;
+  while (Clock::now() < floodEnd) {
+    Send(ComposeServerNotice(0));
+    while (auto h = ReadHeaderWithin(0)) stepsDuringFlood += h->code == 9;
+    std::this_thread::sleep_for(20ms);
+  }
+  // One step may have been on its way when the flood began, and a loaded
+  // machine may hold this thread back past 100 ms once or twice; a step
+  // per message would be dozens.
+  EXPECT_LE(stepsDuringFlood, 3);
+  // Quiet again, stepping resumes where it was.
+  const auto resumed = ReadHeaderWithin(kWaitMs);
+  ASSERT_TRUE(resumed);
+  EXPECT_EQ(resumed->code, 9);
+  EXPECT_GE(PlaybackStepNumber(*resumed), 4u);
+
+  // A second playback starts again at step 0: the first step after its
+  // SelectChannels.
+  obj.bPaused = 1;
+  Send(ComposePlaybackInfo(50));
+  std::vector<MessageHeader> after;
+  while (after.size() < 8) {
+    const auto h = ReadHeaderWithin(kWaitMs);
+    ASSERT_TRUE(h);
+    if (h->code == 8) after.clear();
+    after.push_back(*h);
+    if (after.front().code == 8 && after.size() == 2) break;
+  }
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[1].code, 9);
+  EXPECT_EQ(PlaybackStepNumber(after[1]), 0u);
+}
+
+TEST_F(RawPeer, HeadersAreTakenAsTheyComeWithoutReadingUnknownPayloads) {
+  OpenSession(16, 0);
+  obj.dwDrawMode = kDrawGrid16;
+  // A code the client does not handle, with a length: the 20 bytes behind
+  // it are the next header, not its payload.
+  MessageHeader unknown = ComposeHeader(5);
+  unknown.length = kHeaderSize;
+  unknown.Seal();
+  Send(unknown);
+  Send(ComposeSelectView(true, 3));
+  Sync();
+  EXPECT_EQ(obj.dwDrawMode.load(), 2u);
+  // A wrong checksum is not checked: the header is handled all the same.
+  MessageHeader grid = ComposeSelectView(false, 9);
+  grid.checksum ^= 0x5A5A;
+  Send(grid);
+  Sync();
+  EXPECT_EQ(obj.dwDrawMode.load(), kDrawGrid9);
 }
 
 }  // namespace

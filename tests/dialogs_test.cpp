@@ -12,12 +12,18 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "core_test_env.h"
+#include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/surface.h"
 #include "settings/playback_dialog.h"
 #include "settings/settings_dialog.h"
 #include "settings/settings_store.h"
@@ -220,6 +226,34 @@ TEST_F(SettingsDialogTest, MissingFoldersAreReportedRecordFolderFirst) {
   EXPECT_GT(shown.size(), 256u);
   EXPECT_EQ(longText.rfind(shown, 0), 0u);
 
+  // A file is no folder; a folder this user cannot write to is none either.
+  const std::string file = root_.string() + "/plain-file";
+  ASSERT_TRUE(WriteFile(file, "x", 1));
+  Get<QLineEdit>(219)->setText(QString::fromStdString(file));
+  dialog_->accept();
+  ASSERT_EQ(dialog_->errors.size(), 4u);
+  EXPECT_EQ(dialog_->errors[3].toStdString(), file);
+  Get<QLineEdit>(219)->setText(QString::fromStdString(rec));
+  Get<QLineEdit>(217)->setText(QString::fromStdString(file));
+  dialog_->accept();
+  ASSERT_EQ(dialog_->errors.size(), 5u);
+  EXPECT_EQ(dialog_->errors[4].toStdString(), file);
+  EXPECT_TRUE(dialog_->isVisible());
+  EXPECT_TRUE(target_.log.empty());
+  Get<QLineEdit>(217)->setText(QString::fromStdString(rec));
+  const std::string locked = MakeFolder("locked");
+  ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+  if (access(locked.c_str(), W_OK) == 0) {
+    std::printf("running with rights over every folder: the read-only folder is not tested\n");
+  } else {
+    Get<QLineEdit>(219)->setText(QString::fromStdString(locked));
+    dialog_->accept();
+    ASSERT_EQ(dialog_->errors.size(), 6u);
+    EXPECT_EQ(dialog_->errors[5].toStdString(), locked);
+    EXPECT_TRUE(target_.log.empty());
+  }
+  chmod(locked.c_str(), 0755);
+
   const std::string cap = MakeFolder("cap");
   Get<QLineEdit>(219)->setText(QString::fromStdString(cap));
   dialog_->accept();
@@ -240,14 +274,11 @@ TEST_F(SettingsDialogTest, PictureSettingsNotifyOnMouseReleaseAndDefaults) {
   EXPECT_EQ(target_.log[0].code, NC_SELCHANNEL);
   EXPECT_EQ(target_.log[0].lParam, 3);
 
-  // The control window moving the sliders sends nothing back, nor do keys.
+  // The control window moving the sliders sends nothing back.
   dialog_->SetTrackbarPos(215, 100);
   dialog_->SetTrackbarPos(216, 500);
   EXPECT_EQ(Get<QSlider>(216)->value(), 100);
   dialog_->SetTrackbarPos(216, 68);
-  Get<QSlider>(213)->setFocus();
-  QTest::keyClick(Get<QSlider>(213), Qt::Key_Right);
-  QTest::keyClick(Get<QSlider>(213), Qt::Key_Left);
   ASSERT_EQ(target_.log.size(), 1u);
 
   ReleaseOnHandle(Get<QSlider>(215));
@@ -273,6 +304,53 @@ TEST_F(SettingsDialogTest, PictureSettingsNotifyOnMouseReleaseAndDefaults) {
   EXPECT_EQ(dialog_->VideoParams(), 0x44400080u);
   EXPECT_TRUE(Get<QRadioButton>(212)->isChecked());  // layout untouched
   EXPECT_EQ(PackVideoParams(256 + 1, 2, 3, 4), 0x04030201u);
+}
+
+TEST_F(SettingsDialogTest, KeyboardAndWheelChangesNotifyOncePerChange) {
+  Make();
+  ShowDialog();
+  FillFourChannels();
+  Get<QComboBox>(208)->setCurrentIndex(2);
+  target_.log.clear();
+  auto* brightness = Get<QSlider>(213);
+  brightness->setFocus();
+
+  // One key stroke: one notification with the moved position.
+  QTest::keyClick(brightness, Qt::Key_Right);
+  ASSERT_EQ(target_.log.size(), 1u);
+  EXPECT_EQ(target_.log[0].code, NC_VIDEOPARAM);
+  EXPECT_EQ(target_.log[0].low, 2u);
+  EXPECT_EQ(target_.log[0].lParam & 0xFF, 129);
+
+  // A held key repeats press and release; only the last release reports.
+  auto send = [&](QEvent::Type type, bool repeat) {
+    QKeyEvent key(type, Qt::Key_Left, Qt::NoModifier, QString(), repeat);
+    QApplication::sendEvent(brightness, &key);
+  };
+  send(QEvent::KeyPress, false);
+  for (int i = 0; i < 9; ++i) {
+    send(QEvent::KeyRelease, true);
+    send(QEvent::KeyPress, true);
+  }
+  EXPECT_EQ(target_.log.size(), 1u);
+  send(QEvent::KeyRelease, false);
+  ASSERT_EQ(target_.log.size(), 2u);
+  EXPECT_EQ(target_.log[1].lParam & 0xFF, 119);
+
+  // A key that moves nothing (already at the minimum) reports nothing.
+  brightness->setValue(0);
+  QTest::keyClick(brightness, Qt::Key_Left);
+  EXPECT_EQ(target_.log.size(), 2u);
+
+  // Each wheel turn that moves the slider reports its position.
+  auto* contrast = Get<QSlider>(216);
+  const QPointF at(contrast->width() / 2.0, contrast->height() / 2.0);
+  QWheelEvent wheel(at, contrast->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(contrast, &wheel);
+  ASSERT_EQ(target_.log.size(), 3u);
+  EXPECT_NE(contrast->value(), kDefaultContrast);
+  EXPECT_EQ((target_.log[2].lParam >> 24) & 0xFF, contrast->value());
 }
 
 TEST_F(SettingsDialogTest, StoredNonGridModeChecksNoLayout) {
@@ -305,6 +383,8 @@ TEST_F(SettingsDialogTest, BrowseFillsTheEditOnlyWhenConfirmed) {
 class PlaybackDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // As in the product: the template's face stands for the CJK face.
+    QFont::insertSubstitution(QString::fromUtf8(kFontFace), QString::fromUtf8(kFontFaceSubstitute));
     dialog_ = std::make_unique<PlaybackDialog>(nullptr, &target_);
     sender_ = dialog_.get();
     dialog_->show();
@@ -395,12 +475,74 @@ TEST_F(PlaybackDialogTest, SelectionMarkDecidesAndOrderOfHideAndNotify) {
   EXPECT_TRUE(target_.log[1].dialogVisible);  // the double-click notifies first
   EXPECT_FALSE(dialog_->isVisible());
 
+  // Row 4 clicked twice with the control key is the mark but not selected:
+  // the one selected row plays, by OK and by Enter alike.
+  for (bool enter : {false, true}) {
+    dialog_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowCentre(1));
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::ControlModifier, RowCentre(4));
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::ControlModifier, RowCentre(4));
+    ASSERT_EQ(List()->selectedItems().size(), 1);
+    ASSERT_EQ(List()->currentItem(), List()->topLevelItem(4));
+    const size_t before = target_.log.size();
+    if (enter) {
+      QTest::keyClick(List(), Qt::Key_Return);
+    } else {
+      QTest::mouseClick(dialog_->Item(1), Qt::LeftButton);
+    }
+    ASSERT_EQ(target_.log.size(), before + 1) << enter;
+    EXPECT_EQ(target_.log.back().text, "CH02_2007_05_12_10_20_30.avi") << enter;
+    EXPECT_FALSE(dialog_->isVisible());
+  }
+  // Rows 1 and 3 selected, then row 4 toggled on and off: the earliest
+  // selected row plays; with none selected nothing does.
+  dialog_->show();
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowCentre(3));
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::ControlModifier, RowCentre(1));
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::ControlModifier, RowCentre(4));
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::ControlModifier, RowCentre(4));
+  dialog_->accept();
+  EXPECT_EQ(target_.log.back().text, "CH02_2007_05_12_10_20_30.avi");
+  const size_t played = target_.log.size();
+  dialog_->show();
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowCentre(4));
+  QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::ControlModifier, RowCentre(4));
+  ASSERT_TRUE(List()->selectedItems().isEmpty());
+  dialog_->accept();
+  EXPECT_EQ(target_.log.size(), played);
+
   // Cancel only hides; the rows stay.
   dialog_->show();
   QTest::mouseClick(dialog_->Item(2), Qt::LeftButton);
   EXPECT_FALSE(dialog_->isVisible());
-  EXPECT_EQ(target_.log.size(), 2u);
+  EXPECT_EQ(target_.log.size(), played);
   EXPECT_EQ(dialog_->RowCount(), 5);
+}
+
+TEST_F(PlaybackDialogTest, UnderscoresAreVisibleInTheRows) {
+  // The same location with blanks for underscores: the two rows may only
+  // look alike if the underscores are cut off below the text.
+  dialog_->AppendPlaybackRow("03", "2007-05-12 10:20:30", "CH03_2007_05_12_10_20_30.avi");
+  dialog_->AppendPlaybackRow("03", "2007-05-12 10:20:30", "CH03 2007 05 12 10 20 30.avi");
+  List()->clearSelection();
+  List()->setCurrentItem(nullptr);
+  QTest::qWait(20);
+  auto rowPicture = [&](int row) {
+    QRect r = List()->visualRect(List()->model()->index(row, 2));
+    return List()->viewport()->grab(r).toImage().convertToFormat(QImage::Format_RGB32);
+  };
+  const QImage underscores = rowPicture(0);
+  const QImage blanks = rowPicture(1);
+  ASSERT_EQ(underscores.size(), blanks.size());
+  int differing = 0;
+  for (int y = 0; y < underscores.height(); ++y) {
+    for (int x = 0; x < underscores.width(); ++x) {
+      differing += underscores.pixel(x, y) != blanks.pixel(x, y);
+    }
+  }
+  // Five underscores of a few pixels each.
+  EXPECT_GE(differing, 5);
 }
 
 TEST_F(PlaybackDialogTest, LongLocationIsCutTo259Bytes) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include <QFontMetrics>
 #include <QPainter>
 
 #include "mp43_test_frames.h"
@@ -98,6 +99,19 @@ TEST(SurfaceTest, TextLandsBelowAndRightOfItsOriginInItsColour) {
   EXPECT_GT(exact, 20);
   // Off-surface text is clipped, not an error.
   EXPECT_TRUE(s.DrawText(&font, "无信号", 340, 280, Rgb(0, 200, 0)));
+}
+
+TEST(SurfaceTest, FontHeightsAreCellHeights) {
+  for (int cell : {12, 36}) {
+    const Font font(cell);
+    const QFontMetrics metrics(font.Get());
+    EXPECT_LE(metrics.height(), cell) << cell;
+    // The largest face that fits: one size up would not.
+    QFont larger = font.Get();
+    larger.setPixelSize(font.Get().pixelSize() + 1);
+    EXPECT_GT(QFontMetrics(larger).height(), cell) << cell;
+    EXPECT_EQ(font.PixelHeight(), cell);
+  }
 }
 
 TEST(SurfaceTest, RedrawnTextMatchesQPainterPixelForPixel) {

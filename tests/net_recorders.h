@@ -45,7 +45,7 @@ inline const char* WindowName(UiWindow w) {
 
 // Every call as one line, e.g. "enable control 206 1", "text control 207
 // 暂停", "range 0 100", "pos 3", "fill 全部通道|CH 01 @0", "row 07|time|loc",
-// "post".
+// "post", "view from 5".
 class RecordingUi : public ControlUi, public Recorder {
  public:
   void EnableControl(UiWindow window, int id, bool enable) override {
@@ -72,6 +72,7 @@ class RecordingUi : public ControlUi, public Recorder {
     if (onPost) onPost();
     Add("post");
   }
+  void ViewChanged(uint32_t leftView) override { Add("view from " + std::to_string(leftView)); }
 
   std::vector<std::string> Calls() {
     std::lock_guard lock(mutex_);

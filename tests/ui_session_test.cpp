@@ -3,16 +3,24 @@
 // the window sent is read back from the recorder's log, and the files it
 // wrote with ffprobe.
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QCursor>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -82,11 +90,13 @@ class Session : public ::testing::Test {
     server_.reset();
   }
 
-  void Open() {
+  void Open(bool realBoxes = false) {
     ControlWindowOptions options;
-    options.showWarning = [this](const QString& caption, const QString& text) {
-      boxes_.emplace_back(caption, text);
-    };
+    if (!realBoxes) {
+      options.showWarning = [this](const QString& caption, const QString& text) {
+        boxes_.emplace_back(caption, text);
+      };
+    }
     window_ = CreateControlWindow(control_, nullptr, options);
     window_->resize(644, 506);
     window_->show();
@@ -142,6 +152,39 @@ class Session : public ::testing::Test {
   }
 
   fs::path Home() const { return testing::TestHome(); }
+
+  // Requests the list and plays its row `row` by a double-click.
+  void Play(int row) {
+    Click(kIdPlaybackRequest);
+    PlaybackDialog* playback = window_->Playback();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(playback));
+    ASSERT_TRUE(WaitUntil([&] { return playback->RowCount() == 4; }, 5000));
+    QTreeWidget* list = playback->List();
+    const QPoint at = list->visualItemRect(list->topLevelItem(row)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    ASSERT_TRUE(
+        WaitUntil([&] { return control_.Object().dwDrawMode.load() == kDrawPlayback; }, 5000));
+  }
+  // The index in the log of the first message from `from` on that matches.
+  std::optional<size_t> FindFrom(size_t from,
+                                 const std::function<bool(const LoggedMessage&)>& match,
+                                 int timeoutMs = 5000) {
+    std::optional<size_t> found;
+    WaitUntil(
+        [&] {
+          const auto log = server_->Messages();
+          for (size_t i = from; i < log.size(); ++i) {
+            if (match(log[i])) {
+              found = i;
+              return true;
+            }
+          }
+          return false;
+        },
+        timeoutMs);
+    return found;
+  }
 
   Zarvinet control_;
   std::unique_ptr<dvrsim::Server> server_;
@@ -247,6 +290,22 @@ TEST_F(Session, PictureSettingsFollowTheChannelListAndTheSliders) {
     return h.code == kVideoParamSet && h.channel == 3 && h.param0 == 100 && h.param1 == 68 &&
            h.param2 == 128 && h.param3 == 0;
   }));
+
+  // Chosen again, channel 3 shows what was sent, not the first table.
+  combo->setCurrentIndex(1);
+  combo->setCurrentIndex(3);
+  EXPECT_EQ(slider(kIdBrightness)->value(), 128);
+  EXPECT_EQ(slider(kIdHue)->value(), 0);
+  EXPECT_EQ(slider(kIdSaturation)->value(), 100);
+  EXPECT_EQ(slider(kIdContrast)->value(), 68);
+
+  // A key stroke on a slider is sent like a release.
+  slider(kIdContrast)->setFocus();
+  QTest::keyClick(slider(kIdContrast), Qt::Key_Left);
+  EXPECT_TRUE(Logged([](const LoggedMessage& m) {
+    const MessageHeader& h = m.header;
+    return h.code == kVideoParamSet && h.channel == 3 && h.param1 == 67;
+  }));
 }
 
 TEST_F(Session, PlaybackFromTheListToStop) {
@@ -302,6 +361,234 @@ TEST_F(Session, PlaybackFromTheListToStop) {
   EXPECT_TRUE(Enabled(kIdSettings));
   EXPECT_EQ(position->value(), 0);
   EXPECT_EQ(Caption(kIdPlayPause), QString::fromUtf8("暂停"));
+}
+
+TEST_F(Session, AResizeDuringAPlaybackLeavesAWayOut) {
+  Play(1);
+  window_->showMaximized();
+  Pump(100);
+  window_->resize(500, 400);
+  Pump(100);
+  EXPECT_TRUE(Enabled(kIdPlayPause) && Enabled(kIdStop) && Enabled(kIdPlaybackRequest));
+  Click(kIdPlayPause);
+  EXPECT_EQ(control_.Object().bPaused.load(), 1u);
+  const size_t mark = server_->Messages().size();
+  Click(kIdStop);
+  const auto stop =
+      FindFrom(mark, [](const LoggedMessage& m) { return m.header.code == kPlaybackStop; });
+  ASSERT_TRUE(stop);
+  EXPECT_TRUE(FindFrom(*stop, [](const LoggedMessage& m) {
+    return m.header.code == kSelectChannels && m.header.param0 == 0xFFFF;
+  }));
+  EXPECT_EQ(control_.Object().dwDrawMode.load(), kDrawGrid16);
+  // The list can be asked for again.
+  ASSERT_TRUE(Enabled(kIdPlaybackRequest));
+  Click(kIdPlaybackRequest);
+  EXPECT_TRUE(window_->Playback()->isVisible());
+  EXPECT_TRUE(WaitUntil([&] { return window_->Playback()->RowCount() == 4; }, 5000));
+}
+
+TEST_F(Session, AReleaseAfterHoldingTheSliderSeeksWhereItWasLetGo) {
+  Play(0);
+  ASSERT_TRUE(Logged([](const LoggedMessage& m) {
+    return m.header.code == kPlaybackStep && PlaybackStepNumber(m.header) >= 2;
+  }));
+  QSlider* slider = window_->PositionSlider();
+  QStyleOptionSlider opt;
+  opt.initFrom(slider);
+  opt.orientation = slider->orientation();
+  opt.minimum = slider->minimum();
+  opt.maximum = slider->maximum();
+  opt.sliderPosition = opt.sliderValue = slider->value();
+  const QRect handle =
+      slider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, slider);
+  QTest::mousePress(slider, Qt::LeftButton, {}, handle.center());
+  ASSERT_TRUE(slider->isSliderDown());
+  // Dragged far ahead, then held still while the steps go on.
+  const int target = slider->maximum() / 2;
+  slider->setSliderPosition(target);
+  const size_t held = server_->Messages().size();
+  ASSERT_TRUE(
+      FindFrom(held, [](const LoggedMessage& m) { return m.header.code == kPlaybackStep; }));
+  Pump(300);
+  EXPECT_EQ(slider->value(), target);
+  const size_t mark = server_->Messages().size();
+  QTest::mouseRelease(slider, Qt::LeftButton, {}, slider->rect().center());
+  slider->setSliderDown(false);
+  // The release's own position is what the release seeks to; a step in
+  // flight may still carry the old count once.
+  const auto seek = FindFrom(mark, [target](const LoggedMessage& m) {
+    return m.header.code == kPlaybackStep && PlaybackStepNumber(m.header) == uint32_t(target);
+  });
+  EXPECT_TRUE(seek);
+}
+
+TEST_F(Session, ServerViewsKeepButtonsAndTheWayBackToTheGrid) {
+  ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(2)->bSignal.load() == 1; }, 5000));
+  ASSERT_TRUE(server_->Command("view single 3"));
+  ASSERT_TRUE(WaitUntil([&] { return control_.Object().dwDrawMode.load() == 2u; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(kIdRecord) && Enabled(kIdCapture); }, 5000));
+  Click(kIdRecord);
+  ASSERT_EQ(window_->Decoder(2)->bRecording.load(), 1);
+
+  // A second single view: the first channel's recording ends, the grid
+  // stays the view to return to.
+  ASSERT_TRUE(server_->Command("view single 5"));
+  ASSERT_TRUE(WaitUntil([&] { return control_.Object().dwDrawMode.load() == 4u; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(2)->bRecording.load() == 0; }, 5000));
+  EXPECT_EQ(Caption(kIdRecord), QString::fromUtf8("录像"));
+  EXPECT_EQ(control_.Object().dwSavedDrawMode.load(), kDrawGrid16);
+  DoubleClick(QPoint(20, 20));
+  EXPECT_EQ(control_.Object().dwDrawMode.load(), kDrawGrid16);
+  EXPECT_TRUE(LoggedMask(0xFFFF));
+
+  // Leaving one channel for a grid the server chose turns both off.
+  EnlargeChannel6();
+  ASSERT_TRUE(server_->Command("view grid 9"));
+  ASSERT_TRUE(WaitUntil([&] { return !Enabled(kIdRecord) && !Enabled(kIdCapture); }, 5000));
+  EXPECT_EQ(control_.Object().dwDrawMode.load(), kDrawGrid9);
+}
+
+TEST_F(Session, AFloodOfNoticesLeavesTheViewerUsableAndInStep) {
+  window_.reset();
+  ASSERT_TRUE(WaitUntil([&] { return server_->ConnectedClients() == 0; }, 5000));
+  Open(/*realBoxes=*/true);
+  Connect();
+  for (int i = 0; i < 10000; ++i) ASSERT_TRUE(server_->Command("notice 第" + std::to_string(i)));
+  auto shownBoxes = [] {
+    std::vector<QMessageBox*> shown;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+        shown.push_back(box);
+      }
+    }
+    return shown;
+  };
+  // The latest text wins, in one box, and the session is still in step:
+  // a view change sent after the flood is understood.
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const auto shown = shownBoxes();
+        return shown.size() == 1 && shown[0]->text() == QString::fromUtf8("第9999");
+      },
+      60000 * testing::kSlowdown));
+  ASSERT_TRUE(server_->Command("view grid 4"));
+  EXPECT_TRUE(WaitUntil([&] { return control_.Object().dwDrawMode.load() == kDrawGrid4; }, 5000));
+  EXPECT_EQ(shownBoxes().size(), 1u);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  // The toolbar and the dialogs are not blocked by the box.
+  Click(kIdSettings);
+  EXPECT_TRUE(window_->Settings()->isVisible());
+}
+
+TEST_F(Session, PlaybackMessagesGoOutInOrderUnderTheirNumbers) {
+  // The numbers are written out: a shared enum with a wrong value would
+  // agree with itself.
+  const size_t mark = server_->Messages().size();
+  Play(1);
+  const auto list = FindFrom(mark, [](const LoggedMessage& m) { return m.header.code == 3; });
+  ASSERT_TRUE(list);
+  const auto stop = FindFrom(*list, [](const LoggedMessage& m) { return m.header.code == 10; });
+  ASSERT_TRUE(stop);
+  ASSERT_TRUE(FindFrom(*stop + 2, [](const LoggedMessage& m) { return m.header.code == 9; }));
+  const auto log = server_->Messages();
+  // PlaybackStop, PlayFileRequest, then, once PlaybackInfo is in, the live
+  // channels off and the first step.
+  EXPECT_EQ(log[*stop + 1].header.code, 5);
+  EXPECT_EQ(log[*stop + 2].header.code, 8);
+  EXPECT_EQ(log[*stop + 2].header.param0, 0);
+  EXPECT_EQ(log[*stop + 3].header.code, 9);
+  EXPECT_EQ(PlaybackStepNumber(log[*stop + 3].header), 0u);
+  for (size_t i = mark; i < log.size(); ++i) EXPECT_TRUE(log[i].checksumValid) << i;
+
+  // Stop: PlaybackStop before the grid's mask.
+  const size_t beforeStop = server_->Messages().size();
+  Click(kIdStop);
+  const auto stopped =
+      FindFrom(beforeStop, [](const LoggedMessage& m) { return m.header.code == 10; });
+  ASSERT_TRUE(stopped);
+  const auto mask = FindFrom(beforeStop, [](const LoggedMessage& m) { return m.header.code == 8; });
+  ASSERT_TRUE(mask);
+  EXPECT_LT(*stopped, *mask);
+  EXPECT_EQ(server_->Messages()[*mask].header.param0, 0xFFFF);
+
+  // The picture settings go out as code 14.
+  Click(kIdSettings);
+  auto* defaults = static_cast<QAbstractButton*>(window_->Settings()->Item(kIdDefaultParams));
+  ASSERT_TRUE(WaitUntil([&] { return defaults->isEnabled(); }, 5000));
+  defaults->click();
+  EXPECT_TRUE(Logged([](const LoggedMessage& m) {
+    return m.header.code == 14 && m.header.channel == 0 && m.header.param0 == 64 &&
+           m.header.param1 == 68 && m.header.param2 == 128 && m.header.param3 == 0;
+  }));
+}
+
+// Seconds since the epoch of the local time a file name carries after
+// `prefix`: YYYY_MM_DD_HH_MM_SS_mmm.
+time_t NamedTime(const std::string& name, const std::string& prefix) {
+  std::tm tm{};
+  int ms = 0;
+  if (name.rfind(prefix, 0) != 0 ||
+      std::sscanf(name.c_str() + prefix.size(), "%4d_%2d_%2d_%2d_%2d_%2d_%3d", &tm.tm_year,
+                  &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &ms) != 7) {
+    return -1;
+  }
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+TEST_F(Session, SavedFoldersAndTheLocalClockNameTheNextFiles) {
+  // Away from UTC, so that a name in universal time would show.
+  const char* zone = std::getenv("TZ");
+  const std::string oldZone = zone ? zone : "";
+  setenv("TZ", "CST-8", 1);
+  tzset();
+
+  const fs::path rec = Home() / "新录像";
+  const fs::path cap = Home() / "新抓图";
+  fs::create_directories(rec);
+  fs::create_directories(cap);
+  const size_t defaultAvis = FilesIn(Home() / "Holmvard" / "Movie", ".avi").size();
+  const size_t defaultBmps = FilesIn(Home() / "Holmvard" / "Bitmap", ".bmp").size();
+  Click(kIdSettings);
+  SettingsDialog* settings = window_->Settings();
+  static_cast<QLineEdit*>(settings->Item(kIdRecordDirEdit))
+      ->setText(QString::fromStdString(rec.string()));
+  static_cast<QLineEdit*>(settings->Item(kIdCapDirEdit))
+      ->setText(QString::fromStdString(cap.string()));
+  static_cast<QAbstractButton*>(settings->Item(1))->click();
+  ASSERT_FALSE(settings->isVisible());
+
+  const time_t before = std::time(nullptr);
+  EnlargeChannel6();
+  Click(kIdRecord);
+  Click(kIdCapture);
+  EXPECT_TRUE(WaitUntil([&] { return FilesIn(cap, ".bmp").size() == 1; }, 5000));
+  Pump(300);
+  Click(kIdRecord);
+  const time_t after = std::time(nullptr);
+
+  const auto avis = FilesIn(rec, ".avi");
+  const auto bmps = FilesIn(cap, ".bmp");
+  ASSERT_EQ(avis.size(), 1u);
+  ASSERT_EQ(bmps.size(), 1u);
+  EXPECT_EQ(FilesIn(Home() / "Holmvard" / "Movie", ".avi").size(), defaultAvis);
+  EXPECT_EQ(FilesIn(Home() / "Holmvard" / "Bitmap", ".bmp").size(), defaultBmps);
+  const time_t recorded = NamedTime(avis[0].filename().string(), "CLIENT_CH06_");
+  const time_t captured = NamedTime(bmps[0].filename().string(), "CH06_");
+  EXPECT_GE(recorded, before - 1) << avis[0];
+  EXPECT_LE(recorded, after + 1) << avis[0];
+  EXPECT_GE(captured, before - 1) << bmps[0];
+  EXPECT_LE(captured, after + 1) << bmps[0];
+
+  if (zone) {
+    setenv("TZ", oldZone.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
 TEST_F(Session, ServerNoticeShowsAWarning) {

@@ -4,16 +4,22 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCursor>
+#include <QMessageBox>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -126,11 +132,12 @@ TEST(ControlWindowSetUp, ToolbarAfterSetUpAndResize) {
     EXPECT_EQ(w.window->Control(kToolbarButtons[k])->geometry(), QRect(32 * k, 282, 32, 18));
   }
   EXPECT_EQ(w.window->Control(kIdPosition)->geometry(), QRect(192, 282, 208, 18));
-  // A resize turns off playback request, play/pause and stop only.
-  for (int id : kToolbarIds) {
-    const bool off = id == kIdPlaybackRequest || id == kIdPlayPause || id == kIdStop;
-    EXPECT_EQ(w.Enabled(id), !off) << id;
-  }
+  // A resize changes no enabled state: a playback can still be paused,
+  // stopped and requested again.
+  for (int id : kToolbarIds) EXPECT_TRUE(w.Enabled(id)) << id;
+  w.window->showMaximized();
+  Pump(20);
+  for (int id : kToolbarIds) EXPECT_TRUE(w.Enabled(id)) << id;
   // Not connected: the new layout is drawn at once, on a cleared area.
   EXPECT_EQ(w.BackPixel(60, 60), 0x0000C8u);
 }
@@ -309,6 +316,133 @@ TEST(ControlWindowCommands, SliderReleaseResumesOnlyWhenTheSliderIsOn) {
   EXPECT_EQ(w.Text(kIdPlayPause), QString::fromUtf8("暂停"));
 }
 
+TEST(ControlWindowCommands, StepsDoNotMoveAHeldSlider) {
+  Offline w;
+  QSlider* slider = w.window->PositionSlider();
+  OffGui([&] {
+    w.obj.ui->EnableControl(UiWindow::kControl, kIdPosition, true);
+    w.obj.ui->SetSliderRange(0, 100);
+    w.obj.ui->SetSliderPos(10);
+  });
+  ASSERT_EQ(slider->value(), 10);
+  // Press on the handle, drag to 60 and hold still while steps arrive.
+  QStyleOptionSlider opt;
+  opt.initFrom(slider);
+  opt.orientation = slider->orientation();
+  opt.minimum = slider->minimum();
+  opt.maximum = slider->maximum();
+  opt.sliderPosition = opt.sliderValue = slider->value();
+  const QRect handle =
+      slider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, slider);
+  QTest::mousePress(slider, Qt::LeftButton, {}, handle.center());
+  ASSERT_TRUE(slider->isSliderDown());
+  slider->setSliderPosition(60);
+  OffGui([&] {
+    for (int pos = 11; pos < 15; ++pos) w.obj.ui->SetSliderPos(pos);
+  });
+  EXPECT_EQ(slider->value(), 60);
+  // The release seeks to where the user let go.
+  w.window->OnSliderReleased();
+  slider->setSliderDown(false);
+  EXPECT_EQ(w.obj.dwPlayPos.load(), 60u);
+  EXPECT_EQ(w.obj.bPaused.load(), 0u);
+  // Let go, the slider follows the steps again.
+  OffGui([&] { w.obj.ui->SetSliderPos(61); });
+  EXPECT_EQ(slider->value(), 61);
+}
+
+TEST(ControlWindowCommands, LeavingTheSingleViewMatchesButtonsAndDropsTheSnapshot) {
+  Offline w;
+  const std::string bitmaps = testing::TestHome() + "/Holmvard/Bitmap";
+  auto bmpCount = [&] {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(bitmaps, ec)) {
+      n += e.path().extension() == ".bmp";
+    }
+    return n;
+  };
+  const int bmpsBefore = bmpCount();
+  w.window->Decoder(0)->bSignal = 1;
+  const QPoint pane0(40, 40);
+  auto enlarge = [&] {
+    QCursor::setPos(w.window->mapToGlobal(pane0));
+    QTest::mouseDClick(w.window.get(), Qt::LeftButton, {}, pane0);
+    ASSERT_EQ(w.obj.dwDrawMode.load(), 0u);
+    ASSERT_TRUE(w.Enabled(kIdCapture));
+  };
+
+  // A grid chosen in the settings dialog while a capture is pending.
+  enlarge();
+  w.window->Button(kIdCapture)->click();
+  w.window->OnCommand(MakeWParam(NC_DRAWMODE, 0), kDrawGrid9);
+  EXPECT_EQ(w.obj.bSnapshot.load(), 0u);
+  EXPECT_FALSE(w.Enabled(kIdRecord));
+  EXPECT_FALSE(w.Enabled(kIdCapture));
+  Pump(50);
+  // The next enlargement writes no picture nobody asked for.
+  enlarge();
+  w.window->repaint();
+  Pump(50);
+  EXPECT_EQ(bmpCount(), bmpsBefore);
+
+  // The double-click back to the grid drops it too.
+  w.window->Button(kIdCapture)->click();
+  QTest::mouseDClick(w.window.get(), Qt::LeftButton, {}, pane0);
+  EXPECT_EQ(w.obj.dwDrawMode.load(), kDrawGrid9);
+  EXPECT_EQ(w.obj.bSnapshot.load(), 0u);
+
+  // The server's view changes reach the buttons through the bridge: one
+  // channel with a signal enables both, a grid neither, the playback view
+  // capture only.
+  for (auto [view, record, capture] :
+       {std::tuple{0u, true, true}, std::tuple{3u, false, true},
+        std::tuple{kDrawGrid16, false, false}, std::tuple{kDrawPlayback, false, true}}) {
+    const uint32_t left = w.obj.dwDrawMode.load();
+    w.obj.dwDrawMode = view;
+    OffGui([&] { w.obj.ui->ViewChanged(left); });
+    EXPECT_EQ(w.Enabled(kIdRecord), record) << view;
+    EXPECT_EQ(w.Enabled(kIdCapture), capture) << view;
+  }
+  // A playback stop leaves the grid with neither, and no pending capture.
+  w.window->Button(kIdCapture)->click();
+  w.window->OnCommand(kIdStop, 0);
+  EXPECT_EQ(w.obj.dwDrawMode.load(), kDrawGrid9);
+  EXPECT_EQ(w.obj.bSnapshot.load(), 0u);
+  EXPECT_FALSE(w.Enabled(kIdRecord));
+  EXPECT_FALSE(w.Enabled(kIdCapture));
+  EXPECT_EQ(bmpCount(), bmpsBefore);
+}
+
+TEST(ControlWindowCommands, SentPictureSettingsBecomeTheTable) {
+  Offline w;
+  SettingsDialog* settings = w.window->Settings();
+  auto positions = [&] {
+    std::vector<int> v;
+    for (int id = kIdBrightness; id <= kIdContrast; ++id) {
+      v.push_back(static_cast<QSlider*>(settings->Item(id))->value());
+    }
+    return v;
+  };
+  w.obj.byVideoParam[2] = {10, 20, 30, 40};
+  w.obj.byVideoParam[4] = {50, 60, 70, 80};
+  w.window->OnCommand(MakeWParam(NC_VIDEOPARAM, 3), 0x44640080);
+  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 5);
+  EXPECT_EQ(positions(), (std::vector<int>{50, 60, 70, 80}));
+  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 3);
+  EXPECT_EQ(positions(), (std::vector<int>{128, 0, 100, 68}));
+  // Index 0 is every channel.
+  w.window->OnCommand(MakeWParam(NC_VIDEOPARAM, 0), 0x44400080);
+  for (intptr_t k : {intptr_t{1}, intptr_t{5}, intptr_t{16}}) {
+    w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), k);
+    EXPECT_EQ(positions(), (std::vector<int>{128, 0, 64, 68})) << k;
+  }
+  // An index beyond the table changes nothing.
+  w.window->OnCommand(MakeWParam(NC_VIDEOPARAM, 17), 0x01010101);
+  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 16);
+  EXPECT_EQ(positions(), (std::vector<int>{128, 0, 64, 68}));
+}
+
 TEST(ControlWindowCommands, LeavingTheSingleViewCompletesItsRecording) {
   Offline w;
   CChannelDecoder* channel1 = w.window->Decoder(0);
@@ -399,6 +533,57 @@ TEST(ControlWindowBridge, ServerTextIsTakenWhenPosted) {
   std::thread([&] { w.obj.ui->PostServerText(); }).join();
   ASSERT_TRUE(WaitUntil([&] { return w.boxes.size() == 2; }, 2000));
   EXPECT_EQ(w.boxes[1].second, QString(1024, 'x'));
+}
+
+TEST(ControlWindowBridge, NoticesShareOneNonModalBox) {
+  ControlObject obj;
+  ControlWindowOptions options;
+  options.startConnectionThread = false;
+  auto window = std::make_unique<ControlWindow>(obj, nullptr, options);
+  window->resize(644, 506);
+  window->show();
+  auto boxes = [] {
+    std::vector<QMessageBox*> shown;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+        shown.push_back(box);
+      }
+    }
+    return shown;
+  };
+  // A burst from the connection thread, each notice in the buffer in turn.
+  std::thread([&] {
+    for (int i = 0; i < 10000; ++i) {
+      const std::string text = "notice " + std::to_string(i);
+      obj.szServerText.fill('\0');
+      std::memcpy(obj.szServerText.data(), text.data(), text.size());
+      obj.ui->PostServerText();
+    }
+  }).join();
+  ASSERT_TRUE(WaitUntil([&] { return !boxes().empty(); }, 5000));
+  Pump(50);
+  ASSERT_EQ(boxes().size(), 1u);
+  QMessageBox* box = boxes()[0];
+  EXPECT_EQ(box->text(), QString("notice 9999"));
+  EXPECT_EQ(box->windowTitle(), QString::fromUtf8("Zarvion 信息"));
+  EXPECT_EQ(box->icon(), QMessageBox::Warning);
+  EXPECT_EQ(box->parentWidget(), nullptr);
+  // Nothing is blocked: no modal widget, and the toolbar still works.
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  window->Button(kIdSettings)->click();
+  EXPECT_TRUE(window->Settings()->isVisible());
+
+  // Closed, the next notice opens a box again.
+  box->close();
+  ASSERT_TRUE(WaitUntil([&] { return boxes().empty(); }, 2000));
+  std::memcpy(obj.szServerText.data(), "again", 6);
+  std::thread([&] { obj.ui->PostServerText(); }).join();
+  ASSERT_TRUE(WaitUntil([&] { return boxes().size() == 1; }, 2000));
+  EXPECT_EQ(boxes()[0]->text(), QString("again"));
+  // The box goes with the window.
+  window.reset();
+  Pump(20);
+  EXPECT_TRUE(boxes().empty());
 }
 
 TEST(ControlWindowBridge, TheHostMayDestroyTheWindowWhileTheBoxIsOpen) {

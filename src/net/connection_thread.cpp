@@ -198,19 +198,34 @@ class Session {
   }
 
   void SelectView(const MessageHeader& h) {
+    const uint32_t left = obj_.dwDrawMode.load();
+    uint32_t next = left;
+    uint32_t saved = obj_.dwSavedDrawMode.load();
+    bool applies = true;
     if (h.param0 == 1) {
       // Channel 0 or above 16 names no decoder: the view stays as it is.
-      if (h.channel >= 1 && h.channel <= kMaxChannels) {
-        obj_.bLayoutDirty = 1;
-        obj_.dwSavedDrawMode = obj_.dwDrawMode.load();
-        obj_.dwDrawMode = uint32_t{h.channel} - 1;
+      applies = h.channel >= 1 && h.channel <= kMaxChannels;
+      if (applies) {
+        next = uint32_t{h.channel} - 1;
+        // Only a grid is a view to return to: saving a single or playback
+        // view would leave the double-click no way back to a grid.
+        if (IsGridView(left)) saved = left;
       }
     } else {
-      obj_.bLayoutDirty = 1;
-      const uint32_t grid = uint32_t{h.channel} << 16;
-      obj_.dwDrawMode = grid;
-      obj_.dwSavedDrawMode = grid;
+      next = uint32_t{h.channel} << 16;
+      saved = next;
     }
+    if (!applies) {
+      Redraw();
+      return;
+    }
+    obj_.bLayoutDirty = 1;
+    // A snapshot asked for in the view being left is not taken later, in
+    // whatever view comes next.
+    if (next != left) obj_.bSnapshot = 0;
+    obj_.dwSavedDrawMode = saved;
+    obj_.dwDrawMode = next;
+    if (next != left && obj_.ui) obj_.ui->ViewChanged(left);
     Redraw();
   }
 

@@ -28,6 +28,15 @@ constexpr uint32_t kDrawGrid16 = 0x00100000;
 constexpr uint32_t kDrawPlayback = 0x80000000;
 constexpr uint32_t kDefaultDrawMode = kDrawGrid16;
 
+// One channel fills the view (the value is its decoder slot).
+constexpr bool IsChannelView(uint32_t drawMode) {
+  return drawMode < 16;
+}
+// One of the three grids.
+constexpr bool IsGridView(uint32_t drawMode) {
+  return drawMode == kDrawGrid4 || drawMode == kDrawGrid9 || drawMode == kDrawGrid16;
+}
+
 // What the connection thread is doing, for the host to show. The thread
 // writes these; nothing in the control reads them.
 enum class SessionState : uint32_t {

@@ -6,6 +6,7 @@
 // Tests implement it with a recorder.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ class ControlUi {
   // Asks the window to show the server text (asynchronous, like a posted
   // message); the text is in the control object's szServerText.
   virtual void PostServerText() = 0;
+  // The server changed the view away from `leftView` (dwDrawMode holds the
+  // new one): the record and capture buttons are to match the view now
+  // shown, and a recording of a channel no longer shown alone ends.
+  virtual void ViewChanged(uint32_t leftView) = 0;
 };
 
 }  // namespace zarvion

@@ -18,6 +18,14 @@ bool PathFileExists(std::string_view path) {
   return ::stat(std::string(path).c_str(), &st) == 0;
 }
 
+bool IsWritableFolder(std::string_view path) {
+  if (path.empty()) return false;
+  const std::string p(path);
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         ::access(p.c_str(), W_OK | X_OK) == 0;
+}
+
 bool CreateDirectory(std::string_view path) {
   if (path.empty()) return false;
   return ::mkdir(std::string(path).c_str(), 0777) == 0;

@@ -32,7 +32,6 @@ Font::Font(int pixelHeight, const char* face) : pixelHeight_(pixelHeight) {
     QFont::insertSubstitution(QString::fromUtf8(kFontFace), QString::fromUtf8(kFontFaceSubstitute));
   });
   font_.setFamily(QString::fromUtf8(face));
-  font_.setPixelSize(pixelHeight > 0 ? pixelHeight : 1);
   font_.setWeight(QFont::Normal);
   font_.setItalic(false);
   font_.setUnderline(false);
@@ -40,6 +39,12 @@ Font::Font(int pixelHeight, const char* face) : pixelHeight_(pixelHeight) {
   // Solid glyphs in exactly the text colour, as the product's bitmap faces
   // draw; it also keeps captions that are redrawn over themselves stable.
   font_.setStyleStrategy(QFont::NoAntialias);
+  // The height is the cell's (ascent plus descent), while Qt sizes a font
+  // by its characters: the largest size whose cell still fits is taken.
+  const int cell = pixelHeight > 0 ? pixelHeight : 1;
+  int size = cell;
+  font_.setPixelSize(size);
+  while (size > 1 && QFontMetrics(font_).height() > cell) font_.setPixelSize(--size);
   key_ = font_.key().toStdString();
 }
 

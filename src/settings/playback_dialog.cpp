@@ -1,10 +1,12 @@
 #include "settings/playback_dialog.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -18,6 +20,31 @@ namespace zarvion {
 namespace {
 
 constexpr int kLocationRole = Qt::UserRole;
+
+// Rows tall enough for everything the face draws below the baseline: with
+// the CJK face the underscore lies below the declared descent, and a row of
+// the font's height cut it off ("CH03_2007" read as "CH03 2007").
+class RowHeightDelegate : public QStyledItemDelegate {
+ public:
+  RowHeightDelegate(const QFont& font, QObject* parent) : QStyledItemDelegate(parent) {
+    const QFontMetrics metrics(font);
+    const QRect ink = metrics.boundingRect(QStringLiteral("_gjpqy|"));
+    const int below = std::max(metrics.descent(), ink.bottom() + 1);
+    const int above = std::max(metrics.ascent(), -ink.top());
+    // The text is centred in the row: leave the larger overhang on both sides.
+    const int overhang = std::max(below - metrics.descent(), above - metrics.ascent());
+    minHeight_ = metrics.height() + 2 * (overhang + kPadding);
+  }
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(std::max(size.height(), minHeight_));
+    return size;
+  }
+
+ private:
+  static constexpr int kPadding = 1;
+  int minHeight_ = 0;
+};
 
 }  // namespace
 
@@ -48,6 +75,7 @@ PlaybackDialog::PlaybackDialog(QWidget* parent, CommandTarget* target)
   for (int c = 0; c < 3; ++c) {
     list->headerItem()->setTextAlignment(c, Qt::AlignLeft | Qt::AlignVCenter);
   }
+  list->setItemDelegate(new RowHeightDelegate(list->font(), list));
   // The double-click counts anywhere on the list, rows or empty space.
   list->viewport()->installEventFilter(this);
 
@@ -103,10 +131,11 @@ int PlaybackDialog::ChosenRow() const {
   QTreeWidget* list = form_->id209;
   const QList<QTreeWidgetItem*> selected = list->selectedItems();
   if (selected.isEmpty()) return -1;
-  // The selection mark is the current row. Should there be none, the
-  // earliest selected row is played rather than nothing in particular.
-  int mark = list->indexOfTopLevelItem(list->currentItem());
-  if (mark >= 0) return mark;
+  // The selection mark is the current row, but only while it is selected:
+  // a row the user just deselected with the control key is not played.
+  // Otherwise the earliest selected row is.
+  QTreeWidgetItem* current = list->currentItem();
+  if (current && current->isSelected()) return list->indexOfTopLevelItem(current);
   int first = RowCount();
   for (QTreeWidgetItem* item : selected) first = std::min(first, list->indexOfTopLevelItem(item));
   return first < RowCount() ? first : -1;

@@ -199,13 +199,15 @@ void SettingsDialog::Browse(QLineEdit* edit, const char* prompt) {
 
 void SettingsDialog::accept() {
   // The record folder is tested first, so with both missing only its box shows.
+  // A file, or a folder this user cannot write to, is refused like a missing
+  // folder: every later recording or snapshot would fail without a word.
   recordDir_ = ReadFolderEdit(form_->id217);
-  if (!PathFileExists(recordDir_)) {
+  if (!IsWritableFolder(recordDir_)) {
     ShowMissingFolderError(QString::fromStdString(recordDir_));
     return;
   }
   capDir_ = ReadFolderEdit(form_->id219);
-  if (!PathFileExists(capDir_)) {
+  if (!IsWritableFolder(capDir_)) {
     ShowMissingFolderError(QString::fromStdString(capDir_));
     return;
   }

@@ -82,8 +82,11 @@ class ControlWindow::UiBridge : public ControlUi {
   void SetSliderPos(int pos) override {
     // A step that was under way when the user pressed stop must not move
     // the slider back from 0: a disabled slider no longer follows playback.
+    // Nor does a slider the user holds: the release seeks to where it was
+    // let go, not to where the steps had got to.
     Run([this, pos] {
-      if (w_.PositionSlider()->isEnabled()) w_.PositionSlider()->setValue(pos);
+      QSlider* slider = w_.PositionSlider();
+      if (slider->isEnabled() && !slider->isSliderDown()) slider->setValue(pos);
     });
   }
   void FillChannelList(const std::vector<std::string>& utf8Items, int selected) override {
@@ -103,11 +106,20 @@ class ControlWindow::UiBridge : public ControlUi {
     const auto& buffer = w_.obj_.szServerText;
     const size_t length = strnlen(buffer.data(), buffer.size());
     const QString text = QString::fromStdString(GbkToUtf8(std::string_view(buffer.data(), length)));
-    // Not through calls_: the box runs a modal loop, which must not happen
-    // inside a drain of the waited-for calls (the slider release drains
-    // them), and after the box the window may be gone.
+    // Not through calls_: the thread does not wait for the box. Notices
+    // that arrive faster than the window shows them are not queued one by
+    // one: the latest text wins, and one queued call shows it.
+    {
+      std::lock_guard hold(w_.noticeLock_);
+      w_.pendingNotice_ = text;
+      if (w_.noticePosted_) return;
+      w_.noticePosted_ = true;
+    }
     QMetaObject::invokeMethod(
-        &w_, [this, text] { w_.ShowServerText(text); }, Qt::QueuedConnection);
+        &w_, [this] { w_.ShowPendingNotice(); }, Qt::QueuedConnection);
+  }
+  void ViewChanged(uint32_t leftView) override {
+    Run([this, leftView] { w_.MatchViewButtons(leftView); });
   }
 
  private:
@@ -305,6 +317,9 @@ void ControlWindow::TearDown() {
   if (obj_.ui == uiBridge_.get()) obj_.ui = nullptr;
   if (obj_.video == sink_.get()) obj_.video = nullptr;
 
+  // The server text box goes with the control that showed it.
+  delete noticeBox_.data();
+
   // 4. The dialogs.
   settingsDialog_.reset();
   playbackDialog_.reset();
@@ -384,14 +399,56 @@ void ControlWindow::Send(const MessageHeader& header, const void* payload, uint3
   SendMessage(obj_, header, payload, size);
 }
 
+void ControlWindow::ShowPendingNotice() {
+  QString text;
+  {
+    std::lock_guard hold(noticeLock_);
+    text = std::move(pendingNotice_);
+    pendingNotice_.clear();
+    noticePosted_ = false;
+  }
+  ShowServerText(text);
+}
+
 void ControlWindow::ShowServerText(const QString& text) {
-  // The box has no owner, so the host stays usable and may destroy this
-  // window before the box is closed: nothing of it is used afterwards.
   if (options_.showWarning) {
+    // The hook may run the host's event loop, which may destroy this
+    // window: nothing of it is used afterwards.
     const auto show = options_.showWarning;
     show(QString::fromUtf8(kServerTextCaption), text);
+    return;
+  }
+  // One box without owner and without a modal loop of its own: the host,
+  // the toolbar and the dialogs stay usable while it is open, and a later
+  // notice replaces its text instead of stacking another box (a modal box
+  // per notice nests one event loop in the last, until the stack runs out).
+  if (!noticeBox_) {
+    noticeBox_ = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kServerTextCaption), text,
+                                 QMessageBox::Ok, nullptr);
+    noticeBox_->setWindowModality(Qt::NonModal);
+    noticeBox_->setAttribute(Qt::WA_DeleteOnClose);
   } else {
-    QMessageBox::warning(nullptr, QString::fromUtf8(kServerTextCaption), text);
+    noticeBox_->setText(text);
+  }
+  noticeBox_->show();
+}
+
+void ControlWindow::MatchViewButtons(uint32_t leftView) {
+  const uint32_t m = obj_.dwDrawMode.load();
+  // The record button no longer reaches a channel that is not shown alone,
+  // so its recording ends with its view.
+  if (IsChannelView(leftView) && leftView != m) {
+    CChannelDecoder* left = Decoder(static_cast<int>(leftView));
+    if (left && left->bRecording.load() != 0) left->StopRecording();
+    SetText(kIdRecord, kCaptionRecord);
+  }
+  if (IsChannelView(m)) {
+    const bool signal = Decoder(static_cast<int>(m))->bSignal.load() != 0;
+    Enable(kIdRecord, signal);
+    Enable(kIdCapture, true);
+  } else {
+    Enable(kIdRecord, false);
+    Enable(kIdCapture, m == kDrawPlayback);
   }
 }
 
@@ -442,7 +499,8 @@ void ControlWindow::paintEvent(QPaintEvent*) {
 void ControlWindow::resizeEvent(QResizeEvent*) {
   if (presenter_) presenter_->SetSize(width(), height());
   if (!setupComplete_) return;
-  for (int id : {kIdPlaybackRequest, kIdPlayPause, kIdStop}) Enable(id, false);
+  // Only the geometry follows the size: what the session and a playback
+  // turned on stays on, or a resize would leave no way out of a playback.
   LayOutToolbar();
   obj_.bLayoutDirty = 1;
   if (obj_.bConnected.load() == 0) renderer_->Redraw();
@@ -528,11 +586,13 @@ void ControlWindow::ChooseDrawMode(uint32_t drawMode) {
   const uint32_t grid = ValidGridOr16(drawMode);
   // In a grid the record button reaches no decoder, so the channel shown
   // alone until now must not go on recording.
-  StopShownRecording();
+  const uint32_t left = obj_.dwDrawMode.load();
+  if (left != grid) obj_.bSnapshot = 0;
   obj_.dwDrawMode = grid;
   obj_.dwSavedDrawMode = grid;
   obj_.bLayoutDirty = 1;
   Send(ComposeSelectChannels(GridMask(grid >> 16)));
+  MatchViewButtons(left);
 }
 
 void ControlWindow::ShowChannelParams(uint32_t comboIndex) {
@@ -552,6 +612,16 @@ void ControlWindow::SendVideoParams(uint32_t comboIndex, uint32_t videoParams) {
   const uint8_t contrast = (videoParams >> 24) & 0xFF;
   Send(ComposeVideoParamSet(static_cast<uint8_t>(comboIndex & 0xFF), saturation, contrast,
                             brightness, hue));
+  // What was sent is now the channel's setting (index 0: every channel's),
+  // so choosing the channel again shows it rather than the server's first
+  // table.
+  const std::array<uint8_t, 4> entry{brightness, hue, saturation, contrast};
+  std::lock_guard lock(obj_.videoParamLock);
+  if (comboIndex == 0) {
+    obj_.byVideoParam.fill(entry);
+  } else if (comboIndex <= kMaxChannels) {
+    obj_.byVideoParam[comboIndex - 1] = entry;
+  }
 }
 
 void ControlWindow::TogglePause() {
@@ -573,8 +643,13 @@ void ControlWindow::StopPlayback() {
   Enable(kIdSettings, true);
   Enable(kIdCapture, false);
   PositionSlider()->setValue(0);
+  const uint32_t left = obj_.dwDrawMode.load();
   const uint32_t saved = obj_.dwSavedDrawMode.load();
+  // A snapshot asked for during the playback is not taken in the grid.
+  obj_.bSnapshot = 0;
   obj_.dwDrawMode = saved;
+  // The server may have switched to one channel during the playback.
+  MatchViewButtons(left);
   Send(ComposeSelectChannels(GridMask(saved >> 16)));
   // Frames of the recording still on their way land in slot 0 before its
   // signal flag is cleared.
@@ -690,7 +765,11 @@ void ControlWindow::OnDoubleClick() {
     haveMask = false;
   }
   if (haveMask && obj_.bConnected.load() == 1) Send(ComposeSelectChannels(mask));
-  if (obj_.dwDrawMode.load() != t) obj_.bLayoutDirty = 1;
+  if (obj_.dwDrawMode.load() != t) {
+    obj_.bLayoutDirty = 1;
+    // A snapshot asked for in the single view is not taken in the grid.
+    obj_.bSnapshot = 0;
+  }
   obj_.dwDrawMode = t;
   renderer_->Redraw();
 }

@@ -18,14 +18,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include "settings/command_target.h"
 
 class QAbstractButton;
+class QMessageBox;
 class QSlider;
 
 namespace Ui {
@@ -60,7 +63,8 @@ struct ControlWindowOptions {
   // socket library to start and no display object to create, so these steps
   // otherwise always succeed.
   SetupStep failAt = SetupStep::kNone;
-  // Shows a server text. Default: a warning box without owner.
+  // Shows a server text. Default: one non-modal warning box without owner,
+  // whose text each later notice replaces.
   std::function<void(const QString& caption, const QString& text)> showWarning;
   // The pointer in screen coordinates, read by the double-click. Default:
   // QCursor::pos().
@@ -120,7 +124,11 @@ class ControlWindow : public QWidget, public CommandTarget {
   void TearDown();
   bool Fails(SetupStep step);
   void LayOutToolbar();
+  void ShowPendingNotice();
   void ShowServerText(const QString& text);
+  // Sets the record and capture buttons for the view now shown, after
+  // leaving `leftView`; ends the recording of a channel no longer shown.
+  void MatchViewButtons(uint32_t leftView);
 
   void Enable(int id, bool enable);
   void SetText(int id, const char* utf8);
@@ -170,6 +178,12 @@ class ControlWindow : public QWidget, public CommandTarget {
   // The pointer relative to this window as the renderer sees it (for the
   // pane highlight); far outside while the pointer is elsewhere.
   std::atomic<int64_t> pointer_;
+
+  // The server text box: at most one, showing the latest notice.
+  QPointer<QMessageBox> noticeBox_;
+  std::mutex noticeLock_;
+  QString pendingNotice_;      // under noticeLock_
+  bool noticePosted_ = false;  // under noticeLock_: a call to show it is queued
 };
 
 }  // namespace zarvion

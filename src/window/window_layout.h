@@ -7,6 +7,8 @@
 
 #include <QRect>
 
+#include "net/control_object.h"
+
 namespace zarvion {
 
 // Control ids of the control window (template 103).
@@ -37,10 +39,6 @@ QRect ToolbarSliderRect(const QRect& client);
 
 // Panes per side of a grid DrawMode (2, 3 or 4), or 0 for any other word.
 int GridSide(uint32_t drawMode);
-// A channel index: one decoder slot fills the view.
-inline bool IsChannelView(uint32_t drawMode) {
-  return drawMode < 16;
-}
 // A layout that can stand as the saved grid: one of the three grids, else
 // the 4 x 4 grid, so nothing derived from it can index past the decoders.
 uint32_t ValidGridOr16(uint32_t drawMode);
