@@ -5,6 +5,7 @@
 #include <new>
 
 #include "video/file_names.h"
+#include "video/renderer.h"
 
 namespace zarvion {
 
@@ -76,6 +77,9 @@ void CChannelDecoder::Notice(uint32_t background) {
 }
 
 bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags) {
+  if (FrameTrace* trace = pTrace.load()) {
+    trace->Received(nChannel, data, size, flags);
+  }
   if (!pSurface) return true;
 
   const int32_t now = static_cast<int32_t>(std::time(nullptr));

@@ -45,6 +45,20 @@ class Presenter {
   virtual void Present(const Rect& target, const Rect& source) = 0;
 };
 
+// Follows frames from arrival to the screen, for measuring the whole
+// pipeline. Unset in normal use. Every member may be called on any thread
+// and must not block.
+class FrameTrace {
+ public:
+  virtual ~FrameTrace() = default;
+  // A frame of `slot` arrived whole and is about to be decoded.
+  virtual void Received(int slot, const uint8_t* data, uint32_t size, uint16_t flags) = 0;
+  // A composition was presented; it holds every frame received before it.
+  virtual void Composed() = 0;
+  // The window copied the last presented composition to the screen.
+  virtual void Shown() = 0;
+};
+
 // The view words the renderer reads and clears; the window points them at
 // its control object's atomics.
 struct ViewWords {

@@ -160,7 +160,10 @@ class ControlWindow::WindowPresenter : public Presenter {
     return Rect{0, 0, size.x, size.y};
   }
   Point CursorPos() const override { return UnpackPoint(w_.pointer_.load()); }
-  void Present(const Rect&, const Rect&) override { w_.RequestRepaint(); }
+  void Present(const Rect&, const Rect&) override {
+    if (FrameTrace* trace = w_.trace_.load()) trace->Composed();
+    w_.RequestRepaint();
+  }
 
  private:
   ControlWindow& w_;
@@ -412,6 +415,13 @@ void ControlWindow::RequestRepaint() {
       Qt::QueuedConnection);
 }
 
+void ControlWindow::SetFrameTrace(FrameTrace* trace) {
+  trace_ = trace;
+  for (auto& decoder : apDecoder_) {
+    if (decoder) decoder->pTrace = trace;
+  }
+}
+
 // ---- Messages --------------------------------------------------------------
 
 void ControlWindow::paintEvent(QPaintEvent*) {
@@ -437,6 +447,7 @@ void ControlWindow::paintEvent(QPaintEvent*) {
   // Beyond a back surface the size of the screen there is no picture.
   const QRegion rest = QRegion(0, 0, w, h).subtracted(QRegion(shown));
   for (const QRect& r : rest) painter.fillRect(r, Qt::black);
+  if (FrameTrace* trace = trace_.load()) trace->Shown();
 }
 
 void ControlWindow::resizeEvent(QResizeEvent*) {

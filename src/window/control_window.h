@@ -38,6 +38,7 @@ struct ControlObject;
 class CChannelDecoder;
 class ConnectionThread;
 class Font;
+class FrameTrace;
 class GuiCalls;
 class PlaybackDialog;
 class Renderer;
@@ -101,6 +102,9 @@ class ControlWindow : public QWidget, public CommandTarget {
   // Null outside 0..15 and for a decoder that was not made.
   CChannelDecoder* Decoder(int slot) const;
   Renderer* GetRenderer() const { return renderer_.get(); }
+  // Follows every frame to the screen (measurements); set before the
+  // connection thread gets frames, null to stop.
+  void SetFrameTrace(FrameTrace* trace);
   ControlObject& Object() { return obj_; }
 
  protected:
@@ -167,6 +171,7 @@ class ControlWindow : public QWidget, public CommandTarget {
   // another paint.
   bool inPaint_ = false;
   std::atomic<bool> repaintPending_{false};
+  std::atomic<FrameTrace*> trace_{nullptr};
   // The pointer relative to this window as the renderer sees it (for the
   // pane highlight); far outside while the pointer is elsewhere.
   std::atomic<int64_t> pointer_;
