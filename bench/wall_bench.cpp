@@ -116,7 +116,8 @@ double Median(std::vector<double> v) {
 
 // Frames from arrival to the paint that shows them. Arrival times go into a
 // ring (one writer: the connection thread); a composition marks how many had
-// arrived; a paint takes every frame up to the last mark.
+// arrived, the window's take of the changes keeps the last mark, and the
+// paint after it accounts for every frame up to that mark.
 class Trace : public zarvion::FrameTrace {
  public:
   static constexpr size_t kRing = 1 << 16;
@@ -129,9 +130,10 @@ class Trace : public zarvion::FrameTrace {
   void Composed() override {
     composed_.store(received_.load(std::memory_order_acquire), std::memory_order_release);
   }
+  void Taken() override { taken_ = composed_.load(std::memory_order_acquire); }
   void Shown() override {
     const int64_t now = NowNs();
-    const uint64_t upTo = composed_.load(std::memory_order_acquire);
+    const uint64_t upTo = taken_;
     presents_ += 1;
     for (; shown_ < upTo; ++shown_) {
       if (measuring_ && latencies_.size() < latencies_.capacity()) {
@@ -156,6 +158,7 @@ class Trace : public zarvion::FrameTrace {
   std::atomic<uint64_t> composed_{0};
   uint64_t received0_ = 0;
   // GUI thread only.
+  uint64_t taken_ = 0;
   uint64_t shown_ = 0;
   uint64_t presents_ = 0;
   bool measuring_ = false;
@@ -247,8 +250,8 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
           "lat_p50_ms=%.2f lat_p99_ms=%.2f lat_max_ms=%.2f rss_mb=%.1f threads=%d "
           "draw_mode=0x%x\n",
           frames, wall, cpu, x, static_cast<unsigned long long>(trace.Presents()),
-          Percentile(lat, 0.5), Percentile(lat, 0.99), Percentile(lat, 1.0),
-          u.ru_maxrss / 1024.0, SelfThreads(), obj.dwDrawMode.load());
+          Percentile(lat, 0.5), Percentile(lat, 0.99), Percentile(lat, 1.0), u.ru_maxrss / 1024.0,
+          SelfThreads(), obj.dwDrawMode.load());
       std::fflush(stdout);
       stage = 4;
       window->SetFrameTrace(nullptr);
@@ -269,8 +272,8 @@ struct Child {
   FILE* in = nullptr;   // its standard input
 };
 
-Child Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            bool pipeIn, bool pipeOut, bool quiet) {
+Child Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, bool pipeIn,
+            bool pipeOut, bool quiet) {
   int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1};
   if (pipeIn && pipe(inPipe) != 0) return {};
   if (pipeOut && pipe(outPipe) != 0) return {};
@@ -381,9 +384,9 @@ XServer StartXvfb() {
     const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
     const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
     if (access(sock.c_str(), F_OK) == 0 || access(lock.c_str(), F_OK) == 0) continue;
-    x.child = Spawn({"Xvfb", ":" + std::to_string(n), "-screen", "0", "1920x1080x24", "-nolisten",
-                     "tcp"},
-                    {}, false, false, true);
+    x.child =
+        Spawn({"Xvfb", ":" + std::to_string(n), "-screen", "0", "1920x1080x24", "-nolisten", "tcp"},
+              {}, false, false, true);
     if (x.child.pid <= 0) return XServer{};
     for (int i = 0; i < 500 && access(sock.c_str(), F_OK) != 0; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -484,8 +487,8 @@ double FloorUs(const std::vector<fs::path>& files) {
 
 // Runs ffmpeg with -benchmark; CPU microseconds per input frame.
 double FfmpegUs(const std::vector<std::string>& middle, size_t inputFrames) {
-  std::vector<std::string> argv = {"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "info", "-nostats",
-                                   "-benchmark"};
+  std::vector<std::string> argv = {"ffmpeg", "-hide_banner", "-nostdin",  "-loglevel",
+                                   "info",   "-nostats",     "-benchmark"};
   argv.insert(argv.end(), middle.begin(), middle.end());
   argv.insert(argv.end(), {"-f", "null", "-"});
   // -benchmark reports on the log at the info level, on standard error.
@@ -524,11 +527,11 @@ fs::path Looped(const fs::path& file, int times) {
 }
 
 double MosaicUs(const std::vector<fs::path>& files, size_t frames) {
-  std::vector<std::string> mid = {"-threads", "1", "-filter_threads", "1",
-                                  "-filter_complex_threads", "1"};
+  std::vector<std::string> mid = {
+      "-threads", "1", "-filter_threads", "1", "-filter_complex_threads", "1"};
   for (const auto& f : files) {
-    mid.insert(mid.end(), {"-threads", "1", "-f", "concat", "-safe", "0", "-i",
-                           Looped(f, kLoops).string()});
+    mid.insert(mid.end(),
+               {"-threads", "1", "-f", "concat", "-safe", "0", "-i", Looped(f, kLoops).string()});
   }
   std::string graph, layout;
   for (size_t i = 0; i < files.size(); ++i) {
@@ -564,10 +567,9 @@ struct Options {
 using Figures = std::map<std::string, double>;
 
 // One scenario once: recorder, viewer, then floor and the FFmpeg figure.
-bool RunOnce(const std::string& self, const Options& o, const std::string& scenario,
-             Figures* out) {
-  const fs::path dir = fs::temp_directory_path() /
-                       ("zarvion-wall-" + std::to_string(getpid()) + "-" + scenario);
+bool RunOnce(const std::string& self, const Options& o, const std::string& scenario, Figures* out) {
+  const fs::path dir =
+      fs::temp_directory_path() / ("zarvion-wall-" + std::to_string(getpid()) + "-" + scenario);
   fs::remove_all(dir);
   fs::create_directories(dir);
   const fs::path binDir = fs::path(self).parent_path();
@@ -594,9 +596,8 @@ bool RunOnce(const std::string& self, const Options& o, const std::string& scena
   fs::create_directories(dir / "registry");
   fs::create_directories(dir / "rec");
   Child viewer = Spawn({self, "--viewer", "--port", port, "--scenario", scenario, "--seconds",
-                        std::to_string(o.seconds), "--warmup", std::to_string(o.warmup),
-                        "--record", (dir / "rec").string(), "--x-pid",
-                        std::to_string(x.child.pid)},
+                        std::to_string(o.seconds), "--warmup", std::to_string(o.warmup), "--record",
+                        (dir / "rec").string(), "--x-pid", std::to_string(x.child.pid)},
                        env, false, true, false);
   std::string result;
   for (std::string line; !(line = ReadLine(viewer.out)).empty();) {
@@ -665,7 +666,8 @@ std::string Format(const std::string& scenario, const Figures& f) {
     s.precision(precision);
     s << f.at(k);
   };
-  for (const char* k : {"client_us", "x_us", "floor_us", "mosaic_us", "ffmpeg_single_us"}) put(k, 0);
+  for (const char* k : {"client_us", "x_us", "floor_us", "mosaic_us", "ffmpeg_single_us"})
+    put(k, 0);
   for (const char* k : {"client_per_floor", "client_x_per_mosaic", "client_x_per_single"}) {
     put(k, 2);
   }

@@ -11,7 +11,6 @@
 #include <regex>
 #include <thread>
 
-
 #include "mp43_test_frames.h"
 #include "platform/avi_file.h"
 #include "video/captions.h"
@@ -297,6 +296,7 @@ class TestPresenter : public Presenter {
  public:
   Rect WindowRect() const override { return window; }
   Point CursorPos() const override { return cursor; }
+  bool CanDraw() const override { return visible; }
   void Present(const Rect& t, const Rect& s) override {
     ++presents;
     target = t;
@@ -304,6 +304,7 @@ class TestPresenter : public Presenter {
   }
   Rect window{0, 0, 804, 624};
   Point cursor{-1000, -1000};
+  bool visible = true;
   int presents = 0;
   Rect target, source;
 };
@@ -513,6 +514,106 @@ TEST_F(RendererTest, SnapshotSavesTheDecoderPictureTheRightWayUp) {
   EXPECT_EQ(std::count_if(files.begin(), files.end(),
                           [](const std::string& f) { return f.rfind("CH01_", 0) == 0; }),
             1);
+}
+
+// The window paints from its own copy, kept up to date with the changed
+// rectangles alone: whatever the renderer draws, the copy must end up equal
+// to the back surface.
+TEST_F(RendererTest, ChangedRectanglesCoverEveryWrite) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(12, 4);
+  std::string front = BackBytes();
+  std::array<Rect, kMaxChanges> changes;
+  auto collect = [&] {
+    const Surface& back = *renderer_.BackSurface();
+    const int n = renderer_.TakeChanges(changes);
+    for (int i = 0; i < n; ++i) {
+      const Rect& r = changes[static_cast<size_t>(i)];
+      for (int y = r.top; y < r.bottom; ++y) {
+        const size_t at = static_cast<size_t>(y) * back.Stride() + r.left * 4;
+        std::memcpy(front.data() + at, back.Lock() + at, static_cast<size_t>(r.Width()) * 4);
+      }
+    }
+    return n;
+  };
+  presenter_.window = Rect{0, 0, 900, 700};
+  const Point points[] = {{-5, -5}, {100, 100}, {450, 300}, {899, 10}, {300, 690}, {225, 170}};
+  const uint32_t modes[] = {0x00100000, 0x00040000, 7, 0x00090000, kPlaybackView, 0x00100000};
+  for (int step = 0; step < 240; ++step) {
+    if (step % 40 == 0) drawMode_ = modes[step / 40];
+    if (step % 7 == 3) presenter_.cursor = points[(step / 7) % 6];
+    if (step % 53 == 10) layoutDirty_ = 1;
+    if (step == 120) presenter_.window = Rect{0, 0, 700, 500};
+    const int slot = (step * 5) % 16;
+    ASSERT_TRUE(Decode(*decoders_[slot], frames[step % frames.size()]));
+    renderer_.PlaceChannel(slot);
+    renderer_.Redraw();
+    if (step % 3 == 0) {
+      collect();
+      ASSERT_TRUE(front == BackBytes()) << "step " << step;
+    }
+  }
+  collect();
+  EXPECT_TRUE(front == BackBytes());
+  // Nothing new: nothing changed, nothing presented.
+  const int presents = presenter_.presents;
+  renderer_.Redraw();
+  EXPECT_EQ(collect(), 0);
+  EXPECT_EQ(presenter_.presents, presents);
+}
+
+TEST_F(RendererTest, SingleViewRedrawsOnlyForItsOwnChannel) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(6, 3);
+  presenter_.window = Rect{0, 0, 640, 500};
+  drawMode_ = 2;
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 1);
+  EXPECT_EQ(Back(320, 240), Colour(2));
+  // Frames of the other channels go on being decoded, but the view shows
+  // channel 3 only, so nothing is presented for them.
+  for (int i = 0; i < 6; ++i) {
+    for (int slot : {0, 1, 5, 15}) {
+      ASSERT_TRUE(Decode(*decoders_[slot], frames[i]));
+      renderer_.PlaceChannel(slot);
+      renderer_.Redraw();
+    }
+  }
+  EXPECT_EQ(presenter_.presents, 1);
+  EXPECT_EQ(Back(320, 240), Colour(2));
+  // Its own frame is shown at once: first the notice of the key-frame wait.
+  decoders_[2]->bWaitKeyFrame = 1;
+  ASSERT_TRUE(Decode(*decoders_[2], frames[1]));
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 2);
+  EXPECT_EQ(Back(320, 240), kPixelRed150);
+  ASSERT_TRUE(Decode(*decoders_[2], frames[0]));
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 3);
+  EXPECT_NE(Back(320, 240), kPixelRed150);
+}
+
+TEST_F(RendererTest, AnUnseenWindowGetsNothingDrawnButSnapshotsGoOn) {
+  TempDir dir;
+  renderer_.SetSnapshotFolder([&] { return dir.Path() + "/"; });
+  presenter_.window = Rect{0, 0, 640, 500};
+  presenter_.visible = false;
+  const std::string before = BackBytes();
+  layoutDirty_ = 1;
+  renderer_.Redraw();
+  drawMode_ = 6;
+  snapshot_ = 1;
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 0);
+  EXPECT_EQ(layoutDirty_, 1u) << "the clear waits for the window to be seen";
+  EXPECT_TRUE(BackBytes() == before);
+  EXPECT_EQ(snapshot_, 0u);
+  const std::vector<std::string> files = dir.Files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].rfind("CH07_", 0), 0u) << files[0];
+
+  presenter_.visible = true;
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 1);
+  EXPECT_EQ(Back(320, 240), Colour(6));
 }
 
 TEST_F(RendererTest, DecodingPlacingAndRedrawingOnTwoThreads) {

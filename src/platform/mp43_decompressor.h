@@ -30,6 +30,12 @@ enum Mp43Result : int32_t {
 
 constexpr uint32_t kIcModeFastDecompress = 3;
 
+// The environment variable that sets how much libavcodec logs: a level
+// name ("quiet" ... "trace") or its number. Unset: quiet.
+inline constexpr const char* kFfmpegLogLevelVariable = "ZARVION_FFMPEG_LOGLEVEL";
+// The library's level for such a text; quiet for anything else.
+int FfmpegLogLevel(const char* text);
+
 class Mp43Decompressor {
  public:
   // A decompressor for type "vidc" and the given handler (the only one

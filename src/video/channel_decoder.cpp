@@ -47,6 +47,7 @@ bool CChannelDecoder::Create(int width, int height) {
     SurfaceGuard guard(pSurfaceLock);
     Fill(kPixelBlue200);
     DrawTextAt(hFont, kTextNoSignal, kNoticeX, kNoticeY, kNoticeColor);
+    ++dwPictureSerial;
   }
   const size_t pictureBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
   pPicture.reset(new (std::nothrow) uint8_t[pictureBytes]());
@@ -72,6 +73,7 @@ bool CChannelDecoder::Create(int width, int height) {
 }
 
 void CChannelDecoder::Notice(uint32_t background) {
+  ++dwPictureSerial;
   Fill(background);
   DrawTextAt(hFont, kTextBuffering, kNoticeX, kNoticeY, kNoticeColor);
 }
@@ -111,6 +113,7 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
     Notice(kPixelRed150);
     return true;
   }
+  ++dwPictureSerial;
   LockSurface();
   uint8_t* dst = ddsd.lpSurface;
   if (!dst) {

@@ -82,6 +82,9 @@ class CChannelDecoder : public CVideoSurface {
   FolderSource recordFolder;
   // Told of every frame before it is decoded (measurements only).
   std::atomic<FrameTrace*> pTrace{nullptr};
+  // Counts every write of a picture or notice to the surface (under the
+  // surface lock), so the single view stretches only what is new.
+  uint32_t dwPictureSerial = 0;
 
  private:
   void Notice(uint32_t background);

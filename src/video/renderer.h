@@ -5,9 +5,12 @@
 // It runs on the connection thread (after every frame, every quiet 100 ms)
 // and on the window's thread (paint, size, double-click). One lock, Lock(),
 // serialises Redraw, PlaceChannel, ClearView and every write to a decoder's
-// surface; the window's paint handler takes it too while it copies from
-// BackSurface(). Nothing here calls a widget: the window is reached only
-// through Presenter.
+// surface. Every write to the back surface is recorded as a changed
+// rectangle; the window takes them under the lock (TakeChanges), copies
+// just those into a picture of its own and paints from that without the
+// lock. Work per frame stays with what the frame changed: its pane, its
+// border and caption. Nothing here calls a widget: the window is reached
+// only through Presenter.
 #pragma once
 
 #include <array>
@@ -23,6 +26,8 @@
 namespace zarvion {
 
 inline constexpr int kDecoderSlots = 16;
+// Changed rectangles kept between two takes; more collapse into one.
+inline constexpr int kMaxChanges = 24;
 inline constexpr int kToolbarStrip = 20;  // bottom of the window not used for video
 inline constexpr uint32_t kBorderPointer = 0x00FFFF00;
 inline constexpr uint32_t kBorderPane = 0x00000000;
@@ -55,7 +60,9 @@ class FrameTrace {
   virtual void Received(int slot, const uint8_t* data, uint32_t size, uint16_t flags) = 0;
   // A composition was presented; it holds every frame received before it.
   virtual void Composed() = 0;
-  // The window copied the last presented composition to the screen.
+  // The window took the presented compositions for its next paint.
+  virtual void Taken() = 0;
+  // The window painted what it took last.
   virtual void Shown() = 0;
 };
 
@@ -104,6 +111,10 @@ class Renderer {
   // Called by Redraw, with the lock held.
   void ComposeAndPresent();
 
+  // The rectangles of the back surface written since the last take, clipped
+  // to it, into `out`; their number. Call under Lock().
+  int TakeChanges(std::array<Rect, kMaxChanges>& out);
+
   std::mutex& Lock() { return lock_; }
   // Read only under Lock().
   const Surface* BackSurface() const { return backBuffer_.pSurface.get(); }
@@ -113,9 +124,12 @@ class Renderer {
   Rect VideoArea(const Rect& window) const;
   CChannelDecoder* Decoder(int slot) const;
   void ClearViewLocked();
-  void ComposeSingle(int slot, const Rect& view);
-  void ComposeGrid(int side, const Rect& view, Point cursor);
+  // False when nothing was drawn.
+  bool ComposeSingle(int slot, const Rect& view);
+  bool ComposeGrid(int side, const Rect& view, Point cursor);
   void TakeSnapshot(int slot);
+  void Changed(const Rect& r);
+  void ChangedAll();
 
   ViewWords words_;
   std::mutex lock_;
@@ -124,6 +138,23 @@ class Renderer {
   const Font* hFontSmall_ = nullptr;
   FolderSource snapshotFolder_;
   Presenter* presenter_ = nullptr;
+
+  // Changes since the last take.
+  std::array<Rect, kMaxChanges> changes_{};
+  int changeCount_ = 0;
+  bool changesPending_ = false;  // changes since the last present
+  // What the last composition drew, so the next one draws only what
+  // differs. Panes: bit 0 signal, bit 1 under the pointer; -1 = redraw.
+  // `placed_`: panes that got a picture since their border was drawn.
+  uint32_t lastMode_ = 0xFFFFFFFFu;
+  Rect lastView_;
+  std::array<int, kDecoderSlots> paneState_{};
+  uint32_t placed_ = 0;
+  // The single view's last stretch: picture serial and caption figures.
+  bool singleValid_ = false;
+  uint32_t singleSerial_ = 0;
+  int32_t singleFps_ = 0;
+  uint32_t singleBps_ = 0;
 };
 
 }  // namespace zarvion

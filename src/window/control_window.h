@@ -15,12 +15,16 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
+#include <QImage>
 #include <QPoint>
+#include <QRegion>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include "settings/command_target.h"
@@ -113,6 +117,9 @@ class ControlWindow : public QWidget, public CommandTarget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -145,6 +152,14 @@ class ControlWindow : public QWidget, public CommandTarget {
 
   // Called by the presenter on any thread.
   void RequestRepaint();
+  // GUI thread: a present at most once per display refresh.
+  void SchedulePresent();
+  void PresentChanges();
+  // Copies what the renderer changed into front_ (under the renderer lock,
+  // which the paint itself never takes); the changed area of the window.
+  QRegion CollectChanges();
+  // Whether the window can be seen now (shown, not minimised).
+  void UpdateDrawable();
 
   ControlObject& obj_;
   ControlWindowOptions options_;
@@ -172,6 +187,12 @@ class ControlWindow : public QWidget, public CommandTarget {
   bool inPaint_ = false;
   std::atomic<bool> repaintPending_{false};
   std::atomic<FrameTrace*> trace_{nullptr};
+  // What the video area shows: the back surface as of the last collection.
+  QImage front_;
+  QTimer presentTimer_;
+  int presentIntervalMs_ = 16;
+  std::chrono::steady_clock::time_point lastPresent_;
+  std::atomic<bool> drawable_{false};
   // The pointer relative to this window as the renderer sees it (for the
   // pane highlight); far outside while the pointer is elsewhere.
   std::atomic<int64_t> pointer_;
