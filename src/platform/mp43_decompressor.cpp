@@ -176,7 +176,7 @@ int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader&
   if (!s.ctx) return kIcErrError;
   if (!data || !picture) return kIcErrBadParam;
   if (in.biWidth != s.in.biWidth || in.biHeight != s.in.biHeight || !IsMp43(in.biCompression) ||
-      out.biWidth != s.out.biWidth || out.biHeight != s.out.biHeight ||
+      out.biWidth != s.out.biWidth || std::abs(out.biHeight) != std::abs(s.out.biHeight) ||
       out.biBitCount != s.out.biBitCount || out.biCompression != s.out.biCompression) {
     return kIcErrBadFormat;
   }
@@ -222,7 +222,7 @@ int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader&
       // Bottom-up output: start at the last row and step backwards.
       uint8_t* dst[4] = {picture, nullptr, nullptr, nullptr};
       int dstStride[4] = {stride, 0, 0, 0};
-      if (s.out.biHeight > 0) {
+      if (out.biHeight > 0) {
         dst[0] = picture + static_cast<size_t>(h - 1) * stride;
         dstStride[0] = -stride;
       }

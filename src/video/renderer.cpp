@@ -1,6 +1,7 @@
 #include "video/renderer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "video/captions.h"
 #include "video/file_names.h"
@@ -93,6 +94,7 @@ void Renderer::ClearViewLocked() {
 
 void Renderer::Changed(const Rect& r) {
   changesPending_ = true;
+  wholeView_ = false;
   if (changeCount_ < kMaxChanges) {
     changes_[static_cast<size_t>(changeCount_++)] = r;
     return;
@@ -109,14 +111,47 @@ void Renderer::Changed(const Rect& r) {
   changeCount_ = 1;
 }
 
+void Renderer::RestoreStale() {
+  if (!staleView_) return;
+  staleView_ = false;
+  Surface& back = *backBuffer_.pSurface;
+  const Surface* copy = staleCopy_;
+  if (!copy || !copy->Valid() || copy->Width() != back.Width() || copy->Height() != back.Height()) {
+    ClearViewLocked();
+    return;
+  }
+  const Rect& r = staleRect_;
+  for (int y = r.top; y < r.bottom; ++y) {
+    const size_t at = static_cast<size_t>(y) * back.Stride() + static_cast<size_t>(r.left) * 4;
+    std::memcpy(back.Lock() + at, copy->Lock() + at, static_cast<size_t>(r.Width()) * 4);
+  }
+}
+
 void Renderer::ChangedAll() {
   if (!backBuffer_.pSurface) return;
   changes_[0] = backBuffer_.pSurface->Bounds();
   changeCount_ = 1;
   changesPending_ = true;
+  wholeView_ = false;
+  staleView_ = false;
 }
 
-int Renderer::TakeChanges(std::array<Rect, kMaxChanges>& out) {
+int Renderer::TakeChanges(std::array<Rect, kMaxChanges>& out, Surface* copy, bool* swapped) {
+  if (swapped) *swapped = false;
+  // The copy differs from the back surface only inside the changes; when
+  // they are one whole single view, the next composition rewrites all of
+  // it anyway, so the older picture the trade leaves here does no harm.
+  if (wholeView_ && copy && changeCount_ == 1 && !staleView_ && backBuffer_.pSurface &&
+      backBuffer_.pSurface->SwapPixels(*copy)) {
+    staleView_ = true;
+    const Rect b = backBuffer_.pSurface->Bounds();
+    const Rect& c = changes_[0];
+    staleRect_ = Rect{std::max(c.left, 0), std::max(c.top, 0), std::min(c.right, b.right),
+                      std::min(c.bottom, b.bottom)};
+    staleCopy_ = copy;
+    if (swapped) *swapped = true;
+  }
+  wholeView_ = false;
   int n = 0;
   if (backBuffer_.pSurface) {
     const Rect bounds = backBuffer_.pSurface->Bounds();
@@ -140,6 +175,7 @@ void Renderer::PlaceChannel(int slot) {
   if (!d) return;
   const Rect view = VideoArea(presenter_->WindowRect());
   const Rect pane = PaneRect(v.side, slot / v.side, slot % v.side, view.right, view.bottom);
+  RestoreStale();
   if (backBuffer_.pSurface->StretchFrom(pane, *d->pSurface, d->rcSurface)) {
     Changed(pane);
     placed_ |= 1u << slot;
@@ -167,6 +203,7 @@ void Renderer::ComposeAndPresent() {
   if (v.kind == ViewKind::kSingle) {
     ComposeSingle(v.slot, view);
   } else if (v.kind == ViewKind::kGrid) {
+    RestoreStale();
     ComposeGrid(v.side, view, local);
   }
   // Nothing new on the back surface: the screen already shows it.
@@ -192,10 +229,17 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
       singleBps_ == bps) {
     return false;
   }
+  const Rect& stale = staleRect_;
+  if (staleView_ && stale.left >= view.left && stale.top >= view.top && stale.right <= view.right &&
+      stale.bottom <= view.bottom) {
+    staleView_ = false;  // all of it is drawn again now
+  }
+  RestoreStale();
   backBuffer_.pSurface->StretchFrom(view, *d->pSurface, d->rcSurface);
   const std::string caption = FormatSingleCaption(slot + 1, fps, bps);
   backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), 4, 4, kCaptionSingleColor);
   Changed(view);
+  wholeView_ = changeCount_ == 1;
   singleValid_ = true;
   singleSerial_ = d->dwPictureSerial;
   singleFps_ = fps;

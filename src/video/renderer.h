@@ -112,8 +112,12 @@ class Renderer {
   void ComposeAndPresent();
 
   // The rectangles of the back surface written since the last take, clipped
-  // to it, into `out`; their number. Call under Lock().
-  int TakeChanges(std::array<Rect, kMaxChanges>& out);
+  // to it, into `out`; their number. Call under Lock(). `copy` is the
+  // caller's copy of the back surface as of its last take (same size);
+  // when the changes replaced the whole view, the two surfaces trade
+  // pixels instead of the caller copying them, and *swapped says so.
+  int TakeChanges(std::array<Rect, kMaxChanges>& out, Surface* copy = nullptr,
+                  bool* swapped = nullptr);
 
   std::mutex& Lock() { return lock_; }
   // Read only under Lock().
@@ -130,6 +134,7 @@ class Renderer {
   void TakeSnapshot(int slot);
   void Changed(const Rect& r);
   void ChangedAll();
+  void RestoreStale();
 
   ViewWords words_;
   std::mutex lock_;
@@ -152,6 +157,15 @@ class Renderer {
   uint32_t placed_ = 0;
   // The single view's last stretch: picture serial and caption figures.
   bool singleValid_ = false;
+  // The only change since the last take is one whole single view.
+  bool wholeView_ = false;
+  // After a trade of pixels `staleRect_` of the back surface holds an older
+  // picture; the current one is in `staleCopy_` (the caller's copy, written
+  // only under the lock). Anything but a whole new single view first takes
+  // it back from there.
+  bool staleView_ = false;
+  Rect staleRect_;
+  const Surface* staleCopy_ = nullptr;
   uint32_t singleSerial_ = 0;
   int32_t singleFps_ = 0;
   uint32_t singleBps_ = 0;

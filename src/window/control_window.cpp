@@ -444,25 +444,30 @@ QRegion ControlWindow::CollectChanges() {
   std::lock_guard<std::mutex> hold(renderer_->Lock());
   const Surface* back = renderer_->BackSurface();
   if (!back || !back->Valid()) return {};
-  int n = renderer_->TakeChanges(rects);
-  if (front_.width() != back->Width() || front_.height() != back->Height()) {
-    // Allocated once, at the back surface's size, and filled whole.
-    front_ = QImage(back->Width(), back->Height(), QImage::Format_RGB32);
-    rects[0] = back->Bounds();
-    n = front_.isNull() ? 0 : 1;
+  if (!front_ || front_->Width() != back->Width() || front_->Height() != back->Height()) {
+    // Made once, at the back surface's size, and filled whole.
+    front_ = std::make_unique<Surface>();
+    if (!front_->Create(back->Width(), back->Height())) {
+      front_.reset();
+      return {};
+    }
+    std::memcpy(front_->Lock(), back->Lock(), static_cast<size_t>(back->Stride()) * back->Height());
+    region += QRect(0, 0, back->Width(), back->Height());
   }
+  bool swapped = false;
+  const int n = renderer_->TakeChanges(rects, front_.get(), &swapped);
   const uint8_t* from = back->Lock();
-  uint8_t* to = front_.bits();
+  uint8_t* to = front_->Lock();
   const int stride = back->Stride();
   for (int i = 0; i < n; ++i) {
     const Rect& r = rects[static_cast<size_t>(i)];
+    region += QRect(r.left, r.top, r.Width(), r.Height());
+    if (swapped) continue;
     const size_t bytes = static_cast<size_t>(r.Width()) * 4;
     for (int y = r.top; y < r.bottom; ++y) {
       const size_t at = static_cast<size_t>(y) * stride + static_cast<size_t>(r.left) * 4;
-      std::memcpy(to + static_cast<size_t>(y) * front_.bytesPerLine() + r.left * 4, from + at,
-                  bytes);
+      std::memcpy(to + at, from + at, bytes);
     }
-    region += QRect(r.left, r.top, r.Width(), r.Height());
   }
   back->Unlock();
   if (FrameTrace* trace = trace_.load()) trace->Taken();
@@ -500,8 +505,13 @@ void ControlWindow::paintEvent(QPaintEvent* event) {
   if (asked.intersects(strip)) painter.fillRect(strip, palette().window());
   // Painted from front_, which only this thread touches: the connection
   // thread is never held up by the copy to the screen.
-  const QRect shown = QRect(0, 0, w, h).intersected(front_.rect());
-  for (const QRect& r : asked.intersected(shown)) painter.drawImage(r.topLeft(), front_, r);
+  QRect shown;
+  if (front_) {
+    shown = QRect(0, 0, w, h).intersected(front_->Image().rect());
+    for (const QRect& r : asked.intersected(shown)) {
+      painter.drawImage(r.topLeft(), front_->Image(), r);
+    }
+  }
   // Beyond a back surface the size of the screen there is no picture.
   const QRegion rest = asked.intersected(QRect(0, 0, w, h)).subtracted(QRegion(shown));
   for (const QRect& r : rest) painter.fillRect(r, Qt::black);

@@ -20,7 +20,6 @@
 #include <functional>
 #include <memory>
 
-#include <QImage>
 #include <QPoint>
 #include <QRegion>
 #include <QString>
@@ -43,6 +42,7 @@ class CChannelDecoder;
 class ConnectionThread;
 class Font;
 class FrameTrace;
+class Surface;
 class GuiCalls;
 class PlaybackDialog;
 class Renderer;
@@ -188,7 +188,7 @@ class ControlWindow : public QWidget, public CommandTarget {
   std::atomic<bool> repaintPending_{false};
   std::atomic<FrameTrace*> trace_{nullptr};
   // What the video area shows: the back surface as of the last collection.
-  QImage front_;
+  std::unique_ptr<Surface> front_;
   QTimer presentTimer_;
   int presentIntervalMs_ = 16;
   std::chrono::steady_clock::time_point lastPresent_;
