@@ -86,6 +86,7 @@ void Renderer::ClearView() {
 
 void Renderer::ClearViewLocked() {
   backBuffer_.Fill(kPixelBlue200);
+  staleCount_ = 0;
   ChangedAll();
   // Everything the compositions drew is gone.
   lastMode_ = 0xFFFFFFFFu;
@@ -94,7 +95,6 @@ void Renderer::ClearViewLocked() {
 
 void Renderer::Changed(const Rect& r) {
   changesPending_ = true;
-  wholeView_ = false;
   if (changeCount_ < kMaxChanges) {
     changes_[static_cast<size_t>(changeCount_++)] = r;
     return;
@@ -111,16 +111,36 @@ void Renderer::Changed(const Rect& r) {
   changeCount_ = 1;
 }
 
-void Renderer::RestoreStale() {
-  if (!staleView_) return;
-  staleView_ = false;
+namespace {
+
+bool Overlap(const Rect& a, const Rect& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+bool Inside(const Rect& a, const Rect& outer) {
+  return a.left >= outer.left && a.top >= outer.top && a.right <= outer.right &&
+         a.bottom <= outer.bottom;
+}
+
+}  // namespace
+
+void Renderer::Touch(const Rect& r, bool whole) {
+  for (int i = 0; i < staleCount_;) {
+    const Rect s = stale_[static_cast<size_t>(i)];
+    if (!Overlap(s, r)) {
+      ++i;
+      continue;
+    }
+    stale_[static_cast<size_t>(i)] = stale_[static_cast<size_t>(--staleCount_)];
+    if (!(whole && Inside(s, r))) Restore(s);
+  }
+}
+
+void Renderer::Restore(const Rect& r) {
   Surface& back = *backBuffer_.pSurface;
   const Surface* copy = staleCopy_;
   if (!copy || !copy->Valid() || copy->Width() != back.Width() || copy->Height() != back.Height()) {
-    ClearViewLocked();
     return;
   }
-  const Rect& r = staleRect_;
   for (int y = r.top; y < r.bottom; ++y) {
     const size_t at = static_cast<size_t>(y) * back.Stride() + static_cast<size_t>(r.left) * 4;
     std::memcpy(back.Lock() + at, copy->Lock() + at, static_cast<size_t>(r.Width()) * 4);
@@ -132,26 +152,21 @@ void Renderer::ChangedAll() {
   changes_[0] = backBuffer_.pSurface->Bounds();
   changeCount_ = 1;
   changesPending_ = true;
-  wholeView_ = false;
-  staleView_ = false;
 }
 
 int Renderer::TakeChanges(std::array<Rect, kMaxChanges>& out, Surface* copy, bool* swapped) {
   if (swapped) *swapped = false;
-  // The copy differs from the back surface only inside the changes; when
-  // they are one whole single view, the next composition rewrites all of
-  // it anyway, so the older picture the trade leaves here does no harm.
-  if (wholeView_ && copy && changeCount_ == 1 && !staleView_ && backBuffer_.pSurface &&
+  bool swapNow = false;
+  // The copy differs from the back surface only inside the changes. With
+  // no older pictures left here from an earlier trade, the two may trade
+  // pixels: the copy is then current, and the changes are what this
+  // surface holds older pictures in.
+  if (copy && staleCount_ == 0 && changeCount_ > 0 && backBuffer_.pSurface &&
       backBuffer_.pSurface->SwapPixels(*copy)) {
-    staleView_ = true;
-    const Rect b = backBuffer_.pSurface->Bounds();
-    const Rect& c = changes_[0];
-    staleRect_ = Rect{std::max(c.left, 0), std::max(c.top, 0), std::min(c.right, b.right),
-                      std::min(c.bottom, b.bottom)};
     staleCopy_ = copy;
     if (swapped) *swapped = true;
+    swapNow = true;
   }
-  wholeView_ = false;
   int n = 0;
   if (backBuffer_.pSurface) {
     const Rect bounds = backBuffer_.pSurface->Bounds();
@@ -159,7 +174,9 @@ int Renderer::TakeChanges(std::array<Rect, kMaxChanges>& out, Surface* copy, boo
       const Rect& c = changes_[static_cast<size_t>(i)];
       const Rect r{std::max(c.left, 0), std::max(c.top, 0), std::min(c.right, bounds.right),
                    std::min(c.bottom, bounds.bottom)};
-      if (!r.Empty()) out[static_cast<size_t>(n++)] = r;
+      if (r.Empty()) continue;
+      out[static_cast<size_t>(n++)] = r;
+      if (swapNow) stale_[static_cast<size_t>(staleCount_++)] = r;
     }
   }
   changeCount_ = 0;
@@ -175,7 +192,7 @@ void Renderer::PlaceChannel(int slot) {
   if (!d) return;
   const Rect view = VideoArea(presenter_->WindowRect());
   const Rect pane = PaneRect(v.side, slot / v.side, slot % v.side, view.right, view.bottom);
-  RestoreStale();
+  Touch(pane, d->pSurface->Valid() && !d->rcSurface.Empty());
   if (backBuffer_.pSurface->StretchFrom(pane, *d->pSurface, d->rcSurface)) {
     Changed(pane);
     placed_ |= 1u << slot;
@@ -203,7 +220,6 @@ void Renderer::ComposeAndPresent() {
   if (v.kind == ViewKind::kSingle) {
     ComposeSingle(v.slot, view);
   } else if (v.kind == ViewKind::kGrid) {
-    RestoreStale();
     ComposeGrid(v.side, view, local);
   }
   // Nothing new on the back surface: the screen already shows it.
@@ -229,17 +245,11 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
       singleBps_ == bps) {
     return false;
   }
-  const Rect& stale = staleRect_;
-  if (staleView_ && stale.left >= view.left && stale.top >= view.top && stale.right <= view.right &&
-      stale.bottom <= view.bottom) {
-    staleView_ = false;  // all of it is drawn again now
-  }
-  RestoreStale();
+  Touch(view, d->pSurface->Valid() && !d->rcSurface.Empty());
   backBuffer_.pSurface->StretchFrom(view, *d->pSurface, d->rcSurface);
   const std::string caption = FormatSingleCaption(slot + 1, fps, bps);
   backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), 4, 4, kCaptionSingleColor);
   Changed(view);
-  wholeView_ = changeCount_ == 1;
   singleValid_ = true;
   singleSerial_ = d->dwPictureSerial;
   singleFps_ = fps;
@@ -265,6 +275,7 @@ bool Renderer::ComposeGrid(int side, const Rect& view, Point cursor) {
       if (paneState_[static_cast<size_t>(s)] != state) Changed(pane);
       placed_ &= ~bit;
       paneState_[static_cast<size_t>(s)] = state;
+      Touch(pane, false);
       const std::string caption = FormatPaneCaption(s + 1, signal);
       backBuffer_.DrawBorder(pane.left, pane.top, pane.right, pane.bottom,
                              under ? kBorderPointer : kBorderPane);

@@ -113,9 +113,9 @@ class Renderer {
 
   // The rectangles of the back surface written since the last take, clipped
   // to it, into `out`; their number. Call under Lock(). `copy` is the
-  // caller's copy of the back surface as of its last take (same size);
-  // when the changes replaced the whole view, the two surfaces trade
-  // pixels instead of the caller copying them, and *swapped says so.
+  // caller's copy of the back surface as of its last take (same size, the
+  // same surface every time); when it may, the renderer trades pixels with
+  // it instead of the caller copying the changes, and *swapped says so.
   int TakeChanges(std::array<Rect, kMaxChanges>& out, Surface* copy = nullptr,
                   bool* swapped = nullptr);
 
@@ -134,7 +134,9 @@ class Renderer {
   void TakeSnapshot(int slot);
   void Changed(const Rect& r);
   void ChangedAll();
-  void RestoreStale();
+  // Before `r` of the back surface is drawn on; `whole`: every pixel of it.
+  void Touch(const Rect& r, bool whole);
+  void Restore(const Rect& r);
 
   ViewWords words_;
   std::mutex lock_;
@@ -157,14 +159,12 @@ class Renderer {
   uint32_t placed_ = 0;
   // The single view's last stretch: picture serial and caption figures.
   bool singleValid_ = false;
-  // The only change since the last take is one whole single view.
-  bool wholeView_ = false;
-  // After a trade of pixels `staleRect_` of the back surface holds an older
-  // picture; the current one is in `staleCopy_` (the caller's copy, written
-  // only under the lock). Anything but a whole new single view first takes
-  // it back from there.
-  bool staleView_ = false;
-  Rect staleRect_;
+  // After a trade of pixels the changed rectangles of that take hold older
+  // pictures here; the current ones are in `staleCopy_` (the caller's copy,
+  // written only under the lock). A rectangle drawn over whole is simply
+  // dropped from the list; one drawn over in part is first taken back.
+  std::array<Rect, kMaxChanges> stale_{};
+  int staleCount_ = 0;
   const Surface* staleCopy_ = nullptr;
   uint32_t singleSerial_ = 0;
   int32_t singleFps_ = 0;

@@ -425,8 +425,12 @@ void ControlWindow::SchedulePresent() {
   const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
                          std::chrono::steady_clock::now() - lastPresent_)
                          .count();
-  presentTimer_.start(
-      static_cast<int>(std::clamp<int64_t>(presentIntervalMs_ - since, 0, presentIntervalMs_)));
+  // The recorder sends its channels' frames one right after the other; a
+  // moment's wait after the first change takes the rest of them into the
+  // same present.
+  constexpr int64_t kGatherMs = 8;
+  presentTimer_.start(static_cast<int>(
+      std::clamp<int64_t>(presentIntervalMs_ - since, kGatherMs, presentIntervalMs_)));
 }
 
 void ControlWindow::PresentChanges() {
