@@ -555,9 +555,8 @@ TEST_F(RendererTest, ChangedRectanglesKeepTheWindowsCopyCurrent) {
     const uint32_t* b = reinterpret_cast<const uint32_t*>(plain.BackSurface()->Lock());
     for (size_t p = 0; p < kBackBytes / 4; ++p) {
       if (a[p] != b[p]) {
-        return ::testing::AssertionFailure()
-               << "pixel (" << p % 1024 << ", " << p / 1024 << ") " << std::hex << a[p] << " vs "
-               << b[p];
+        return ::testing::AssertionFailure() << "pixel (" << p % 1024 << ", " << p / 1024 << ") "
+                                             << std::hex << a[p] << " vs " << b[p];
       }
     }
     return ::testing::AssertionSuccess();
