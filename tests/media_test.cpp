@@ -2,12 +2,17 @@
 // AVI writer, with ffmpeg/ffprobe as the independent readers.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include <QFontMetrics>
 #include <QPainter>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include "mp43_test_frames.h"
 #include "platform/avi_file.h"
@@ -174,6 +179,20 @@ TEST_F(Mp43Test, OpensOnlyForMp43AndOffersBothBitCounts) {
   EXPECT_NE(d->GetFormat(bad, &out), kIcErrOk);
   out.biBitCount = 16;
   EXPECT_NE(d->Query(Input(), out), kIcErrOk);
+}
+
+TEST_F(Mp43Test, LibraryLogIsQuietUnlessAsked) {
+  ASSERT_NE(Mp43Decompressor::Open(kFourCCVidc, kFourCCMp43), nullptr);
+  if (!std::getenv(kFfmpegLogLevelVariable)) EXPECT_EQ(av_log_get_level(), AV_LOG_QUIET);
+  EXPECT_EQ(FfmpegLogLevel(nullptr), AV_LOG_QUIET);
+  EXPECT_EQ(FfmpegLogLevel(""), AV_LOG_QUIET);
+  EXPECT_EQ(FfmpegLogLevel("warning"), AV_LOG_WARNING);
+  EXPECT_EQ(FfmpegLogLevel("debug"), AV_LOG_DEBUG);
+  EXPECT_EQ(FfmpegLogLevel("32"), AV_LOG_INFO);
+  EXPECT_EQ(FfmpegLogLevel("-8"), AV_LOG_QUIET);
+  for (const char* junk : {"loud", "32x", "999", "-9"}) {
+    EXPECT_EQ(FfmpegLogLevel(junk), AV_LOG_QUIET) << junk;
+  }
 }
 
 TEST_F(Mp43Test, DecodesLikeFfmpegAndReportsBadFramesOneByOne) {

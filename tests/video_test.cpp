@@ -11,7 +11,6 @@
 #include <regex>
 #include <thread>
 
-
 #include "mp43_test_frames.h"
 #include "platform/avi_file.h"
 #include "video/captions.h"
@@ -27,6 +26,7 @@ using testing::RunCommand;
 using testing::TempDir;
 
 constexpr size_t kPictureBytes = 352 * 288 * 4;
+constexpr size_t kBackBytes = 1024 * 768 * 4;
 
 uint32_t PixelAt(const CVideoSurface& s, int x, int y) {
   uint32_t v;
@@ -297,6 +297,7 @@ class TestPresenter : public Presenter {
  public:
   Rect WindowRect() const override { return window; }
   Point CursorPos() const override { return cursor; }
+  bool CanDraw() const override { return visible; }
   void Present(const Rect& t, const Rect& s) override {
     ++presents;
     target = t;
@@ -304,6 +305,7 @@ class TestPresenter : public Presenter {
   }
   Rect window{0, 0, 804, 624};
   Point cursor{-1000, -1000};
+  bool visible = true;
   int presents = 0;
   Rect target, source;
 };
@@ -513,6 +515,138 @@ TEST_F(RendererTest, SnapshotSavesTheDecoderPictureTheRightWayUp) {
   EXPECT_EQ(std::count_if(files.begin(), files.end(),
                           [](const std::string& f) { return f.rfind("CH01_", 0) == 0; }),
             1);
+}
+
+// The window paints from its own copy, kept up to date with the changed
+// rectangles alone, or by trading pixels for a whole single view: whatever
+// the renderer draws, the copy must show what a renderer that never traded
+// holds on its back surface.
+TEST_F(RendererTest, ChangedRectanglesKeepTheWindowsCopyCurrent) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(12, 4);
+  std::atomic<uint32_t> mode2{0}, dirty2{0}, snapshot2{0};
+  Renderer plain{ViewWords{mode2, dirty2, snapshot2}};
+  ASSERT_TRUE(plain.Create(1024, 768));
+  plain.SetCaptionFont(&small_);
+  plain.SetPresenter(&presenter_);
+  for (int s = 0; s < kDecoderSlots; ++s) plain.BindDecoder(s, decoders_[s].get());
+
+  Surface front;
+  ASSERT_TRUE(front.Create(1024, 768));
+  std::memcpy(front.Lock(), renderer_.BackSurface()->Lock(), kBackBytes);
+  std::array<Rect, kMaxChanges> changes;
+  int trades = 0;
+  auto collect = [&] {
+    const Surface& back = *renderer_.BackSurface();
+    bool swapped = false;
+    const int n = renderer_.TakeChanges(changes, &front, &swapped);
+    trades += swapped;
+    for (int i = 0; i < n && !swapped; ++i) {
+      const Rect& r = changes[static_cast<size_t>(i)];
+      for (int y = r.top; y < r.bottom; ++y) {
+        const size_t at = static_cast<size_t>(y) * back.Stride() + r.left * 4;
+        std::memcpy(front.Lock() + at, back.Lock() + at, static_cast<size_t>(r.Width()) * 4);
+      }
+    }
+    plain.TakeChanges(changes);
+    return n;
+  };
+  auto same = [&]() -> ::testing::AssertionResult {
+    const uint32_t* a = reinterpret_cast<const uint32_t*>(front.Lock());
+    const uint32_t* b = reinterpret_cast<const uint32_t*>(plain.BackSurface()->Lock());
+    for (size_t p = 0; p < kBackBytes / 4; ++p) {
+      if (a[p] != b[p]) {
+        return ::testing::AssertionFailure() << "pixel (" << p % 1024 << ", " << p / 1024 << ") "
+                                             << std::hex << a[p] << " vs " << b[p];
+      }
+    }
+    return ::testing::AssertionSuccess();
+  };
+  presenter_.window = Rect{0, 0, 900, 700};
+  const Point points[] = {{-5, -5}, {100, 100}, {450, 300}, {899, 10}, {300, 690}, {225, 170}};
+  const uint32_t modes[] = {0x00100000, 0x00040000, 7, 0x00090000, kPlaybackView, 0x00100000};
+  for (int step = 0; step < 240; ++step) {
+    if (step % 40 == 0) drawMode_ = mode2 = modes[step / 40];
+    if (step % 7 == 3) presenter_.cursor = points[(step / 7) % 6];
+    if (step % 53 == 10) layoutDirty_ = dirty2 = 1;
+    if (step == 120) presenter_.window = Rect{0, 0, 700, 500};
+    // One channel's frame, or every channel's in a row as the recorder
+    // sends them.
+    for (int k = 0; k < (step % 10 == 5 ? 16 : 1); ++k) {
+      const int slot = (step * 5 + k) % 16;
+      ASSERT_TRUE(Decode(*decoders_[slot], frames[(step + k) % frames.size()]));
+      for (Renderer* r : {&renderer_, &plain}) {
+        r->PlaceChannel(slot);
+        r->Redraw();
+      }
+    }
+    if (step % 3 == 0) {
+      collect();
+      ASSERT_TRUE(same()) << "step " << step;
+    }
+  }
+  collect();
+  EXPECT_TRUE(same());
+  EXPECT_GT(trades, 0);
+  // Nothing new: nothing changed, nothing presented.
+  const int presents = presenter_.presents;
+  renderer_.Redraw();
+  EXPECT_EQ(collect(), 0);
+  EXPECT_EQ(presenter_.presents, presents);
+}
+
+TEST_F(RendererTest, SingleViewRedrawsOnlyForItsOwnChannel) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(6, 3);
+  presenter_.window = Rect{0, 0, 640, 500};
+  drawMode_ = 2;
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 1);
+  EXPECT_EQ(Back(320, 240), Colour(2));
+  // Frames of the other channels go on being decoded, but the view shows
+  // channel 3 only, so nothing is presented for them.
+  for (int i = 0; i < 6; ++i) {
+    for (int slot : {0, 1, 5, 15}) {
+      ASSERT_TRUE(Decode(*decoders_[slot], frames[i]));
+      renderer_.PlaceChannel(slot);
+      renderer_.Redraw();
+    }
+  }
+  EXPECT_EQ(presenter_.presents, 1);
+  EXPECT_EQ(Back(320, 240), Colour(2));
+  // Its own frame is shown at once: first the notice of the key-frame wait.
+  decoders_[2]->bWaitKeyFrame = 1;
+  ASSERT_TRUE(Decode(*decoders_[2], frames[1]));
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 2);
+  EXPECT_EQ(Back(320, 240), kPixelRed150);
+  ASSERT_TRUE(Decode(*decoders_[2], frames[0]));
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 3);
+  EXPECT_NE(Back(320, 240), kPixelRed150);
+}
+
+TEST_F(RendererTest, AnUnseenWindowGetsNothingDrawnButSnapshotsGoOn) {
+  TempDir dir;
+  renderer_.SetSnapshotFolder([&] { return dir.Path() + "/"; });
+  presenter_.window = Rect{0, 0, 640, 500};
+  presenter_.visible = false;
+  const std::string before = BackBytes();
+  layoutDirty_ = 1;
+  renderer_.Redraw();
+  drawMode_ = 6;
+  snapshot_ = 1;
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 0);
+  EXPECT_EQ(layoutDirty_, 1u) << "the clear waits for the window to be seen";
+  EXPECT_TRUE(BackBytes() == before);
+  EXPECT_EQ(snapshot_, 0u);
+  const std::vector<std::string> files = dir.Files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].rfind("CH07_", 0), 0u) << files[0];
+
+  presenter_.visible = true;
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 1);
+  EXPECT_EQ(Back(320, 240), Colour(6));
 }
 
 TEST_F(RendererTest, DecodingPlacingAndRedrawingOnTwoThreads) {

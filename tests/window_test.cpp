@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -250,6 +251,131 @@ TEST(ControlWindowPointer, DoubleClickEntersAndLeavesTheSingleView) {
   w.obj.dwDrawMode = kDrawPlayback;
   doubleClick(pane5);
   EXPECT_EQ(w.obj.dwDrawMode.load(), kDrawPlayback);
+}
+
+// Counts what the renderer presents and the window paints.
+struct CountingTrace : FrameTrace {
+  void Received(int, const uint8_t*, uint32_t, uint16_t) override {}
+  void Composed() override { ++composed; }
+  void Taken() override { ++taken; }
+  void Shown() override { ++shown; }
+  std::atomic<int> composed{0}, taken{0}, shown{0};
+};
+
+TEST(ControlWindowPointer, HighlightFollowsThePointerOffTheVideoArea) {
+  Offline w;
+  // 644 x 486 of video: pane 0 spans 0 .. 161 x 0 .. 122.
+  auto redraw = [&] {
+    w.obj.bLayoutDirty = 1;
+    w.window->GetRenderer()->Redraw();
+  };
+  auto move = [&](QWidget* over, QPoint at) {
+    QMouseEvent e(QEvent::MouseMove, at, over->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                  Qt::NoModifier);
+    QCoreApplication::sendEvent(over, &e);
+  };
+  move(w.window.get(), QPoint(60, 60));
+  redraw();
+  EXPECT_EQ(w.BackPixel(0, 60), 0xFFFF00u);
+  // On its border line: no pane.
+  move(w.window.get(), QPoint(0, 60));
+  redraw();
+  EXPECT_EQ(w.BackPixel(0, 60), 0u);
+  move(w.window.get(), QPoint(60, 60));
+  redraw();
+  ASSERT_EQ(w.BackPixel(0, 60), 0xFFFF00u);
+  // Straight onto a toolbar button: the window hears no move of its own.
+  QWidget* button = w.window->Control(kIdSettings);
+  QEvent enter(QEvent::Enter);
+  QCoreApplication::sendEvent(button, &enter);
+  move(button, QPoint(5, 5));
+  redraw();
+  EXPECT_EQ(w.BackPixel(0, 60), 0u);
+  move(w.window.get(), QPoint(60, 60));
+  redraw();
+  ASSERT_EQ(w.BackPixel(0, 60), 0xFFFF00u);
+  // Out of the window.
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(w.window.get(), &leave);
+  redraw();
+  EXPECT_EQ(w.BackPixel(0, 60), 0u);
+}
+
+TEST(ControlWindowPaint, NothingIsComposedWhileTheWindowCannotBeSeen) {
+  Offline w;
+  CountingTrace trace;
+  w.window->SetFrameTrace(&trace);
+  w.obj.bLayoutDirty = 1;
+  w.window->GetRenderer()->Redraw();
+  EXPECT_EQ(trace.composed, 1);
+
+  w.window->hide();
+  Pump(20);
+  w.Smear();
+  w.obj.bLayoutDirty = 1;
+  w.window->GetRenderer()->Redraw();
+  EXPECT_EQ(trace.composed, 1);
+  EXPECT_EQ(w.BackPixel(60, 60), 0xFF0000u);
+
+  w.window->showMinimized();
+  Pump(20);
+  w.window->GetRenderer()->Redraw();
+  EXPECT_EQ(trace.composed, 1);
+  EXPECT_EQ(w.BackPixel(60, 60), 0xFF0000u);
+
+  w.window->showNormal();
+  Pump(20);
+  w.window->GetRenderer()->Redraw();
+  EXPECT_EQ(trace.composed, 2);
+  EXPECT_EQ(w.BackPixel(60, 60), 0x0000C8u);
+  w.window->SetFrameTrace(nullptr);
+}
+
+TEST(ControlWindowPaint, PaintShowsTheBackSurfaceWithoutWaitingForItsLock) {
+  Offline w;
+  CountingTrace trace;
+  w.window->SetFrameTrace(&trace);
+  Renderer& renderer = *w.window->GetRenderer();
+  w.obj.bConnected = 1;  // the connection thread's redraws only
+  {
+    std::lock_guard<std::mutex> hold(renderer.Lock());
+    renderer.BackBuffer().Fill(0x00123456);
+  }
+  // As the connection thread presents: the window collects at the next
+  // refresh and repaints.
+  OffGui([&] {
+    renderer.ClearView();
+    {
+      std::lock_guard<std::mutex> hold(renderer.Lock());
+      renderer.BackBuffer().DrawBorder(10, 10, 100, 80, 0x00ABCDEF);
+    }
+    renderer.Redraw();
+  });
+  ASSERT_TRUE(WaitUntil([&] { return trace.taken > 0 && trace.shown > 0; }, 5000));
+  std::atomic<bool> held{false}, release{false}, released{false};
+  std::thread holder([&] {
+    std::lock_guard<std::mutex> hold(renderer.Lock());
+    held = true;
+    // Let go after a while in any case, so a paint that waits for the lock
+    // fails the test instead of hanging it.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!release && std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    released = true;
+  });
+  while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const QImage shot = w.window->grab().toImage();
+  const bool paintedWhileHeld = !released;
+  release = true;
+  holder.join();
+  EXPECT_TRUE(paintedWhileHeld);
+  ASSERT_EQ(shot.width(), 644);
+  EXPECT_EQ(shot.pixel(10, 40) & 0xFFFFFF, 0xABCDEFu);
+  EXPECT_EQ(shot.pixel(50, 40) & 0xFFFFFF, 0x0000C8u);
+  EXPECT_EQ(shot.pixel(99, 79) & 0xFFFFFF, 0xABCDEFu);
+  w.obj.bConnected = 0;
+  w.window->SetFrameTrace(nullptr);
 }
 
 TEST(ControlWindowCommands, DialogNotificationsStayInsideTheTables) {

@@ -3,11 +3,15 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
@@ -50,12 +54,46 @@ uint32_t ImageSize(const BitmapInfoHeader& out) {
 
 }  // namespace
 
+int FfmpegLogLevel(const char* text) {
+  if (!text || !*text) return AV_LOG_QUIET;
+  static constexpr std::pair<std::string_view, int> kNames[] = {
+      {"quiet", AV_LOG_QUIET},     {"panic", AV_LOG_PANIC},     {"fatal", AV_LOG_FATAL},
+      {"error", AV_LOG_ERROR},     {"warning", AV_LOG_WARNING}, {"info", AV_LOG_INFO},
+      {"verbose", AV_LOG_VERBOSE}, {"debug", AV_LOG_DEBUG},     {"trace", AV_LOG_TRACE}};
+  for (const auto& [name, level] : kNames) {
+    if (name == text) return level;
+  }
+  char* end = nullptr;
+  const long n = std::strtol(text, &end, 10);
+  if (*end != '\0' || n < AV_LOG_QUIET || n > AV_LOG_TRACE) return AV_LOG_QUIET;
+  return static_cast<int>(n);
+}
+
+namespace {
+
+// The library's default prints a line for every damaged frame a server
+// sends, on the host's standard error; that stays off unless asked for.
+void SetLogLevelOnce() {
+  static std::once_flag once;
+  std::call_once(once,
+                 [] { av_log_set_level(FfmpegLogLevel(std::getenv(kFfmpegLogLevelVariable))); });
+}
+
+AVPixelFormat OutputFormat(uint16_t bitCount) {
+  // BGR0 and BGRA lay out the same bytes; the library keeps a conversion to
+  // BGR0 as BGRA, so asking for BGRA lets its context be reused.
+  return bitCount == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
+}
+
+}  // namespace
+
 struct Mp43Decompressor::State {
   const AVCodec* codec = nullptr;
   std::unique_ptr<AVCodecContext, CodecContextDeleter> ctx;
   std::unique_ptr<AVPacket, PacketDeleter> packet;
   std::unique_ptr<AVFrame, FrameDeleter> frame;
   std::unique_ptr<SwsContext, SwsDeleter> sws;
+  AVPixelFormat swsSource = AV_PIX_FMT_NONE;  // what sws converts from
   // The codec reads a little past the end of its input; the frame is copied
   // into this zero-padded buffer, which only ever grows.
   std::vector<uint8_t> input;
@@ -69,6 +107,7 @@ Mp43Decompressor::~Mp43Decompressor() = default;
 
 std::unique_ptr<Mp43Decompressor> Mp43Decompressor::Open(uint32_t fccType, uint32_t fccHandler,
                                                          uint32_t /*mode*/) {
+  SetLogLevelOnce();
   if (fccType != kFourCCVidc || !IsMp43(fccHandler)) return nullptr;
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MSMPEG4V3);
   if (!codec) return nullptr;
@@ -115,11 +154,12 @@ int32_t Mp43Decompressor::Begin(const BitmapInfoHeader& in, const BitmapInfoHead
   // One packet in, one picture out: frame threading would delay output.
   ctx->thread_count = 1;
   if (avcodec_open2(ctx.get(), state_->codec, nullptr) < 0) return kIcErrInternal;
-  const AVPixelFormat dstFormat = out.biBitCount == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
   // Prepared for the codec's usual output; Decompress adapts if it differs.
   state_->sws.reset(sws_getContext(in.biWidth, in.biHeight, AV_PIX_FMT_YUV420P, in.biWidth,
-                                   in.biHeight, dstFormat, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+                                   in.biHeight, OutputFormat(out.biBitCount), SWS_FAST_BILINEAR,
+                                   nullptr, nullptr, nullptr));
   if (!state_->sws) return kIcErrMemory;
+  state_->swsSource = AV_PIX_FMT_YUV420P;
   const size_t initial =
       static_cast<size_t>(in.biWidth) * in.biHeight * 3 + AV_INPUT_BUFFER_PADDING_SIZE;
   if (state_->input.size() < initial) state_->input.assign(initial, 0);
@@ -136,7 +176,7 @@ int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader&
   if (!s.ctx) return kIcErrError;
   if (!data || !picture) return kIcErrBadParam;
   if (in.biWidth != s.in.biWidth || in.biHeight != s.in.biHeight || !IsMp43(in.biCompression) ||
-      out.biWidth != s.out.biWidth || out.biHeight != s.out.biHeight ||
+      out.biWidth != s.out.biWidth || std::abs(out.biHeight) != std::abs(s.out.biHeight) ||
       out.biBitCount != s.out.biBitCount || out.biCompression != s.out.biCompression) {
     return kIcErrBadFormat;
   }
@@ -166,11 +206,15 @@ int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader&
   if (frame->width != w || frame->height != h) {
     result = kIcErrError;
   } else {
-    const AVPixelFormat dstFormat = s.out.biBitCount == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
-    SwsContext* sws =
-        sws_getCachedContext(s.sws.release(), w, h, static_cast<AVPixelFormat>(frame->format), w, h,
-                             dstFormat, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-    s.sws.reset(sws);
+    // Sizes and the output are fixed by Begin; only the codec's pixel format
+    // could change, and the context is made again only then.
+    const auto source = static_cast<AVPixelFormat>(frame->format);
+    if (source != s.swsSource || !s.sws) {
+      s.sws.reset(sws_getContext(w, h, source, w, h, OutputFormat(s.out.biBitCount),
+                                 SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+      s.swsSource = s.sws ? source : AV_PIX_FMT_NONE;
+    }
+    SwsContext* sws = s.sws.get();
     if (!sws) {
       result = kIcErrInternal;
     } else {
@@ -178,7 +222,7 @@ int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader&
       // Bottom-up output: start at the last row and step backwards.
       uint8_t* dst[4] = {picture, nullptr, nullptr, nullptr};
       int dstStride[4] = {stride, 0, 0, 0};
-      if (s.out.biHeight > 0) {
+      if (out.biHeight > 0) {
         dst[0] = picture + static_cast<size_t>(h - 1) * stride;
         dstStride[0] = -stride;
       }
@@ -193,6 +237,7 @@ int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader&
 
 int32_t Mp43Decompressor::End() {
   state_->sws.reset();
+  state_->swsSource = AV_PIX_FMT_NONE;
   state_->ctx.reset();
   return kIcErrOk;
 }

@@ -30,6 +30,12 @@ enum Mp43Result : int32_t {
 
 constexpr uint32_t kIcModeFastDecompress = 3;
 
+// The environment variable that sets how much libavcodec logs: a level
+// name ("quiet" ... "trace") or its number. Unset: quiet.
+inline constexpr const char* kFfmpegLogLevelVariable = "ZARVION_FFMPEG_LOGLEVEL";
+// The library's level for such a text; quiet for anything else.
+int FfmpegLogLevel(const char* text);
+
 class Mp43Decompressor {
  public:
   // A decompressor for type "vidc" and the given handler (the only one
@@ -56,7 +62,8 @@ class Mp43Decompressor {
   int32_t Begin(const BitmapInfoHeader& in, const BitmapInfoHeader& out);
   // Decompresses `in.biSizeImage` bytes of `data` into `picture`, which
   // holds at least out's image size. Both formats must match those given to
-  // Begin (biSizeImage of `in` aside). `flags` are the decompression flags;
+  // Begin (biSizeImage of `in` aside), except that `out` may turn the row
+  // order (the sign of biHeight) frame by frame. `flags` are the decompression flags;
   // none of them changes an ordinary decompression.
   int32_t Decompress(uint32_t flags, const BitmapInfoHeader& in, const uint8_t* data,
                      const BitmapInfoHeader& out, uint8_t* picture);

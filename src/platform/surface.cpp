@@ -61,6 +61,16 @@ bool Surface::Create(int width, int height) {
   return true;
 }
 
+bool Surface::SwapPixels(Surface& other) {
+  if (&other == this || !Valid() || !other.Valid() || other.width_ != width_ ||
+      other.height_ != height_) {
+    return false;
+  }
+  pixels_.swap(other.pixels_);
+  image_.swap(other.image_);
+  return true;
+}
+
 void Surface::Fill(uint32_t pixel) {
   Fill(Bounds(), pixel);
 }

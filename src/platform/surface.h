@@ -86,6 +86,10 @@ class Surface {
   const uint8_t* Lock() const { return pixels_.get(); }
   void Unlock() const {}
 
+  // Exchanges the pixels with `other`, a surface of the same size, without
+  // copying them. False (nothing changed) for any other surface.
+  bool SwapPixels(Surface& other);
+
   // Colour fill of the whole surface, or of a rectangle clipped to it.
   void Fill(uint32_t pixel);
   void Fill(const Rect& rect, uint32_t pixel);

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "video/file_names.h"
+#include "video/renderer.h"
 
 namespace zarvion {
 
@@ -46,6 +47,7 @@ bool CChannelDecoder::Create(int width, int height) {
     SurfaceGuard guard(pSurfaceLock);
     Fill(kPixelBlue200);
     DrawTextAt(hFont, kTextNoSignal, kNoticeX, kNoticeY, kNoticeColor);
+    ++dwPictureSerial;
   }
   const size_t pictureBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
   pPicture.reset(new (std::nothrow) uint8_t[pictureBytes]());
@@ -71,11 +73,15 @@ bool CChannelDecoder::Create(int width, int height) {
 }
 
 void CChannelDecoder::Notice(uint32_t background) {
+  ++dwPictureSerial;
   Fill(background);
   DrawTextAt(hFont, kTextBuffering, kNoticeX, kNoticeY, kNoticeColor);
 }
 
 bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags) {
+  if (FrameTrace* trace = pTrace.load()) {
+    trace->Received(nChannel, data, size, flags);
+  }
   if (!pSurface) return true;
 
   const int32_t now = static_cast<int32_t>(std::time(nullptr));
@@ -96,17 +102,19 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
   if (bRecording) AppendToRecording(data, size, flags);
 
   if (flags & kAviIfKeyFrame) bWaitKeyFrame = 0;
+  const BitmapInfoHeader& out = biOut.bmiHeader;
+  // A 32-bit picture of the surface's own size is decompressed straight
+  // into it, top row first: the same pixels without a copy per frame.
+  const bool direct = out.biBitCount == 32 && out.biWidth == pSurface->Width() &&
+                      out.biHeight == pSurface->Height();
   int32_t r = kIcErrError;
-  if (hic && pPicture && data) {
-    r = hic->Decompress(flags, biIn.bmiHeader, data, biOut.bmiHeader, pPicture.get());
+  if (!direct && hic && pPicture && data) {
+    r = hic->Decompress(flags, biIn.bmiHeader, data, out, pPicture.get());
   }
   bSignal = 1;
 
   SurfaceGuard guard(pSurfaceLock);
-  if (r != kIcErrOk || bWaitKeyFrame) {
-    Notice(kPixelRed150);
-    return true;
-  }
+  ++dwPictureSerial;
   LockSurface();
   uint8_t* dst = ddsd.lpSurface;
   if (!dst) {
@@ -114,20 +122,35 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
     Notice(kPixelBlack);
     return false;
   }
+  if (direct) {
+    if (hic && pPicture && data) {
+      BitmapInfoHeader topDown = out;
+      topDown.biHeight = -out.biHeight;
+      r = hic->Decompress(flags, biIn.bmiHeader, data, topDown, dst);
+    }
+    UnlockSurface();
+    if (r != kIcErrOk || bWaitKeyFrame) Notice(kPixelRed150);
+    return true;
+  }
+  if (r != kIcErrOk || bWaitKeyFrame) {
+    UnlockSurface();
+    Notice(kPixelRed150);
+    return true;
+  }
   // The decompressor's rows are bottom-up; the surface's are top-down. A
   // picture that does not match the surface would be copied out of bounds,
   // so it is not copied at all.
-  const int w = biOut.bmiHeader.biWidth;
-  const int h = biOut.bmiHeader.biHeight;
+  const int w = out.biWidth;
+  const int h = out.biHeight;
   const int stride = ddsd.lPitch;
   if (w == ddsd.dwWidth && h == ddsd.dwHeight) {
     const uint8_t* pic = pPicture.get();
-    if (biOut.bmiHeader.biBitCount == 32) {
+    if (out.biBitCount == 32) {
       for (int i = 0; i < h; ++i) {
         std::memcpy(dst + static_cast<size_t>(i) * stride,
                     pic + static_cast<size_t>(h - 1 - i) * w * 4, static_cast<size_t>(w) * 4);
       }
-    } else if (biOut.bmiHeader.biBitCount == 24) {
+    } else if (out.biBitCount == 24) {
       for (int i = 0; i < h; ++i) {
         uint8_t* d = dst + static_cast<size_t>(i) * stride;
         const uint8_t* s = pic + static_cast<size_t>(h - 1 - i) * w * 3;

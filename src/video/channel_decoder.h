@@ -16,6 +16,8 @@
 
 namespace zarvion {
 
+class FrameTrace;
+
 inline constexpr uint32_t kPixelBlue200 = 0x000000C8;
 inline constexpr uint32_t kPixelRed150 = 0x00960000;
 inline constexpr uint32_t kPixelBlack = 0x00000000;
@@ -78,6 +80,11 @@ class CChannelDecoder : public CVideoSurface {
   // surface (null: no other thread looks at it) and the record folder.
   std::mutex* pSurfaceLock = nullptr;
   FolderSource recordFolder;
+  // Told of every frame before it is decoded (measurements only).
+  std::atomic<FrameTrace*> pTrace{nullptr};
+  // Counts every write of a picture or notice to the surface (under the
+  // surface lock), so the single view stretches only what is new.
+  uint32_t dwPictureSerial = 0;
 
  private:
   void Notice(uint32_t background);

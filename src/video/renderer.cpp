@@ -1,6 +1,7 @@
 #include "video/renderer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "video/captions.h"
 #include "video/file_names.h"
@@ -67,7 +68,13 @@ Rect Renderer::VideoArea(const Rect& window) const {
 void Renderer::Redraw() {
   std::lock_guard<std::mutex> lock(lock_);
   if (!presenter_ || !backBuffer_.pSurface) return;
-  if (!presenter_->CanDraw()) return;
+  if (!presenter_->CanDraw()) {
+    // Nothing is drawn while the window cannot be seen, but a snapshot
+    // asked for is still taken.
+    const View v = ClassifyDrawMode(words_.dwDrawMode.load());
+    if (v.kind == ViewKind::kSingle && words_.bSnapshot.exchange(0)) TakeSnapshot(v.slot);
+    return;
+  }
   if (words_.bLayoutDirty.exchange(0)) ClearViewLocked();
   ComposeAndPresent();
 }
@@ -79,6 +86,101 @@ void Renderer::ClearView() {
 
 void Renderer::ClearViewLocked() {
   backBuffer_.Fill(kPixelBlue200);
+  staleCount_ = 0;
+  ChangedAll();
+  // Everything the compositions drew is gone.
+  lastMode_ = 0xFFFFFFFFu;
+  singleValid_ = false;
+}
+
+void Renderer::Changed(const Rect& r) {
+  changesPending_ = true;
+  if (changeCount_ < kMaxChanges) {
+    changes_[static_cast<size_t>(changeCount_++)] = r;
+    return;
+  }
+  // Out of room: one rectangle around them all.
+  Rect& all = changes_[0];
+  for (int i = 1; i < changeCount_; ++i) {
+    const Rect& c = changes_[static_cast<size_t>(i)];
+    all = Rect{std::min(all.left, c.left), std::min(all.top, c.top), std::max(all.right, c.right),
+               std::max(all.bottom, c.bottom)};
+  }
+  all = Rect{std::min(all.left, r.left), std::min(all.top, r.top), std::max(all.right, r.right),
+             std::max(all.bottom, r.bottom)};
+  changeCount_ = 1;
+}
+
+namespace {
+
+bool Overlap(const Rect& a, const Rect& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+bool Inside(const Rect& a, const Rect& outer) {
+  return a.left >= outer.left && a.top >= outer.top && a.right <= outer.right &&
+         a.bottom <= outer.bottom;
+}
+
+}  // namespace
+
+void Renderer::Touch(const Rect& r, bool whole) {
+  for (int i = 0; i < staleCount_;) {
+    const Rect s = stale_[static_cast<size_t>(i)];
+    if (!Overlap(s, r)) {
+      ++i;
+      continue;
+    }
+    stale_[static_cast<size_t>(i)] = stale_[static_cast<size_t>(--staleCount_)];
+    if (!(whole && Inside(s, r))) Restore(s);
+  }
+}
+
+void Renderer::Restore(const Rect& r) {
+  Surface& back = *backBuffer_.pSurface;
+  const Surface* copy = staleCopy_;
+  if (!copy || !copy->Valid() || copy->Width() != back.Width() || copy->Height() != back.Height()) {
+    return;
+  }
+  for (int y = r.top; y < r.bottom; ++y) {
+    const size_t at = static_cast<size_t>(y) * back.Stride() + static_cast<size_t>(r.left) * 4;
+    std::memcpy(back.Lock() + at, copy->Lock() + at, static_cast<size_t>(r.Width()) * 4);
+  }
+}
+
+void Renderer::ChangedAll() {
+  if (!backBuffer_.pSurface) return;
+  changes_[0] = backBuffer_.pSurface->Bounds();
+  changeCount_ = 1;
+  changesPending_ = true;
+}
+
+int Renderer::TakeChanges(std::array<Rect, kMaxChanges>& out, Surface* copy, bool* swapped) {
+  if (swapped) *swapped = false;
+  bool swapNow = false;
+  // The copy differs from the back surface only inside the changes. With
+  // no older pictures left here from an earlier trade, the two may trade
+  // pixels: the copy is then current, and the changes are what this
+  // surface holds older pictures in.
+  if (copy && staleCount_ == 0 && changeCount_ > 0 && backBuffer_.pSurface &&
+      backBuffer_.pSurface->SwapPixels(*copy)) {
+    staleCopy_ = copy;
+    if (swapped) *swapped = true;
+    swapNow = true;
+  }
+  int n = 0;
+  if (backBuffer_.pSurface) {
+    const Rect bounds = backBuffer_.pSurface->Bounds();
+    for (int i = 0; i < changeCount_; ++i) {
+      const Rect& c = changes_[static_cast<size_t>(i)];
+      const Rect r{std::max(c.left, 0), std::max(c.top, 0), std::min(c.right, bounds.right),
+                   std::min(c.bottom, bounds.bottom)};
+      if (r.Empty()) continue;
+      out[static_cast<size_t>(n++)] = r;
+      if (swapNow) stale_[static_cast<size_t>(staleCount_++)] = r;
+    }
+  }
+  changeCount_ = 0;
+  return n;
 }
 
 void Renderer::PlaceChannel(int slot) {
@@ -90,7 +192,11 @@ void Renderer::PlaceChannel(int slot) {
   if (!d) return;
   const Rect view = VideoArea(presenter_->WindowRect());
   const Rect pane = PaneRect(v.side, slot / v.side, slot % v.side, view.right, view.bottom);
-  backBuffer_.pSurface->StretchFrom(pane, *d->pSurface, d->rcSurface);
+  Touch(pane, d->pSurface->Valid() && !d->rcSurface.Empty());
+  if (backBuffer_.pSurface->StretchFrom(pane, *d->pSurface, d->rcSurface)) {
+    Changed(pane);
+    placed_ |= 1u << slot;
+  }
 }
 
 void Renderer::ComposeAndPresent() {
@@ -102,12 +208,23 @@ void Renderer::ComposeAndPresent() {
   if (view.Empty()) return;
   const Point local{cursor.x - window.left, cursor.y - window.top};
 
-  const View v = ClassifyDrawMode(words_.dwDrawMode.load());
+  const uint32_t mode = words_.dwDrawMode.load();
+  if (mode != lastMode_ || !(view == lastView_)) {
+    // A new view or size: every pane's border and caption are drawn again.
+    paneState_.fill(-1);
+    singleValid_ = false;
+    lastMode_ = mode;
+    lastView_ = view;
+  }
+  const View v = ClassifyDrawMode(mode);
   if (v.kind == ViewKind::kSingle) {
     ComposeSingle(v.slot, view);
   } else if (v.kind == ViewKind::kGrid) {
     ComposeGrid(v.side, view, local);
   }
+  // Nothing new on the back surface: the screen already shows it.
+  if (!changesPending_) return;
+  changesPending_ = false;
 
   // Only the part of the view that the back surface has can be shown.
   const Surface& back = *backBuffer_.pSurface;
@@ -117,30 +234,57 @@ void Renderer::ComposeAndPresent() {
   presenter_->Present(target, source);
 }
 
-void Renderer::ComposeSingle(int slot, const Rect& view) {
+bool Renderer::ComposeSingle(int slot, const Rect& view) {
   if (words_.bSnapshot.exchange(0)) TakeSnapshot(slot);
   CChannelDecoder* d = Decoder(slot);
-  if (!d) return;
+  if (!d) return false;
+  const int32_t fps = d->nFps.load();
+  const uint32_t bps = d->nBps.load();
+  // Frames of the other channels still arriving change nothing here.
+  if (singleValid_ && singleSerial_ == d->dwPictureSerial && singleFps_ == fps &&
+      singleBps_ == bps) {
+    return false;
+  }
+  Touch(view, d->pSurface->Valid() && !d->rcSurface.Empty());
   backBuffer_.pSurface->StretchFrom(view, *d->pSurface, d->rcSurface);
-  const std::string caption = FormatSingleCaption(slot + 1, d->nFps, d->nBps);
+  const std::string caption = FormatSingleCaption(slot + 1, fps, bps);
   backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), 4, 4, kCaptionSingleColor);
+  Changed(view);
+  singleValid_ = true;
+  singleSerial_ = d->dwPictureSerial;
+  singleFps_ = fps;
+  singleBps_ = bps;
+  return true;
 }
 
-void Renderer::ComposeGrid(int side, const Rect& view, Point cursor) {
+bool Renderer::ComposeGrid(int side, const Rect& view, Point cursor) {
+  bool drawn = false;
   for (int r = 0; r < side; ++r) {
     for (int col = 0; col < side; ++col) {
       const int s = r * side + col;
       const Rect pane = PaneRect(side, r, col, view.right, view.bottom);
       const CChannelDecoder* d = Decoder(s);
-      const std::string caption = FormatPaneCaption(s + 1, d && d->bSignal);
+      const bool signal = d && d->bSignal;
       const bool under = pane.left < cursor.x && cursor.x < pane.right && pane.top < cursor.y &&
                          cursor.y < pane.bottom;
+      const int state = (signal ? 1 : 0) | (under ? 2 : 0);
+      const uint32_t bit = 1u << s;
+      // A pane keeps its border and caption until its picture is placed
+      // again or what they show changes.
+      if (!(placed_ & bit) && paneState_[static_cast<size_t>(s)] == state) continue;
+      if (paneState_[static_cast<size_t>(s)] != state) Changed(pane);
+      placed_ &= ~bit;
+      paneState_[static_cast<size_t>(s)] = state;
+      Touch(pane, false);
+      const std::string caption = FormatPaneCaption(s + 1, signal);
       backBuffer_.DrawBorder(pane.left, pane.top, pane.right, pane.bottom,
                              under ? kBorderPointer : kBorderPane);
       backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), pane.left + 4, pane.top + 4,
                              under ? kCaptionPointerColor : kCaptionPaneColor);
+      drawn = true;
     }
   }
+  return drawn;
 }
 
 void Renderer::TakeSnapshot(int slot) {

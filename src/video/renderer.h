@@ -5,9 +5,12 @@
 // It runs on the connection thread (after every frame, every quiet 100 ms)
 // and on the window's thread (paint, size, double-click). One lock, Lock(),
 // serialises Redraw, PlaceChannel, ClearView and every write to a decoder's
-// surface; the window's paint handler takes it too while it copies from
-// BackSurface(). Nothing here calls a widget: the window is reached only
-// through Presenter.
+// surface. Every write to the back surface is recorded as a changed
+// rectangle; the window takes them under the lock (TakeChanges), copies
+// just those into a picture of its own and paints from that without the
+// lock. Work per frame stays with what the frame changed: its pane, its
+// border and caption. Nothing here calls a widget: the window is reached
+// only through Presenter.
 #pragma once
 
 #include <array>
@@ -23,6 +26,8 @@
 namespace zarvion {
 
 inline constexpr int kDecoderSlots = 16;
+// Changed rectangles kept between two takes; more collapse into one.
+inline constexpr int kMaxChanges = 24;
 inline constexpr int kToolbarStrip = 20;  // bottom of the window not used for video
 inline constexpr uint32_t kBorderPointer = 0x00FFFF00;
 inline constexpr uint32_t kBorderPane = 0x00000000;
@@ -43,6 +48,22 @@ class Presenter {
   // `source` of the back surface is what the video area shows now, at
   // `target` (screen coordinates, same size). Request a repaint only.
   virtual void Present(const Rect& target, const Rect& source) = 0;
+};
+
+// Follows frames from arrival to the screen, for measuring the whole
+// pipeline. Unset in normal use. Every member may be called on any thread
+// and must not block.
+class FrameTrace {
+ public:
+  virtual ~FrameTrace() = default;
+  // A frame of `slot` arrived whole and is about to be decoded.
+  virtual void Received(int slot, const uint8_t* data, uint32_t size, uint16_t flags) = 0;
+  // A composition was presented; it holds every frame received before it.
+  virtual void Composed() = 0;
+  // The window took the presented compositions for its next paint.
+  virtual void Taken() = 0;
+  // The window painted what it took last.
+  virtual void Shown() = 0;
 };
 
 // The view words the renderer reads and clears; the window points them at
@@ -90,6 +111,14 @@ class Renderer {
   // Called by Redraw, with the lock held.
   void ComposeAndPresent();
 
+  // The rectangles of the back surface written since the last take, clipped
+  // to it, into `out`; their number. Call under Lock(). `copy` is the
+  // caller's copy of the back surface as of its last take (same size, the
+  // same surface every time); when it may, the renderer trades pixels with
+  // it instead of the caller copying the changes, and *swapped says so.
+  int TakeChanges(std::array<Rect, kMaxChanges>& out, Surface* copy = nullptr,
+                  bool* swapped = nullptr);
+
   std::mutex& Lock() { return lock_; }
   // Read only under Lock().
   const Surface* BackSurface() const { return backBuffer_.pSurface.get(); }
@@ -99,9 +128,15 @@ class Renderer {
   Rect VideoArea(const Rect& window) const;
   CChannelDecoder* Decoder(int slot) const;
   void ClearViewLocked();
-  void ComposeSingle(int slot, const Rect& view);
-  void ComposeGrid(int side, const Rect& view, Point cursor);
+  // False when nothing was drawn.
+  bool ComposeSingle(int slot, const Rect& view);
+  bool ComposeGrid(int side, const Rect& view, Point cursor);
   void TakeSnapshot(int slot);
+  void Changed(const Rect& r);
+  void ChangedAll();
+  // Before `r` of the back surface is drawn on; `whole`: every pixel of it.
+  void Touch(const Rect& r, bool whole);
+  void Restore(const Rect& r);
 
   ViewWords words_;
   std::mutex lock_;
@@ -110,6 +145,30 @@ class Renderer {
   const Font* hFontSmall_ = nullptr;
   FolderSource snapshotFolder_;
   Presenter* presenter_ = nullptr;
+
+  // Changes since the last take.
+  std::array<Rect, kMaxChanges> changes_{};
+  int changeCount_ = 0;
+  bool changesPending_ = false;  // changes since the last present
+  // What the last composition drew, so the next one draws only what
+  // differs. Panes: bit 0 signal, bit 1 under the pointer; -1 = redraw.
+  // `placed_`: panes that got a picture since their border was drawn.
+  uint32_t lastMode_ = 0xFFFFFFFFu;
+  Rect lastView_;
+  std::array<int, kDecoderSlots> paneState_{};
+  uint32_t placed_ = 0;
+  // The single view's last stretch: picture serial and caption figures.
+  bool singleValid_ = false;
+  // After a trade of pixels the changed rectangles of that take hold older
+  // pictures here; the current ones are in `staleCopy_` (the caller's copy,
+  // written only under the lock). A rectangle drawn over whole is simply
+  // dropped from the list; one drawn over in part is first taken back.
+  std::array<Rect, kMaxChanges> stale_{};
+  int staleCount_ = 0;
+  const Surface* staleCopy_ = nullptr;
+  uint32_t singleSerial_ = 0;
+  int32_t singleFps_ = 0;
+  uint32_t singleBps_ = 0;
 };
 
 }  // namespace zarvion

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
@@ -172,7 +174,11 @@ class ControlWindow::WindowPresenter : public Presenter {
     return Rect{0, 0, size.x, size.y};
   }
   Point CursorPos() const override { return UnpackPoint(w_.pointer_.load()); }
-  void Present(const Rect&, const Rect&) override { w_.RequestRepaint(); }
+  bool CanDraw() const override { return w_.drawable_.load(); }
+  void Present(const Rect&, const Rect&) override {
+    if (FrameTrace* trace = w_.trace_.load()) trace->Composed();
+    w_.RequestRepaint();
+  }
 
  private:
   ControlWindow& w_;
@@ -195,7 +201,15 @@ ControlWindow::ControlWindow(ControlObject& obj, QWidget* parent, ControlWindowO
     connect(button, &QAbstractButton::clicked, this,
             [this, id] { OnCommand(static_cast<uint32_t>(id) | (kButtonClicked << 16), 0); });
   }
-  PositionSlider()->installEventFilter(this);
+  for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+  presentTimer_.setSingleShot(true);
+  connect(&presentTimer_, &QTimer::timeout, this, &ControlWindow::PresentChanges);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    // At most one present per refresh of the display, and never more than
+    // 60 a second.
+    const double hz = screen->refreshRate();
+    if (hz >= 1) presentIntervalMs_ = std::max(16, static_cast<int>(std::ceil(1000.0 / hz)));
+  }
   SetUp();
   if (!setupComplete_) {
     // Nothing the toolbar offers can work without the pieces set-up did not
@@ -454,24 +468,89 @@ void ControlWindow::MatchViewButtons(uint32_t leftView) {
 
 void ControlWindow::RequestRepaint() {
   if (QThread::currentThread() == thread()) {
-    if (!inPaint_) update();
+    if (!inPaint_) SchedulePresent();
     return;
   }
-  // Frames arrive far faster than the display needs; one queued repaint at
+  // Frames arrive far faster than the display needs; one queued request at
   // a time is enough.
   if (repaintPending_.exchange(true)) return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        repaintPending_ = false;
-        update();
-      },
-      Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, &ControlWindow::SchedulePresent, Qt::QueuedConnection);
+}
+
+void ControlWindow::SchedulePresent() {
+  if (presentTimer_.isActive()) return;
+  const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - lastPresent_)
+                         .count();
+  // The recorder sends its channels' frames one right after the other; a
+  // moment's wait after the first change takes the rest of them into the
+  // same present.
+  constexpr int64_t kGatherMs = 8;
+  presentTimer_.start(static_cast<int>(
+      std::clamp<int64_t>(presentIntervalMs_ - since, kGatherMs, presentIntervalMs_)));
+}
+
+void ControlWindow::PresentChanges() {
+  // Cleared first: a composition after the collection below asks again.
+  repaintPending_ = false;
+  lastPresent_ = std::chrono::steady_clock::now();
+  const QRegion changed = CollectChanges();
+  if (!changed.isEmpty()) update(changed);
+}
+
+QRegion ControlWindow::CollectChanges() {
+  if (!renderer_) return {};
+  std::array<Rect, kMaxChanges> rects;
+  QRegion region;
+  std::lock_guard<std::mutex> hold(renderer_->Lock());
+  const Surface* back = renderer_->BackSurface();
+  if (!back || !back->Valid()) return {};
+  if (!front_ || front_->Width() != back->Width() || front_->Height() != back->Height()) {
+    // Made once, at the back surface's size, and filled whole.
+    front_ = std::make_unique<Surface>();
+    if (!front_->Create(back->Width(), back->Height())) {
+      front_.reset();
+      return {};
+    }
+    std::memcpy(front_->Lock(), back->Lock(), static_cast<size_t>(back->Stride()) * back->Height());
+    region += QRect(0, 0, back->Width(), back->Height());
+  }
+  bool swapped = false;
+  const int n = renderer_->TakeChanges(rects, front_.get(), &swapped);
+  const uint8_t* from = back->Lock();
+  uint8_t* to = front_->Lock();
+  const int stride = back->Stride();
+  for (int i = 0; i < n; ++i) {
+    const Rect& r = rects[static_cast<size_t>(i)];
+    region += QRect(r.left, r.top, r.Width(), r.Height());
+    if (swapped) continue;
+    const size_t bytes = static_cast<size_t>(r.Width()) * 4;
+    for (int y = r.top; y < r.bottom; ++y) {
+      const size_t at = static_cast<size_t>(y) * stride + static_cast<size_t>(r.left) * 4;
+      std::memcpy(to + at, from + at, bytes);
+    }
+  }
+  back->Unlock();
+  if (FrameTrace* trace = trace_.load()) trace->Taken();
+  const int h = std::max(0, height() - kVideoAreaAllowance);
+  return region.intersected(QRect(0, 0, width(), h));
+}
+
+void ControlWindow::UpdateDrawable() {
+  const QWidget* top = window();
+  drawable_ = isVisible() && !(top && top->isMinimized());
+}
+
+void ControlWindow::SetFrameTrace(FrameTrace* trace) {
+  trace_ = trace;
+  for (auto& decoder : apDecoder_) {
+    if (decoder) decoder->pTrace = trace;
+  }
 }
 
 // ---- Messages --------------------------------------------------------------
 
-void ControlWindow::paintEvent(QPaintEvent*) {
+void ControlWindow::paintEvent(QPaintEvent* event) {
   const int w = width();
   const int h = std::max(0, height() - kVideoAreaAllowance);
   if (renderer_ && presenter_ && setupComplete_ && obj_.bConnected.load() == 0) {
@@ -479,21 +558,25 @@ void ControlWindow::paintEvent(QPaintEvent*) {
     inPaint_ = true;
     renderer_->Redraw();
     inPaint_ = false;
+    CollectChanges();
   }
   QPainter painter(this);
-  painter.fillRect(QRect(0, h, w, height() - h), palette().window());
+  const QRegion asked = event->region();
+  const QRect strip(0, h, w, height() - h);
+  if (asked.intersects(strip)) painter.fillRect(strip, palette().window());
+  // Painted from front_, which only this thread touches: the connection
+  // thread is never held up by the copy to the screen.
   QRect shown;
-  if (renderer_) {
-    std::lock_guard<std::mutex> hold(renderer_->Lock());
-    const Surface* back = renderer_->BackSurface();
-    if (back && back->Valid()) {
-      shown = QRect(0, 0, w, h).intersected(QRect(0, 0, back->Width(), back->Height()));
-      painter.drawImage(shown.topLeft(), back->Image(), shown);
+  if (front_) {
+    shown = QRect(0, 0, w, h).intersected(front_->Image().rect());
+    for (const QRect& r : asked.intersected(shown)) {
+      painter.drawImage(r.topLeft(), front_->Image(), r);
     }
   }
   // Beyond a back surface the size of the screen there is no picture.
-  const QRegion rest = QRegion(0, 0, w, h).subtracted(QRegion(shown));
+  const QRegion rest = asked.intersected(QRect(0, 0, w, h)).subtracted(QRegion(shown));
   for (const QRect& r : rest) painter.fillRect(r, Qt::black);
+  if (FrameTrace* trace = trace_.load()) trace->Shown();
 }
 
 void ControlWindow::resizeEvent(QResizeEvent*) {
@@ -519,7 +602,34 @@ void ControlWindow::leaveEvent(QEvent*) {
   pointer_ = PackPoint(kPointerAway, kPointerAway);
 }
 
+void ControlWindow::showEvent(QShowEvent*) {
+  // The window it sits in tells when it is minimised.
+  if (window() != this) window()->installEventFilter(this);
+  UpdateDrawable();
+}
+
+void ControlWindow::hideEvent(QHideEvent*) {
+  UpdateDrawable();
+  pointer_ = PackPoint(kPointerAway, kPointerAway);
+}
+
+void ControlWindow::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::WindowStateChange) UpdateDrawable();
+  QWidget::changeEvent(event);
+}
+
 bool ControlWindow::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == window() && watched != this &&
+      (type == QEvent::WindowStateChange || type == QEvent::Show || type == QEvent::Hide)) {
+    UpdateDrawable();
+  }
+  // Over the toolbar the pointer is over no pane; the window itself hears
+  // nothing of moves over its child controls.
+  if (watched != this && watched != window() &&
+      (type == QEvent::Enter || type == QEvent::MouseMove || type == QEvent::HoverMove)) {
+    pointer_ = PackPoint(kPointerAway, kPointerAway);
+  }
   // Any mouse release on the slider, after a drag or a click on its groove,
   // counts; it is handled once the slider has taken its new position.
   // Mouse events still reach the filter of a disabled slider; a disabled

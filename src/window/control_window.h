@@ -15,6 +15,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,7 +23,9 @@
 
 #include <QPoint>
 #include <QPointer>
+#include <QRegion>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include "settings/command_target.h"
@@ -41,6 +44,8 @@ struct ControlObject;
 class CChannelDecoder;
 class ConnectionThread;
 class Font;
+class FrameTrace;
+class Surface;
 class GuiCalls;
 class PlaybackDialog;
 class Renderer;
@@ -105,6 +110,9 @@ class ControlWindow : public QWidget, public CommandTarget {
   // Null outside 0..15 and for a decoder that was not made.
   CChannelDecoder* Decoder(int slot) const;
   Renderer* GetRenderer() const { return renderer_.get(); }
+  // Follows every frame to the screen (measurements); set before the
+  // connection thread gets frames, null to stop.
+  void SetFrameTrace(FrameTrace* trace);
   ControlObject& Object() { return obj_; }
 
  protected:
@@ -113,6 +121,9 @@ class ControlWindow : public QWidget, public CommandTarget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -149,6 +160,14 @@ class ControlWindow : public QWidget, public CommandTarget {
 
   // Called by the presenter on any thread.
   void RequestRepaint();
+  // GUI thread: a present at most once per display refresh.
+  void SchedulePresent();
+  void PresentChanges();
+  // Copies what the renderer changed into front_ (under the renderer lock,
+  // which the paint itself never takes); the changed area of the window.
+  QRegion CollectChanges();
+  // Whether the window can be seen now (shown, not minimised).
+  void UpdateDrawable();
 
   ControlObject& obj_;
   ControlWindowOptions options_;
@@ -175,6 +194,13 @@ class ControlWindow : public QWidget, public CommandTarget {
   // another paint.
   bool inPaint_ = false;
   std::atomic<bool> repaintPending_{false};
+  std::atomic<FrameTrace*> trace_{nullptr};
+  // What the video area shows: the back surface as of the last collection.
+  std::unique_ptr<Surface> front_;
+  QTimer presentTimer_;
+  int presentIntervalMs_ = 16;
+  std::chrono::steady_clock::time_point lastPresent_;
+  std::atomic<bool> drawable_{false};
   // The pointer relative to this window as the renderer sees it (for the
   // pane highlight); far outside while the pointer is elsewhere.
   std::atomic<int64_t> pointer_;
