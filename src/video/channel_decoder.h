@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -24,6 +25,11 @@ inline constexpr int kNoticeX = 100;
 inline constexpr int kNoticeY = 100;
 inline constexpr const char* kTextNoSignal = "无信号";
 inline constexpr const char* kTextBuffering = "帧缓冲";
+
+// The size past which a recording goes on in a new file: 1 GiB, or
+// $ZARVION_RECORD_SPLIT_BYTES when that holds a positive number; never more
+// than 3 GiB, which keeps every file well inside the 32-bit RIFF sizes.
+uint64_t RecordSplitBytes();
 
 class CChannelDecoder : public CVideoSurface {
  public:
@@ -44,8 +50,15 @@ class CChannelDecoder : public CVideoSurface {
 
   // Opens "CLIENT_CHnn_<local time>.avi" in the record folder and starts
   // appending every frame Decode receives. False, and the decoder stays
-  // idle, when the folder source is unset or the file or stream cannot be
-  // created. A start while recording first completes the running file.
+  // idle with no file left behind, when the folder source is unset or the
+  // file or stream cannot be created. A start while recording first
+  // completes the running file.
+  //
+  // A file that would pass the split size (RecordSplitBytes) is completed
+  // before the next key frame, which opens a new file named by its own
+  // start time. A write that fails (full disk) completes the file with the
+  // frames it holds and stops the recording; onRecordingStopped then tells
+  // the owner, on the connection thread.
   bool StartRecording();
   // Completes the file. Returns once no append is under way; harmless when
   // not recording.
@@ -78,11 +91,19 @@ class CChannelDecoder : public CVideoSurface {
   // surface (null: no other thread looks at it) and the record folder.
   std::mutex* pSurfaceLock = nullptr;
   FolderSource recordFolder;
+  std::function<void()> onRecordingStopped;
 
  private:
   void Notice(uint32_t background);
   void AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags);
   void ReleaseRecording();
+  // A new file for the recording: the header, stream and format. Null (and
+  // no file left) when any of them cannot be written.
+  std::unique_ptr<AviFile> OpenRecordingFile(bool replace, AviStream** stream);
+  // Completes the running file and goes on in a fresh one.
+  bool SplitRecording();
+
+  uint64_t splitBytes_ = 0;
 
   // Held by every append and by the release of the file, so a stop never
   // pulls the stream from under an append.

@@ -263,6 +263,16 @@ void ControlWindow::SetUp() {
     decoder->nChannel = slot;
     decoder->hFont = hFontLarge_.get();
     decoder->recordFolder = [] { return SettingsStore::ReadFolderSetting(kRecordDir); };
+    // A recording that stopped by itself (full disk) shows "录像" again.
+    decoder->onRecordingStopped = [this] {
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            CChannelDecoder* shown = ShownDecoder();
+            if (shown && shown->bRecording.load() == 0) SetText(kIdRecord, kCaptionRecord);
+          },
+          Qt::QueuedConnection);
+    };
     renderer_->BindDecoder(slot, decoder.get());
     decoder->Create(obj_.wFrameWidth, obj_.wFrameHeight);
     decoder->bWaitKeyFrame = 1;
