@@ -137,7 +137,9 @@ AviFile::~AviFile() {
   ::close(fd_);
 }
 
-void AviFile::Finish() { CompleteFile(fd_, end_, index_, info_.dwRate, info_.dwScale); }
+void AviFile::Finish() {
+  CompleteFile(fd_, end_, index_, info_.dwRate, info_.dwScale);
+}
 
 bool AviFile::Fits(uint32_t size) const {
   // The chunk, the index with one more entry and its header must all stay

@@ -89,8 +89,7 @@ class AviFile {
   // Creates (or truncates) the file; mode must include kOfCreate|kOfWrite.
   // Null when the file cannot be created.
   // With `replace` false an existing file is left alone and Open fails.
-  static std::unique_ptr<AviFile> Open(const std::string& path, uint32_t mode,
-                                       bool replace = true);
+  static std::unique_ptr<AviFile> Open(const std::string& path, uint32_t mode, bool replace = true);
   // Patches the headers, appends the index and closes the file. When the
   // file system has no room for the whole index, frames are dropped from the
   // end until it fits: an indexed file is worth more than its last frames.

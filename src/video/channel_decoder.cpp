@@ -1,5 +1,7 @@
 #include "video/channel_decoder.h"
 
+#include <dirent.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +42,21 @@ uint64_t RecordSplitBytes() {
   const unsigned long long n = std::strtoull(v, &end, 10);
   if (*end != '\0' || n == 0 || v[0] == '-') return kDefault;
   return n < kMost ? n : kMost;
+}
+
+int RepairRecordings(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return 0;
+  int repaired = 0;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string_view name(e->d_name);
+    if (name.size() > 13 && name.substr(0, 9) == "CLIENT_CH" &&
+        name.substr(name.size() - 4) == ".avi") {
+      repaired += RepairAvi(folder + "/" + std::string(name)) == AviRepair::kRepaired;
+    }
+  }
+  ::closedir(dir);
+  return repaired;
 }
 
 CChannelDecoder::CChannelDecoder() = default;
@@ -192,8 +209,7 @@ std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(bool replace, AviStr
   // opened within the same millisecond: the name then waits for the clock.
   for (int attempt = 0; attempt < 50 && !file; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const std::string name =
-        RecordFileName(recordFolder(), (nChannel & 0xFF) + 1, GetLocalTime());
+    const std::string name = RecordFileName(recordFolder(), (nChannel & 0xFF) + 1, GetLocalTime());
     file = AviFile::Open(name, kOfCreate | kOfWrite, replace);
     if (replace) break;
   }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/avi_file.h"
 #include "platform/bitmap_info.h"
@@ -30,6 +31,11 @@ inline constexpr const char* kTextBuffering = "帧缓冲";
 // $ZARVION_RECORD_SPLIT_BYTES when that holds a positive number; never more
 // than 3 GiB, which keeps every file well inside the 32-bit RIFF sizes.
 uint64_t RecordSplitBytes();
+
+// Gives every recording in `folder` that a crash left without index its
+// index back (RepairAvi); recordings being written elsewhere are left alone.
+// Returns how many were repaired.
+int RepairRecordings(const std::string& folder);
 
 class CChannelDecoder : public CVideoSurface {
  public:

@@ -257,6 +257,10 @@ void ControlWindow::SetUp() {
   // 11. The frame buffer.
   obj_.pFrameBuffer = std::make_unique<uint8_t[]>(size_t{obj_.wFrameWidth} * obj_.wFrameHeight * 4);
 
+  // Recordings that a crash left without index get it back, so their key
+  // frames show and they seek.
+  RepairRecordings(SettingsStore::ReadFolderSetting(kRecordDir));
+
   // 12. The decoders, in slot order.
   for (int slot = 0; slot < kDecoderSlots; ++slot) {
     auto decoder = std::make_unique<CChannelDecoder>();
