@@ -2,8 +2,12 @@
 // widgets offscreen, the real connection thread, decoders and renderer; what
 // the window sent is read back from the recorder's log, and the files it
 // wrote with ffprobe.
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -197,6 +201,70 @@ TEST_F(Session, RecordTwiceWritesOneAviAndCaptureOneBmp) {
   EXPECT_EQ(Output("ffprobe -v error -show_entries stream=width,height -of csv=p=0 '" +
                    bmps[0].string() + "'"),
             "352,288\n");
+}
+
+// A small tmpfs over a folder for one test (needs root).
+class SmallFileSystem {
+ public:
+  SmallFileSystem(const fs::path& folder, const char* size) : folder_(folder) {
+    fs::create_directories(folder);
+    const std::string options = std::string("size=") + size;
+    mounted_ = geteuid() == 0 && mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
+  }
+  bool Mounted() const { return mounted_; }
+
+ private:
+  fs::path folder_;
+  bool mounted_ = false;
+};
+
+TEST_F(Session, FullDiskStopsTheRecordingAndTheVideoGoesOn) {
+  const fs::path movies = Home() / "Holmvard" / "Movie";
+  const fs::path bitmaps = Home() / "Holmvard" / "Bitmap";
+  SmallFileSystem movieFs(movies, "96k");
+  SmallFileSystem bitmapFs(bitmaps, "64k");
+  if (!movieFs.Mounted() || !bitmapFs.Mounted()) {
+    GTEST_SKIP() << "needs root to mount a small tmpfs; not checked here";
+  }
+  {
+    // The snapshot folder is full from the start.
+    std::ofstream filler(bitmaps / "filler", std::ios::binary);
+    const std::string block(4096, '\0');
+    for (int i = 0; i < 64 && filler; ++i) filler.write(block.data(), block.size());
+  }
+  EnlargeChannel6();
+  Click(kIdRecord);
+  ASSERT_EQ(Caption(kIdRecord), QString::fromUtf8("停止"));
+  // The file system fills; the recording stops by itself and says so.
+  ASSERT_TRUE(WaitUntil([&] { return Caption(kIdRecord) == QString::fromUtf8("录像"); }, 30000));
+  CChannelDecoder* decoder = window_->Decoder(5);
+  EXPECT_EQ(decoder->bRecording.load(), 0);
+  const auto avis = FilesIn(movies, ".avi");
+  ASSERT_EQ(avis.size(), 1u);
+  // Indexed, and every frame it holds reads back.
+  const std::string packets = Output(
+      "ffprobe -v error -select_streams v -show_entries "
+      "packet=flags -of csv=p=0 '" +
+      avis[0].string() + "'");
+  ASSERT_FALSE(packets.empty());
+  EXPECT_EQ(packets.substr(0, 2), "K_") << "opens with the key frame it waited for";
+  EXPECT_NE(packets.find("__"), std::string::npos) << "key flags kept: " << packets;
+  EXPECT_EQ(Output("ffmpeg -v error -nostdin -xerror -i '" + avis[0].string() +
+                   "' -f null - 2>&1 && echo ok"),
+            "ok\n");
+
+  // A snapshot into the full folder leaves nothing behind.
+  Click(kIdCapture);
+  ASSERT_TRUE(WaitUntil([&] { return control_.Object().bSnapshot.load() == 0; }, 5000));
+  EXPECT_TRUE(FilesIn(bitmaps, ".bmp").empty());
+
+  // The control still streams: the channel's frames keep being decoded.
+  decoder->bSignal.store(0);
+  EXPECT_TRUE(WaitUntil([&] { return decoder->bSignal.load() == 1; }, 5000));
+  EXPECT_EQ(control_.Object().bConnected.load(), 1u);
 }
 
 TEST_F(Session, SettingsOkSavesAndSelectsTheGrid) {
