@@ -17,12 +17,15 @@ TEST(HostileSession, RandomSessionsEndCleanlyAndLeaveCompleteRecordings) {
   const std::vector<testing::EncodedFrame> frames = testing::EncodeTestFrames(12, 4);
   int sessions = 16;
   if (const char* n = std::getenv("ZARVION_HOSTILE_SESSIONS")) sessions = std::atoi(n);
+  int decoded = 0, posts = 0;
   for (int seed = 1; seed <= sessions; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     const std::vector<uint8_t> bytes = fuzz::HostileSession(static_cast<uint32_t>(seed), frames);
     {
       fuzz::Session session;
       session.Run(bytes.data(), bytes.size());
+      decoded += session.decoded;
+      posts += session.ui.posts;
       EXPECT_EQ(session.obj.bConnected.load(), 0u);
       for (auto& d : session.decoders) d->StopRecording();
       // Both recordings are complete: the RIFF covers each file whole.
@@ -40,6 +43,9 @@ TEST(HostileSession, RandomSessionsEndCleanlyAndLeaveCompleteRecordings) {
       EXPECT_EQ(recordings, 2);
     }
   }
+  // The sessions got through to the decoders and the notices.
+  EXPECT_GT(decoded, sessions * 4);
+  EXPECT_GT(posts, sessions);
 }
 
 }  // namespace

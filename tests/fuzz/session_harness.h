@@ -102,6 +102,7 @@ class Session : public VideoSink {
   }
 
   bool Decode(int slot, const uint8_t* data, uint32_t size, uint16_t flags) override {
+    ++decoded;
     return decoders[slot]->Decode(data, size, flags);
   }
   void ClearView() override { renderer.ClearView(); }
@@ -117,6 +118,7 @@ class Session : public VideoSink {
   Renderer renderer{ViewWords{obj.dwDrawMode, obj.bLayoutDirty, obj.bSnapshot}};
   std::array<std::unique_ptr<CChannelDecoder>, kDecoderSlots> decoders;
   testing::Listener listener;
+  std::atomic<int> decoded{0};
 };
 
 inline void Append(std::vector<uint8_t>& out, const MessageHeader& h, const void* payload = nullptr,
@@ -160,7 +162,8 @@ inline std::vector<uint8_t> HostileSession(uint32_t seed,
   std::vector<uint8_t> payload;
   for (int i = 0; i < messages; ++i) {
     MessageHeader h;
-    h.code = codes[pick(std::size(codes))];
+    // Mostly frames, as in a real session.
+    h.code = pick(2) ? kVideoFrame : codes[pick(std::size(codes))];
     h.channel = static_cast<uint8_t>(pick(4) ? pick(17) : pick(256));
     h.param0 = static_cast<uint16_t>(random());
     h.param1 = static_cast<uint16_t>(random());
@@ -192,7 +195,9 @@ inline std::vector<uint8_t> HostileSession(uint32_t seed,
         h.param1 = static_cast<uint16_t>(pick(4) ? pick(17) : random());
         break;
       default:
-        h.length = pick(8) ? 0 : pick(64);
+        // Unhandled codes carry nothing the client reads (a payload would
+        // put the stream out of step; that comes at the end, below).
+        h.length = 0;
     }
     // Mostly honest checksums; a bad one now and then.
     h.Seal();
@@ -212,7 +217,16 @@ inline std::vector<uint8_t> HostileSession(uint32_t seed,
       for (int n = 0; n < 200; ++n) Append(out, h, payload.data(), payload.size());
     }
   }
-  // Sometimes the connection breaks in the middle of a message.
+  // Sometimes the stream ends out of step (an unhandled code with bytes the
+  // client takes for headers), or the connection breaks inside a message.
+  if (pick(4) == 0) {
+    MessageHeader h = ComposeHeader(200);
+    h.length = pick(64);
+    h.Seal();
+    payload.resize(h.length + pick(400));
+    for (auto& b : payload) b = static_cast<uint8_t>(random());
+    Append(out, h, payload.data(), payload.size());
+  }
   if (pick(3) == 0 && out.size() > 40) out.resize(out.size() - pick(30));
   return out;
 }
