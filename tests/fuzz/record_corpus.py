@@ -17,7 +17,7 @@ import time
 HEADER = struct.Struct("<BBHHHHHII")
 FAULTS = ["oversize-frame", "channel-out-of-range", "long-notice", "big-param-table",
           "truncated-frame", "trickle", "wrong-first-reply", "unknown-code", "close-after-login"]
-LIMIT = 160 * 1024  # keeps every seed small enough for quick runs
+LIMIT = 96 * 1024  # keeps every seed small enough for quick runs
 
 
 def header(code, channel=0, p=(0, 0, 0, 0, 0), length=0):
@@ -39,11 +39,30 @@ def collect(sock, data, seconds):
     return True
 
 
+def first_listed(data):
+    """The first FileRecord of the first FileList in a well-formed stream."""
+    at = 0
+    while at + 20 <= len(data):
+        code, _, _, _, _, _, _, length, _ = HEADER.unpack_from(data, at)
+        at += 20
+        if code == 4:
+            return data[at:at + 276] if length and at + 276 <= len(data) else None
+        if code in (7, 15):
+            at += length
+        elif code == 13:
+            at += (length & 0xFF) * 4
+        elif code not in (2, 6, 8):
+            return None
+    return None
+
+
 def record(dvrsim, fault, path):
-    args = [dvrsim, "--port", "0", "--channels", "4", "--flags", "3", "--duration", "20"]
+    # Few frames a second, so that one small file holds every kind of message.
+    args = [dvrsim, "--port", "0", "--channels", "4", "--flags", "3", "--duration", "20",
+            "--fps", "2"]
     if fault:
         args += ["--fault", fault]
-    server = subprocess.Popen(args, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
+    server = subprocess.Popen(args, stdout=subprocess.PIPE, stdin=subprocess.PIPE, text=True)
     try:
         line = server.stdout.readline().strip()
         address, port = line[len("listening on "):].rsplit(":", 1)
@@ -58,6 +77,9 @@ def record(dvrsim, fault, path):
             (header(14, channel=1, p=(10, 20, 30, 40, 0)), 0.1),  # a setting
         ]
         alive = collect(sock, data, 0.4)
+        # The view commands and a notice, from the simulator's console.
+        server.stdin.write("view single 2\nnotice 录像机将在五分钟后重启\nview grid 4\n")
+        server.stdin.flush()
         for message, seconds in steps:
             if not alive or len(data) >= LIMIT:
                 break
@@ -67,18 +89,13 @@ def record(dvrsim, fault, path):
                 break
             alive = collect(sock, data, seconds)
         # Play the first listed recording, if the list came.
-        at = data.find(bytes([4]))
-        while alive and at >= 0 and len(data) < LIMIT:
-            fields = HEADER.unpack_from(data, at) if at + 20 <= len(data) else None
-            if fields and fields[0] == 4 and fields[7] and at + 20 + 276 <= len(data):
-                record_bytes = bytes(data[at + 20:at + 20 + 276])
-                sock.sendall(header(5, length=1) + record_bytes)
-                alive = collect(sock, data, 0.3)
-                if alive:
-                    sock.sendall(header(9, p=(0, 0, 0, 0, 0)) + header(9, p=(1, 0, 0, 0, 0)))
-                    collect(sock, data, 0.3)
-                break
-            at = data.find(bytes([4]), at + 1)
+        record_bytes = first_listed(bytes(data))
+        if alive and record_bytes:
+            sock.sendall(header(5, length=1) + record_bytes)
+            alive = collect(sock, data, 0.4)
+            if alive:
+                sock.sendall(header(9, p=(0, 0, 0, 0, 0)) + header(9, p=(1, 0, 0, 0, 0)))
+                collect(sock, data, 0.4)
         sock.close()
         with open(path, "wb") as f:
             f.write(bytes(data[:LIMIT]))
