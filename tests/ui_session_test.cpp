@@ -172,7 +172,20 @@ TEST_F(Session, RecordTwiceWritesOneAviAndCaptureOneBmp) {
   Click(kIdRecord);
   EXPECT_EQ(Caption(kIdRecord), QString::fromUtf8("停止"));
   Click(kIdCapture);
-  Pump(1500);
+  // At least ten frames recorded: the frame count in the file's header is
+  // kept current as frames are appended.
+  const fs::path movies = Home() / "Holmvard" / "Movie";
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const auto files = FilesIn(movies, ".avi");
+        if (files.size() != 1) return false;
+        std::ifstream f(files[0], std::ios::binary);
+        unsigned char count[4] = {};
+        f.seekg(48);
+        f.read(reinterpret_cast<char*>(count), 4);
+        return f && (count[0] | count[1] << 8 | count[2] << 16) >= 10;
+      },
+      20000));
   Click(kIdRecord);
   EXPECT_EQ(Caption(kIdRecord), QString::fromUtf8("录像"));
 
