@@ -36,6 +36,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using dvrsim::LoggedMessage;
+
+// Every wait is on a condition; the bound is generous so that a sanitizer
+// build on a loaded machine never runs out of it.
+constexpr int kWaitMs = 30000;
 using testing::Pump;
 using testing::WaitUntil;
 
@@ -100,16 +104,16 @@ class Session : public ::testing::Test {
   void Connect() {
     const std::u16string port = Ascii16(std::to_string(server_->Port()));
     control_.ConnectServer(Text(u"127.0.0.1"), Text(port), Text(u"user"));
-    ASSERT_TRUE(WaitUntil([&] { return control_.Object().bConnected.load() == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return control_.Object().bConnected.load() == 1; }, kWaitMs));
     // The session start is over once live pictures arrive; before that the
     // client reads only the replies it asked for.
-    ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(0)->bSignal.load() == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(0)->bSignal.load() == 1; }, kWaitMs));
     ASSERT_TRUE(Enabled(kIdPlaybackRequest));
   }
 
   // True once the recorder has logged a matching message from the newest
   // client, serving the window meanwhile.
-  bool Logged(const std::function<bool(const LoggedMessage&)>& match, int timeoutMs = 5000) {
+  bool Logged(const std::function<bool(const LoggedMessage&)>& match, int timeoutMs = kWaitMs) {
     return WaitUntil(
         [&] {
           for (const LoggedMessage& m : server_->Messages()) {
@@ -140,7 +144,7 @@ class Session : public ::testing::Test {
 
   // Enlarges channel 6 (pane 5 of the 4 x 4 grid) once it has sent frames.
   void EnlargeChannel6() {
-    ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(5)->bSignal.load() == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(5)->bSignal.load() == 1; }, kWaitMs));
     DoubleClick(QPoint(243, 183));
     ASSERT_EQ(control_.Object().dwDrawMode.load(), 5u);
   }
@@ -185,7 +189,7 @@ TEST_F(Session, RecordTwiceWritesOneAviAndCaptureOneBmp) {
         f.read(reinterpret_cast<char*>(count), 4);
         return f && (count[0] | count[1] << 8 | count[2] << 16) >= 10;
       },
-      20000));
+      kWaitMs));
   Click(kIdRecord);
   EXPECT_EQ(Caption(kIdRecord), QString::fromUtf8("录像"));
 
@@ -252,7 +256,7 @@ TEST_F(Session, FullDiskStopsTheRecordingAndTheVideoGoesOn) {
   Click(kIdRecord);
   ASSERT_EQ(Caption(kIdRecord), QString::fromUtf8("停止"));
   // The file system fills; the recording stops by itself and says so.
-  ASSERT_TRUE(WaitUntil([&] { return Caption(kIdRecord) == QString::fromUtf8("录像"); }, 30000));
+  ASSERT_TRUE(WaitUntil([&] { return Caption(kIdRecord) == QString::fromUtf8("录像"); }, kWaitMs));
   CChannelDecoder* decoder = window_->Decoder(5);
   EXPECT_EQ(decoder->bRecording.load(), 0);
   const auto avis = FilesIn(movies, ".avi");
@@ -274,12 +278,12 @@ TEST_F(Session, FullDiskStopsTheRecordingAndTheVideoGoesOn) {
 
   // A snapshot into the full folder leaves nothing behind.
   Click(kIdCapture);
-  ASSERT_TRUE(WaitUntil([&] { return control_.Object().bSnapshot.load() == 0; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return control_.Object().bSnapshot.load() == 0; }, kWaitMs));
   EXPECT_TRUE(FilesIn(bitmaps, ".bmp").empty());
 
   // The control still streams: the channel's frames keep being decoded.
   decoder->bSignal.store(0);
-  EXPECT_TRUE(WaitUntil([&] { return decoder->bSignal.load() == 1; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return decoder->bSignal.load() == 1; }, kWaitMs));
   EXPECT_EQ(control_.Object().bConnected.load(), 1u);
 }
 
@@ -310,7 +314,7 @@ TEST_F(Session, PictureSettingsFollowTheChannelListAndTheSliders) {
   SettingsDialog* settings = window_->Settings();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(settings));
   auto* combo = static_cast<QComboBox*>(settings->Item(kIdChannelList));
-  ASSERT_TRUE(WaitUntil([&] { return combo->isEnabled() && combo->count() == 17; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return combo->isEnabled() && combo->count() == 17; }, kWaitMs));
   auto slider = [&](int id) { return static_cast<QSlider*>(settings->Item(id)); };
 
   // Channel 3's stored settings come from the recorder's table.
@@ -334,11 +338,11 @@ TEST_F(Session, PictureSettingsFollowTheChannelListAndTheSliders) {
 }
 
 TEST_F(Session, PlaybackFromTheListToStop) {
-  ASSERT_TRUE(WaitUntil([&] { return Enabled(kIdPlaybackRequest); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(kIdPlaybackRequest); }, kWaitMs));
   Click(kIdPlaybackRequest);
   PlaybackDialog* playback = window_->Playback();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(playback));
-  ASSERT_TRUE(WaitUntil([&] { return playback->RowCount() == 4; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return playback->RowCount() == 4; }, kWaitMs));
 
   QTreeWidget* list = playback->List();
   QTreeWidgetItem* row = list->topLevelItem(2);
@@ -355,7 +359,7 @@ TEST_F(Session, PlaybackFromTheListToStop) {
   EXPECT_FALSE(Enabled(kIdRecord));
 
   ASSERT_TRUE(
-      WaitUntil([&] { return control_.Object().dwDrawMode.load() == kDrawPlayback; }, 5000));
+      WaitUntil([&] { return control_.Object().dwDrawMode.load() == kDrawPlayback; }, kWaitMs));
   EXPECT_TRUE(LoggedMask(0));
   EXPECT_TRUE(Enabled(kIdPlayPause) && Enabled(kIdStop) && Enabled(kIdPosition));
   EXPECT_TRUE(Enabled(kIdCapture));
@@ -379,7 +383,7 @@ TEST_F(Session, PlaybackFromTheListToStop) {
   const size_t stopsBefore = Count(kPlaybackStop);
   Click(kIdStop);
   // The request is sent at once, but the simulator logs it when it has read it.
-  EXPECT_TRUE(WaitUntil([&] { return Count(kPlaybackStop) == stopsBefore + 1; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return Count(kPlaybackStop) == stopsBefore + 1; }, kWaitMs));
   EXPECT_TRUE(LoggedMask(0xFFFF));
   EXPECT_EQ(control_.Object().dwDrawMode.load(), kDrawGrid16);
   EXPECT_FALSE(Enabled(kIdPlayPause) || Enabled(kIdStop) || Enabled(kIdPosition) ||
@@ -391,21 +395,21 @@ TEST_F(Session, PlaybackFromTheListToStop) {
 
 TEST_F(Session, ServerNoticeShowsAWarning) {
   ASSERT_TRUE(server_->Command("notice 录像机将在五分钟后重启"));
-  ASSERT_TRUE(WaitUntil([&] { return !boxes_.empty(); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return !boxes_.empty(); }, kWaitMs));
   EXPECT_EQ(boxes_[0].first, QString::fromUtf8("Zarvion 信息"));
   EXPECT_EQ(boxes_[0].second, QString::fromUtf8("录像机将在五分钟后重启"));
 }
 
 TEST_F(Session, AWindowMadeAgainGetsANewSession) {
   window_.reset();
-  ASSERT_TRUE(WaitUntil([&] { return server_->ConnectedClients() == 0; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return server_->ConnectedClients() == 0; }, kWaitMs));
   EXPECT_EQ(control_.Object().bConnected.load(), 0u);
   Open();
   EXPECT_FALSE(control_.Object().hStopEvent->IsSet());
   Connect();
   EXPECT_TRUE(
       Logged([](const LoggedMessage& m) { return m.client == 2 && m.header.code == kLogin; }));
-  ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(0)->bSignal.load() == 1; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return window_->Decoder(0)->bSignal.load() == 1; }, kWaitMs));
 }
 
 }  // namespace
