@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using dvrsim::LoggedMessage;
 
-constexpr int kWaitMs = 5000;
+constexpr int kWaitMs = 20000;  // generous: a loaded sanitizer build must not run out of it
 
 template <typename Pred>
 bool Eventually(Pred pred, int timeoutMs = kWaitMs) {

@@ -24,7 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kWaitMs = 3000;
+constexpr int kWaitMs = 20000;  // generous: a loaded sanitizer build must not run out of it
 // A stop must end every wait of the thread, even one without a time limit
 // (or the 5 s of a send). The bound only tells ending from hanging; it is
 // generous so that a loaded machine or a sanitizer build never fails it.
