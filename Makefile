@@ -2,10 +2,14 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz target runs; hostile sessions of the larger seeded run.
+FUZZ_SECONDS ?= 60
+HOSTILE_SESSIONS ?= 400
 JOBS       ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: all deps configure build check check-asan check-tsan demo bench clean format
+.PHONY: all deps configure build check check-asan check-tsan fuzz demo bench clean format
 
 all: build
 
@@ -37,6 +41,13 @@ check-tsan: deps
 	cd $(TSAN_BUILD) && TSAN_OPTIONS=suppressions=$(CURDIR)/tests/tsan.supp \
 	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DZARVION_FUZZ=ON -DZARVION_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_session fuzz_texts fuzz_registry \
+	  test_hostile_session
+	@scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(HOSTILE_SESSIONS)
+
 demo: build
 	@scripts/demo $(BUILD)
 
@@ -47,4 +58,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

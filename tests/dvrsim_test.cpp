@@ -755,17 +755,28 @@ TEST(DvrsimExecutable, AnnouncesItsAddressAndStopsByItself) {
 
 TEST(DvrsimExecutable, StopsCleanlyOnSigterm) {
   const std::string cmd = std::string(ZARVION_BIN_DIR) + "/zarvion-dvrsim";
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
     execl(cmd.c_str(), cmd.c_str(), "--channels", "2", "--duration", "20",
           static_cast<char*>(nullptr));
     _exit(127);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  close(out[1]);
+  // Its first line comes once its signal handling is in place (a fixed
+  // wait is too short for a slow build).
+  char c = 0;
+  while (read(out[0], &c, 1) == 1 && c != '\n') {
+  }
+  EXPECT_EQ(c, '\n') << "no first line";
   kill(pid, SIGTERM);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  close(out[0]);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -264,12 +265,23 @@ TEST_F(VideoTest, StopWhileAppendingLeavesEveryFileComplete) {
   auto d = MakeDecoder(0);
   d->recordFolder = [&] { return dir.Path(); };
   std::atomic<bool> stop{false};
+  std::atomic<size_t> decoded{0};
   std::thread feeder([&] {
-    for (size_t i = 0; !stop; ++i) Decode(*d, frames[i % frames.size()]);
+    for (size_t i = 0; !stop; ++i) {
+      Decode(*d, frames[i % frames.size()]);
+      ++decoded;
+    }
   });
   for (int i = 0; i < 6; ++i) {
     ASSERT_TRUE(d->StartRecording());
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // Two frames decoded since the start: at least one was appended (a slow
+    // build may take longer than any fixed time for it).
+    const size_t before = decoded;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (decoded < before + 2 && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_GE(decoded, before + 2);
     d->StopRecording();
     // Distinct names: they differ in the millisecond.
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -286,8 +286,11 @@ void Session::ReadLoop() {
       payload.resize(size_t{h.length} * kFileRecordSize);
     }
     if (!payload.empty() && !ReceiveAll(fd, server->stopFd, payload.data(), payload.size())) break;
+    // Logged once handled: whoever waits for a request in the log may rely
+    // on its effect (a changed table, a queued reply).
+    const bool keep = closing || Handle(h, payload);
     server->Record({id, h, h.ChecksumValid(), payload});
-    if (!closing && !Handle(h, payload)) Close();
+    if (!keep) Close();
   }
   Close();
   readerDone = true;

@@ -1,6 +1,8 @@
 #include "platform/avi_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -29,6 +31,7 @@ constexpr uint32_t kHeaderEnd = 224;
 constexpr uint32_t kAvihMaxBytesPerSec = kAvihData + 4;
 constexpr uint32_t kAvihFlags = kAvihData + 12;
 constexpr uint32_t kAvihTotalFrames = kAvihData + 16;
+constexpr uint32_t kStrhScale = kStrhData + 20;
 constexpr uint32_t kStrhLength = kStrhData + 32;
 
 bool PWriteAll(int fd, const void* data, size_t size, uint64_t offset) {
@@ -57,23 +60,92 @@ uint8_t* PutRect16(uint8_t* p, const AviRect& r) {
   return PutLe16(p, static_cast<uint16_t>(r.bottom));
 }
 
+uint32_t Le32At(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+bool PatchCounts(int fd, uint64_t end, uint32_t frames) {
+  // The movi list grows first, then the RIFF: a reader never sees a RIFF
+  // that ends inside a chunk.
+  return PWrite32(fd, static_cast<uint32_t>(end - kMoviTag), kMoviSize) &&
+         PWrite32(fd, frames, kAvihTotalFrames) && PWrite32(fd, frames, kStrhLength) &&
+         PWrite32(fd, static_cast<uint32_t>(end - 8), 4);
+}
+
+bool WriteIndex(int fd, uint64_t end, const std::vector<AviIndexEntry>& index,
+                uint32_t maxBytesPerSec) {
+  std::vector<uint8_t> idx(8 + 16 * index.size());
+  uint8_t* p = idx.data();
+  p = PutLe32(p, MakeFourCC('i', 'd', 'x', '1'));
+  p = PutLe32(p, static_cast<uint32_t>(16 * index.size()));
+  for (const AviIndexEntry& e : index) {
+    p = PutLe32(p, kChunkId);
+    p = PutLe32(p, e.flags);
+    p = PutLe32(p, e.offset);
+    p = PutLe32(p, e.size);
+  }
+  if (!PWriteAll(fd, idx.data(), idx.size(), end)) return false;
+  return PWrite32(fd, static_cast<uint32_t>(end + idx.size() - 8), 4) &&
+         PWrite32(fd, kAvifHasIndex, kAvihFlags) &&
+         PWrite32(fd, maxBytesPerSec, kAvihMaxBytesPerSec);
+}
+
+// Counts and index for a file whose whole frames end at `end`. Where the
+// file system has no room left for the index, the last frames give theirs.
+void CompleteFile(int fd, uint64_t end, std::vector<AviIndexEntry>& index, uint32_t rate,
+                  uint32_t scale) {
+  uint32_t maxChunk = 0;
+  for (const AviIndexEntry& e : index) maxChunk = std::max(maxChunk, e.size);
+  const uint64_t perSec = scale ? uint64_t{maxChunk} * rate / scale : 0;
+  const uint32_t maxBytesPerSec = static_cast<uint32_t>(std::min<uint64_t>(perSec, UINT32_MAX));
+  for (;;) {
+    // Whatever lies past the whole frames (a torn chunk, a torn index)
+    // goes first, so the sizes never describe it.
+    if (::ftruncate(fd, static_cast<off_t>(end)) != 0) return;
+    if (!PatchCounts(fd, end, static_cast<uint32_t>(index.size()))) return;
+    if (WriteIndex(fd, end, index, maxBytesPerSec)) return;
+    if (index.empty()) {
+      ::ftruncate(fd, static_cast<off_t>(end));
+      return;
+    }
+    end = kMoviTag + uint64_t{index.back().offset};
+    index.pop_back();
+  }
+}
+
 }  // namespace
 
-std::unique_ptr<AviFile> AviFile::Open(const std::string& path, uint32_t mode) {
+std::unique_ptr<AviFile> AviFile::Open(const std::string& path, uint32_t mode, bool replace) {
   if ((mode & (kOfCreate | kOfWrite)) != (kOfCreate | kOfWrite)) return nullptr;
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int how = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
+  int fd = ::open(path.c_str(), how, 0644);
   if (fd < 0) return nullptr;
+  // Held while the file is written: a repair in another process leaves a
+  // recording under way alone.
+  ::flock(fd, LOCK_EX | LOCK_NB);
   return std::unique_ptr<AviFile>(new AviFile(fd, path));
 }
 
 AviFile::AviFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
 
 AviFile::~AviFile() {
-  if (stream_ && !failed_) {
-    PatchCounts();
-    WriteIndex();
+  if (discard_) {
+    ::unlink(path_.c_str());
+  } else if (stream_) {
+    Finish();
   }
   ::close(fd_);
+}
+
+void AviFile::Finish() {
+  CompleteFile(fd_, end_, index_, info_.dwRate, info_.dwScale);
+}
+
+bool AviFile::Fits(uint32_t size) const {
+  // The chunk, the index with one more entry and its header must all stay
+  // within what the 32-bit RIFF size can count.
+  const uint64_t after = end_ + 8 + size + (size & 1u);
+  return after + 8 + 16 * (index_.size() + 1) <= std::numeric_limits<uint32_t>::max();
 }
 
 AviStream* AviFile::CreateStream(const AviStreamInfo& info) {
@@ -143,34 +215,6 @@ bool AviFile::WriteHeaders() {
   return PWriteAll(fd_, h, sizeof h, 0);
 }
 
-bool AviFile::PatchCounts() {
-  const uint32_t frames = static_cast<uint32_t>(index_.size());
-  // The movi list grows first, then the RIFF: a reader never sees a RIFF
-  // that ends inside a chunk.
-  return PWrite32(fd_, static_cast<uint32_t>(end_ - kMoviTag), kMoviSize) &&
-         PWrite32(fd_, frames, kAvihTotalFrames) && PWrite32(fd_, frames, kStrhLength) &&
-         PWrite32(fd_, static_cast<uint32_t>(end_ - 8), 4);
-}
-
-void AviFile::WriteIndex() {
-  std::vector<uint8_t> idx(8 + 16 * index_.size());
-  uint8_t* p = idx.data();
-  p = PutLe32(p, MakeFourCC('i', 'd', 'x', '1'));
-  p = PutLe32(p, static_cast<uint32_t>(16 * index_.size()));
-  for (const IndexEntry& e : index_) {
-    p = PutLe32(p, kChunkId);
-    p = PutLe32(p, e.flags);
-    p = PutLe32(p, e.offset);
-    p = PutLe32(p, e.size);
-  }
-  if (!PWriteAll(fd_, idx.data(), idx.size(), end_)) return;
-  const uint64_t maxBytesPerSec = uint64_t{maxChunk_} * info_.dwRate / info_.dwScale;
-  PWrite32(fd_, static_cast<uint32_t>(end_ + idx.size() - 8), 4);
-  PWrite32(fd_, kAvifHasIndex, kAvihFlags);
-  PWrite32(fd_, static_cast<uint32_t>(std::min<uint64_t>(maxBytesPerSec, UINT32_MAX)),
-           kAvihMaxBytesPerSec);
-}
-
 bool AviStream::SetFormat(int32_t /*pos*/, const BitmapInfoHeader& format, uint32_t size) {
   AviFile& f = file_;
   if (size != sizeof(BitmapInfoHeader) || f.failed_) return false;
@@ -191,13 +235,9 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
                       uint32_t flags) {
   AviFile& f = file_;
   if (f.failed_ || samples != 1 || pos != Length() || (size > 0 && !data)) return false;
+  if (!f.Fits(size)) return false;
   const uint64_t padded = size + (size & 1u);
-  // The chunk, the index with one more entry and its header must all stay
-  // within what the 32-bit RIFF size can count.
   const uint64_t after = f.end_ + 8 + padded;
-  if (after + 8 + 16 * (f.index_.size() + 1) > std::numeric_limits<uint32_t>::max()) {
-    return false;
-  }
   uint8_t head[8];
   PutLe32(PutLe32(head, kChunkId), size);
   uint8_t pad = 0;
@@ -209,9 +249,10 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
     ssize_t n = ::pwritev(f.fd_, iov + first, 3 - first, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      // The sizes still describe the samples before this one; stop here so
-      // that the file is never extended past them.
+      // The sizes still describe the samples before this one; the torn
+      // chunk goes, and the file takes nothing more.
       f.failed_ = true;
+      ::ftruncate(f.fd_, static_cast<off_t>(f.end_));
       return false;
     }
     total -= static_cast<size_t>(n);
@@ -228,8 +269,7 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
   }
   f.index_.push_back({flags, static_cast<uint32_t>(f.end_ - kMoviTag), size});
   f.end_ = after;
-  if (size > f.maxChunk_) f.maxChunk_ = size;
-  if (!f.PatchCounts()) {
+  if (!PatchCounts(f.fd_, f.end_, static_cast<uint32_t>(f.index_.size()))) {
     f.failed_ = true;
     return false;
   }
@@ -238,6 +278,59 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
 
 int32_t AviStream::Length() const {
   return static_cast<int32_t>(file_.index_.size());
+}
+
+AviRepair RepairAvi(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return AviRepair::kNotOurs;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return AviRepair::kBusy;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return AviRepair::kNotOurs;
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  uint8_t h[kHeaderEnd];
+  if (size < kHeaderEnd || ::pread(fd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h)) {
+    return AviRepair::kNotOurs;
+  }
+  auto tag = [&](uint32_t at, uint32_t fourcc) { return Le32At(h + at) == fourcc; };
+  if (!tag(0, kRiff) || !tag(8, MakeFourCC('A', 'V', 'I', ' ')) ||
+      !tag(kAvihData - 8, MakeFourCC('a', 'v', 'i', 'h')) ||
+      !tag(kStrhData - 8, MakeFourCC('s', 't', 'r', 'h')) ||
+      !tag(kStrfData - 8, MakeFourCC('s', 't', 'r', 'f')) || !tag(kMoviSize - 4, kList) ||
+      !tag(kMoviTag, MakeFourCC('m', 'o', 'v', 'i'))) {
+    return AviRepair::kNotOurs;
+  }
+  if ((Le32At(h + kAvihFlags) & kAvifHasIndex) && uint64_t{Le32At(h + 4)} + 8 == size) {
+    return AviRepair::kIntact;
+  }
+  const uint32_t scale = Le32At(h + kStrhScale);
+  const uint32_t rate = Le32At(h + kStrhScale + 4);
+
+  // Every whole frame chunk, in order; the first thing that is not one
+  // (a torn chunk, a torn index) ends the frames.
+  std::vector<AviIndexEntry> index;
+  uint64_t end = kHeaderEnd;
+  while (end + 8 <= size) {
+    uint8_t c[9] = {};
+    const ssize_t got = ::pread(fd, c, sizeof c, static_cast<off_t>(end));
+    if (got < 8 || Le32At(c) != kChunkId) break;
+    const uint32_t chunk = Le32At(c + 4);
+    const uint64_t next = end + 8 + chunk + (chunk & 1u);
+    if (next > size || (chunk > 0 && got < 9)) break;
+    const bool intra = chunk > 0 && (c[8] >> 6) == 0;
+    index.push_back({intra ? kAviIfKeyFrame : 0u, static_cast<uint32_t>(end - kMoviTag), chunk});
+    end = next;
+  }
+  // What the file holds must stay within the 32-bit sizes with its index.
+  while (!index.empty() && end + 8 + 16 * index.size() > std::numeric_limits<uint32_t>::max()) {
+    end = kMoviTag + uint64_t{index.back().offset};
+    index.pop_back();
+  }
+  CompleteFile(fd, end, index, rate, scale);
+  return AviRepair::kRepaired;
 }
 
 }  // namespace zarvion

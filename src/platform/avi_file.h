@@ -2,10 +2,14 @@
 // exactly those the caller gives, one '00dc' chunk per written sample, and
 // an idx1 index whose flags are the caller's (0x10 = key frame).
 //
-// The file stays readable at every moment: each write brings the RIFF and
-// movi sizes and the frame counts up to date, so a recording cut short by
-// a crash still holds every frame written (readers scan it without the
-// index). Releasing the file appends the index.
+// The file stays readable at every moment: each frame goes straight to the
+// file (no buffer of our own to lose) and brings the RIFF and movi sizes and
+// the frame counts up to date, so a recording cut short by a crash still
+// holds every frame written (readers scan it without the index, and
+// RepairAvi gives it one). Releasing the file appends the index. A write
+// that fails (full disk) is cut back off, and the index is still written.
+// The file is locked (flock) while open, so a repair never touches a
+// recording under way in another process.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +57,12 @@ static_assert(sizeof(AviStreamInfo) == 140);
 
 class AviFile;
 
+struct AviIndexEntry {
+  uint32_t flags;
+  uint32_t offset;  // of the chunk, from the 'movi' tag
+  uint32_t size;
+};
+
 // The file's one stream; owned by its AviFile and valid while it lives.
 class AviStream {
  public:
@@ -78,8 +88,11 @@ class AviFile {
  public:
   // Creates (or truncates) the file; mode must include kOfCreate|kOfWrite.
   // Null when the file cannot be created.
-  static std::unique_ptr<AviFile> Open(const std::string& path, uint32_t mode);
-  // Patches the headers, appends the index and closes the file.
+  // With `replace` false an existing file is left alone and Open fails.
+  static std::unique_ptr<AviFile> Open(const std::string& path, uint32_t mode, bool replace = true);
+  // Patches the headers, appends the index and closes the file. When the
+  // file system has no room for the whole index, frames are dropped from the
+  // end until it fits: an indexed file is worth more than its last frames.
   ~AviFile();
   AviFile(const AviFile&) = delete;
   AviFile& operator=(const AviFile&) = delete;
@@ -88,18 +101,21 @@ class AviFile {
   // already, the type is not "vids", or the headers cannot be written.
   AviStream* CreateStream(const AviStreamInfo& info);
 
+  // Bytes in the file so far (headers and whole frames, without the index).
+  uint64_t Bytes() const { return end_; }
+  // True once a write has failed; the file then takes no more frames.
+  bool Failed() const { return failed_; }
+  // True when a chunk of `size` bytes still fits the 32-bit RIFF sizes.
+  bool Fits(uint32_t size) const;
+  // Removes the file when this object is destroyed (a start that could not
+  // be completed leaves nothing behind).
+  void Discard() { discard_ = true; }
+
  private:
   friend class AviStream;
   AviFile(int fd, std::string path);
   bool WriteHeaders();
-  bool PatchCounts();
-  void WriteIndex();
-
-  struct IndexEntry {
-    uint32_t flags;
-    uint32_t offset;  // of the chunk, from the 'movi' tag
-    uint32_t size;
-  };
+  void Finish();
 
   int fd_;
   std::string path_;
@@ -107,10 +123,24 @@ class AviFile {
   AviStreamInfo info_;
   BitmapInfoHeader format_;
   bool formatSet_ = false;
-  uint32_t maxChunk_ = 0;
   uint64_t end_ = 0;  // file size so far
-  std::vector<IndexEntry> index_;
+  std::vector<AviIndexEntry> index_;
   bool failed_ = false;
+  bool discard_ = false;
 };
+
+// What RepairAvi found.
+enum class AviRepair {
+  kIntact,    // the file has its index already; nothing changed
+  kRepaired,  // the index was rebuilt (and a torn last chunk cut off)
+  kBusy,      // another writer holds the file
+  kNotOurs,   // not a recording this writer made, or unreadable
+};
+
+// Gives a recording left without index (a crash, a kill) its index back:
+// every whole '00dc' chunk becomes an entry, its key flag read from the
+// frame's own picture type (an MP43 frame opens with two bits, 00 for an
+// intra picture); anything after the last whole chunk is cut off.
+AviRepair RepairAvi(const std::string& path);
 
 }  // namespace zarvion

@@ -1,8 +1,13 @@
 #include "video/channel_decoder.h"
 
+#include <dirent.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <thread>
 
 #include "video/file_names.h"
 #include "video/renderer.h"
@@ -28,6 +33,32 @@ class SurfaceGuard {
 };
 
 }  // namespace
+
+uint64_t RecordSplitBytes() {
+  constexpr uint64_t kDefault = uint64_t{1} << 30;
+  constexpr uint64_t kMost = uint64_t{3} << 30;
+  const char* v = std::getenv("ZARVION_RECORD_SPLIT_BYTES");
+  if (!v || !*v) return kDefault;
+  char* end = nullptr;
+  const unsigned long long n = std::strtoull(v, &end, 10);
+  if (*end != '\0' || n == 0 || v[0] == '-') return kDefault;
+  return n < kMost ? n : kMost;
+}
+
+int RepairRecordings(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return 0;
+  int repaired = 0;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string_view name(e->d_name);
+    if (name.size() > 13 && name.substr(0, 9) == "CLIENT_CH" &&
+        name.substr(name.size() - 4) == ".avi") {
+      repaired += RepairAvi(folder + "/" + std::string(name)) == AviRepair::kRepaired;
+    }
+  }
+  ::closedir(dir);
+  return repaired;
+}
 
 CChannelDecoder::CChannelDecoder() = default;
 
@@ -167,21 +198,45 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
 }
 
 void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags) {
-  std::lock_guard<std::mutex> lock(recordLock_);
-  // Checked again under the lock: a stop may have released the stream
-  // between the caller's test and here.
-  if (!bRecording || !pAviStream) return;
-  pAviStream->SetFormat(lAviPos, biIn.bmiHeader, sizeof(BitmapInfoHeader));
-  pAviStream->Write(lAviPos, 1, data, size, flags);
-  lAviPos += 1;
+  bool stopped = false;
+  {
+    std::lock_guard<std::mutex> lock(recordLock_);
+    // Checked again under the lock: a stop may have released the stream
+    // between the caller's test and here.
+    if (!bRecording || !pAviStream) return;
+    // A file splits only before a key frame, so each file plays on its own;
+    // only the hard 32-bit limit splits elsewhere.
+    const bool key = (flags & kAviIfKeyFrame) != 0;
+    const bool full = !pAviFile->Fits(size);
+    if (lAviPos > 0 && (full || (key && pAviFile->Bytes() + 8 + size > splitBytes_))) {
+      stopped = !SplitRecording();
+    }
+    if (!stopped) {
+      pAviStream->SetFormat(lAviPos, biIn.bmiHeader, sizeof(BitmapInfoHeader));
+      stopped = !pAviStream->Write(lAviPos, 1, data, size, flags);
+      lAviPos += 1;
+    }
+    if (stopped) {
+      // Full disk or unwritable folder: what the file holds is completed
+      // with its index, and the recording ends instead of failing silently.
+      bRecording = 0;
+      ReleaseRecording();
+    }
+  }
+  if (stopped && onRecordingStopped) onRecordingStopped();
 }
 
-bool CChannelDecoder::StartRecording() {
-  if (!pSurface || !recordFolder) return false;
-  if (bRecording) StopRecording();
-  const std::string name = RecordFileName(recordFolder(), (nChannel & 0xFF) + 1, GetLocalTime());
-  std::unique_ptr<AviFile> file = AviFile::Open(name, kOfCreate | kOfWrite);
-  if (!file) return false;
+std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(bool replace, AviStream** stream) {
+  std::unique_ptr<AviFile> file;
+  // A split file must not replace the one it follows, which may have been
+  // opened within the same millisecond: the name then waits for the clock.
+  for (int attempt = 0; attempt < 50 && !file; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::string name = RecordFileName(recordFolder(), (nChannel & 0xFF) + 1, GetLocalTime());
+    file = AviFile::Open(name, kOfCreate | kOfWrite, replace);
+    if (replace) break;
+  }
+  if (!file) return nullptr;
   AviStreamInfo info;
   info.fccType = kStreamTypeVideo;
   info.fccHandler = 0;
@@ -190,17 +245,40 @@ bool CChannelDecoder::StartRecording() {
   info.dwQuality = 0;
   info.dwSuggestedBufferSize = static_cast<uint32_t>(wWidth) * wHeight * 4;
   info.rcFrame = AviRect{0, 0, wWidth, wHeight};
-  AviStream* stream = file->CreateStream(info);
-  if (!stream) return false;
+  *stream = file->CreateStream(info);
   // The format goes in at once, so that a recording stopped before its
   // first frame is still a well-formed file. It is built afresh: biIn's
   // image size belongs to the connection thread.
   const BitmapInfoHeader format = MakeBitmapInfoHeader(wWidth, wHeight, 24, fccHandler,
                                                        static_cast<uint32_t>(wWidth) * wHeight * 3);
-  stream->SetFormat(0, format, sizeof(BitmapInfoHeader));
+  if (!*stream || !(*stream)->SetFormat(0, format, sizeof(BitmapInfoHeader))) {
+    file->Discard();
+    return nullptr;
+  }
+  asi = info;
+  return file;
+}
+
+bool CChannelDecoder::SplitRecording() {
+  AviStream* stream = nullptr;
+  std::unique_ptr<AviFile> file = OpenRecordingFile(false, &stream);
+  if (!file) return false;
+  ReleaseRecording();
+  pAviFile = std::move(file);
+  pAviStream = stream;
+  lAviPos = 0;
+  return true;
+}
+
+bool CChannelDecoder::StartRecording() {
+  if (!pSurface || !recordFolder) return false;
+  if (bRecording) StopRecording();
+  AviStream* stream = nullptr;
+  std::unique_ptr<AviFile> file = OpenRecordingFile(true, &stream);
+  if (!file) return false;
 
   std::lock_guard<std::mutex> lock(recordLock_);
-  asi = info;
+  splitBytes_ = RecordSplitBytes();
   pAviFile = std::move(file);
   pAviStream = stream;
   lAviPos = 0;

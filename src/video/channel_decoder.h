@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/avi_file.h"
 #include "platform/bitmap_info.h"
@@ -26,6 +28,16 @@ inline constexpr int kNoticeX = 100;
 inline constexpr int kNoticeY = 100;
 inline constexpr const char* kTextNoSignal = "无信号";
 inline constexpr const char* kTextBuffering = "帧缓冲";
+
+// The size past which a recording goes on in a new file: 1 GiB, or
+// $ZARVION_RECORD_SPLIT_BYTES when that holds a positive number; never more
+// than 3 GiB, which keeps every file well inside the 32-bit RIFF sizes.
+uint64_t RecordSplitBytes();
+
+// Gives every recording in `folder` that a crash left without index its
+// index back (RepairAvi); recordings being written elsewhere are left alone.
+// Returns how many were repaired.
+int RepairRecordings(const std::string& folder);
 
 class CChannelDecoder : public CVideoSurface {
  public:
@@ -46,8 +58,15 @@ class CChannelDecoder : public CVideoSurface {
 
   // Opens "CLIENT_CHnn_<local time>.avi" in the record folder and starts
   // appending every frame Decode receives. False, and the decoder stays
-  // idle, when the folder source is unset or the file or stream cannot be
-  // created. A start while recording first completes the running file.
+  // idle with no file left behind, when the folder source is unset or the
+  // file or stream cannot be created. A start while recording first
+  // completes the running file.
+  //
+  // A file that would pass the split size (RecordSplitBytes) is completed
+  // before the next key frame, which opens a new file named by its own
+  // start time. A write that fails (full disk) completes the file with the
+  // frames it holds and stops the recording; onRecordingStopped then tells
+  // the owner, on the connection thread.
   bool StartRecording();
   // Completes the file. Returns once no append is under way; harmless when
   // not recording.
@@ -85,11 +104,19 @@ class CChannelDecoder : public CVideoSurface {
   // Counts every write of a picture or notice to the surface (under the
   // surface lock), so the single view stretches only what is new.
   uint32_t dwPictureSerial = 0;
+  std::function<void()> onRecordingStopped;
 
  private:
   void Notice(uint32_t background);
   void AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags);
   void ReleaseRecording();
+  // A new file for the recording: the header, stream and format. Null (and
+  // no file left) when any of them cannot be written.
+  std::unique_ptr<AviFile> OpenRecordingFile(bool replace, AviStream** stream);
+  // Completes the running file and goes on in a fresh one.
+  bool SplitRecording();
+
+  uint64_t splitBytes_ = 0;
 
   // Held by every append and by the release of the file, so a stop never
   // pulls the stream from under an append.

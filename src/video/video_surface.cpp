@@ -97,7 +97,11 @@ bool CVideoSurface::SaveBitmap(const std::string& fileName) {
     ok = false;
   }
   UnlockSurface();
-  return std::fclose(file.release()) == 0 && ok;
+  ok = std::fclose(file.release()) == 0 && ok;
+  // A bitmap that is not whole (full disk, no picture) is worse than none:
+  // it claims a size it does not have.
+  if (!ok) std::remove(fileName.c_str());
+  return ok;
 }
 
 }  // namespace zarvion

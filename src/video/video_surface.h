@@ -51,7 +51,8 @@ class CVideoSurface {
   // surface.
   void DrawBorder(int left, int top, int right, int bottom, uint32_t pixel);
   // A 32-bit bottom-up BMP of the whole surface. False when the file could
-  // not be written whole (the surface itself is never changed).
+  // not be written whole; no file is then left (the surface itself is never
+  // changed).
   bool SaveBitmap(const std::string& fileName);
 
   void Fill(uint32_t pixel);

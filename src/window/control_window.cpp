@@ -283,12 +283,26 @@ void ControlWindow::SetUp() {
   // 11. The frame buffer.
   obj_.pFrameBuffer = std::make_unique<uint8_t[]>(size_t{obj_.wFrameWidth} * obj_.wFrameHeight * 4);
 
+  // Recordings that a crash left without index get it back, so their key
+  // frames show and they seek.
+  RepairRecordings(SettingsStore::ReadFolderSetting(kRecordDir));
+
   // 12. The decoders, in slot order.
   for (int slot = 0; slot < kDecoderSlots; ++slot) {
     auto decoder = std::make_unique<CChannelDecoder>();
     decoder->nChannel = slot;
     decoder->hFont = hFontLarge_.get();
     decoder->recordFolder = [] { return SettingsStore::ReadFolderSetting(kRecordDir); };
+    // A recording that stopped by itself (full disk) shows "录像" again.
+    decoder->onRecordingStopped = [this] {
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            CChannelDecoder* shown = ShownDecoder();
+            if (shown && shown->bRecording.load() == 0) SetText(kIdRecord, kCaptionRecord);
+          },
+          Qt::QueuedConnection);
+    };
     renderer_->BindDecoder(slot, decoder.get());
     decoder->Create(obj_.wFrameWidth, obj_.wFrameHeight);
     decoder->bWaitKeyFrame = 1;
