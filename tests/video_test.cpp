@@ -636,6 +636,75 @@ TEST_F(RendererTest, SingleViewRedrawsOnlyForItsOwnChannel) {
   EXPECT_NE(Back(320, 240), kPixelRed150);
 }
 
+// A channel the view does not show has its frames decoded but converted
+// only when looked at: whatever then reads its picture (the single view,
+// a grid pane, a snapshot) must find the latest frame, exactly as a
+// channel that was shown all along holds it.
+TEST_F(RendererTest, ChannelsOutOfViewShowTheirLatestPictureWhenLookedAt) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(13, 6);
+  ASSERT_TRUE(frames[12].key);
+  auto reference = MakeDecoder(0);
+  auto picture = [](const CChannelDecoder& d) {
+    return std::string(reinterpret_cast<const char*>(d.pSurface->Lock()), kPictureBytes);
+  };
+  presenter_.window = Rect{0, 0, 640, 500};
+  drawMode_ = 2;
+  renderer_.Redraw();
+  for (int s : {5, 9}) decoders_[s]->bWaitKeyFrame = 1;
+  for (size_t i = 0; i < 9; ++i) {
+    ASSERT_TRUE(Decode(*reference, frames[i]));
+    for (int s : {5, 9}) {
+      ASSERT_TRUE(Decode(*decoders_[s], frames[i]));
+      renderer_.PlaceChannel(s);
+      renderer_.Redraw();
+    }
+  }
+  // The shown channel's view is still its own.
+  EXPECT_EQ(Back(320, 240), Colour(2));
+
+  // Switched to: the latest frame, not an older one.
+  drawMode_ = 5;
+  renderer_.Redraw();
+  EXPECT_TRUE(picture(*decoders_[5]) == picture(*reference));
+  EXPECT_NE(Back(320, 240), Colour(5));
+
+  // A snapshot of a channel out of view is of its latest frame too.
+  TempDir dir;
+  renderer_.SetSnapshotFolder([&] { return dir.Path() + "/"; });
+  ASSERT_TRUE(Decode(*reference, frames[9]));
+  ASSERT_TRUE(Decode(*decoders_[9], frames[9]));
+  renderer_.Redraw();
+  // Taken while the window cannot be drawn on: nothing is composed.
+  presenter_.visible = false;
+  drawMode_ = 9;
+  snapshot_ = 1;
+  renderer_.Redraw();
+  presenter_.visible = true;
+  const std::vector<std::string> files = dir.Files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(picture(*decoders_[9]) == picture(*reference));
+  const std::string bmp = ReadFile(dir.Path() + "/" + files[0]);
+  ASSERT_EQ(bmp.size(), 405558u);
+  EXPECT_EQ(std::memcmp(bmp.data() + bmp.size() - 352 * 4, reference->pSurface->Lock(), 352 * 4),
+            0);
+
+  // Back in the grid, every pane is placed from the latest picture; a frame
+  // that fails while out of view still shows the notice.
+  drawMode_ = kDrawGrid4Mode;
+  renderer_.Redraw();
+  drawMode_ = 9;
+  renderer_.Redraw();
+  std::vector<uint8_t> junk(64, 0xFF);
+  EXPECT_TRUE(decoders_[5]->Decode(junk.data(), 64, 0));
+  EXPECT_EQ(PixelAt(*decoders_[5], 0, 0), kPixelRed150);
+  ASSERT_TRUE(Decode(*decoders_[5], frames[12]));
+  ASSERT_TRUE(Decode(*reference, frames[12]));
+  drawMode_ = 0x00100000;
+  renderer_.Redraw();
+  renderer_.PlaceChannel(5);
+  EXPECT_TRUE(picture(*decoders_[5]) == picture(*reference));
+}
+
 TEST_F(RendererTest, AnUnseenWindowGetsNothingDrawnButSnapshotsGoOn) {
   TempDir dir;
   renderer_.SetSnapshotFolder([&] { return dir.Path() + "/"; });

@@ -100,6 +100,8 @@ struct Mp43Decompressor::State {
   BitmapInfoHeader in;
   BitmapInfoHeader out;
   uint16_t preferredBits = 32;
+  // `frame` holds the last frame decoded, until the next decode or End.
+  bool held = false;
 };
 
 Mp43Decompressor::Mp43Decompressor() : state_(std::make_unique<State>()) {}
@@ -169,17 +171,28 @@ int32_t Mp43Decompressor::Begin(const BitmapInfoHeader& in, const BitmapInfoHead
   return kIcErrOk;
 }
 
-int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader& in,
+int32_t Mp43Decompressor::Decompress(uint32_t flags, const BitmapInfoHeader& in,
                                      const uint8_t* data, const BitmapInfoHeader& out,
                                      uint8_t* picture) {
+  if (state_->ctx && !picture) return kIcErrBadParam;
+  const int32_t r = DecodeOnly(flags, in, data, out);
+  if (r != kIcErrOk) return r;
+  return ConvertHeld(out, picture);
+}
+
+int32_t Mp43Decompressor::DecodeOnly(uint32_t /*flags*/, const BitmapInfoHeader& in,
+                                     const uint8_t* data, const BitmapInfoHeader& out) {
   State& s = *state_;
   if (!s.ctx) return kIcErrError;
-  if (!data || !picture) return kIcErrBadParam;
+  if (!data) return kIcErrBadParam;
   if (in.biWidth != s.in.biWidth || in.biHeight != s.in.biHeight || !IsMp43(in.biCompression) ||
       out.biWidth != s.out.biWidth || std::abs(out.biHeight) != std::abs(s.out.biHeight) ||
       out.biBitCount != s.out.biBitCount || out.biCompression != s.out.biCompression) {
     return kIcErrBadFormat;
   }
+  // Whatever happens to this frame, the last one's picture is gone.
+  av_frame_unref(s.frame.get());
+  s.held = false;
   const uint32_t size = in.biSizeImage;
   // An empty packet would put the codec into draining mode for good.
   if (size == 0) return kIcErrError;
@@ -199,43 +212,50 @@ int32_t Mp43Decompressor::Decompress(uint32_t /*flags*/, const BitmapInfoHeader&
   AVFrame* frame = s.frame.get();
   ret = avcodec_receive_frame(s.ctx.get(), frame);
   if (ret < 0) return kIcErrError;
+  if (frame->width != s.out.biWidth || frame->height != std::abs(s.out.biHeight)) {
+    av_frame_unref(frame);
+    return kIcErrError;
+  }
+  s.held = true;
+  return kIcErrOk;
+}
 
-  int32_t result = kIcErrOk;
+int32_t Mp43Decompressor::ConvertHeld(const BitmapInfoHeader& out, uint8_t* picture) {
+  State& s = *state_;
+  if (!s.ctx || !s.held) return kIcErrError;
+  if (!picture) return kIcErrBadParam;
+  if (out.biWidth != s.out.biWidth || std::abs(out.biHeight) != std::abs(s.out.biHeight) ||
+      out.biBitCount != s.out.biBitCount || out.biCompression != s.out.biCompression) {
+    return kIcErrBadFormat;
+  }
+  AVFrame* frame = s.frame.get();
   const int w = s.out.biWidth;
   const int h = std::abs(s.out.biHeight);
-  if (frame->width != w || frame->height != h) {
-    result = kIcErrError;
-  } else {
-    // Sizes and the output are fixed by Begin; only the codec's pixel format
-    // could change, and the context is made again only then.
-    const auto source = static_cast<AVPixelFormat>(frame->format);
-    if (source != s.swsSource || !s.sws) {
-      s.sws.reset(sws_getContext(w, h, source, w, h, OutputFormat(s.out.biBitCount),
-                                 SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
-      s.swsSource = s.sws ? source : AV_PIX_FMT_NONE;
-    }
-    SwsContext* sws = s.sws.get();
-    if (!sws) {
-      result = kIcErrInternal;
-    } else {
-      const int stride = w * (s.out.biBitCount / 8);
-      // Bottom-up output: start at the last row and step backwards.
-      uint8_t* dst[4] = {picture, nullptr, nullptr, nullptr};
-      int dstStride[4] = {stride, 0, 0, 0};
-      if (out.biHeight > 0) {
-        dst[0] = picture + static_cast<size_t>(h - 1) * stride;
-        dstStride[0] = -stride;
-      }
-      if (sws_scale(sws, frame->data, frame->linesize, 0, h, dst, dstStride) != h) {
-        result = kIcErrError;
-      }
-    }
+  // Sizes and the output are fixed by Begin; only the codec's pixel format
+  // could change, and the context is made again only then.
+  const auto source = static_cast<AVPixelFormat>(frame->format);
+  if (source != s.swsSource || !s.sws) {
+    s.sws.reset(sws_getContext(w, h, source, w, h, OutputFormat(s.out.biBitCount),
+                               SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+    s.swsSource = s.sws ? source : AV_PIX_FMT_NONE;
   }
-  av_frame_unref(frame);
-  return result;
+  SwsContext* sws = s.sws.get();
+  if (!sws) return kIcErrInternal;
+  const int stride = w * (s.out.biBitCount / 8);
+  // Bottom-up output: start at the last row and step backwards.
+  uint8_t* dst[4] = {picture, nullptr, nullptr, nullptr};
+  int dstStride[4] = {stride, 0, 0, 0};
+  if (out.biHeight > 0) {
+    dst[0] = picture + static_cast<size_t>(h - 1) * stride;
+    dstStride[0] = -stride;
+  }
+  return sws_scale(sws, frame->data, frame->linesize, 0, h, dst, dstStride) == h ? kIcErrOk
+                                                                                 : kIcErrError;
 }
 
 int32_t Mp43Decompressor::End() {
+  if (state_->frame) av_frame_unref(state_->frame.get());
+  state_->held = false;
   state_->sws.reset();
   state_->swsSource = AV_PIX_FMT_NONE;
   state_->ctx.reset();

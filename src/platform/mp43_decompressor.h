@@ -67,6 +67,13 @@ class Mp43Decompressor {
   // none of them changes an ordinary decompression.
   int32_t Decompress(uint32_t flags, const BitmapInfoHeader& in, const uint8_t* data,
                      const BitmapInfoHeader& out, uint8_t* picture);
+  // Decompress in two halves: DecodeOnly decodes the frame and keeps its
+  // picture; ConvertHeld writes that picture out (any number of times) until
+  // the next DecodeOnly or End. A picture nobody looks at need not be
+  // converted. ConvertHeld fails when the last decode did.
+  int32_t DecodeOnly(uint32_t flags, const BitmapInfoHeader& in, const uint8_t* data,
+                     const BitmapInfoHeader& out);
+  int32_t ConvertHeld(const BitmapInfoHeader& out, uint8_t* picture);
   // Releases what Begin set up; Decompress then fails until the next Begin.
   int32_t End();
 

@@ -154,10 +154,20 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
     return false;
   }
   if (direct) {
+    bPending_ = false;
     if (hic && pPicture && data) {
       BitmapInfoHeader topDown = out;
       topDown.biHeight = -out.biHeight;
-      r = hic->Decompress(flags, biIn.bmiHeader, data, topDown, dst);
+      // A picture nobody is shown is converted only when it is looked at
+      // (CatchUp); decoding goes on for every frame all the same.
+      r = hic->DecodeOnly(flags, biIn.bmiHeader, data, topDown);
+      if (r == kIcErrOk && !bWaitKeyFrame) {
+        if (bHidden.load(std::memory_order_relaxed)) {
+          bPending_ = true;
+        } else {
+          r = hic->ConvertHeld(topDown, dst);
+        }
+      }
     }
     UnlockSurface();
     if (r != kIcErrOk || bWaitKeyFrame) Notice(kPixelRed150);
@@ -195,6 +205,21 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
   }
   UnlockSurface();
   return true;
+}
+
+void CChannelDecoder::CatchUp() {
+  if (!bPending_) return;
+  bPending_ = false;
+  if (!hic || !pSurface) return;
+  LockSurface();
+  uint8_t* dst = ddsd.lpSurface;
+  if (dst) {
+    BitmapInfoHeader topDown = biOut.bmiHeader;
+    topDown.biHeight = -topDown.biHeight;
+    if (hic->ConvertHeld(topDown, dst) != kIcErrOk) dst = nullptr;
+  }
+  UnlockSurface();
+  if (!dst) Notice(kPixelRed150);
 }
 
 void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags) {

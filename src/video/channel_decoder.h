@@ -105,6 +105,13 @@ class CChannelDecoder : public CVideoSurface {
   // surface lock), so the single view stretches only what is new.
   uint32_t dwPictureSerial = 0;
   std::function<void()> onRecordingStopped;
+  // Set by the renderer while no view shows this channel: its frames are
+  // then decoded (and recorded) but their pictures are written to the
+  // surface only by CatchUp, which whoever reads the surface calls first.
+  std::atomic<bool> bHidden{false};
+  // Writes the last picture decoded while hidden to the surface, if it is
+  // not there yet. Call under the surface lock.
+  void CatchUp();
 
  private:
   void Notice(uint32_t background);
@@ -117,6 +124,8 @@ class CChannelDecoder : public CVideoSurface {
   bool SplitRecording();
 
   uint64_t splitBytes_ = 0;
+  // The decompressor holds a picture the surface does not show yet.
+  bool bPending_ = false;
 
   // Held by every append and by the release of the file, so a stop never
   // pulls the stream from under an append.

@@ -190,6 +190,7 @@ void Renderer::PlaceChannel(int slot) {
   if (v.kind != ViewKind::kGrid || slot < 0 || slot >= v.side * v.side) return;
   CChannelDecoder* d = Decoder(slot);
   if (!d) return;
+  d->CatchUp();
   const Rect view = VideoArea(presenter_->WindowRect());
   const Rect pane = PaneRect(v.side, slot / v.side, slot % v.side, view.right, view.bottom);
   Touch(pane, d->pSurface->Valid() && !d->rcSurface.Empty());
@@ -209,14 +210,22 @@ void Renderer::ComposeAndPresent() {
   const Point local{cursor.x - window.left, cursor.y - window.top};
 
   const uint32_t mode = words_.dwDrawMode.load();
+  const View v = ClassifyDrawMode(mode);
   if (mode != lastMode_ || !(view == lastView_)) {
     // A new view or size: every pane's border and caption are drawn again.
     paneState_.fill(-1);
     singleValid_ = false;
     lastMode_ = mode;
     lastView_ = view;
+    // Channels this view does not show skip their colour conversion.
+    for (int s = 0; s < kDecoderSlots; ++s) {
+      CChannelDecoder* d = Decoder(s);
+      if (!d) continue;
+      const bool hidden = (v.kind == ViewKind::kSingle && s != v.slot) ||
+                          (v.kind == ViewKind::kGrid && s >= v.side * v.side);
+      d->bHidden.store(hidden, std::memory_order_relaxed);
+    }
   }
-  const View v = ClassifyDrawMode(mode);
   if (v.kind == ViewKind::kSingle) {
     ComposeSingle(v.slot, view);
   } else if (v.kind == ViewKind::kGrid) {
@@ -238,6 +247,7 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
   if (words_.bSnapshot.exchange(0)) TakeSnapshot(slot);
   CChannelDecoder* d = Decoder(slot);
   if (!d) return false;
+  d->CatchUp();
   const int32_t fps = d->nFps.load();
   const uint32_t bps = d->nBps.load();
   // Frames of the other channels still arriving change nothing here.
@@ -290,6 +300,7 @@ bool Renderer::ComposeGrid(int side, const Rect& view, Point cursor) {
 void Renderer::TakeSnapshot(int slot) {
   CChannelDecoder* d = Decoder(slot);
   if (!d || !snapshotFolder_) return;
+  d->CatchUp();
   // The slot is 0..15 here, so slot + 1 is the product's (mode & 0xF) + 1.
   d->SaveBitmap(SnapshotFileName(snapshotFolder_(), slot + 1, GetLocalTime()));
 }
