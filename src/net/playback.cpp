@@ -97,16 +97,20 @@ void HandlePlaybackInfo(ControlObject& obj, const MessageHeader& header) {
 
 void PlaybackStep(ControlObject& obj) {
   if (obj.bPaused.load() != 0 || obj.dwDrawMode.load() != kDrawPlayback) return;
-  SendMessage(obj, ComposePlaybackStep(obj.dwPlayPos.load()));
+  // The position is taken and advanced in one step under csPosition: a
+  // slider release landing between reading it for the message and
+  // advancing it would otherwise be overwritten, and the user's seek lost.
   uint32_t position;
   {
     std::lock_guard lock(obj.csPosition);
-    position = ++obj.dwPlayPos;
+    position = obj.dwPlayPos.load();
+    obj.dwPlayPos = position + 1;
   }
+  SendMessage(obj, ComposePlaybackStep(position));
   // Outside csPosition: the window serves this call on its own thread, and
   // that thread takes csPosition when the slider is released; holding the
   // lock across the call could deadlock both threads.
-  if (obj.ui) obj.ui->SetSliderPos(SliderValue(position));
+  if (obj.ui) obj.ui->SetSliderPos(SliderValue(obj.dwPlayPos.load()));
 }
 
 }  // namespace zarvion
