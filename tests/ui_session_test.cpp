@@ -512,6 +512,14 @@ TEST_F(Session, AReleaseAfterHoldingTheSliderSeeksWhereItWasLetGo) {
     return m.header.code == kPlaybackStep && PlaybackStepNumber(m.header) == uint32_t(target);
   });
   EXPECT_TRUE(seek);
+  if (!seek) {
+    for (size_t i = mark; i < server_->Messages().size(); ++i) {
+      const auto& m = server_->Messages()[i];
+      if (m.header.code == kPlaybackStep)
+        ADD_FAILURE() << "step " << PlaybackStepNumber(m.header) << " target " << target
+                      << " value " << slider->value();
+    }
+  }
 }
 
 TEST_F(Session, ServerViewsKeepButtonsAndTheWayBackToTheGrid) {

@@ -88,7 +88,9 @@ class ControlWindow::UiBridge : public ControlUi {
     // let go, not to where the steps had got to.
     Run([this, pos] {
       QSlider* slider = w_.PositionSlider();
-      if (slider->isEnabled() && !slider->isSliderDown()) slider->setValue(pos);
+      if (slider->isEnabled() && !slider->isSliderDown() && !w_.sliderReleasePending_) {
+        slider->setValue(pos);
+      }
     });
   }
   void FillChannelList(const std::vector<std::string>& utf8Items, int selected) override {
@@ -651,6 +653,9 @@ bool ControlWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == PositionSlider() && PositionSlider()->isEnabled() &&
       event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    // Until the release is handled the slider stays the user's: a step
+    // served in between would otherwise put its count there to be read.
+    sliderReleasePending_ = true;
     QMetaObject::invokeMethod(this, &ControlWindow::OnSliderReleased, Qt::QueuedConnection);
   }
   return QWidget::eventFilter(watched, event);
@@ -821,7 +826,12 @@ void ControlWindow::ToggleRecording() {
 }
 
 void ControlWindow::OnSliderReleased() {
-  if (!setupComplete_) return;
+  // Read before serving the thread's calls below, any of which may be a step.
+  const int released = PositionSlider()->value();
+  if (!setupComplete_) {
+    sliderReleasePending_ = false;
+    return;
+  }
   SetText(kIdPlayPause, kCaptionPause);
   {
     // The connection thread may hold csPosition while it waits for a call
@@ -831,8 +841,9 @@ void ControlWindow::OnSliderReleased() {
       calls_->Drain();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    obj_.dwPlayPos = static_cast<uint32_t>(PositionSlider()->value());
+    obj_.dwPlayPos = static_cast<uint32_t>(released);
   }
+  sliderReleasePending_ = false;
   obj_.bPaused = 0;
 }
 

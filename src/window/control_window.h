@@ -189,6 +189,7 @@ class ControlWindow : public QWidget, public CommandTarget {
 
   bool setupComplete_ = false;
   bool tornDown_ = false;
+  bool sliderReleasePending_ = false;  // a slider release is queued, not yet handled
   SetupStep failedStep_ = SetupStep::kNone;
   // Set while paintEvent composes, so that presenting does not ask for yet
   // another paint.
