@@ -35,6 +35,7 @@
 #include "settings/settings_store.h"
 #include "shell/control_host.h"
 #include "shell/zarvinet.h"
+#include "slider_test_util.h"
 #include "ui_test_util.h"
 #include "video/channel_decoder.h"
 #include "window/window_layout.h"
@@ -485,15 +486,7 @@ TEST_F(Session, AReleaseAfterHoldingTheSliderSeeksWhereItWasLetGo) {
     return m.header.code == kPlaybackStep && PlaybackStepNumber(m.header) >= 2;
   }));
   QSlider* slider = window_->PositionSlider();
-  QStyleOptionSlider opt;
-  opt.initFrom(slider);
-  opt.orientation = slider->orientation();
-  opt.minimum = slider->minimum();
-  opt.maximum = slider->maximum();
-  opt.sliderPosition = opt.sliderValue = slider->value();
-  const QRect handle =
-      slider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, slider);
-  QTest::mousePress(slider, Qt::LeftButton, {}, handle.center());
+  zarvion::testing::PressSliderHandle(slider);
   ASSERT_TRUE(slider->isSliderDown());
   // Dragged far ahead, then held still while the steps go on.
   const int target = slider->maximum() / 2;

@@ -15,6 +15,15 @@
 
 namespace {
 
+// A shell command that runs `script` under its own X server, given up after
+// `seconds`.
+std::string UnderXvfb(const std::string& script, int seconds) {
+  std::string quoted;
+  for (char c : script) quoted += c == '\'' ? "'\\''" : std::string(1, c);
+  return "timeout " + std::to_string(seconds) + " xvfb-run -a -s '-screen 0 1280x1024x24' sh -c '" +
+         quoted + "' >/dev/null 2>&1";
+}
+
 bool Have(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -42,15 +51,7 @@ TEST(DemoOnX, DoubleClickEnlargesThePaneUnderThePointer) {
       "; "
       "xdotool mousemove --window \"$id\" 360 270 sleep 0.2 click --repeat 2 --delay 60 1; "
       "wait $viewer";
-  const std::string command = "timeout " + std::to_string(40 * k) +
-                              " xvfb-run -a -s '-screen 0 1280x1024x24' sh -c '" +
-                              [&] {
-                                std::string quoted;
-                                for (char c : script)
-                                  quoted += c == '\'' ? "'\\''" : std::string(1, c);
-                                return quoted;
-                              }() +
-                              "' >/dev/null 2>&1";
+  const std::string command = UnderXvfb(script, 40 * k);
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
   QImage image(QString::fromStdString(shot));
@@ -98,15 +99,7 @@ TEST(ViewerOnX, ANewUserConnectsByTyping) {
       connected +
       "'; "
       "wait $viewer; status=$?; kill $sim; exit $status";
-  const std::string command = "timeout " + std::to_string(60 * k) +
-                              " xvfb-run -a -s '-screen 0 1280x1024x24' sh -c '" +
-                              [&] {
-                                std::string quoted;
-                                for (char c : script)
-                                  quoted += c == '\'' ? "'\\''" : std::string(1, c);
-                                return quoted;
-                              }() +
-                              "' >/dev/null 2>&1";
+  const std::string command = UnderXvfb(script, 60 * k);
   const int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
   EXPECT_TRUE(std::ifstream(connected).good()) << "the title never said connected";

@@ -28,6 +28,7 @@
 #include "platform/registry.h"
 #include "settings/settings_dialog.h"
 #include "settings/settings_store.h"
+#include "slider_test_util.h"
 #include "ui_test_util.h"
 #include "video/channel_decoder.h"
 #include "video/renderer.h"
@@ -87,6 +88,15 @@ struct Offline {
   bool Enabled(int id) const { return window->Control(id)->isEnabled(); }
   QString Text(int id) const { return window->Button(id)->text(); }
 };
+
+// The four picture sliders of the settings dialog, brightness first.
+std::vector<int> PictureSliderValues(SettingsDialog* settings) {
+  std::vector<int> v;
+  for (int id = kIdBrightness; id <= kIdContrast; ++id) {
+    v.push_back(static_cast<QSlider*>(settings->Item(id))->value());
+  }
+  return v;
+}
 
 TEST(WindowLayout, ToolbarRectsFollowTheClientArea) {
   const QRect client(0, 0, 400, 300);
@@ -381,13 +391,7 @@ TEST(ControlWindowPaint, PaintShowsTheBackSurfaceWithoutWaitingForItsLock) {
 TEST(ControlWindowCommands, DialogNotificationsStayInsideTheTables) {
   Offline w;
   SettingsDialog* settings = w.window->Settings();
-  auto positions = [&] {
-    std::vector<int> v;
-    for (int id = kIdBrightness; id <= kIdContrast; ++id) {
-      v.push_back(static_cast<QSlider*>(settings->Item(id))->value());
-    }
-    return v;
-  };
+  auto positions = [&] { return PictureSliderValues(settings); };
   w.obj.byVideoParam[2] = {10, 20, 30, 40};
   w.obj.byVideoParam[15] = {200, 100, 90, 80};
   const std::vector<int> start = positions();
@@ -452,15 +456,7 @@ TEST(ControlWindowCommands, StepsDoNotMoveAHeldSlider) {
   });
   ASSERT_EQ(slider->value(), 10);
   // Press on the handle, drag to 60 and hold still while steps arrive.
-  QStyleOptionSlider opt;
-  opt.initFrom(slider);
-  opt.orientation = slider->orientation();
-  opt.minimum = slider->minimum();
-  opt.maximum = slider->maximum();
-  opt.sliderPosition = opt.sliderValue = slider->value();
-  const QRect handle =
-      slider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, slider);
-  QTest::mousePress(slider, Qt::LeftButton, {}, handle.center());
+  zarvion::testing::PressSliderHandle(slider);
   ASSERT_TRUE(slider->isSliderDown());
   slider->setSliderPosition(60);
   OffGui([&] {
@@ -543,13 +539,7 @@ TEST(ControlWindowCommands, LeavingTheSingleViewMatchesButtonsAndDropsTheSnapsho
 TEST(ControlWindowCommands, SentPictureSettingsBecomeTheTable) {
   Offline w;
   SettingsDialog* settings = w.window->Settings();
-  auto positions = [&] {
-    std::vector<int> v;
-    for (int id = kIdBrightness; id <= kIdContrast; ++id) {
-      v.push_back(static_cast<QSlider*>(settings->Item(id))->value());
-    }
-    return v;
-  };
+  auto positions = [&] { return PictureSliderValues(settings); };
   w.obj.byVideoParam[2] = {10, 20, 30, 40};
   w.obj.byVideoParam[4] = {50, 60, 70, 80};
   w.window->OnCommand(MakeWParam(NC_VIDEOPARAM, 3), 0x44640080);
