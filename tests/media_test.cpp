@@ -82,6 +82,61 @@ TEST(SurfaceTest, FillAndStretchStayInsideTheirRectangles) {
   EXPECT_FALSE(dst.StretchFrom(Rect{0, 0, 4, 4}, dst, Rect{0, 0, 1, 1}));
 }
 
+// Every pixel of a stretch, clipped or not, is the source pixel under its
+// centre: source = (2 d + 1) s / (2 D), for enlargements and reductions of
+// every proportion (the row-at-a-time paths included).
+TEST(SurfaceTest, StretchTakesThePixelUnderEachCentre) {
+  Surface src;
+  ASSERT_TRUE(src.Create(352, 288));
+  for (int y = 0; y < 288; ++y) {
+    for (int x = 0; x < 352; ++x) src.Fill(Rect{x, y, x + 1, y + 1}, (y << 12) | x);
+  }
+  struct Case {
+    Rect dst, srcRect, clip;
+  };
+  const Case cases[] = {
+      {{0, 0, 1920, 1060}, {0, 0, 352, 288}, {0, 0, 1920, 1060}},
+      {{0, 0, 480, 265}, {0, 0, 352, 288}, {0, 0, 1920, 1060}},
+      {{2, 2, 355, 290}, {0, 0, 352, 288}, {0, 0, 1920, 1060}},
+      {{0, 0, 351, 300}, {0, 0, 352, 288}, {0, 0, 1920, 1060}},
+      {{0, 0, 200, 150}, {0, 0, 352, 288}, {0, 0, 1920, 1060}},
+      {{5, 7, 1000, 907}, {13, 9, 340, 280}, {0, 0, 1920, 1060}},
+      {{-40, -30, 900, 700}, {0, 0, 352, 288}, {0, 0, 1920, 1060}},
+      {{0, 0, 1920, 1060}, {0, 0, 352, 288}, {17, 33, 1203, 611}},
+      {{0, 0, 1917, 1061}, {344, 0, 352, 288}, {0, 0, 1920, 1060}},
+  };
+  for (const Case& c : cases) {
+    Surface dst;
+    ASSERT_TRUE(dst.Create(1920, 1060));
+    dst.Fill(0x00ABCDEF);
+    PixelView view = dst.View();
+    ASSERT_TRUE(StretchPixels(view, c.dst, c.clip, src.View(), c.srcRect));
+    int wrong = 0;
+    for (int y = 0; y < 1060 && wrong < 5; ++y) {
+      for (int x = 0; x < 1920 && wrong < 5; ++x) {
+        const bool inside = x >= std::max(c.dst.left, c.clip.left) &&
+                            x < std::min(c.dst.right, c.clip.right) &&
+                            y >= std::max(c.dst.top, c.clip.top) &&
+                            y < std::min(c.dst.bottom, c.clip.bottom);
+        uint32_t expected = 0x00ABCDEF;
+        if (inside) {
+          const int64_t sx = c.srcRect.left + (2 * int64_t{x - c.dst.left} + 1) *
+                                                  c.srcRect.Width() / (2 * c.dst.Width());
+          const int64_t sy = c.srcRect.top + (2 * int64_t{y - c.dst.top} + 1) *
+                                                 c.srcRect.Height() / (2 * c.dst.Height());
+          expected = static_cast<uint32_t>((sy << 12) | sx);
+        }
+        if (PixelAt(dst, x, y) != expected) {
+          ++wrong;
+          ADD_FAILURE() << "dst " << c.dst.left << "," << c.dst.top << " " << c.dst.right << ","
+                        << c.dst.bottom << " at " << x << "," << y << ": " << std::hex
+                        << PixelAt(dst, x, y) << " not " << expected;
+        }
+      }
+    }
+  }
+}
+
 TEST(SurfaceTest, TextLandsBelowAndRightOfItsOriginInItsColour) {
   Font font(36);
   Surface s;

@@ -6,6 +6,10 @@
 #include <mutex>
 #include <new>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <QColor>
 #include <QFontMetrics>
 #include <QPainter>
@@ -57,7 +61,6 @@ bool Surface::Create(int width, int height) {
   width_ = width;
   height_ = height;
   image_ = QImage(pixels_.get(), width_, height_, Stride(), QImage::Format_RGB32);
-  xmap_.assign(static_cast<size_t>(width_), 0);
   return true;
 }
 
@@ -113,49 +116,126 @@ class CentreSampler {
   int64_t den_, q_, r_, stepQ_, stepR_;
 };
 
+// The column map of one stretch: the source column of every output column
+// and, per run of eight outputs that comes from eight neighbouring source
+// pixels (every enlargement, and reductions down to nearly 1:1), where the
+// eight start and how they are arranged, so a row is written eight pixels
+// at a time with one load and one permutation. Kept per thread and only
+// ever grown, so stretching allocates nothing once warm.
+struct ColumnPlan {
+  std::vector<int> map;
+  std::vector<int> blockBase;  // first source column of a block; -1: pixel by pixel
+  std::vector<int32_t> blockIndex;  // eight offsets from blockBase per block
+};
+
+void GatherScalar(uint32_t* out, const uint32_t* in, const int* map, int n) {
+  for (int i = 0; i < n; ++i) out[i] = in[map[i]];
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define ZARVION_STRETCH_AVX2 1
+__attribute__((target("avx2"))) void GatherBlocks(uint32_t* out, const uint32_t* in,
+                                                  const ColumnPlan& plan, int n) {
+  const int blocks = n / 8;
+  const int* map = plan.map.data();
+  for (int b = 0; b < blocks; ++b) {
+    const int base = plan.blockBase[static_cast<size_t>(b)];
+    uint32_t* o = out + 8 * b;
+    if (base < 0) {
+      GatherScalar(o, in, map + 8 * b, 8);
+      continue;
+    }
+    const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + base));
+    const __m256i index = _mm256_loadu_si256(
+        reinterpret_cast<const __m256i*>(plan.blockIndex.data() + 8 * static_cast<size_t>(b)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o),
+                        _mm256_permutevar8x32_epi32(pixels, index));
+  }
+  GatherScalar(out + 8 * blocks, in, map + 8 * blocks, n - 8 * blocks);
+}
+
+bool HaveAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#endif
+
 }  // namespace
 
-bool Surface::StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRect) {
-  if (&src == this || !Valid() || !src.Valid() || dst.Empty() || srcRect.Empty()) return false;
-  if (srcRect.left < 0 || srcRect.top < 0 || srcRect.right > src.width_ ||
-      srcRect.bottom > src.height_) {
+bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRect,
+                   const PixelView& src, const Rect& srcRect) {
+  if (!dst.pixels || !src.pixels || dst.pixels == src.pixels || dstRect.Empty() ||
+      srcRect.Empty()) {
     return false;
   }
-  const Rect clip = Intersect(dst, Bounds());
+  if (srcRect.left < 0 || srcRect.top < 0 || srcRect.right > src.width ||
+      srcRect.bottom > src.height) {
+    return false;
+  }
+  const Rect clip = Intersect(Intersect(dstRect, dst.Bounds()), clipRect);
   if (clip.Empty()) return true;
 
   // Sample at pixel centres so that both edges of the source are reached
   // symmetrically: source = (2 d + 1) s / (2 D). The quotients are stepped
   // exactly, without a division per pixel or row.
-  const int64_t dw = dst.Width(), dh = dst.Height();
+  const int64_t dw = dstRect.Width(), dh = dstRect.Height();
   const int64_t sw = srcRect.Width(), sh = srcRect.Height();
   const int cols = clip.Width();
-  CentreSampler xs(clip.left - dst.left, sw, dw);
-  for (int i = 0; i < cols; ++i) xmap_[static_cast<size_t>(i)] = srcRect.left + xs.Next();
-  const bool sameWidth = dw == sw && clip.left == dst.left;
-  CentreSampler ys(clip.top - dst.top, sh, dh);
+  thread_local ColumnPlan plan;
+  if (plan.map.size() < static_cast<size_t>(cols)) {
+    plan.map.resize(static_cast<size_t>(cols));
+    plan.blockBase.resize(static_cast<size_t>(cols) / 8 + 1);
+    plan.blockIndex.resize(static_cast<size_t>(cols) + 8);
+  }
+  CentreSampler xs(clip.left - dstRect.left, sw, dw);
+  for (int i = 0; i < cols; ++i) plan.map[static_cast<size_t>(i)] = srcRect.left + xs.Next();
+  bool blocks = false;
+#ifdef ZARVION_STRETCH_AVX2
+  if (HaveAvx2()) {
+    for (int b = 0; b < cols / 8; ++b) {
+      const int* m = plan.map.data() + 8 * b;
+      // The eight loaded pixels must lie in the source row.
+      const bool near = m[7] - m[0] < 8 && m[0] + 8 <= src.width;
+      plan.blockBase[static_cast<size_t>(b)] = near ? m[0] : -1;
+      for (int j = 0; j < 8; ++j) {
+        plan.blockIndex[static_cast<size_t>(8 * b + j)] = near ? m[j] - m[0] : 0;
+      }
+      blocks |= near;
+    }
+  }
+#endif
+  const bool sameWidth = dw == sw && clip.left == dstRect.left;
+  CentreSampler ys(clip.top - dstRect.top, sh, dh);
   int lastSy = -1;
   const uint32_t* lastRow = nullptr;
   for (int y = clip.top; y < clip.bottom; ++y) {
     const int sy = srcRect.top + ys.Next();
     uint32_t* out =
-        reinterpret_cast<uint32_t*>(pixels_.get() + static_cast<size_t>(y) * Stride()) + clip.left;
+        reinterpret_cast<uint32_t*>(dst.pixels + static_cast<size_t>(y) * dst.stride) + clip.left;
     if (sy == lastSy) {
       std::memcpy(out, lastRow, static_cast<size_t>(cols) * 4);
       continue;
     }
-    const uint32_t* in = reinterpret_cast<const uint32_t*>(src.pixels_.get() +
-                                                           static_cast<size_t>(sy) * src.Stride());
+    const uint32_t* in =
+        reinterpret_cast<const uint32_t*>(src.pixels + static_cast<size_t>(sy) * src.stride);
     if (sameWidth) {
       std::memcpy(out, in + srcRect.left, static_cast<size_t>(cols) * 4);
+#ifdef ZARVION_STRETCH_AVX2
+    } else if (blocks) {
+      GatherBlocks(out, in, plan, cols);
+#endif
     } else {
-      const int* map = xmap_.data();
-      for (int i = 0; i < cols; ++i) out[i] = in[map[i]];
+      GatherScalar(out, in, plan.map.data(), cols);
     }
     lastSy = sy;
     lastRow = out;
   }
   return true;
+}
+
+bool Surface::StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRect) {
+  if (&src == this || !Valid() || !src.Valid()) return false;
+  return StretchPixels(View(), dst, Bounds(), src.View(), srcRect);
 }
 
 const Surface::TextMask& Surface::MaskFor(const Font* font, std::string_view utf8) {

@@ -37,6 +37,24 @@ struct Rect {
   bool operator==(const Rect&) const = default;
 };
 
+// 32-bit pixel rows that a Surface does not own (a window's image, say):
+// `stride` bytes from one row to the next.
+struct PixelView {
+  uint8_t* pixels = nullptr;
+  int width = 0;
+  int height = 0;
+  int stride = 0;
+  Rect Bounds() const { return Rect{0, 0, width, height}; }
+};
+
+// Nearest-neighbour stretch of srcRect of src onto dstRect of dst, writing
+// only what lies inside `clip` and dst; the scale is taken from the two
+// rectangles as given, so a clipped stretch writes exactly the pixels the
+// whole one would there. False (nothing written) when a rectangle is
+// empty, srcRect is not inside src, or the two views share their pixels.
+bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clip,
+                   const PixelView& src, const Rect& srcRect);
+
 // The face the product's texts are drawn in. Where it is not installed,
 // Qt substitutes "AR PL UMing CN", which covers the GBK repertoire.
 inline constexpr const char* kFontFace = "宋体";
@@ -107,6 +125,10 @@ class Surface {
   // and redrawn from it: captions are drawn many times a second.
   bool DrawText(const Font* font, std::string_view utf8, int x, int y, uint32_t colorref);
 
+  PixelView View() const {
+    return PixelView{pixels_.get(), width_, height_, Stride()};
+  }
+
   // The pixels as an image without a copy (for painting the surface on a
   // widget). Valid until the surface is destroyed or created again.
   const QImage& Image() const { return image_; }
@@ -114,7 +136,6 @@ class Surface {
  private:
   std::unique_ptr<uint8_t[]> pixels_;
   QImage image_;
-  std::vector<int> xmap_;  // StretchFrom's column map, sized once
   struct TextMask {
     int dx = 0, dy = 0;  // of the mask's top-left from the text origin
     int width = 0, height = 0;
