@@ -128,30 +128,31 @@ struct ColumnPlan {
   std::vector<int32_t> blockIndex;  // eight offsets from blockBase per block
 };
 
-void GatherScalar(uint32_t* out, const uint32_t* in, const int* map, int n) {
-  for (int i = 0; i < n; ++i) out[i] = in[map[i]];
+void GatherScalar(uint32_t* out, const uint32_t* in, const int* map, int n, uint32_t set) {
+  for (int i = 0; i < n; ++i) out[i] = in[map[i]] | set;
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define ZARVION_STRETCH_AVX2 1
 __attribute__((target("avx2"))) void GatherBlocks(uint32_t* out, const uint32_t* in,
-                                                  const ColumnPlan& plan, int n) {
+                                                  const ColumnPlan& plan, int n, uint32_t set) {
   const int blocks = n / 8;
+  const __m256i bits = _mm256_set1_epi32(static_cast<int>(set));
   const int* map = plan.map.data();
   for (int b = 0; b < blocks; ++b) {
     const int base = plan.blockBase[static_cast<size_t>(b)];
     uint32_t* o = out + 8 * b;
     if (base < 0) {
-      GatherScalar(o, in, map + 8 * b, 8);
+      GatherScalar(o, in, map + 8 * b, 8, set);
       continue;
     }
     const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + base));
     const __m256i index = _mm256_loadu_si256(
         reinterpret_cast<const __m256i*>(plan.blockIndex.data() + 8 * static_cast<size_t>(b)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(o),
-                        _mm256_permutevar8x32_epi32(pixels, index));
+                        _mm256_or_si256(_mm256_permutevar8x32_epi32(pixels, index), bits));
   }
-  GatherScalar(out + 8 * blocks, in, map + 8 * blocks, n - 8 * blocks);
+  GatherScalar(out + 8 * blocks, in, map + 8 * blocks, n - 8 * blocks, set);
 }
 
 bool HaveAvx2() {
@@ -163,7 +164,7 @@ bool HaveAvx2() {
 }  // namespace
 
 bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRect,
-                   const PixelView& src, const Rect& srcRect) {
+                   const PixelView& src, const Rect& srcRect, uint32_t set) {
   if (!dst.pixels || !src.pixels || dst.pixels == src.pixels || dstRect.Empty() ||
       srcRect.Empty()) {
     return false;
@@ -204,7 +205,7 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRe
     }
   }
 #endif
-  const bool sameWidth = dw == sw && clip.left == dstRect.left;
+  const bool sameWidth = dw == sw && clip.left == dstRect.left && set == 0;
   CentreSampler ys(clip.top - dstRect.top, sh, dh);
   int lastSy = -1;
   const uint32_t* lastRow = nullptr;
@@ -222,10 +223,10 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRe
       std::memcpy(out, in + srcRect.left, static_cast<size_t>(cols) * 4);
 #ifdef ZARVION_STRETCH_AVX2
     } else if (blocks) {
-      GatherBlocks(out, in, plan, cols);
+      GatherBlocks(out, in, plan, cols, set);
 #endif
     } else {
-      GatherScalar(out, in, plan.map.data(), cols);
+      GatherScalar(out, in, plan.map.data(), cols, set);
     }
     lastSy = sy;
     lastRow = out;
@@ -238,18 +239,18 @@ bool Surface::StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRe
   return StretchPixels(View(), dst, Bounds(), src.View(), srcRect);
 }
 
-const Surface::TextMask& Surface::MaskFor(const Font* font, std::string_view utf8) {
+const TextPainter::TextMask& TextPainter::MaskFor(const Font* font, std::string_view utf8) {
   // Lookups happen for every caption of every composition: no allocation
   // unless the text is new.
   const std::string& fontKey = font ? font->Key() : kDefaultFontKey;
   lookupKey_.assign(fontKey);
   lookupKey_.push_back('\0');
   lookupKey_.append(utf8);
-  if (auto it = textMasks_.find(lookupKey_); it != textMasks_.end()) return it->second;
+  if (auto it = masks_.find(lookupKey_); it != masks_.end()) return it->second;
   std::string key = lookupKey_;
   const QFont qfont = font ? font->Get() : QFont();
   // Texts that change (the rates) would grow the cache without end.
-  if (textMasks_.size() >= kMaxTextMasks) textMasks_.clear();
+  if (masks_.size() >= kMaxTextMasks) masks_.clear();
 
   const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
   const QFontMetrics metrics(qfont);
@@ -290,25 +291,31 @@ const Surface::TextMask& Surface::MaskFor(const Font* font, std::string_view utf
       }
     }
   }
-  return textMasks_.emplace(std::move(key), std::move(mask)).first->second;
+  return masks_.emplace(std::move(key), std::move(mask)).first->second;
 }
 
-bool Surface::DrawText(const Font* font, std::string_view utf8, int x, int y, uint32_t colorref) {
-  if (!Valid()) return false;
+void TextPainter::Draw(const PixelView& target, const Rect& clip, const Font* font,
+                       std::string_view utf8, int x, int y, uint32_t colorref) {
+  if (!target.pixels) return;
   const TextMask& mask = MaskFor(font, utf8);
   // Written as QPainter writes an opaque pen on RGB32.
   const uint32_t pixel =
       0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
   const int left = x + mask.dx, top = y + mask.dy;
-  const int x0 = std::max(left, 0), x1 = std::min(left + mask.width, width_);
-  const int y0 = std::max(top, 0), y1 = std::min(top + mask.height, height_);
-  for (int py = y0; py < y1; ++py) {
-    uint32_t* row = reinterpret_cast<uint32_t*>(pixels_.get() + static_cast<size_t>(py) * Stride());
+  const Rect area = Intersect(Intersect(clip, target.Bounds()),
+                              Rect{left, top, left + mask.width, top + mask.height});
+  for (int py = area.top; py < area.bottom; ++py) {
+    uint32_t* row = reinterpret_cast<uint32_t*>(target.pixels + static_cast<size_t>(py) * target.stride);
     const uint8_t* bits = mask.bits.data() + static_cast<size_t>(py - top) * mask.width;
-    for (int px = x0; px < x1; ++px) {
+    for (int px = area.left; px < area.right; ++px) {
       if (bits[px - left]) row[px] = pixel;
     }
   }
+}
+
+bool Surface::DrawText(const Font* font, std::string_view utf8, int x, int y, uint32_t colorref) {
+  if (!Valid()) return false;
+  text_.Draw(View(), Bounds(), font, utf8, x, y, colorref);
   return true;
 }
 

@@ -52,8 +52,9 @@ struct PixelView {
 // rectangles as given, so a clipped stretch writes exactly the pixels the
 // whole one would there. False (nothing written) when a rectangle is
 // empty, srcRect is not inside src, or the two views share their pixels.
+// Every pixel written is or-ed with `set` (0xFF000000 makes it opaque).
 bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clip,
-                   const PixelView& src, const Rect& srcRect);
+                   const PixelView& src, const Rect& srcRect, uint32_t set = 0);
 
 // The face the product's texts are drawn in. Where it is not installed,
 // Qt substitutes "AR PL UMing CN", which covers the GBK repertoire.
@@ -81,6 +82,29 @@ class Font {
 constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b) {
   return r | (static_cast<uint32_t>(g) << 8) | (static_cast<uint32_t>(b) << 16);
 }
+
+// Draws one line of UTF-8 text at a time onto 32-bit pixels. Glyphs are
+// solid (not antialiased), so each text is rasterised once into a mask and
+// redrawn from it: captions are drawn many times a second. Not thread-safe:
+// one per user.
+class TextPainter {
+ public:
+  // (x, y) is the top-left of the text's cell; the background stays, the
+  // glyphs get the colour (COLORREF). Only pixels inside `clip` and the
+  // view are written. A null font draws in Qt's default font.
+  void Draw(const PixelView& target, const Rect& clip, const Font* font, std::string_view utf8,
+            int x, int y, uint32_t colorref);
+
+ private:
+  struct TextMask {
+    int dx = 0, dy = 0;  // of the mask's top-left from the text origin
+    int width = 0, height = 0;
+    std::vector<uint8_t> bits;  // 1 where a glyph pixel is
+  };
+  const TextMask& MaskFor(const Font* font, std::string_view utf8);
+  std::unordered_map<std::string, TextMask> masks_;
+  std::string lookupKey_;
+};
 
 class Surface {
  public:
@@ -119,10 +143,8 @@ class Surface {
   bool StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRect);
 
   // One line of UTF-8 text with (x, y) the top-left of its cell, on a
-  // transparent background, clipped to the surface. A null font draws in
-  // Qt's default font. False when the surface has no memory. Glyphs are
-  // solid (not antialiased), so each text is rasterised once into a mask
-  // and redrawn from it: captions are drawn many times a second.
+  // transparent background, clipped to the surface (see TextPainter).
+  // False when the surface has no memory.
   bool DrawText(const Font* font, std::string_view utf8, int x, int y, uint32_t colorref);
 
   PixelView View() const {
@@ -136,14 +158,7 @@ class Surface {
  private:
   std::unique_ptr<uint8_t[]> pixels_;
   QImage image_;
-  struct TextMask {
-    int dx = 0, dy = 0;  // of the mask's top-left from the text origin
-    int width = 0, height = 0;
-    std::vector<uint8_t> bits;  // 1 where a glyph pixel is
-  };
-  const TextMask& MaskFor(const Font* font, std::string_view utf8);
-  std::unordered_map<std::string, TextMask> textMasks_;
-  std::string lookupKey_;
+  TextPainter text_;
   int width_ = 0;
   int height_ = 0;
 };

@@ -255,11 +255,16 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
       singleBps_ == bps) {
     return false;
   }
-  Touch(view, d->pSurface->Valid() && !d->rcSurface.Empty());
-  backBuffer_.pSurface->StretchFrom(view, *d->pSurface, d->rcSurface);
-  const std::string caption = FormatSingleCaption(slot + 1, fps, bps);
-  backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), 4, 4, kCaptionSingleColor);
-  Changed(view);
+  if (presenter_->DrawsSingleView()) {
+    // The window takes the picture (TakeSingle) and stretches it itself.
+    changesPending_ = true;
+  } else {
+    Touch(view, d->pSurface->Valid() && !d->rcSurface.Empty());
+    backBuffer_.pSurface->StretchFrom(view, *d->pSurface, d->rcSurface);
+    const std::string caption = FormatSingleCaption(slot + 1, fps, bps);
+    backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), 4, 4, kCaptionSingleColor);
+    Changed(view);
+  }
   singleValid_ = true;
   singleSerial_ = d->dwPictureSerial;
   singleFps_ = fps;
@@ -295,6 +300,25 @@ bool Renderer::ComposeGrid(int side, const Rect& view, Point cursor) {
     }
   }
   return drawn;
+}
+
+bool Renderer::TakeSingle(Surface& picture, Rect* source, std::string* caption) {
+  const View v = ClassifyDrawMode(lastMode_);
+  if (!presenter_ || !presenter_->DrawsSingleView() || v.kind != ViewKind::kSingle ||
+      !singleValid_) {
+    return false;
+  }
+  CChannelDecoder* d = Decoder(v.slot);
+  if (!d || !d->pSurface->Valid()) return false;
+  d->CatchUp();
+  const Surface& from = *d->pSurface;
+  if (picture.Width() != from.Width() || picture.Height() != from.Height()) {
+    if (!picture.Create(from.Width(), from.Height())) return false;
+  }
+  std::memcpy(picture.Lock(), from.Lock(), static_cast<size_t>(from.Stride()) * from.Height());
+  *source = d->rcSurface;
+  *caption = FormatSingleCaption(v.slot + 1, singleFps_, singleBps_);
+  return true;
 }
 
 void Renderer::TakeSnapshot(int slot) {

@@ -48,6 +48,11 @@ class Presenter {
   // `source` of the back surface is what the video area shows now, at
   // `target` (screen coordinates, same size). Request a repaint only.
   virtual void Present(const Rect& target, const Rect& source) = 0;
+  // True when the window stretches the single and playback views onto the
+  // screen itself, from what Renderer::TakeSingle hands it: the renderer
+  // then leaves the back surface alone in those views, which saves writing
+  // a whole screen of pixels that the window would only copy again.
+  virtual bool DrawsSingleView() const { return false; }
 };
 
 // Follows frames from arrival to the screen, for measuring the whole
@@ -118,6 +123,13 @@ class Renderer {
   // it instead of the caller copying the changes, and *swapped says so.
   int TakeChanges(std::array<Rect, kMaxChanges>& out, Surface* copy = nullptr,
                   bool* swapped = nullptr);
+
+  // For a presenter that draws the single view: the shown channel's picture
+  // as of now copied into `picture` (made at the decoder's size), the part
+  // of it that fills the view, and the view's caption. False (nothing
+  // changed) when the last composition was not a single view. Call under
+  // Lock().
+  bool TakeSingle(Surface& picture, Rect* source, std::string* caption);
 
   std::mutex& Lock() { return lock_; }
   // Read only under Lock().

@@ -12,12 +12,14 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
 #include <QSlider>
 #include <QThread>
+#include <QTransform>
 
 #include "net/connection_thread.h"
 #include "net/control_object.h"
@@ -177,6 +179,7 @@ class ControlWindow::WindowPresenter : public Presenter {
   }
   Point CursorPos() const override { return UnpackPoint(w_.pointer_.load()); }
   bool CanDraw() const override { return w_.drawable_.load(); }
+  bool DrawsSingleView() const override { return true; }
   void Present(const Rect&, const Rect&) override {
     if (FrameTrace* trace = w_.trace_.load()) trace->Composed();
     w_.RequestRepaint();
@@ -547,8 +550,13 @@ QRegion ControlWindow::CollectChanges() {
     }
   }
   back->Unlock();
-  if (FrameTrace* trace = trace_.load()) trace->Taken();
+  // The single view is stretched by the paint, over the whole area; going
+  // back to the back surface repaints the whole area too.
+  const bool wasSingle = singleShown_;
+  singleShown_ = renderer_->TakeSingle(singlePicture_, &singleSource_, &singleCaption_);
   const int h = std::max(0, height() - kVideoAreaAllowance);
+  if (singleShown_ || wasSingle) region += QRect(0, 0, width(), h);
+  if (FrameTrace* trace = trace_.load()) trace->Taken();
   return region.intersected(QRect(0, 0, width(), h));
 }
 
@@ -585,14 +593,68 @@ void ControlWindow::paintEvent(QPaintEvent* event) {
   QRect shown;
   if (front_) {
     shown = QRect(0, 0, w, h).intersected(front_->Image().rect());
-    for (const QRect& r : asked.intersected(shown)) {
-      painter.drawImage(r.topLeft(), front_->Image(), r);
+    if (singleShown_) {
+      PaintSingle(painter, asked.intersected(shown), w, h);
+    } else {
+      for (const QRect& r : asked.intersected(shown)) {
+        painter.drawImage(r.topLeft(), front_->Image(), r);
+      }
     }
   }
   // Beyond a back surface the size of the screen there is no picture.
   const QRegion rest = asked.intersected(QRect(0, 0, w, h)).subtracted(QRegion(shown));
   for (const QRect& r : rest) painter.fillRect(r, Qt::black);
   if (FrameTrace* trace = trace_.load()) trace->Shown();
+}
+
+void ControlWindow::PaintSingle(QPainter& painter, const QRegion& region, int w, int h) {
+  if (region.isEmpty()) return;
+  // The picture is stretched straight onto the device the paint goes to
+  // (the window's backing store) when that is a plain 32-bit image at one
+  // device pixel per pixel: one pass over the area, as the renderer's own
+  // stretch onto the back surface would have been, without the copy after
+  // it. Anything else (a grab, a scaled display) gets the same pixels
+  // through a canvas of our own.
+  QPaintEngine* engine = painter.paintEngine();
+  QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+  const QTransform toDevice = painter.deviceTransform();
+  QImage* image = nullptr;
+  if (device && device->devType() == QInternal::Image &&
+      toDevice.type() <= QTransform::TxTranslate) {
+    image = static_cast<QImage*>(device);
+    const QImage::Format f = image->format();
+    if ((f != QImage::Format_RGB32 && f != QImage::Format_ARGB32_Premultiplied) ||
+        image->devicePixelRatio() != 1.0) {
+      image = nullptr;
+    }
+  }
+  const int dx = image ? static_cast<int>(toDevice.dx()) : 0;
+  const int dy = image ? static_cast<int>(toDevice.dy()) : 0;
+  PixelView target;
+  if (image) {
+    target = PixelView{image->bits(), image->width(), image->height(),
+                       static_cast<int>(image->bytesPerLine())};
+  } else {
+    if (!singleCanvas_ || singleCanvas_->Width() != front_->Width() ||
+        singleCanvas_->Height() != front_->Height()) {
+      singleCanvas_ = std::make_unique<Surface>();
+      if (!singleCanvas_->Create(front_->Width(), front_->Height())) {
+        singleCanvas_.reset();
+        return;
+      }
+    }
+    target = singleCanvas_->View();
+  }
+  const Rect area{dx, dy, dx + w, dy + h};
+  const PixelView picture = singlePicture_.View();
+  for (const QRect& r : region) {
+    const Rect clip{dx + r.left(), dy + r.top(), dx + r.right() + 1, dy + r.bottom() + 1};
+    // Opaque, as drawing the picture through the painter would make it.
+    StretchPixels(target, area, clip, picture, singleSource_, 0xFF000000u);
+    singleText_.Draw(target, clip, hFontSmall_.get(), singleCaption_, dx + 4, dy + 4,
+                     kCaptionSingleColor);
+    if (!image) painter.drawImage(r.topLeft(), singleCanvas_->Image(), r);
+  }
 }
 
 void ControlWindow::resizeEvent(QResizeEvent*) {

@@ -28,6 +28,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "platform/surface.h"
 #include "settings/command_target.h"
 
 class QAbstractButton;
@@ -45,7 +46,7 @@ class CChannelDecoder;
 class ConnectionThread;
 class Font;
 class FrameTrace;
-class Surface;
+
 class GuiCalls;
 class PlaybackDialog;
 class Renderer;
@@ -166,6 +167,9 @@ class ControlWindow : public QWidget, public CommandTarget {
   // Copies what the renderer changed into front_ (under the renderer lock,
   // which the paint itself never takes); the changed area of the window.
   QRegion CollectChanges();
+  // Paints the single view (singlePicture_ over the video area w x h) into
+  // `region`.
+  void PaintSingle(QPainter& painter, const QRegion& region, int w, int h);
   // Whether the window can be seen now (shown, not minimised).
   void UpdateDrawable();
 
@@ -196,8 +200,18 @@ class ControlWindow : public QWidget, public CommandTarget {
   bool inPaint_ = false;
   std::atomic<bool> repaintPending_{false};
   std::atomic<FrameTrace*> trace_{nullptr};
-  // What the video area shows: the back surface as of the last collection.
+  // What the video area shows: the back surface as of the last collection,
+  // or, while singleShown_, singlePicture_ stretched over the whole area
+  // with singleCaption_ (the renderer leaves the single view to the paint).
   std::unique_ptr<Surface> front_;
+  bool singleShown_ = false;
+  Surface singlePicture_;
+  Rect singleSource_;
+  std::string singleCaption_;
+  // Where the single view is stretched when the paint cannot write to its
+  // device directly (a grab, a scaled display); made when first needed.
+  std::unique_ptr<Surface> singleCanvas_;
+  TextPainter singleText_;
   QTimer presentTimer_;
   int presentIntervalMs_ = 16;
   std::chrono::steady_clock::time_point lastPresent_;
