@@ -106,31 +106,32 @@ TEST(SurfaceTest, StretchTakesThePixelUnderEachCentre) {
       {{0, 0, 1917, 1061}, {344, 0, 352, 288}, {0, 0, 1920, 1060}},
   };
   for (const Case& c : cases) {
-    Surface dst;
-    ASSERT_TRUE(dst.Create(1920, 1060));
-    dst.Fill(0x00ABCDEF);
-    PixelView view = dst.View();
-    ASSERT_TRUE(StretchPixels(view, c.dst, c.clip, src.View(), c.srcRect));
-    int wrong = 0;
-    for (int y = 0; y < 1060 && wrong < 5; ++y) {
-      for (int x = 0; x < 1920 && wrong < 5; ++x) {
-        const bool inside = x >= std::max(c.dst.left, c.clip.left) &&
-                            x < std::min(c.dst.right, c.clip.right) &&
-                            y >= std::max(c.dst.top, c.clip.top) &&
-                            y < std::min(c.dst.bottom, c.clip.bottom);
-        uint32_t expected = 0x00ABCDEF;
-        if (inside) {
-          const int64_t sx = c.srcRect.left + (2 * int64_t{x - c.dst.left} + 1) *
-                                                  c.srcRect.Width() / (2 * c.dst.Width());
-          const int64_t sy = c.srcRect.top + (2 * int64_t{y - c.dst.top} + 1) *
-                                                 c.srcRect.Height() / (2 * c.dst.Height());
-          expected = static_cast<uint32_t>((sy << 12) | sx);
-        }
-        if (PixelAt(dst, x, y) != expected) {
-          ++wrong;
-          ADD_FAILURE() << "dst " << c.dst.left << "," << c.dst.top << " " << c.dst.right << ","
-                        << c.dst.bottom << " at " << x << "," << y << ": " << std::hex
-                        << PixelAt(dst, x, y) << " not " << expected;
+    for (const bool stream : {false, true}) {
+      Surface dst;
+      ASSERT_TRUE(dst.Create(1920, 1060));
+      dst.Fill(0x00ABCDEF);
+      PixelView view = dst.View();
+      ASSERT_TRUE(StretchPixels(view, c.dst, c.clip, src.View(), c.srcRect, 0, stream));
+      int wrong = 0;
+      for (int y = 0; y < 1060 && wrong < 5; ++y) {
+        for (int x = 0; x < 1920 && wrong < 5; ++x) {
+          const bool inside =
+              x >= std::max(c.dst.left, c.clip.left) && x < std::min(c.dst.right, c.clip.right) &&
+              y >= std::max(c.dst.top, c.clip.top) && y < std::min(c.dst.bottom, c.clip.bottom);
+          uint32_t expected = 0x00ABCDEF;
+          if (inside) {
+            const int64_t sx = c.srcRect.left + (2 * int64_t{x - c.dst.left} + 1) *
+                                                    c.srcRect.Width() / (2 * c.dst.Width());
+            const int64_t sy = c.srcRect.top + (2 * int64_t{y - c.dst.top} + 1) *
+                                                   c.srcRect.Height() / (2 * c.dst.Height());
+            expected = static_cast<uint32_t>((sy << 12) | sx);
+          }
+          if (PixelAt(dst, x, y) != expected) {
+            ++wrong;
+            ADD_FAILURE() << "dst " << c.dst.left << "," << c.dst.top << " " << c.dst.right << ","
+                          << c.dst.bottom << (stream ? " streamed" : "") << " at " << x << "," << y
+                          << ": " << std::hex << PixelAt(dst, x, y) << " not " << expected;
+          }
         }
       }
     }
@@ -238,7 +239,9 @@ TEST_F(Mp43Test, OpensOnlyForMp43AndOffersBothBitCounts) {
 
 TEST_F(Mp43Test, LibraryLogIsQuietUnlessAsked) {
   ASSERT_NE(Mp43Decompressor::Open(kFourCCVidc, kFourCCMp43), nullptr);
-  if (!std::getenv(kFfmpegLogLevelVariable)) EXPECT_EQ(av_log_get_level(), AV_LOG_QUIET);
+  if (!std::getenv(kFfmpegLogLevelVariable)) {
+    EXPECT_EQ(av_log_get_level(), AV_LOG_QUIET);
+  }
   EXPECT_EQ(FfmpegLogLevel(nullptr), AV_LOG_QUIET);
   EXPECT_EQ(FfmpegLogLevel(""), AV_LOG_QUIET);
   EXPECT_EQ(FfmpegLogLevel("warning"), AV_LOG_WARNING);

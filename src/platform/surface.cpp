@@ -120,12 +120,17 @@ class CentreSampler {
 // and, per run of eight outputs that comes from eight neighbouring source
 // pixels (every enlargement, and reductions down to nearly 1:1), where the
 // eight start and how they are arranged, so a row is written eight pixels
-// at a time with one load and one permutation. Kept per thread and only
-// ever grown, so stretching allocates nothing once warm.
+// at a time with one load and one permutation. With `stream` the runs
+// start `head` pixels into the row, where the destination rows are 32-byte
+// aligned (when they all can be), and are written with streaming stores.
+// Kept per thread and only ever grown, so stretching allocates nothing
+// once warm.
 struct ColumnPlan {
   std::vector<int> map;
-  std::vector<int> blockBase;  // first source column of a block; -1: pixel by pixel
-  std::vector<int32_t> blockIndex;  // eight offsets from blockBase per block
+  int head = 0;
+  bool stream = false;
+  std::vector<int> blockBase;       // first source column of a run; -1: pixel by pixel
+  std::vector<int32_t> blockIndex;  // eight offsets from blockBase per run
 };
 
 void GatherScalar(uint32_t* out, const uint32_t* in, const int* map, int n, uint32_t set) {
@@ -136,23 +141,31 @@ void GatherScalar(uint32_t* out, const uint32_t* in, const int* map, int n, uint
 #define ZARVION_STRETCH_AVX2 1
 __attribute__((target("avx2"))) void GatherBlocks(uint32_t* out, const uint32_t* in,
                                                   const ColumnPlan& plan, int n, uint32_t set) {
-  const int blocks = n / 8;
-  const __m256i bits = _mm256_set1_epi32(static_cast<int>(set));
   const int* map = plan.map.data();
+  const int head = std::min(plan.head, n);
+  GatherScalar(out, in, map, head, set);
+  const int blocks = (n - head) / 8;
+  const __m256i bits = _mm256_set1_epi32(static_cast<int>(set));
   for (int b = 0; b < blocks; ++b) {
+    const int at = head + 8 * b;
     const int base = plan.blockBase[static_cast<size_t>(b)];
-    uint32_t* o = out + 8 * b;
+    uint32_t* o = out + at;
     if (base < 0) {
-      GatherScalar(o, in, map + 8 * b, 8, set);
+      GatherScalar(o, in, map + at, 8, set);
       continue;
     }
     const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + base));
     const __m256i index = _mm256_loadu_si256(
         reinterpret_cast<const __m256i*>(plan.blockIndex.data() + 8 * static_cast<size_t>(b)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o),
-                        _mm256_or_si256(_mm256_permutevar8x32_epi32(pixels, index), bits));
+    const __m256i v = _mm256_or_si256(_mm256_permutevar8x32_epi32(pixels, index), bits);
+    if (plan.stream) {
+      _mm256_stream_si256(reinterpret_cast<__m256i*>(o), v);
+    } else {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), v);
+    }
   }
-  GatherScalar(out + 8 * blocks, in, map + 8 * blocks, n - 8 * blocks, set);
+  const int done = head + 8 * blocks;
+  GatherScalar(out + done, in, map + done, n - done, set);
 }
 
 bool HaveAvx2() {
@@ -164,7 +177,7 @@ bool HaveAvx2() {
 }  // namespace
 
 bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRect,
-                   const PixelView& src, const Rect& srcRect, uint32_t set) {
+                   const PixelView& src, const Rect& srcRect, uint32_t set, bool stream) {
   if (!dst.pixels || !src.pixels || dst.pixels == src.pixels || dstRect.Empty() ||
       srcRect.Empty()) {
     return false;
@@ -191,10 +204,19 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRe
   CentreSampler xs(clip.left - dstRect.left, sw, dw);
   for (int i = 0; i < cols; ++i) plan.map[static_cast<size_t>(i)] = srcRect.left + xs.Next();
   bool blocks = false;
+  plan.head = 0;
+  plan.stream = false;
 #ifdef ZARVION_STRETCH_AVX2
   if (HaveAvx2()) {
-    for (int b = 0; b < cols / 8; ++b) {
-      const int* m = plan.map.data() + 8 * b;
+    const uintptr_t first =
+        reinterpret_cast<uintptr_t>(dst.pixels + static_cast<size_t>(clip.top) * dst.stride +
+                                    static_cast<size_t>(clip.left) * 4);
+    if (stream && dst.stride % 32 == 0 && first % 4 == 0) {
+      plan.head = static_cast<int>((32 - first % 32) % 32 / 4);
+      plan.stream = true;
+    }
+    for (int b = 0; plan.head + 8 * b + 8 <= cols; ++b) {
+      const int* m = plan.map.data() + plan.head + 8 * b;
       // The eight loaded pixels must lie in the source row.
       const bool near = m[7] - m[0] < 8 && m[0] + 8 <= src.width;
       plan.blockBase[static_cast<size_t>(b)] = near ? m[0] : -1;
@@ -213,16 +235,16 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRe
     const int sy = srcRect.top + ys.Next();
     uint32_t* out =
         reinterpret_cast<uint32_t*>(dst.pixels + static_cast<size_t>(y) * dst.stride) + clip.left;
-    if (sy == lastSy) {
-      std::memcpy(out, lastRow, static_cast<size_t>(cols) * 4);
-      continue;
-    }
     const uint32_t* in =
         reinterpret_cast<const uint32_t*>(src.pixels + static_cast<size_t>(sy) * src.stride);
     if (sameWidth) {
       std::memcpy(out, in + srcRect.left, static_cast<size_t>(cols) * 4);
+    } else if (sy == lastSy && !plan.stream) {
+      std::memcpy(out, lastRow, static_cast<size_t>(cols) * 4);
 #ifdef ZARVION_STRETCH_AVX2
     } else if (blocks) {
+      // A streamed row that repeats is made again from its source row,
+      // still in the cache, rather than read back from memory.
       GatherBlocks(out, in, plan, cols, set);
 #endif
     } else {
@@ -231,12 +253,16 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRe
     lastSy = sy;
     lastRow = out;
   }
+#ifdef ZARVION_STRETCH_AVX2
+  // Streamed stores are ordered before whatever hands the pixels on.
+  if (blocks && plan.stream) _mm_sfence();
+#endif
   return true;
 }
 
-bool Surface::StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRect) {
+bool Surface::StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRect, bool stream) {
   if (&src == this || !Valid() || !src.Valid()) return false;
-  return StretchPixels(View(), dst, Bounds(), src.View(), srcRect);
+  return StretchPixels(View(), dst, Bounds(), src.View(), srcRect, 0, stream);
 }
 
 const TextPainter::TextMask& TextPainter::MaskFor(const Font* font, std::string_view utf8) {
@@ -305,7 +331,8 @@ void TextPainter::Draw(const PixelView& target, const Rect& clip, const Font* fo
   const Rect area = Intersect(Intersect(clip, target.Bounds()),
                               Rect{left, top, left + mask.width, top + mask.height});
   for (int py = area.top; py < area.bottom; ++py) {
-    uint32_t* row = reinterpret_cast<uint32_t*>(target.pixels + static_cast<size_t>(py) * target.stride);
+    uint32_t* row =
+        reinterpret_cast<uint32_t*>(target.pixels + static_cast<size_t>(py) * target.stride);
     const uint8_t* bits = mask.bits.data() + static_cast<size_t>(py - top) * mask.width;
     for (int px = area.left; px < area.right; ++px) {
       if (bits[px - left]) row[px] = pixel;

@@ -53,8 +53,12 @@ struct PixelView {
 // whole one would there. False (nothing written) when a rectangle is
 // empty, srcRect is not inside src, or the two views share their pixels.
 // Every pixel written is or-ed with `set` (0xFF000000 makes it opaque).
+// `stream`: nobody reads the pixels soon, so they go past the caches
+// (streaming stores where the rows allow), which neither reads the
+// destination first nor pushes what others work on out of the caches.
 bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clip,
-                   const PixelView& src, const Rect& srcRect, uint32_t set = 0);
+                   const PixelView& src, const Rect& srcRect, uint32_t set = 0,
+                   bool stream = false);
 
 // The face the product's texts are drawn in. Where it is not installed,
 // Qt substitutes "AR PL UMing CN", which covers the GBK repertoire.
@@ -140,16 +144,14 @@ class Surface {
   // The scale is taken from the rectangles as given; only the part of dst
   // that lies on this surface is written. False (nothing written) when a
   // rectangle is empty, srcRect is not inside src, or src is this surface.
-  bool StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRect);
+  bool StretchFrom(const Rect& dst, const Surface& src, const Rect& srcRect, bool stream = false);
 
   // One line of UTF-8 text with (x, y) the top-left of its cell, on a
   // transparent background, clipped to the surface (see TextPainter).
   // False when the surface has no memory.
   bool DrawText(const Font* font, std::string_view utf8, int x, int y, uint32_t colorref);
 
-  PixelView View() const {
-    return PixelView{pixels_.get(), width_, height_, Stride()};
-  }
+  PixelView View() const { return PixelView{pixels_.get(), width_, height_, Stride()}; }
 
   // The pixels as an image without a copy (for painting the surface on a
   // widget). Valid until the surface is destroyed or created again.

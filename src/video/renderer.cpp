@@ -194,7 +194,9 @@ void Renderer::PlaceChannel(int slot) {
   const Rect view = VideoArea(presenter_->WindowRect());
   const Rect pane = PaneRect(v.side, slot / v.side, slot % v.side, view.right, view.bottom);
   Touch(pane, d->pSurface->Valid() && !d->rcSurface.Empty());
-  if (backBuffer_.pSurface->StretchFrom(pane, *d->pSurface, d->rcSurface)) {
+  // The pane is read again only by the next present, after a round of
+  // other channels: it goes past the caches that the decoders work in.
+  if (backBuffer_.pSurface->StretchFrom(pane, *d->pSurface, d->rcSurface, true)) {
     Changed(pane);
     placed_ |= 1u << slot;
   }

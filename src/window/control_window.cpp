@@ -503,10 +503,15 @@ void ControlWindow::SchedulePresent() {
                          .count();
   // The recorder sends its channels' frames one right after the other; a
   // moment's wait after the first change takes the rest of them into the
-  // same present.
-  constexpr int64_t kGatherMs = 8;
-  presentTimer_.start(static_cast<int>(
-      std::clamp<int64_t>(presentIntervalMs_ - since, kGatherMs, presentIntervalMs_)));
+  // same present. A single view shows one channel: nothing to wait for.
+  const int64_t gatherMs = singleShown_ ? 0 : 8;
+  const int64_t wait =
+      std::clamp<int64_t>(presentIntervalMs_ - since, gatherMs, presentIntervalMs_);
+  if (wait == 0) {
+    PresentChanges();
+    return;
+  }
+  presentTimer_.start(static_cast<int>(wait));
 }
 
 void ControlWindow::PresentChanges() {
