@@ -29,10 +29,13 @@ using testing::TempDir;
 constexpr size_t kPictureBytes = 352 * 288 * 4;
 constexpr size_t kBackBytes = 1024 * 768 * 4;
 
-uint32_t PixelAt(const CVideoSurface& s, int x, int y) {
+uint32_t PixelAt(const Surface& s, int x, int y) {
   uint32_t v;
-  std::memcpy(&v, s.pSurface->Lock() + static_cast<size_t>(y) * s.pSurface->Stride() + x * 4, 4);
+  std::memcpy(&v, s.Lock() + static_cast<size_t>(y) * s.Stride() + x * 4, 4);
   return v & 0x00FFFFFF;
+}
+uint32_t PixelAt(const CVideoSurface& s, int x, int y) {
+  return PixelAt(*s.pSurface, x, y);
 }
 
 int CountPixels(const CVideoSurface& s, const Rect& r, uint32_t pixel) {
@@ -471,6 +474,60 @@ TEST_F(RendererTest, SingleAndPlaybackViewsFillTheAreaWithCaption) {
   presenter_.window = Rect{0, 0, 300, 15};
   renderer_.Redraw();
   EXPECT_EQ(presenter_.presents, presents);
+}
+
+// A window that stretches the single view itself gets the picture, its
+// source and caption from TakeSingle, and the back surface is left alone in
+// that view; in a grid there is nothing to take.
+TEST_F(RendererTest, APresenterThatDrawsTheSingleViewTakesItsPicture) {
+  struct DrawingPresenter : TestPresenter {
+    bool DrawsSingleView() const override { return true; }
+  } presenter;
+  presenter.window = Rect{0, 0, 640, 500};
+  renderer_.SetPresenter(&presenter);
+  Surface picture;
+  Rect source;
+  std::string caption;
+  renderer_.Redraw();  // the grid
+  EXPECT_FALSE(renderer_.TakeSingle(picture, &source, &caption));
+  const std::string grid = BackBytes();
+
+  drawMode_ = 5;
+  decoders_[5]->nFps = 7;
+  decoders_[5]->nBps = 1234;
+  const int presents = presenter.presents;
+  renderer_.Redraw();
+  EXPECT_EQ(presenter.presents, presents + 1);
+  EXPECT_EQ(BackBytes(), grid);
+  ASSERT_TRUE(renderer_.TakeSingle(picture, &source, &caption));
+  EXPECT_EQ(source, (Rect{0, 0, 352, 288}));
+  EXPECT_EQ(caption, "CH 6 07fps 01234Bps");
+  ASSERT_EQ(picture.Width(), 352);
+  EXPECT_EQ(PixelAt(picture, 351, 287), Colour(5));
+  // Nothing new: nothing presented. A new picture is.
+  renderer_.Redraw();
+  EXPECT_EQ(presenter.presents, presents + 1);
+  {
+    std::lock_guard<std::mutex> hold(renderer_.Lock());
+    decoders_[5]->Fill(Colour(9));
+    ++decoders_[5]->dwPictureSerial;
+  }
+  renderer_.Redraw();
+  EXPECT_EQ(presenter.presents, presents + 2);
+  ASSERT_TRUE(renderer_.TakeSingle(picture, &source, &caption));
+  EXPECT_EQ(PixelAt(picture, 10, 10), Colour(9));
+
+  drawMode_ = kPlaybackView;
+  renderer_.Redraw();
+  ASSERT_TRUE(renderer_.TakeSingle(picture, &source, &caption));
+  EXPECT_EQ(PixelAt(picture, 10, 10), Colour(0));
+  EXPECT_EQ(caption.substr(0, 5), "CH 1 ");
+
+  drawMode_ = kDrawGrid4Mode;
+  renderer_.Redraw();
+  EXPECT_FALSE(renderer_.TakeSingle(picture, &source, &caption));
+  EXPECT_EQ(BackBytes(), grid);
+  renderer_.SetPresenter(&presenter_);
 }
 
 TEST_F(RendererTest, SnapshotSavesTheDecoderPictureTheRightWayUp) {

@@ -18,6 +18,7 @@
 #include <QCursor>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -30,6 +31,7 @@
 #include "settings/settings_store.h"
 #include "slider_test_util.h"
 #include "ui_test_util.h"
+#include "video/captions.h"
 #include "video/channel_decoder.h"
 #include "video/renderer.h"
 #include "window/control_window.h"
@@ -384,6 +386,83 @@ TEST(ControlWindowPaint, PaintShowsTheBackSurfaceWithoutWaitingForItsLock) {
   EXPECT_EQ(shot.pixel(10, 40) & 0xFFFFFF, 0xABCDEFu);
   EXPECT_EQ(shot.pixel(50, 40) & 0xFFFFFF, 0x0000C8u);
   EXPECT_EQ(shot.pixel(99, 79) & 0xFFFFFF, 0xABCDEFu);
+  w.obj.bConnected = 0;
+  w.window->SetFrameTrace(nullptr);
+}
+
+// The window stretches a single view onto the screen itself: what it shows,
+// painted straight into its backing store or through a grab, is exactly the
+// picture the renderer would have composed (stretch and caption), while the
+// back surface is left alone; a grid afterwards is shown from the back
+// surface again, over the whole area.
+TEST(ControlWindowPaint, TheSingleViewIsShownAsTheRendererWouldComposeIt) {
+  Offline w;
+  CountingTrace trace;
+  w.window->SetFrameTrace(&trace);
+  Renderer& renderer = *w.window->GetRenderer();
+  CChannelDecoder* d = w.window->Decoder(2);
+  w.Smear();
+  {
+    std::lock_guard<std::mutex> hold(renderer.Lock());
+    uint8_t* p = d->pSurface->Lock();
+    for (int y = 0; y < 288; ++y) {
+      for (int x = 0; x < 352; ++x) {
+        const uint32_t v = static_cast<uint32_t>((y << 12) | (x << 2) | 0x00800000);
+        std::memcpy(p + y * d->pSurface->Stride() + x * 4, &v, 4);
+      }
+    }
+    ++d->dwPictureSerial;
+  }
+  d->nFps = 7;
+  d->nBps = 1234;
+  w.obj.bConnected = 1;  // the connection thread's redraws only
+  w.obj.dwDrawMode = 2;
+  OffGui([&] { renderer.Redraw(); });
+  ASSERT_TRUE(WaitUntil([&] { return trace.shown > 0; }, 5000));
+  EXPECT_EQ(w.BackPixel(300, 200), 0xFF0000u);
+
+  Surface expected;
+  ASSERT_TRUE(expected.Create(644, 486));
+  ASSERT_TRUE(expected.StretchFrom(expected.Bounds(), *d->pSurface, d->rcSurface));
+  const Font small(12);
+  expected.DrawText(&small, "CH 3 07fps 01234Bps", 4, 4, kCaptionSingleColor);
+  auto differing = [&](const QImage& shot) {
+    int n = 0;
+    for (int y = 0; y < 486; ++y) {
+      for (int x = 0; x < 644; ++x) {
+        uint32_t e;
+        std::memcpy(&e, expected.Lock() + y * expected.Stride() + x * 4, 4);
+        n += (shot.pixel(x, y) & 0xFFFFFF) != (e & 0xFFFFFF);
+      }
+    }
+    return n;
+  };
+  const QImage screen = QGuiApplication::primaryScreen()->grabWindow(w.window->winId()).toImage();
+  ASSERT_GE(screen.height(), 486);
+  EXPECT_EQ(differing(screen), 0);
+  EXPECT_EQ(differing(w.window->grab().toImage()), 0);
+
+  // A redraw on this thread (a double-click does one) with a new picture,
+  // a refresh after the last present, asks for a present under the
+  // renderer lock: it must not take the lock again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  {
+    std::lock_guard<std::mutex> hold(renderer.Lock());
+    ++d->dwPictureSerial;
+  }
+  const int before = trace.shown;
+  renderer.Redraw();
+  ASSERT_TRUE(WaitUntil([&] { return trace.shown > before; }, 5000));
+
+  const int shown = trace.shown;
+  w.obj.dwDrawMode = 0x00040000;
+  w.obj.bLayoutDirty = 1;
+  OffGui([&] { renderer.Redraw(); });
+  ASSERT_TRUE(WaitUntil([&] { return trace.shown > shown; }, 5000));
+  const QImage grid = QGuiApplication::primaryScreen()->grabWindow(w.window->winId()).toImage();
+  for (const QPoint at : {QPoint(100, 100), QPoint(500, 400), QPoint(600, 60)}) {
+    EXPECT_EQ(grid.pixel(at) & 0xFFFFFF, 0x0000C8u) << at.x() << "," << at.y();
+  }
   w.obj.bConnected = 0;
   w.window->SetFrameTrace(nullptr);
 }

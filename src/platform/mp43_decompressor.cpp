@@ -1,6 +1,8 @@
 #include "platform/mp43_decompressor.h"
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -29,6 +31,9 @@ struct PacketDeleter {
 };
 struct FrameDeleter {
   void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct BufferDeleter {
+  void operator()(AVBufferRef* b) const { av_buffer_unref(&b); }
 };
 struct SwsDeleter {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
@@ -95,8 +100,11 @@ struct Mp43Decompressor::State {
   std::unique_ptr<SwsContext, SwsDeleter> sws;
   AVPixelFormat swsSource = AV_PIX_FMT_NONE;  // what sws converts from
   // The codec reads a little past the end of its input; the frame is copied
-  // into this zero-padded buffer, which only ever grows.
-  std::vector<uint8_t> input;
+  // into this zero-padded buffer, which only ever grows. It is handed over
+  // counted, so the codec takes a reference instead of a copy of its own;
+  // should the codec still hold it when the next frame comes, a new one is
+  // made.
+  std::unique_ptr<AVBufferRef, BufferDeleter> input;
   BitmapInfoHeader in;
   BitmapInfoHeader out;
   uint16_t preferredBits = 32;
@@ -162,9 +170,6 @@ int32_t Mp43Decompressor::Begin(const BitmapInfoHeader& in, const BitmapInfoHead
                                    nullptr, nullptr, nullptr));
   if (!state_->sws) return kIcErrMemory;
   state_->swsSource = AV_PIX_FMT_YUV420P;
-  const size_t initial =
-      static_cast<size_t>(in.biWidth) * in.biHeight * 3 + AV_INPUT_BUFFER_PADDING_SIZE;
-  if (state_->input.size() < initial) state_->input.assign(initial, 0);
   state_->ctx = std::move(ctx);
   state_->in = in;
   state_->out = out;
@@ -196,18 +201,26 @@ int32_t Mp43Decompressor::DecodeOnly(uint32_t /*flags*/, const BitmapInfoHeader&
   const uint32_t size = in.biSizeImage;
   // An empty packet would put the codec into draining mode for good.
   if (size == 0) return kIcErrError;
-  if (s.input.size() < size + static_cast<size_t>(AV_INPUT_BUFFER_PADDING_SIZE)) {
-    s.input.resize(size + static_cast<size_t>(AV_INPUT_BUFFER_PADDING_SIZE));
+  const size_t need = size + static_cast<size_t>(AV_INPUT_BUFFER_PADDING_SIZE);
+  if (!s.input || static_cast<size_t>(s.input->size) < need ||
+      !av_buffer_is_writable(s.input.get())) {
+    // Room for a picture's worth, so it is rarely made again.
+    const size_t room = std::max(need, static_cast<size_t>(s.in.biWidth) * s.in.biHeight * 3 / 2 +
+                                           AV_INPUT_BUFFER_PADDING_SIZE);
+    if (room > static_cast<size_t>(INT_MAX)) return kIcErrMemory;
+    s.input.reset(av_buffer_alloc(room));
+    if (!s.input) return kIcErrMemory;
   }
-  std::memcpy(s.input.data(), data, size);
-  std::memset(s.input.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  std::memcpy(s.input->data, data, size);
+  std::memset(s.input->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
 
   AVPacket* pkt = s.packet.get();
-  pkt->data = s.input.data();
+  pkt->buf = av_buffer_ref(s.input.get());
+  if (!pkt->buf) return kIcErrMemory;
+  pkt->data = s.input->data;
   pkt->size = static_cast<int>(size);
   int ret = avcodec_send_packet(s.ctx.get(), pkt);
-  pkt->data = nullptr;
-  pkt->size = 0;
+  av_packet_unref(pkt);
   if (ret < 0) return kIcErrError;
   AVFrame* frame = s.frame.get();
   ret = avcodec_receive_frame(s.ctx.get(), frame);

@@ -504,14 +504,11 @@ void ControlWindow::SchedulePresent() {
   // The recorder sends its channels' frames one right after the other; a
   // moment's wait after the first change takes the rest of them into the
   // same present. A single view shows one channel: nothing to wait for.
+  // (Never presented from here directly: this may run under the renderer
+  // lock, from a Redraw on this thread.)
   const int64_t gatherMs = singleShown_ ? 0 : 8;
-  const int64_t wait =
-      std::clamp<int64_t>(presentIntervalMs_ - since, gatherMs, presentIntervalMs_);
-  if (wait == 0) {
-    PresentChanges();
-    return;
-  }
-  presentTimer_.start(static_cast<int>(wait));
+  presentTimer_.start(static_cast<int>(
+      std::clamp<int64_t>(presentIntervalMs_ - since, gatherMs, presentIntervalMs_)));
 }
 
 void ControlWindow::PresentChanges() {
