@@ -759,6 +759,17 @@ TEST_F(RendererTest, ChannelsOutOfViewShowTheirLatestPictureWhenLookedAt) {
   drawMode_ = 0x00100000;
   renderer_.Redraw();
   renderer_.PlaceChannel(5);
+  const Rect pane = PaneRect(4, 1, 1, 640, 480);
+  Surface expected;
+  ASSERT_TRUE(expected.Create(1024, 768));
+  ASSERT_TRUE(expected.StretchFrom(pane, *reference->pSurface, reference->rcSurface));
+  int differing = 0;
+  for (int y = pane.top; y < pane.bottom; ++y) {
+    for (int x = pane.left; x < pane.right; ++x) differing += Back(x, y) != PixelAt(expected, x, y);
+  }
+  EXPECT_EQ(differing, 0);
+  // The channel's own surface is brought up to date when it is read.
+  decoders_[5]->CatchUp();
   EXPECT_TRUE(picture(*decoders_[5]) == picture(*reference));
 }
 

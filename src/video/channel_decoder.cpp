@@ -158,11 +158,12 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
     if (hic && pPicture && data) {
       BitmapInfoHeader topDown = out;
       topDown.biHeight = -out.biHeight;
-      // A picture nobody is shown is converted only when it is looked at
-      // (CatchUp); decoding goes on for every frame all the same.
+      // A picture is converted here only for the renderer's single view;
+      // otherwise when it is read (CatchUp, Picture). Decoding goes on for
+      // every frame all the same.
       r = hic->DecodeOnly(flags, biIn.bmiHeader, data, topDown);
       if (r == kIcErrOk && !bWaitKeyFrame) {
-        if (bHidden.load(std::memory_order_relaxed)) {
+        if (bConvertOnRead.load(std::memory_order_relaxed)) {
           bPending_ = true;
         } else {
           r = hic->ConvertHeld(topDown, dst);
@@ -205,6 +206,19 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
   }
   UnlockSurface();
   return true;
+}
+
+const Surface* CChannelDecoder::Picture(Surface& scratch) {
+  if (bPending_ && hic && pSurface) {
+    if ((scratch.Width() == pSurface->Width() && scratch.Height() == pSurface->Height()) ||
+        scratch.Create(pSurface->Width(), pSurface->Height())) {
+      BitmapInfoHeader topDown = biOut.bmiHeader;
+      topDown.biHeight = -topDown.biHeight;
+      if (hic->ConvertHeld(topDown, scratch.Lock()) == kIcErrOk) return &scratch;
+    }
+  }
+  CatchUp();
+  return pSurface.get();
 }
 
 void CChannelDecoder::CatchUp() {

@@ -105,13 +105,19 @@ class CChannelDecoder : public CVideoSurface {
   // surface lock), so the single view stretches only what is new.
   uint32_t dwPictureSerial = 0;
   std::function<void()> onRecordingStopped;
-  // Set by the renderer while no view shows this channel: its frames are
-  // then decoded (and recorded) but their pictures are written to the
-  // surface only by CatchUp, which whoever reads the surface calls first.
-  std::atomic<bool> bHidden{false};
-  // Writes the last picture decoded while hidden to the surface, if it is
-  // not there yet. Call under the surface lock.
+  // Set by the renderer while it reads this channel's picture only through
+  // CatchUp or Picture (every channel but the one a single view shows): its
+  // frames are then decoded (and recorded) but converted to pixels only
+  // when somebody reads them.
+  std::atomic<bool> bConvertOnRead{false};
+  // Writes the last picture decoded to the surface, if it is not there yet.
+  // Call under the surface lock.
   void CatchUp();
+  // The latest picture, to read once under the surface lock: the surface
+  // when it is current, else the last picture decoded converted into
+  // `scratch` (made at the surface's size), which leaves the surface as it
+  // was. One scratch serves every channel, so its pixels stay in the caches.
+  const Surface* Picture(Surface& scratch);
 
  private:
   void Notice(uint32_t background);

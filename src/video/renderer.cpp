@@ -190,13 +190,13 @@ void Renderer::PlaceChannel(int slot) {
   if (v.kind != ViewKind::kGrid || slot < 0 || slot >= v.side * v.side) return;
   CChannelDecoder* d = Decoder(slot);
   if (!d) return;
-  d->CatchUp();
+  const Surface* picture = d->Picture(scratch_);
   const Rect view = VideoArea(presenter_->WindowRect());
   const Rect pane = PaneRect(v.side, slot / v.side, slot % v.side, view.right, view.bottom);
-  Touch(pane, d->pSurface->Valid() && !d->rcSurface.Empty());
+  Touch(pane, picture->Valid() && !d->rcSurface.Empty());
   // The pane is read again only by the next present, after a round of
   // other channels: it goes past the caches that the decoders work in.
-  if (backBuffer_.pSurface->StretchFrom(pane, *d->pSurface, d->rcSurface, true)) {
+  if (backBuffer_.pSurface->StretchFrom(pane, *picture, d->rcSurface, true)) {
     Changed(pane);
     placed_ |= 1u << slot;
   }
@@ -219,13 +219,13 @@ void Renderer::ComposeAndPresent() {
     singleValid_ = false;
     lastMode_ = mode;
     lastView_ = view;
-    // Channels this view does not show skip their colour conversion.
+    // Pictures are converted when read (a grid's panes through the scratch
+    // picture, channels not shown not at all), except the single view's.
     for (int s = 0; s < kDecoderSlots; ++s) {
       CChannelDecoder* d = Decoder(s);
       if (!d) continue;
-      const bool hidden = (v.kind == ViewKind::kSingle && s != v.slot) ||
-                          (v.kind == ViewKind::kGrid && s >= v.side * v.side);
-      d->bHidden.store(hidden, std::memory_order_relaxed);
+      const bool onRead = !(v.kind == ViewKind::kSingle && s == v.slot);
+      d->bConvertOnRead.store(onRead, std::memory_order_relaxed);
     }
   }
   if (v.kind == ViewKind::kSingle) {

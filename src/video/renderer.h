@@ -178,6 +178,8 @@ class Renderer {
   std::array<Rect, kMaxChanges> stale_{};
   int staleCount_ = 0;
   const Surface* staleCopy_ = nullptr;
+  // A grid pane's picture on its way from the decompressor to the pane.
+  Surface scratch_;
   uint32_t singleSerial_ = 0;
   int32_t singleFps_ = 0;
   uint32_t singleBps_ = 0;
