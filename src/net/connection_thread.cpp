@@ -149,8 +149,8 @@ class Session {
         continue;
       }
       // Readable: either data or the end of the connection. Data still
-      // waiting is read before a close is taken as the end.
-      if (obj_.socket.PeerClosed()) return;
+      // waiting is read before a close is taken as the end: the header's
+      // receive meets the end of the stream only when nothing is left.
       MessageHeader header;
       if (!ReceiveHeader(&header)) return;
       if (!Dispatch(header)) return;
