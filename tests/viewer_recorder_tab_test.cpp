@@ -67,6 +67,36 @@ TEST_F(ViewerTest, LostSessionShowsNoSignalAndComesBackLiveByItself) {
   EXPECT_FALSE(tab.Banner()->isVisible());
 }
 
+// A recorder that stays connected but stops sending: the pictures on screen
+// are marked as old within seconds, and the mark goes when frames come
+// again, without a reconnect.
+TEST_F(ViewerTest, AConnectedRecorderThatStopsSendingIsMarkedStalled) {
+  auto server = StartRecorder();
+  ASSERT_TRUE(server);
+  RecorderTab tab;
+  tab.resize(800, 640);
+  tab.show();
+  tab.Connect(At(*server));
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kLive; }, 5000 * kSlow));
+  ASSERT_TRUE(PicturesMove(tab, 5000 * kSlow));
+  EXPECT_FALSE(tab.Banner()->isVisible());
+
+  ASSERT_TRUE(server->Command("pause"));
+  ASSERT_TRUE(WaitUntil([&] { return tab.Banner()->isVisible(); }, 6000 * kSlow));
+  EXPECT_TRUE(tab.BannerText().startsWith(QString::fromUtf8("画面已停止：")))
+      << tab.BannerText().toStdString();
+  EXPECT_TRUE(tab.BannerText().endsWith(QString::fromUtf8(" 秒未收到视频")));
+  EXPECT_TRUE(tab.StateText().contains(QString::fromUtf8("秒未收到视频")));
+  EXPECT_EQ(tab.CurrentState(), State::kLive);
+
+  ASSERT_TRUE(server->Command("resume"));
+  ASSERT_TRUE(WaitUntil([&] { return !tab.Banner()->isVisible(); }, 3000 * kSlow));
+  EXPECT_TRUE(PicturesMove(tab, 5000 * kSlow));
+  EXPECT_EQ(tab.Sessions(), 1);
+  EXPECT_EQ(Logins(*server), 1);
+  EXPECT_FALSE(server->Command("pause now"));
+}
+
 TEST_F(ViewerTest, ConnectThatHangsIsGivenUpAsTimedOut) {
   // A listener whose backlog is full drops further connection requests, so
   // a connect to it stays pending until someone gives up.

@@ -179,6 +179,9 @@ struct Server::Impl {
   std::thread acceptThread;
   std::atomic<bool> stopping{false};
   std::atomic<bool> finished{false};
+  // Live frames held back (the sessions stay open): a recorder whose
+  // cameras stall.
+  std::atomic<bool> paused{false};
   bool started = false;
   Clock::time_point startTime;
 
@@ -480,6 +483,11 @@ void Session::WriteLoop() {
       next = Clock::now();
     }
     if (!live || Clock::now() < next) continue;
+    if (server->paused) {
+      next += period;
+      if (next < Clock::now()) next = Clock::now() + period;
+      continue;
+    }
 
     const uint16_t selected = maskSet ? mask : 0xFFFF;
     const uint16_t restart = rewind;
@@ -769,6 +777,13 @@ bool Server::Command(const std::string& input) {
   if (verb == "notice") {
     const size_t at = line.find("notice") + 6;
     return impl_->SendNotice(at < line.size() ? line.substr(at + 1) : std::string());
+  }
+  if (verb == "pause" || verb == "resume") {
+    const bool pause = verb == "pause";
+    std::string extra;
+    if (in >> extra) return false;
+    impl_->paused = pause;
+    return true;
   }
   if (verb == "close" && !(in >> verb)) {
     impl_->CloseAll();

@@ -12,6 +12,7 @@
 
 #include "shell/control_host.h"
 #include "shell/module.h"
+#include "video/renderer.h"
 
 namespace zarvion::viewer {
 namespace {
@@ -19,6 +20,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPollMs = 100;
+// A connected recorder that sends no picture for this long is marked stalled.
+constexpr int kStallSeconds = 3;
 constexpr int kBannerHeight = 40;
 
 Variant Text(const QString& text) {
@@ -139,6 +142,9 @@ void RecorderTab::Poll() {
       } else if (s.state == SessionState::kSession) {
         sessionStart_ = now;
         ++sessions_;
+        framesSeen_ = s.framesReceived;
+        lastFrameAt_ = now;
+        stalledSeconds_ = 0;
         SetState(State::kLive);
       } else if (now - attemptStart_ > connectTimeout_) {
         // The connect waits as long as the system lets it; the operator
@@ -154,6 +160,8 @@ void RecorderTab::Poll() {
         // panes without signal until the recorder is back.
         ReplaceControl();
         WaitBeforeRetry(policy_.AfterSessionEnded(now - sessionStart_), ReasonText(error), true);
+      } else {
+        WatchFrames(s.framesReceived, now);
       }
       break;
     case State::kWaiting:
@@ -169,6 +177,23 @@ void RecorderTab::Poll() {
     case State::kDisconnected:
       break;
   }
+}
+
+void RecorderTab::WatchFrames(uint32_t frames, Clock::time_point now) {
+  // A played-back recording stands still while the user pauses it.
+  const bool playback = control_->Object().dwDrawMode.load() == kPlaybackView;
+  if (frames != framesSeen_ || playback) {
+    framesSeen_ = frames;
+    lastFrameAt_ = now;
+  }
+  const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - lastFrameAt_).count();
+  // The session is still there, but the pictures on screen are old: say so
+  // (and for how long) instead of letting them pass for live ones.
+  const int stalled = quiet >= kStallSeconds ? static_cast<int>(quiet) : 0;
+  if (stalled == stalledSeconds_) return;
+  stalledSeconds_ = stalled;
+  UpdateBanner();
+  emit Changed();
 }
 
 void RecorderTab::WaitBeforeRetry(int seconds, const QString& why, bool lost) {
@@ -198,6 +223,9 @@ QString RecorderTab::BannerText() const {
     case State::kConnecting:
       return QString::fromUtf8("正在连接 %1…").arg(address);
     case State::kLive:
+      if (stalledSeconds_ > 0) {
+        return QString::fromUtf8("画面已停止：%1 秒未收到视频").arg(stalledSeconds_);
+      }
       return QString();
     case State::kWaiting: {
       if (lost_) return QString::fromUtf8("连接中断，正在重连…");
@@ -215,6 +243,9 @@ QString RecorderTab::StateText() const {
     case State::kIdle:
       return QString::fromUtf8("未连接");
     case State::kLive:
+      if (stalledSeconds_ > 0) {
+        return QString::fromUtf8("已连接 %1，%2 秒未收到视频").arg(address).arg(stalledSeconds_);
+      }
       return QString::fromUtf8("已连接 %1").arg(address);
     case State::kConnecting:
       return QString::fromUtf8("正在连接 %1").arg(address);

@@ -89,6 +89,9 @@ class RecorderTab : public QWidget {
   void WaitBeforeRetry(int seconds, const QString& why, bool lost);
   void SetState(State state);
   void UpdateBanner();
+  // While live: notes the frames received so far and marks the tab stalled
+  // when none came for a while.
+  void WatchFrames(uint32_t frames, std::chrono::steady_clock::time_point now);
 
   std::unique_ptr<Zarvinet> control_;
   std::unique_ptr<ControlWindow> window_;
@@ -108,6 +111,9 @@ class RecorderTab : public QWidget {
   QString reason_;     // why the last try failed or the last session ended
   bool lost_ = false;  // the wait follows a session that ended
   int sessions_ = 0;
+  uint32_t framesSeen_ = 0;
+  std::chrono::steady_clock::time_point lastFrameAt_;
+  int stalledSeconds_ = 0;  // whole seconds without a frame, once past the limit; else 0
 };
 
 }  // namespace zarvion::viewer

@@ -16,6 +16,7 @@ SessionStatus ReadSessionStatus(const ControlObject& obj) {
   s.errorCount = obj.dwErrorCount.load();
   s.lastError = static_cast<SessionError>(obj.dwLastError.load());
   s.state = static_cast<SessionState>(obj.dwSessionState.load());
+  s.framesReceived = obj.dwFramesReceived.load(std::memory_order_relaxed);
   return s;
 }
 

@@ -63,7 +63,8 @@ enum class SessionError : uint32_t {
 struct SessionStatus {
   SessionState state = SessionState::kIdle;
   SessionError lastError = SessionError::kNone;
-  uint32_t errorCount = 0;  // grows by one with every failed connect or ended session
+  uint32_t errorCount = 0;      // grows by one with every failed connect or ended session
+  uint32_t framesReceived = 0;  // video frames received whole, in every session so far
 };
 
 struct ControlObject {
@@ -92,6 +93,7 @@ struct ControlObject {
   std::atomic<uint32_t> dwSessionState{0};
   std::atomic<uint32_t> dwLastError{0};
   std::atomic<uint32_t> dwErrorCount{0};
+  std::atomic<uint32_t> dwFramesReceived{0};
   std::atomic<uint32_t> dwThreadId{0};
   // From SessionInfo; 0 until one arrives.
   std::atomic<uint32_t> channelCount{0};
