@@ -3,6 +3,7 @@
 // it; a new user connects from the dialog by typing. Skipped where Xvfb or
 // xdotool is not installed.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -20,8 +21,12 @@ namespace {
 std::string UnderXvfb(const std::string& script, int seconds) {
   std::string quoted;
   for (char c : script) quoted += c == '\'' ? "'\\''" : std::string(1, c);
-  return "timeout " + std::to_string(seconds) + " xvfb-run -a -s '-screen 0 1280x1024x24' sh -c '" +
-         quoted + "' >/dev/null 2>&1";
+  // "-a" alone starts every search at display 99, so two of these tests
+  // started together can both take it and one X server fails to start:
+  // each test process starts its search elsewhere.
+  const std::string first = std::to_string(100 + getpid() % 400);
+  return "timeout " + std::to_string(seconds) + " xvfb-run -a -n " + first +
+         " -s '-screen 0 1280x1024x24' sh -c '" + quoted + "' >/dev/null 2>&1";
 }
 
 bool Have(const char* tool) {
