@@ -300,6 +300,55 @@ TEST_F(Mp43Test, DecodesLikeFfmpegAndReportsBadFramesOneByOne) {
   EXPECT_EQ(d->Decompress(0, in, frames[0].bytes.data(), other, picture.data()), kIcErrBadFormat);
 }
 
+// A shared picture keeps its pixels while the decompressor goes on to later
+// frames (which the codec predicts from it), converts to exactly the
+// decompressor's own top-down output, and is gone when the decode failed.
+TEST_F(Mp43Test, ASharedPictureOutlivesLaterFramesAndConvertsAsTheDecompressorDoes) {
+  const std::vector<EncodedFrame> frames = EncodeTestFrames(8, 8);
+  auto d = Mp43Decompressor::Open(kFourCCVidc, kFourCCMp43);
+  ASSERT_NE(d, nullptr);
+  BitmapInfoHeader in = Input(), out;
+  ASSERT_EQ(d->GetFormat(in, &out), kIcErrOk);
+  out.biHeight = -out.biHeight;  // top-down, as the surfaces are
+  ASSERT_EQ(d->Begin(in, out), kIcErrOk);
+  const size_t bytes = 352 * 288 * 4;
+  std::vector<uint8_t> own(bytes), shared(bytes), again(bytes);
+  SharedPicture picture;
+  EXPECT_FALSE(d->ShareHeld(&picture));
+  EXPECT_TRUE(picture.Empty());
+  PictureConverter converter;
+  EXPECT_FALSE(converter.Convert(picture, shared.data(), 352 * 4));
+
+  for (int i = 0; i <= 2; ++i) {
+    in.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
+    ASSERT_EQ(d->DecodeOnly(frames[i].Flags(), in, frames[i].bytes.data(), out), kIcErrOk);
+  }
+  ASSERT_EQ(d->ConvertHeld(out, own.data()), kIcErrOk);
+  ASSERT_TRUE(d->ShareHeld(&picture));
+  EXPECT_EQ(picture.Width(), 352);
+  EXPECT_EQ(picture.Height(), 288);
+  ASSERT_TRUE(converter.Convert(picture, shared.data(), 352 * 4));
+  EXPECT_EQ(shared, own);
+  for (size_t i = 3; i < frames.size(); ++i) {
+    in.biSizeImage = static_cast<uint32_t>(frames[i].bytes.size());
+    ASSERT_EQ(d->DecodeOnly(frames[i].Flags(), in, frames[i].bytes.data(), out), kIcErrOk);
+  }
+  ASSERT_EQ(d->ConvertHeld(out, again.data()), kIcErrOk);
+  EXPECT_NE(again, own);
+  ASSERT_TRUE(converter.Convert(picture, shared.data(), 352 * 4));
+  EXPECT_EQ(shared, own);
+
+  // Moved on, the picture goes with the move; a failed decode holds none.
+  SharedPicture moved = std::move(picture);
+  EXPECT_TRUE(picture.Empty());
+  EXPECT_FALSE(moved.Empty());
+  std::vector<uint8_t> junk(40, 0xFF);
+  in.biSizeImage = 40;
+  EXPECT_NE(d->DecodeOnly(0, in, junk.data(), out), kIcErrOk);
+  EXPECT_FALSE(d->ShareHeld(&moved));
+  EXPECT_TRUE(moved.Empty());
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), {});

@@ -2,7 +2,7 @@
 # widgets offscreen and the simulated recorder as the peer.
 find_package(Qt6 REQUIRED COMPONENTS Test)
 zarvion_test(test_window SOURCES window_test.cpp ui_test_main.cpp
-  LIBS zarvion_window Qt6::Test)
+  LIBS zarvion_window zarvion_dvrsim Qt6::Test)
 zarvion_test(test_ui_session SOURCES ui_session_test.cpp ui_test_main.cpp
   LIBS zarvion_shell zarvion_window zarvion_dvrsim Qt6::Test)
 # Runs the built viewer; make sure it is there first.

@@ -25,6 +25,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "dvrsim/encoder.h"
+#include "dvrsim/pictures.h"
 #include "net/control_object.h"
 #include "platform/registry.h"
 #include "settings/settings_dialog.h"
@@ -462,6 +464,108 @@ TEST(ControlWindowPaint, TheSingleViewIsShownAsTheRendererWouldComposeIt) {
   const QImage grid = QGuiApplication::primaryScreen()->grabWindow(w.window->winId()).toImage();
   for (const QPoint at : {QPoint(100, 100), QPoint(500, 400), QPoint(600, 60)}) {
     EXPECT_EQ(grid.pixel(at) & 0xFFFFFF, 0x0000C8u) << at.x() << "," << at.y();
+  }
+  w.obj.bConnected = 0;
+  w.window->SetFrameTrace(nullptr);
+}
+
+// The window draws the grid panes' pictures itself, straight from the
+// decoders: what it shows, in its backing store and through a grab, is
+// exactly what the renderer would have composed (picture, border, caption);
+// a highlight is drawn over the same picture, and a pane whose channel
+// shows a notice goes back to the back surface.
+TEST(ControlWindowPaint, GridPanesAreShownAsTheRendererWouldComposeThem) {
+  Offline w;
+  CountingTrace trace;
+  w.window->SetFrameTrace(&trace);
+  Renderer& renderer = *w.window->GetRenderer();
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(w.window.get(), &leave);
+  dvrsim::Mp43Encoder encoder;
+  std::string error;
+  ASSERT_TRUE(encoder.Open(25, 25, 400000, &error)) << error;
+  std::vector<dvrsim::EncodedFrame> frames(4);
+  for (int c = 0; c < 4; ++c) {
+    dvrsim::Canvas canvas(dvrsim::kPictureWidth, dvrsim::kPictureHeight);
+    dvrsim::DrawLivePicture(&canvas, c, 3 * c, 100);
+    ASSERT_TRUE(encoder.Encode(canvas, true, &frames[static_cast<size_t>(c)]));
+  }
+  w.obj.bConnected = 1;  // the connection thread's redraws only
+  w.obj.dwDrawMode = 0x00040000;
+  w.obj.bLayoutDirty = 1;
+  auto place = [&](int slot, const std::vector<uint8_t>& bytes) {
+    const int before = trace.shown;
+    OffGui([&] {
+      w.window->Decoder(slot)->Decode(bytes.data(), static_cast<uint32_t>(bytes.size()),
+                                      kAviIfKeyFrame);
+      renderer.PlaceChannel(slot);
+      renderer.Redraw();
+    });
+    ASSERT_TRUE(WaitUntil([&] { return trace.shown > before; }, 5000));
+  };
+  {
+    const int before = trace.shown;
+    OffGui([&] { renderer.Redraw(); });
+    ASSERT_TRUE(WaitUntil([&] { return trace.shown > before; }, 5000));
+  }
+  for (int c = 0; c < 4; ++c) place(c, frames[static_cast<size_t>(c)].bytes);
+
+  auto grabs = [&] {
+    return std::vector<QImage>{
+        QGuiApplication::primaryScreen()->grabWindow(w.window->winId()).toImage(),
+        w.window->grab().toImage()};
+  };
+  const std::vector<QImage> shown = grabs();
+  // The same composition on a surface of the test's own, from the pictures
+  // converted as the renderer converts them.
+  const Font small(12);
+  Surface expected;
+  ASSERT_TRUE(expected.Create(644, 486));
+  expected.Fill(kPixelBlue200);
+  auto compose = [&](int slot, uint32_t border, uint32_t captionColor) {
+    CChannelDecoder* d = w.window->Decoder(slot);
+    const Rect pane = PaneRect(2, slot / 2, slot % 2, 644, 486);
+    std::lock_guard<std::mutex> hold(renderer.Lock());
+    d->CatchUp();
+    ASSERT_TRUE(expected.StretchFrom(pane, *d->pSurface, d->rcSurface));
+    DrawOutline(expected.View(), pane, expected.Bounds(), border);
+    expected.DrawText(&small, FormatPaneCaption(slot + 1, true), pane.left + 4, pane.top + 4,
+                      captionColor);
+  };
+  for (int c = 0; c < 4; ++c) compose(c, kBorderPane, kCaptionPaneColor);
+  auto differing = [&](const QImage& shot) {
+    int n = 0;
+    for (int y = 0; y < 486; ++y) {
+      for (int x = 0; x < 644; ++x) {
+        uint32_t e;
+        std::memcpy(&e, expected.Lock() + y * expected.Stride() + x * 4, 4);
+        n += (shot.pixel(x, y) & 0xFFFFFF) != (e & 0xFFFFFF);
+      }
+    }
+    return n;
+  };
+  ASSERT_GE(shown[0].height(), 486);
+  EXPECT_EQ(differing(shown[0]), 0);
+  EXPECT_EQ(differing(shown[1]), 0);
+
+  // The pointer over pane 3: its border and caption change over the same
+  // picture, with no new frame.
+  QMouseEvent move(QEvent::MouseMove, QPointF(500, 400), QPointF(500, 400), Qt::NoButton,
+                   Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.window.get(), &move);
+  {
+    const int before = trace.shown;
+    OffGui([&] { renderer.Redraw(); });
+    ASSERT_TRUE(WaitUntil([&] { return trace.shown > before; }, 5000));
+  }
+  compose(3, kBorderPointer, kCaptionPointerColor);
+  for (const QImage& shot : grabs()) EXPECT_EQ(differing(shot), 0);
+
+  // Pane 1's channel sends what cannot be decoded: the red notice shows.
+  place(1, std::vector<uint8_t>(64, 0xFF));
+  for (const QImage& shot : grabs()) {
+    EXPECT_EQ(shot.pixel(340, 30) & 0xFFFFFF, 0x960000u);
+    EXPECT_EQ(shot.pixel(150, 100) & 0xFFFFFF, shown[0].pixel(150, 100) & 0xFFFFFF);
   }
   w.obj.bConnected = 0;
   w.window->SetFrameTrace(nullptr);

@@ -90,15 +90,82 @@ AVPixelFormat OutputFormat(uint16_t bitCount) {
   return bitCount == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
 }
 
+// A conversion context kept for as long as the pictures keep their size
+// and format.
+struct SwsCache {
+  std::unique_ptr<SwsContext, SwsDeleter> sws;
+  AVPixelFormat source = AV_PIX_FMT_NONE;
+  AVPixelFormat target = AV_PIX_FMT_NONE;
+  int width = 0;
+  int height = 0;
+
+  SwsContext* For(int w, int h, AVPixelFormat from, AVPixelFormat to) {
+    if (!sws || from != source || to != target || w != width || h != height) {
+      sws.reset(sws_getContext(w, h, from, w, h, to, SWS_FAST_BILINEAR, nullptr, nullptr,
+                               nullptr));
+      source = sws ? from : AV_PIX_FMT_NONE;
+      target = to;
+      width = w;
+      height = h;
+    }
+    return sws.get();
+  }
+  void Reset() {
+    sws.reset();
+    source = AV_PIX_FMT_NONE;
+  }
+};
+
+// `frame` to `to` at rows `stride` bytes apart from `top` (a negative
+// stride writes bottom-up).
+bool ConvertFrame(SwsCache& cache, const AVFrame* frame, AVPixelFormat to, uint8_t* top,
+                  int stride) {
+  SwsContext* sws = cache.For(frame->width, frame->height,
+                              static_cast<AVPixelFormat>(frame->format), to);
+  if (!sws) return false;
+  uint8_t* dst[4] = {top, nullptr, nullptr, nullptr};
+  int dstStride[4] = {stride, 0, 0, 0};
+  return sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride) ==
+         frame->height;
+}
+
 }  // namespace
+
+SharedPicture::SharedPicture() = default;
+SharedPicture::~SharedPicture() { av_frame_free(&frame_); }
+SharedPicture::SharedPicture(SharedPicture&& other) noexcept
+    : frame_(std::exchange(other.frame_, nullptr)) {}
+SharedPicture& SharedPicture::operator=(SharedPicture&& other) noexcept {
+  if (this != &other) {
+    av_frame_free(&frame_);
+    frame_ = std::exchange(other.frame_, nullptr);
+  }
+  return *this;
+}
+bool SharedPicture::Empty() const { return !frame_ || !frame_->buf[0]; }
+void SharedPicture::Reset() {
+  if (frame_) av_frame_unref(frame_);
+}
+int SharedPicture::Width() const { return Empty() ? 0 : frame_->width; }
+int SharedPicture::Height() const { return Empty() ? 0 : frame_->height; }
+
+struct PictureConverter::State {
+  SwsCache cache;
+};
+PictureConverter::PictureConverter() : state_(std::make_unique<State>()) {}
+PictureConverter::~PictureConverter() = default;
+
+bool PictureConverter::Convert(const SharedPicture& picture, uint8_t* pixels, int stride) {
+  if (picture.Empty() || !pixels) return false;
+  return ConvertFrame(state_->cache, picture.frame_, OutputFormat(32), pixels, stride);
+}
 
 struct Mp43Decompressor::State {
   const AVCodec* codec = nullptr;
   std::unique_ptr<AVCodecContext, CodecContextDeleter> ctx;
   std::unique_ptr<AVPacket, PacketDeleter> packet;
   std::unique_ptr<AVFrame, FrameDeleter> frame;
-  std::unique_ptr<SwsContext, SwsDeleter> sws;
-  AVPixelFormat swsSource = AV_PIX_FMT_NONE;  // what sws converts from
+  SwsCache sws;
   // The codec reads a little past the end of its input; the frame is copied
   // into this zero-padded buffer, which only ever grows. It is handed over
   // counted, so the codec takes a reference instead of a copy of its own;
@@ -165,11 +232,10 @@ int32_t Mp43Decompressor::Begin(const BitmapInfoHeader& in, const BitmapInfoHead
   ctx->thread_count = 1;
   if (avcodec_open2(ctx.get(), state_->codec, nullptr) < 0) return kIcErrInternal;
   // Prepared for the codec's usual output; Decompress adapts if it differs.
-  state_->sws.reset(sws_getContext(in.biWidth, in.biHeight, AV_PIX_FMT_YUV420P, in.biWidth,
-                                   in.biHeight, OutputFormat(out.biBitCount), SWS_FAST_BILINEAR,
-                                   nullptr, nullptr, nullptr));
-  if (!state_->sws) return kIcErrMemory;
-  state_->swsSource = AV_PIX_FMT_YUV420P;
+  if (!state_->sws.For(in.biWidth, in.biHeight, AV_PIX_FMT_YUV420P,
+                       OutputFormat(out.biBitCount))) {
+    return kIcErrMemory;
+  }
   state_->ctx = std::move(ctx);
   state_->in = in;
   state_->out = out;
@@ -241,36 +307,29 @@ int32_t Mp43Decompressor::ConvertHeld(const BitmapInfoHeader& out, uint8_t* pict
       out.biBitCount != s.out.biBitCount || out.biCompression != s.out.biCompression) {
     return kIcErrBadFormat;
   }
-  AVFrame* frame = s.frame.get();
-  const int w = s.out.biWidth;
   const int h = std::abs(s.out.biHeight);
-  // Sizes and the output are fixed by Begin; only the codec's pixel format
-  // could change, and the context is made again only then.
-  const auto source = static_cast<AVPixelFormat>(frame->format);
-  if (source != s.swsSource || !s.sws) {
-    s.sws.reset(sws_getContext(w, h, source, w, h, OutputFormat(s.out.biBitCount),
-                               SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
-    s.swsSource = s.sws ? source : AV_PIX_FMT_NONE;
-  }
-  SwsContext* sws = s.sws.get();
-  if (!sws) return kIcErrInternal;
-  const int stride = w * (s.out.biBitCount / 8);
+  const int stride = s.out.biWidth * (s.out.biBitCount / 8);
   // Bottom-up output: start at the last row and step backwards.
-  uint8_t* dst[4] = {picture, nullptr, nullptr, nullptr};
-  int dstStride[4] = {stride, 0, 0, 0};
-  if (out.biHeight > 0) {
-    dst[0] = picture + static_cast<size_t>(h - 1) * stride;
-    dstStride[0] = -stride;
-  }
-  return sws_scale(sws, frame->data, frame->linesize, 0, h, dst, dstStride) == h ? kIcErrOk
-                                                                                 : kIcErrError;
+  uint8_t* top = out.biHeight > 0 ? picture + static_cast<size_t>(h - 1) * stride : picture;
+  return ConvertFrame(s.sws, s.frame.get(), OutputFormat(s.out.biBitCount), top,
+                      out.biHeight > 0 ? -stride : stride)
+             ? kIcErrOk
+             : kIcErrError;
+}
+
+bool Mp43Decompressor::ShareHeld(SharedPicture* into) const {
+  if (!into) return false;
+  if (!into->frame_) into->frame_ = av_frame_alloc();
+  if (!into->frame_) return false;
+  av_frame_unref(into->frame_);
+  if (!state_->held || !state_->ctx) return false;
+  return av_frame_ref(into->frame_, state_->frame.get()) == 0;
 }
 
 int32_t Mp43Decompressor::End() {
   if (state_->frame) av_frame_unref(state_->frame.get());
   state_->held = false;
-  state_->sws.reset();
-  state_->swsSource = AV_PIX_FMT_NONE;
+  state_->sws.Reset();
   state_->ctx.reset();
   return kIcErrOk;
 }

@@ -15,6 +15,8 @@
 
 #include "platform/bitmap_info.h"
 
+struct AVFrame;
+
 namespace zarvion {
 
 // Per-call results, as the platform's ICERR_* codes.
@@ -35,6 +37,49 @@ constexpr uint32_t kIcModeFastDecompress = 3;
 inline constexpr const char* kFfmpegLogLevelVariable = "ZARVION_FFMPEG_LOGLEVEL";
 // The library's level for such a text; quiet for anything else.
 int FfmpegLogLevel(const char* text);
+
+// A picture a decompressor decoded, shared with it (no copy) to be
+// converted later, on another thread if need be. The codec never writes a
+// picture it has given out, so the pixels stay as they are until every
+// holder has let go. Move only; each holder is used by one thread at a time.
+class SharedPicture {
+ public:
+  SharedPicture();
+  ~SharedPicture();
+  SharedPicture(SharedPicture&& other) noexcept;
+  SharedPicture& operator=(SharedPicture&& other) noexcept;
+  SharedPicture(const SharedPicture&) = delete;
+  SharedPicture& operator=(const SharedPicture&) = delete;
+
+  bool Empty() const;
+  void Reset();
+  int Width() const;
+  int Height() const;
+
+ private:
+  friend class Mp43Decompressor;
+  friend class PictureConverter;
+  AVFrame* frame_ = nullptr;
+};
+
+// Turns shared pictures into 32-bit rows, top row first: the same pixels as
+// the decompressor's own 32-bit output. Keeps its conversion set-up from one
+// picture to the next; one converter per thread.
+class PictureConverter {
+ public:
+  PictureConverter();
+  ~PictureConverter();
+  PictureConverter(const PictureConverter&) = delete;
+  PictureConverter& operator=(const PictureConverter&) = delete;
+  // `pixels` holds the picture's height rows of `stride` bytes, each with
+  // room for its width. False (pixels untouched) for an empty picture or
+  // when the conversion cannot be set up.
+  bool Convert(const SharedPicture& picture, uint8_t* pixels, int stride);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 class Mp43Decompressor {
  public:
@@ -74,6 +119,10 @@ class Mp43Decompressor {
   int32_t DecodeOnly(uint32_t flags, const BitmapInfoHeader& in, const uint8_t* data,
                      const BitmapInfoHeader& out);
   int32_t ConvertHeld(const BitmapInfoHeader& out, uint8_t* picture);
+  // Shares the held picture with `into` (replacing what it held); false,
+  // and `into` emptied, when there is none. Unlike the rest, this takes a
+  // few small allocations for the shared references.
+  bool ShareHeld(SharedPicture* into) const;
   // Releases what Begin set up; Decompress then fails until the next Begin.
   int32_t End();
 

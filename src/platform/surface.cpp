@@ -320,6 +320,28 @@ const TextPainter::TextMask& TextPainter::MaskFor(const Font* font, std::string_
   return masks_.emplace(std::move(key), std::move(mask)).first->second;
 }
 
+void DrawOutline(const PixelView& dst, const Rect& r, const Rect& clip, uint32_t pixel) {
+  if (!dst.pixels) return;
+  const Rect area = Intersect(clip, dst.Bounds());
+  auto row = [&](int y) {
+    return reinterpret_cast<uint32_t*>(dst.pixels + static_cast<size_t>(y) * dst.stride);
+  };
+  if (r.left < r.right) {
+    const int x0 = std::max(r.left, area.left), x1 = std::min(r.right, area.right);
+    for (int y : {r.top, r.bottom - 1}) {
+      if (y < area.top || y >= area.bottom) continue;
+      for (int x = x0; x < x1; ++x) row(y)[x] = pixel;
+    }
+  }
+  if (r.top < r.bottom) {
+    const int y0 = std::max(r.top, area.top), y1 = std::min(r.bottom, area.bottom);
+    for (int x : {r.left, r.right - 1}) {
+      if (x < area.left || x >= area.right) continue;
+      for (int y = y0; y < y1; ++y) row(y)[x] = pixel;
+    }
+  }
+}
+
 void TextPainter::Draw(const PixelView& target, const Rect& clip, const Font* font,
                        std::string_view utf8, int x, int y, uint32_t colorref) {
   if (!target.pixels) return;

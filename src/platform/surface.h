@@ -60,6 +60,10 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clip,
                    const PixelView& src, const Rect& srcRect, uint32_t set = 0,
                    bool stream = false);
 
+// A one-pixel outline just inside `r`, written only inside `clip` and dst,
+// so an outline that reaches past them loses only those parts.
+void DrawOutline(const PixelView& dst, const Rect& r, const Rect& clip, uint32_t pixel);
+
 // The face the product's texts are drawn in. Where it is not installed,
 // Qt substitutes "AR PL UMing CN", which covers the GBK repertoire.
 inline constexpr const char* kFontFace = "宋体";

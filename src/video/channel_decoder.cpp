@@ -221,6 +221,12 @@ const Surface* CChannelDecoder::Picture(Surface& scratch) {
   return pSurface.get();
 }
 
+bool CChannelDecoder::SharePicture(SharedPicture* into) const {
+  if (bPending_ && hic && pSurface) return hic->ShareHeld(into);
+  into->Reset();
+  return false;
+}
+
 void CChannelDecoder::CatchUp() {
   if (!bPending_) return;
   bPending_ = false;

@@ -118,6 +118,11 @@ class CChannelDecoder : public CVideoSurface {
   // `scratch` (made at the surface's size), which leaves the surface as it
   // was. One scratch serves every channel, so its pixels stay in the caches.
   const Surface* Picture(Surface& scratch);
+  // The last picture decoded, shared with `into` without converting it,
+  // when the surface does not show it yet; false (and `into` emptied) when
+  // the surface is current (a notice, or a picture already converted).
+  // Call under the surface lock.
+  bool SharePicture(SharedPicture* into) const;
 
  private:
   void Notice(uint32_t background);

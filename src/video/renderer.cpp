@@ -85,6 +85,7 @@ void Renderer::ClearView() {
 }
 
 void Renderer::ClearViewLocked() {
+  DropGridPictures(false);
   backBuffer_.Fill(kPixelBlue200);
   staleCount_ = 0;
   ChangedAll();
@@ -183,6 +184,24 @@ int Renderer::TakeChanges(std::array<Rect, kMaxChanges>& out, Surface* copy, boo
   return n;
 }
 
+void Renderer::DropGridPictures(bool fill) {
+  for (int s = 0; s < kDecoderSlots; ++s) {
+    const uint32_t bit = 1u << s;
+    if (!(paneHeld_ & bit)) continue;
+    PanePicture& p = panes_[static_cast<size_t>(s)];
+    p.picture.Reset();
+    if (fill && backBuffer_.pSurface) {
+      Touch(p.pane, true);
+      backBuffer_.pSurface->Fill(p.pane, kPixelBlue200);
+      Changed(p.pane);
+    }
+    paneState_[static_cast<size_t>(s)] = -1;
+  }
+  paneFresh_ |= paneHeld_;
+  paneHeld_ = 0;
+  pictureFresh_ = 0;
+}
+
 void Renderer::PlaceChannel(int slot) {
   std::lock_guard<std::mutex> lock(lock_);
   if (!presenter_ || !backBuffer_.pSurface) return;
@@ -190,15 +209,46 @@ void Renderer::PlaceChannel(int slot) {
   if (v.kind != ViewKind::kGrid || slot < 0 || slot >= v.side * v.side) return;
   CChannelDecoder* d = Decoder(slot);
   if (!d) return;
-  const Surface* picture = d->Picture(scratch_);
   const Rect view = VideoArea(presenter_->WindowRect());
   const Rect pane = PaneRect(v.side, slot / v.side, slot % v.side, view.right, view.bottom);
+  const uint32_t bit = 1u << slot;
+  if (presenter_->DrawsGridPictures()) {
+    // A picture not yet converted goes to the window as it is; the window
+    // converts and stretches it straight onto the screen.
+    PanePicture& p = panes_[static_cast<size_t>(slot)];
+    const Rect source = d->rcSurface;
+    if (d->SharePicture(&p.picture) && !source.Empty() && source.left >= 0 && source.top >= 0 &&
+        source.right <= p.picture.Width() && source.bottom <= p.picture.Height()) {
+      // A pane new to the window goes to it once its look is set too.
+      int& state = paneState_[static_cast<size_t>(slot)];
+      if (!(paneHeld_ & bit) || !(p.pane == pane)) state = -1;
+      if (state >= 0) paneFresh_ |= bit;
+      p.pane = pane;
+      p.source = source;
+      paneHeld_ |= bit;
+      pictureFresh_ |= bit;
+      changesPending_ = true;
+      return;
+    }
+    p.picture.Reset();
+    if (paneHeld_ & bit) {
+      // Back to the back surface, which has had no picture there meanwhile.
+      paneHeld_ &= ~bit;
+      paneFresh_ |= bit;
+      pictureFresh_ &= ~bit;
+      paneState_[static_cast<size_t>(slot)] = -1;
+      Touch(pane, true);
+      backBuffer_.pSurface->Fill(pane, kPixelBlue200);
+      Changed(pane);
+    }
+  }
+  const Surface* picture = d->Picture(scratch_);
   Touch(pane, picture->Valid() && !d->rcSurface.Empty());
   // The pane is read again only by the next present, after a round of
   // other channels: it goes past the caches that the decoders work in.
   if (backBuffer_.pSurface->StretchFrom(pane, *picture, d->rcSurface, true)) {
     Changed(pane);
-    placed_ |= 1u << slot;
+    placed_ |= bit;
   }
 }
 
@@ -215,6 +265,7 @@ void Renderer::ComposeAndPresent() {
   const View v = ClassifyDrawMode(mode);
   if (mode != lastMode_ || !(view == lastView_)) {
     // A new view or size: every pane's border and caption are drawn again.
+    DropGridPictures(true);
     paneState_.fill(-1);
     singleValid_ = false;
     lastMode_ = mode;
@@ -286,6 +337,22 @@ bool Renderer::ComposeGrid(int side, const Rect& view, Point cursor) {
                          cursor.y < pane.bottom;
       const int state = (signal ? 1 : 0) | (under ? 2 : 0);
       const uint32_t bit = 1u << s;
+      if (paneHeld_ & bit) {
+        // The window draws this pane: only its look is kept here.
+        if (paneState_[static_cast<size_t>(s)] != state) {
+          paneState_[static_cast<size_t>(s)] = state;
+          PanePicture& p = panes_[static_cast<size_t>(s)];
+          p.pane = pane;
+          p.border = under ? kBorderPointer : kBorderPane;
+          p.captionColor = under ? kCaptionPointerColor : kCaptionPaneColor;
+          p.caption = FormatPaneCaption(s + 1, signal);
+          paneFresh_ |= bit;
+          changesPending_ = true;
+          drawn = true;
+        }
+        placed_ &= ~bit;
+        continue;
+      }
       // A pane keeps its border and caption until its picture is placed
       // again or what they show changes.
       if (!(placed_ & bit) && paneState_[static_cast<size_t>(s)] == state) continue;
@@ -321,6 +388,33 @@ bool Renderer::TakeSingle(Surface& picture, Rect* source, std::string* caption) 
   *source = d->rcSurface;
   *caption = FormatSingleCaption(v.slot + 1, singleFps_, singleBps_);
   return true;
+}
+
+uint32_t Renderer::TakeGridPictures(std::array<PanePicture, kDecoderSlots>& panes) {
+  const uint32_t fresh = paneFresh_;
+  for (int s = 0; s < kDecoderSlots; ++s) {
+    const uint32_t bit = 1u << s;
+    if (!(fresh & bit)) continue;
+    PanePicture& mine = panes_[static_cast<size_t>(s)];
+    PanePicture& theirs = panes[static_cast<size_t>(s)];
+    if (!(paneHeld_ & bit)) {
+      theirs.picture.Reset();
+      continue;
+    }
+    if (pictureFresh_ & bit) {
+      // Theirs comes back here and is let go; the next picture replaces it.
+      std::swap(mine.picture, theirs.picture);
+      mine.picture.Reset();
+    }
+    theirs.pane = mine.pane;
+    theirs.source = mine.source;
+    theirs.border = mine.border;
+    theirs.captionColor = mine.captionColor;
+    theirs.caption = mine.caption;
+  }
+  paneFresh_ = 0;
+  pictureFresh_ = 0;
+  return fresh;
 }
 
 void Renderer::TakeSnapshot(int slot) {

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "platform/surface.h"
@@ -53,6 +54,23 @@ class Presenter {
   // then leaves the back surface alone in those views, which saves writing
   // a whole screen of pixels that the window would only copy again.
   virtual bool DrawsSingleView() const { return false; }
+  // True when the window draws the grid panes' pictures too, from what
+  // Renderer::TakeGridPictures hands it (pictures still undecoded to pixels,
+  // shared with their decoders): a picture then goes from the decoder to
+  // the screen in one stretch, not through the back surface and a copy.
+  virtual bool DrawsGridPictures() const { return false; }
+};
+
+// A grid pane that the window draws (Presenter::DrawsGridPictures): the
+// picture, the part of it that fills the pane, and the border and caption
+// over it, as the renderer would have drawn them.
+struct PanePicture {
+  SharedPicture picture;  // empty: the back surface shows this pane
+  Rect pane;              // in the video area
+  Rect source;
+  uint32_t border = 0;        // pixel
+  uint32_t captionColor = 0;  // COLORREF
+  std::string caption;
 };
 
 // Follows frames from arrival to the screen, for measuring the whole
@@ -131,6 +149,13 @@ class Renderer {
   // Lock().
   bool TakeSingle(Surface& picture, Rect* source, std::string* caption);
 
+  // For a presenter that draws grid pictures: every pane whose picture or
+  // look changed since the last take is brought up to date in `panes` (a
+  // pane the back surface shows again gets an empty picture); returns their
+  // bits (1 << slot). The back surface is not written for a pane while the
+  // presenter draws it. Call under Lock().
+  uint32_t TakeGridPictures(std::array<PanePicture, kDecoderSlots>& panes);
+
   std::mutex& Lock() { return lock_; }
   // Read only under Lock().
   const Surface* BackSurface() const { return backBuffer_.pSurface.get(); }
@@ -149,6 +174,9 @@ class Renderer {
   // Before `r` of the back surface is drawn on; `whole`: every pixel of it.
   void Touch(const Rect& r, bool whole);
   void Restore(const Rect& r);
+  // The panes the presenter draws go back to the back surface; `fill`
+  // paints them blue there (else the caller redraws them).
+  void DropGridPictures(bool fill);
 
   ViewWords words_;
   std::mutex lock_;
@@ -180,6 +208,12 @@ class Renderer {
   const Surface* staleCopy_ = nullptr;
   // A grid pane's picture on its way from the decompressor to the pane.
   Surface scratch_;
+  // Panes the presenter draws: the latest picture and look of each, the
+  // panes it draws, and those changed since its last take.
+  std::array<PanePicture, kDecoderSlots> panes_;
+  uint32_t paneHeld_ = 0;
+  uint32_t paneFresh_ = 0;
+  uint32_t pictureFresh_ = 0;
   uint32_t singleSerial_ = 0;
   int32_t singleFps_ = 0;
   uint32_t singleBps_ = 0;

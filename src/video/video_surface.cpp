@@ -44,30 +44,9 @@ void CVideoSurface::Fill(uint32_t pixel) {
 
 void CVideoSurface::DrawBorder(int left, int top, int right, int bottom, uint32_t pixel) {
   LockSurface();
-  uint8_t* bits = ddsd.lpSurface;
-  if (!bits) {
-    UnlockSurface();
-    return;
-  }
-  // Every pixel is tested against the surface, so an outline that reaches
-  // past it (a window larger than the screen) loses only its outer parts.
-  const int w = ddsd.dwWidth, h = ddsd.dwHeight;
-  auto row = [&](int y) {
-    return reinterpret_cast<uint32_t*>(bits + static_cast<size_t>(y) * w * 4);
-  };
-  if (left < right) {
-    const int x0 = std::max(left, 0), x1 = std::min(right, w);
-    for (int y : {top, bottom - 1}) {
-      if (y < 0 || y >= h) continue;
-      for (int x = x0; x < x1; ++x) row(y)[x] = pixel;
-    }
-  }
-  if (top < bottom) {
-    const int y0 = std::max(top, 0), y1 = std::min(bottom, h);
-    for (int x : {left, right - 1}) {
-      if (x < 0 || x >= w) continue;
-      for (int y = y0; y < y1; ++y) row(y)[x] = pixel;
-    }
+  if (ddsd.lpSurface) {
+    const PixelView view{ddsd.lpSurface, ddsd.dwWidth, ddsd.dwHeight, ddsd.dwWidth * 4};
+    DrawOutline(view, Rect{left, top, right, bottom}, view.Bounds(), pixel);
   }
   UnlockSurface();
 }

@@ -57,6 +57,17 @@ Point UnpackPoint(int64_t v) {
   return Point{static_cast<int>(v >> 32), static_cast<int>(static_cast<uint32_t>(v))};
 }
 
+QRect ToQRect(const Rect& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
+
+Rect Shifted(const Rect& r, int dx, int dy) {
+  return Rect{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
+}
+
+// A paint rectangle on the device, `dx`, `dy` from the widget.
+Rect ClipOf(const QRect& r, int dx, int dy) {
+  return Rect{dx + r.left(), dy + r.top(), dx + r.right() + 1, dy + r.bottom() + 1};
+}
+
 }  // namespace
 
 // ControlUi for the connection thread: every call runs on the GUI thread and
@@ -180,6 +191,7 @@ class ControlWindow::WindowPresenter : public Presenter {
   Point CursorPos() const override { return UnpackPoint(w_.pointer_.load()); }
   bool CanDraw() const override { return w_.drawable_.load(); }
   bool DrawsSingleView() const override { return true; }
+  bool DrawsGridPictures() const override { return true; }
   void Present(const Rect&, const Rect&) override {
     if (FrameTrace* trace = w_.trace_.load()) trace->Composed();
     w_.RequestRepaint();
@@ -558,6 +570,10 @@ QRegion ControlWindow::CollectChanges() {
   singleShown_ = renderer_->TakeSingle(singlePicture_, &singleSource_, &singleCaption_);
   const int h = std::max(0, height() - kVideoAreaAllowance);
   if (singleShown_ || wasSingle) region += QRect(0, 0, width(), h);
+  const uint32_t panes = renderer_->TakeGridPictures(gridPanes_);
+  for (int s = 0; s < kDecoderSlots; ++s) {
+    if (panes & (1u << s)) region += ToQRect(gridPanes_[static_cast<size_t>(s)].pane);
+  }
   if (FrameTrace* trace = trace_.load()) trace->Taken();
   return region.intersected(QRect(0, 0, width(), h));
 }
@@ -595,12 +611,18 @@ void ControlWindow::paintEvent(QPaintEvent* event) {
   QRect shown;
   if (front_) {
     shown = QRect(0, 0, w, h).intersected(front_->Image().rect());
+    const QRegion area = asked.intersected(shown);
     if (singleShown_) {
-      PaintSingle(painter, asked.intersected(shown), w, h);
+      PaintSingle(painter, area, w, h);
     } else {
-      for (const QRect& r : asked.intersected(shown)) {
+      QRegion drawn;
+      for (const PanePicture& p : gridPanes_) {
+        if (!p.picture.Empty()) drawn += ToQRect(p.pane);
+      }
+      for (const QRect& r : area.subtracted(drawn)) {
         painter.drawImage(r.topLeft(), front_->Image(), r);
       }
+      PaintGridPictures(painter, area.intersected(drawn));
     }
   }
   // Beyond a back surface the size of the screen there is no picture.
@@ -609,53 +631,86 @@ void ControlWindow::paintEvent(QPaintEvent* event) {
   if (FrameTrace* trace = trace_.load()) trace->Shown();
 }
 
-void ControlWindow::PaintSingle(QPainter& painter, const QRegion& region, int w, int h) {
-  if (region.isEmpty()) return;
-  // The picture is stretched straight onto the device the paint goes to
-  // (the window's backing store) when that is a plain 32-bit image at one
-  // device pixel per pixel: one pass over the area, as the renderer's own
-  // stretch onto the back surface would have been, without the copy after
-  // it. Anything else (a grab, a scaled display) gets the same pixels
-  // through a canvas of our own.
+ControlWindow::PaintTarget ControlWindow::TargetFor(QPainter& painter) {
+  PaintTarget t;
   QPaintEngine* engine = painter.paintEngine();
   QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
   const QTransform toDevice = painter.deviceTransform();
-  QImage* image = nullptr;
   if (device && device->devType() == QInternal::Image &&
       toDevice.type() <= QTransform::TxTranslate) {
-    image = static_cast<QImage*>(device);
+    QImage* image = static_cast<QImage*>(device);
     const QImage::Format f = image->format();
-    if ((f != QImage::Format_RGB32 && f != QImage::Format_ARGB32_Premultiplied) ||
-        image->devicePixelRatio() != 1.0) {
-      image = nullptr;
+    if ((f == QImage::Format_RGB32 || f == QImage::Format_ARGB32_Premultiplied) &&
+        image->devicePixelRatio() == 1.0) {
+      t.view = PixelView{image->bits(), image->width(), image->height(),
+                         static_cast<int>(image->bytesPerLine())};
+      t.dx = static_cast<int>(toDevice.dx());
+      t.dy = static_cast<int>(toDevice.dy());
+      t.direct = true;
+      return t;
     }
   }
-  const int dx = image ? static_cast<int>(toDevice.dx()) : 0;
-  const int dy = image ? static_cast<int>(toDevice.dy()) : 0;
-  PixelView target;
-  if (image) {
-    target = PixelView{image->bits(), image->width(), image->height(),
-                       static_cast<int>(image->bytesPerLine())};
-  } else {
-    if (!singleCanvas_ || singleCanvas_->Width() != front_->Width() ||
-        singleCanvas_->Height() != front_->Height()) {
-      singleCanvas_ = std::make_unique<Surface>();
-      if (!singleCanvas_->Create(front_->Width(), front_->Height())) {
-        singleCanvas_.reset();
-        return;
-      }
+  if (!canvas_ || canvas_->Width() != front_->Width() || canvas_->Height() != front_->Height()) {
+    canvas_ = std::make_unique<Surface>();
+    if (!canvas_->Create(front_->Width(), front_->Height())) {
+      canvas_.reset();
+      return t;
     }
-    target = singleCanvas_->View();
   }
-  const Rect area{dx, dy, dx + w, dy + h};
+  t.view = canvas_->View();
+  return t;
+}
+
+void ControlWindow::Deliver(QPainter& painter, const PaintTarget& target, const QRect& r) {
+  if (!target.direct && canvas_) painter.drawImage(r.topLeft(), canvas_->Image(), r);
+}
+
+void ControlWindow::PaintSingle(QPainter& painter, const QRegion& region, int w, int h) {
+  if (region.isEmpty()) return;
+  // The picture is stretched straight onto the device the paint goes to:
+  // one pass over the area, as the renderer's own stretch onto the back
+  // surface would have been, without the copy after it.
+  const PaintTarget t = TargetFor(painter);
+  if (!t.view.pixels) return;
+  const Rect area{t.dx, t.dy, t.dx + w, t.dy + h};
   const PixelView picture = singlePicture_.View();
   for (const QRect& r : region) {
-    const Rect clip{dx + r.left(), dy + r.top(), dx + r.right() + 1, dy + r.bottom() + 1};
+    const Rect clip = ClipOf(r, t.dx, t.dy);
     // Opaque, as drawing the picture through the painter would make it.
-    StretchPixels(target, area, clip, picture, singleSource_, 0xFF000000u);
-    singleText_.Draw(target, clip, hFontSmall_.get(), singleCaption_, dx + 4, dy + 4,
-                     kCaptionSingleColor);
-    if (!image) painter.drawImage(r.topLeft(), singleCanvas_->Image(), r);
+    StretchPixels(t.view, area, clip, picture, singleSource_, 0xFF000000u);
+    text_.Draw(t.view, clip, hFontSmall_.get(), singleCaption_, t.dx + 4, t.dy + 4,
+               kCaptionSingleColor);
+    Deliver(painter, t, r);
+  }
+}
+
+void ControlWindow::PaintGridPictures(QPainter& painter, const QRegion& region) {
+  if (region.isEmpty()) return;
+  // Each picture is converted once into a scratch picture that stays in the
+  // caches, then stretched onto the device with its border and caption over
+  // it: the pixels the renderer would have put on the back surface.
+  const PaintTarget t = TargetFor(painter);
+  if (!t.view.pixels) return;
+  for (const PanePicture& p : gridPanes_) {
+    if (p.picture.Empty()) continue;
+    const QRegion part = region.intersected(ToQRect(p.pane));
+    if (part.isEmpty()) continue;
+    const int pw = p.picture.Width(), ph = p.picture.Height();
+    if (gridScratch_.Width() != pw || gridScratch_.Height() != ph) {
+      if (!gridScratch_.Create(pw, ph)) continue;
+    }
+    if (!converter_.Convert(p.picture, gridScratch_.Lock(), gridScratch_.Stride())) {
+      gridScratch_.Fill(kPixelBlue200);
+    }
+    const Rect pane = Shifted(p.pane, t.dx, t.dy);
+    for (const QRect& r : part) {
+      const Rect clip = ClipOf(r, t.dx, t.dy);
+      StretchPixels(t.view, pane, clip, gridScratch_.View(), p.source, 0xFF000000u);
+      DrawOutline(t.view, pane, clip, p.border | 0xFF000000u);
+      text_.Draw(t.view, clip, hFontSmall_.get(), p.caption, pane.left + 4, pane.top + 4,
+                 p.captionColor);
+      Deliver(painter, t, r);
+    }
   }
 }
 

@@ -30,6 +30,7 @@
 
 #include "platform/surface.h"
 #include "settings/command_target.h"
+#include "video/renderer.h"
 
 class QAbstractButton;
 class QMessageBox;
@@ -42,14 +43,11 @@ class ControlWindowForm;
 namespace zarvion {
 
 struct ControlObject;
-class CChannelDecoder;
 class ConnectionThread;
 class Font;
-class FrameTrace;
 
 class GuiCalls;
 class PlaybackDialog;
-class Renderer;
 class SettingsDialog;
 
 // The set-up steps that can fail, in their order.
@@ -167,9 +165,25 @@ class ControlWindow : public QWidget, public CommandTarget {
   // Copies what the renderer changed into front_ (under the renderer lock,
   // which the paint itself never takes); the changed area of the window.
   QRegion CollectChanges();
+  // Where the paint writes pixels itself: the device the painter goes to
+  // when that is a plain 32-bit image at one device pixel per pixel (the
+  // window's backing store), with the widget's offset on it; anything else
+  // (a grab, a scaled display) gets the same pixels through canvas_, which
+  // Deliver then draws through the painter.
+  struct PaintTarget {
+    PixelView view;
+    int dx = 0;
+    int dy = 0;
+    bool direct = false;
+  };
+  PaintTarget TargetFor(QPainter& painter);
+  void Deliver(QPainter& painter, const PaintTarget& target, const QRect& r);
   // Paints the single view (singlePicture_ over the video area w x h) into
   // `region`.
   void PaintSingle(QPainter& painter, const QRegion& region, int w, int h);
+  // Paints the grid panes whose pictures the window draws (gridPanes_)
+  // into `region`.
+  void PaintGridPictures(QPainter& painter, const QRegion& region);
   // Whether the window can be seen now (shown, not minimised).
   void UpdateDrawable();
 
@@ -208,10 +222,15 @@ class ControlWindow : public QWidget, public CommandTarget {
   Surface singlePicture_;
   Rect singleSource_;
   std::string singleCaption_;
-  // Where the single view is stretched when the paint cannot write to its
-  // device directly (a grab, a scaled display); made when first needed.
-  std::unique_ptr<Surface> singleCanvas_;
-  TextPainter singleText_;
+  // Grid panes drawn by the window, as of the last collection: each holds
+  // its channel's latest picture, undecoded to pixels until painted.
+  std::array<PanePicture, kDecoderSlots> gridPanes_;
+  PictureConverter converter_;
+  Surface gridScratch_;  // one pane's picture in pixels, on its way
+  // Where the paint draws when it cannot write to its device directly;
+  // made when first needed.
+  std::unique_ptr<Surface> canvas_;
+  TextPainter text_;
   QTimer presentTimer_;
   int presentIntervalMs_ = 16;
   std::chrono::steady_clock::time_point lastPresent_;
