@@ -16,6 +16,16 @@ namespace {
 
 using namespace test;
 
+// A tab live on `server`, its pictures moving.
+void GoLive(RecorderTab& tab, const dvrsim::Server& server) {
+  tab.resize(800, 640);
+  tab.show();
+  tab.Connect(At(server));
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kLive; }, 5000 * kSlow));
+  ASSERT_TRUE(PicturesMove(tab, 5000 * kSlow));
+  EXPECT_FALSE(tab.Banner()->isVisible());
+}
+
 TEST_F(ViewerTest, RefusedConnectSaysWhyAndRetries) {
   auto probe = StartRecorder();
   ASSERT_TRUE(probe);
@@ -48,11 +58,8 @@ TEST_F(ViewerTest, LostSessionShowsNoSignalAndComesBackLiveByItself) {
   ASSERT_TRUE(server);
   const uint16_t port = server->Port();
   RecorderTab tab;
-  tab.resize(800, 640);
-  tab.show();
-  tab.Connect(At(*server));
-  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kLive; }, 5000 * kSlow));
-  ASSERT_TRUE(PicturesMove(tab, 5000 * kSlow));
+  GoLive(tab, *server);
+  if (HasFatalFailure()) return;
 
   server.reset();
   ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kWaiting; }, 3000 * kSlow));
@@ -76,18 +83,16 @@ TEST_F(ViewerTest, AConnectedRecorderThatStopsSendingIsMarkedStalled) {
   auto server = StartRecorder();
   ASSERT_TRUE(server);
   RecorderTab tab;
-  tab.resize(800, 640);
-  tab.show();
-  tab.Connect(At(*server));
-  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kLive; }, 5000 * kSlow));
-  ASSERT_TRUE(PicturesMove(tab, 5000 * kSlow));
-  EXPECT_FALSE(tab.Banner()->isVisible());
+  GoLive(tab, *server);
+  if (HasFatalFailure()) return;
 
   ASSERT_TRUE(server->Command("pause"));
   ASSERT_TRUE(WaitUntil([&] { return tab.Banner()->isVisible(); }, 6000 * kSlow));
   EXPECT_TRUE(tab.BannerText().startsWith(QString::fromUtf8("画面已停止：")))
       << tab.BannerText().toStdString();
   EXPECT_TRUE(tab.BannerText().endsWith(QString::fromUtf8(" 秒未收到视频")));
+  // The banner speaks for every pane: none gets a mark of its own.
+  for (int c = 0; c < 16; ++c) EXPECT_FALSE(tab.PaneMark(c) && tab.PaneMark(c)->isVisible());
   EXPECT_TRUE(tab.StateText().contains(QString::fromUtf8("秒未收到视频")));
   EXPECT_EQ(tab.CurrentState(), State::kLive);
 
@@ -97,6 +102,38 @@ TEST_F(ViewerTest, AConnectedRecorderThatStopsSendingIsMarkedStalled) {
   EXPECT_EQ(tab.Sessions(), 1);
   EXPECT_EQ(Logins(*server), 1);
   EXPECT_FALSE(server->Command("pause now"));
+}
+
+// One camera stops while the others go on: its pane, and only its pane, is
+// marked, the recorder's banner stays away, and the mark goes when the
+// channel sends again.
+TEST_F(ViewerTest, AChannelThatStopsWhileOthersGoOnIsMarkedOnItsPane) {
+  auto server = StartRecorder();
+  ASSERT_TRUE(server);
+  RecorderTab tab;
+  GoLive(tab, *server);
+  if (HasFatalFailure()) return;
+  EXPECT_FALSE(server->Command("pause 17"));
+  EXPECT_FALSE(server->Command("pause two"));
+
+  ASSERT_TRUE(server->Command("pause 2"));
+  auto marked = [&](int c) { return tab.PaneMark(c) && tab.PaneMark(c)->isVisible(); };
+  ASSERT_TRUE(WaitUntil([&] { return marked(1); }, 6000 * kSlow));
+  EXPECT_TRUE(tab.PaneMark(1)->text().startsWith(QString::fromUtf8("画面已停止 ")));
+  for (int c : {0, 2, 5, 15}) EXPECT_FALSE(marked(c)) << c;
+  EXPECT_FALSE(tab.Banner()->isVisible());
+  EXPECT_TRUE(tab.StateText().endsWith(QString::fromUtf8("1 路画面已停止")))
+      << tab.StateText().toStdString();
+  // Over the second pane of the top row.
+  const QRect mark = tab.PaneMark(1)->geometry();
+  const QRect pane(tab.Window()->mapTo(&tab, QPoint(tab.Window()->width() / 4, 0)),
+                   QSize(tab.Window()->width() / 4, (tab.Window()->height() - 20) / 4));
+  EXPECT_TRUE(pane.adjusted(-2, -2, 2, 2).contains(mark)) << mark.x() << "," << mark.y();
+
+  ASSERT_TRUE(server->Command("resume 2"));
+  ASSERT_TRUE(WaitUntil([&] { return !marked(1); }, 3000 * kSlow));
+  EXPECT_EQ(tab.StateText(), QString::fromUtf8("已连接 %1").arg(tab.Title()));
+  EXPECT_EQ(tab.Sessions(), 1);
 }
 
 TEST_F(ViewerTest, ConnectThatHangsIsGivenUpAsTimedOut) {

@@ -26,8 +26,8 @@ constexpr const char* kUsage =
     "                      [--fps N] [--gop N] [--bitrate BITS] [--recordings N] [--steps N]\n"
     "                      [--login TEXT] [--fault NAME]... [--duration SECONDS]\n"
     "                      [--notice-after SECONDS TEXT]... [--log FILE]\n"
-    "commands on standard input: view single K | view grid N | notice TEXT | pause | resume |\n"
-    "  close\n";
+    "commands on standard input: view single K | view grid N | notice TEXT | pause [CH] |\n"
+    "  resume [CH] | close\n";
 
 }  // namespace
 

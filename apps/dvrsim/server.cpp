@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <list>
@@ -182,6 +183,9 @@ struct Server::Impl {
   // Live frames held back (the sessions stay open): a recorder whose
   // cameras stall.
   std::atomic<bool> paused{false};
+  // Channels held back on their own (bit c - 1 for channel c): a camera
+  // that stalls while the others go on.
+  std::atomic<uint32_t> pausedChannels{0};
   bool started = false;
   Clock::time_point startTime;
 
@@ -493,8 +497,9 @@ void Session::WriteLoop() {
     const uint16_t restart = rewind;
     rewind = 0;
     lock.unlock();
+    const uint32_t held = server->pausedChannels.load();
     for (int c = 0; ok && c < o.channels; ++c) {
-      if (!(selected & (1u << c))) continue;
+      if (!(selected & (1u << c)) || (held & (1u << c))) continue;
       const auto& loop = server->loops[c];
       int& pos = position[c];
       if (restart & (1u << c)) {
@@ -780,9 +785,21 @@ bool Server::Command(const std::string& input) {
   }
   if (verb == "pause" || verb == "resume") {
     const bool pause = verb == "pause";
-    std::string extra;
-    if (in >> extra) return false;
-    impl_->paused = pause;
+    std::string channel, extra;
+    if (!(in >> channel)) {
+      impl_->paused = pause;
+      return true;
+    }
+    // One channel, numbered as the viewer numbers them (1..16).
+    char* end = nullptr;
+    const long c = std::strtol(channel.c_str(), &end, 10);
+    if (*end != '\0' || c < 1 || c > 16 || (in >> extra)) return false;
+    const uint32_t bit = 1u << (c - 1);
+    if (pause) {
+      impl_->pausedChannels.fetch_or(bit);
+    } else {
+      impl_->pausedChannels.fetch_and(~bit);
+    }
     return true;
   }
   if (verb == "close" && !(in >> verb)) {

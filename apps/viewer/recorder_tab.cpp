@@ -145,6 +145,10 @@ void RecorderTab::Poll() {
         framesSeen_ = s.framesReceived;
         lastFrameAt_ = now;
         stalledSeconds_ = 0;
+        channelStart_ = s.channelFrames;
+        channelSeen_ = s.channelFrames;
+        shownChannels_ = 0;
+        channelStalled_.fill(0);
         SetState(State::kLive);
       } else if (now - attemptStart_ > connectTimeout_) {
         // The connect waits as long as the system lets it; the operator
@@ -161,7 +165,7 @@ void RecorderTab::Poll() {
         ReplaceControl();
         WaitBeforeRetry(policy_.AfterSessionEnded(now - sessionStart_), ReasonText(error), true);
       } else {
-        WatchFrames(s.framesReceived, now);
+        WatchFrames(s, now);
       }
       break;
     case State::kWaiting:
@@ -179,21 +183,102 @@ void RecorderTab::Poll() {
   }
 }
 
-void RecorderTab::WatchFrames(uint32_t frames, Clock::time_point now) {
+void RecorderTab::WatchFrames(const SessionStatus& s, Clock::time_point now) {
   // A played-back recording stands still while the user pauses it.
   const bool playback = control_->Object().dwDrawMode.load() == kPlaybackView;
-  if (frames != framesSeen_ || playback) {
-    framesSeen_ = frames;
+  if (s.framesReceived != framesSeen_ || playback) {
+    framesSeen_ = s.framesReceived;
     lastFrameAt_ = now;
   }
   const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - lastFrameAt_).count();
   // The session is still there, but the pictures on screen are old: say so
   // (and for how long) instead of letting them pass for live ones.
   const int stalled = quiet >= kStallSeconds ? static_cast<int>(quiet) : 0;
-  if (stalled == stalledSeconds_) return;
+  const bool changed = stalled != stalledSeconds_;
   stalledSeconds_ = stalled;
+  WatchChannels(s, now);
+  if (!changed) return;
   UpdateBanner();
   emit Changed();
+}
+
+void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
+  // The channels on screen: a grid's panes, or a live single view's one.
+  const View view = ClassifyDrawMode(control_->Object().dwDrawMode.load());
+  uint32_t shown = 0;
+  if (view.kind == ViewKind::kGrid) {
+    shown = (1u << (view.side * view.side)) - 1;
+  } else if (view.kind == ViewKind::kSingle &&
+             control_->Object().dwDrawMode.load() != kPlaybackView) {
+    shown = 1u << view.slot;
+  }
+  const bool othersGoOn = stalledSeconds_ == 0 && now - lastFrameAt_ < std::chrono::seconds(1);
+  bool changed = false;
+  for (size_t c = 0; c < kMaxChannels; ++c) {
+    const uint32_t bit = 1u << c;
+    // A channel just put on screen (the recorder sends only what is shown)
+    // is given its time to start again.
+    if (s.channelFrames[c] != channelSeen_[c] || !(shownChannels_ & bit)) {
+      channelSeen_[c] = s.channelFrames[c];
+      channelAt_[c] = now;
+    }
+    // Only a channel that showed a picture this session can freeze; one
+    // that never did shows "无信号" by itself. Only while other channels
+    // still bring frames: when they all stop, the banner says it for all.
+    int stalled = 0;
+    if ((shown & bit) && channelSeen_[c] != channelStart_[c] && othersGoOn) {
+      const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - channelAt_[c]);
+      if (quiet.count() >= kStallSeconds) stalled = static_cast<int>(quiet.count());
+    }
+    changed |= stalled != channelStalled_[c] || ((shown ^ shownChannels_) & bit);
+    channelStalled_[c] = stalled;
+  }
+  shownChannels_ = shown;
+  if (!changed) return;
+  PlacePaneMarks();
+  emit Changed();
+}
+
+void RecorderTab::PlacePaneMarks() {
+  const View view = ClassifyDrawMode(control_->Object().dwDrawMode.load());
+  const int w = window_ ? window_->width() : width();
+  const int h = std::max(0, (window_ ? window_->height() : height()) - kToolbarStrip);
+  for (size_t c = 0; c < kMaxChannels; ++c) {
+    QLabel*& mark = paneMarks_[c];
+    if (channelStalled_[c] == 0 || state_ != State::kLive) {
+      if (mark) mark->hide();
+      continue;
+    }
+    if (!mark) {
+      mark = new QLabel(this);
+      mark->setAlignment(Qt::AlignCenter);
+      mark->setAttribute(Qt::WA_TransparentForMouseEvents);
+      mark->setStyleSheet(QStringLiteral(
+          "background-color: rgba(150, 0, 0, 200); color: white; font-weight: bold;"
+          " padding: 2px;"));
+    }
+    mark->setText(QString::fromUtf8("画面已停止 %1 秒").arg(channelStalled_[c]));
+    Rect pane{0, 0, w, h};
+    if (view.kind == ViewKind::kGrid) {
+      const int slot = static_cast<int>(c);
+      pane = PaneRect(view.side, slot / view.side, slot % view.side, w, h);
+    }
+    // Across the middle of the pane, inside it.
+    const QSize hint = mark->sizeHint();
+    const int mw = std::min(pane.Width() - 4, std::max(hint.width(), pane.Width() / 2));
+    const int mh = std::min(pane.Height() - 4, hint.height());
+    const QPoint at = window_ ? window_->mapTo(this, QPoint(pane.left, pane.top)) : QPoint();
+    mark->setGeometry(at.x() + (pane.Width() - mw) / 2, at.y() + (pane.Height() - mh) / 2,
+                      std::max(0, mw), std::max(0, mh));
+    mark->show();
+    mark->raise();
+  }
+  banner_->raise();
+}
+
+QLabel* RecorderTab::PaneMark(int channel) const {
+  if (channel < 0 || channel >= static_cast<int>(kMaxChannels)) return nullptr;
+  return paneMarks_[static_cast<size_t>(channel)];
 }
 
 void RecorderTab::WaitBeforeRetry(int seconds, const QString& why, bool lost) {
@@ -205,6 +290,10 @@ void RecorderTab::WaitBeforeRetry(int seconds, const QString& why, bool lost) {
 
 void RecorderTab::SetState(State state) {
   state_ = state;
+  if (state != State::kLive) {
+    channelStalled_.fill(0);
+    PlacePaneMarks();
+  }
   UpdateBanner();
   emit Changed();
 }
@@ -246,6 +335,10 @@ QString RecorderTab::StateText() const {
       if (stalledSeconds_ > 0) {
         return QString::fromUtf8("已连接 %1，%2 秒未收到视频").arg(address).arg(stalledSeconds_);
       }
+      if (const auto n = std::count_if(channelStalled_.begin(), channelStalled_.end(),
+                                       [](int seconds) { return seconds > 0; })) {
+        return QString::fromUtf8("已连接 %1，%2 路画面已停止").arg(address).arg(n);
+      }
       return QString::fromUtf8("已连接 %1").arg(address);
     case State::kConnecting:
       return QString::fromUtf8("正在连接 %1").arg(address);
@@ -269,6 +362,7 @@ void RecorderTab::UpdateBanner() {
 void RecorderTab::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   banner_->setGeometry(0, 0, width(), kBannerHeight);
+  PlacePaneMarks();
 }
 
 }  // namespace zarvion::viewer

@@ -11,6 +11,7 @@
 // would connect at once, outside the back-off.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -68,6 +69,9 @@ class RecorderTab : public QWidget {
   // What the banner says; empty while the picture is live.
   QString BannerText() const;
   QLabel* Banner() const { return banner_; }
+  // The mark over a shown channel's pane (0-based) whose picture stopped
+  // while the others go on; hidden, or null, while the channel is live.
+  QLabel* PaneMark(int channel) const;
   // The control's window (for the screenshot and tests).
   ControlWindow* Window() const { return window_.get(); }
   // Sessions this tab has started, a new one after each reconnect.
@@ -91,7 +95,11 @@ class RecorderTab : public QWidget {
   void UpdateBanner();
   // While live: notes the frames received so far and marks the tab stalled
   // when none came for a while.
-  void WatchFrames(uint32_t frames, std::chrono::steady_clock::time_point now);
+  void WatchFrames(const SessionStatus& s, std::chrono::steady_clock::time_point now);
+  // The same channel by channel, for the channels on screen: a pane whose
+  // channel stopped while others go on gets a mark of its own.
+  void WatchChannels(const SessionStatus& s, std::chrono::steady_clock::time_point now);
+  void PlacePaneMarks();
 
   std::unique_ptr<Zarvinet> control_;
   std::unique_ptr<ControlWindow> window_;
@@ -114,6 +122,15 @@ class RecorderTab : public QWidget {
   uint32_t framesSeen_ = 0;
   std::chrono::steady_clock::time_point lastFrameAt_;
   int stalledSeconds_ = 0;  // whole seconds without a frame, once past the limit; else 0
+  // Per channel: frames counted at the session's start and when last seen
+  // to grow, whether it is on screen, and its stall in whole seconds (0:
+  // live, or not watched).
+  std::array<uint32_t, kMaxChannels> channelStart_{};
+  std::array<uint32_t, kMaxChannels> channelSeen_{};
+  std::array<std::chrono::steady_clock::time_point, kMaxChannels> channelAt_{};
+  uint32_t shownChannels_ = 0;
+  std::array<int, kMaxChannels> channelStalled_{};
+  std::array<QLabel*, kMaxChannels> paneMarks_{};
 };
 
 }  // namespace zarvion::viewer

@@ -190,6 +190,7 @@ class Session {
     uint8_t* frame = obj_.pFrameBuffer.get();
     if (!Receive(frame, h.length)) return false;
     obj_.dwFramesReceived.fetch_add(1, std::memory_order_relaxed);
+    obj_.dwChannelFrames[h.channel].fetch_add(1, std::memory_order_relaxed);
     if (VideoSink* video = obj_.video) {
       if (!video->Decode(h.channel, frame, h.length, h.param0)) video->ClearView();
       video->PlaceChannel(h.channel);

@@ -17,6 +17,9 @@ SessionStatus ReadSessionStatus(const ControlObject& obj) {
   s.lastError = static_cast<SessionError>(obj.dwLastError.load());
   s.state = static_cast<SessionState>(obj.dwSessionState.load());
   s.framesReceived = obj.dwFramesReceived.load(std::memory_order_relaxed);
+  for (size_t c = 0; c < kMaxChannels; ++c) {
+    s.channelFrames[c] = obj.dwChannelFrames[c].load(std::memory_order_relaxed);
+  }
   return s;
 }
 

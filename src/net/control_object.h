@@ -65,6 +65,7 @@ struct SessionStatus {
   SessionError lastError = SessionError::kNone;
   uint32_t errorCount = 0;      // grows by one with every failed connect or ended session
   uint32_t framesReceived = 0;  // video frames received whole, in every session so far
+  std::array<uint32_t, kMaxChannels> channelFrames{};  // the same, channel by channel
 };
 
 struct ControlObject {
@@ -94,6 +95,7 @@ struct ControlObject {
   std::atomic<uint32_t> dwLastError{0};
   std::atomic<uint32_t> dwErrorCount{0};
   std::atomic<uint32_t> dwFramesReceived{0};
+  std::array<std::atomic<uint32_t>, kMaxChannels> dwChannelFrames{};
   std::atomic<uint32_t> dwThreadId{0};
   // From SessionInfo; 0 until one arrives.
   std::atomic<uint32_t> channelCount{0};
