@@ -268,6 +268,20 @@ TEST(ControlWindowPointer, DoubleClickEntersAndLeavesTheSingleView) {
 }
 
 // Counts what the renderer presents and the window paints.
+// How many pixels of the top-left of `shot` differ from `expected` (colour
+// only).
+int Differing(const QImage& shot, const Surface& expected) {
+  int n = 0;
+  for (int y = 0; y < expected.Height(); ++y) {
+    for (int x = 0; x < expected.Width(); ++x) {
+      uint32_t e;
+      std::memcpy(&e, expected.Lock() + y * expected.Stride() + x * 4, 4);
+      n += (shot.pixel(x, y) & 0xFFFFFF) != (e & 0xFFFFFF);
+    }
+  }
+  return n;
+}
+
 struct CountingTrace : FrameTrace {
   void Received(int, const uint8_t*, uint32_t, uint16_t) override {}
   void Composed() override { ++composed; }
@@ -428,17 +442,7 @@ TEST(ControlWindowPaint, TheSingleViewIsShownAsTheRendererWouldComposeIt) {
   ASSERT_TRUE(expected.StretchFrom(expected.Bounds(), *d->pSurface, d->rcSurface));
   const Font small(12);
   expected.DrawText(&small, "CH 3 07fps 01234Bps", 4, 4, kCaptionSingleColor);
-  auto differing = [&](const QImage& shot) {
-    int n = 0;
-    for (int y = 0; y < 486; ++y) {
-      for (int x = 0; x < 644; ++x) {
-        uint32_t e;
-        std::memcpy(&e, expected.Lock() + y * expected.Stride() + x * 4, 4);
-        n += (shot.pixel(x, y) & 0xFFFFFF) != (e & 0xFFFFFF);
-      }
-    }
-    return n;
-  };
+  auto differing = [&](const QImage& shot) { return Differing(shot, expected); };
   const QImage screen = QGuiApplication::primaryScreen()->grabWindow(w.window->winId()).toImage();
   ASSERT_GE(screen.height(), 486);
   EXPECT_EQ(differing(screen), 0);
@@ -533,17 +537,7 @@ TEST(ControlWindowPaint, GridPanesAreShownAsTheRendererWouldComposeThem) {
                       captionColor);
   };
   for (int c = 0; c < 4; ++c) compose(c, kBorderPane, kCaptionPaneColor);
-  auto differing = [&](const QImage& shot) {
-    int n = 0;
-    for (int y = 0; y < 486; ++y) {
-      for (int x = 0; x < 644; ++x) {
-        uint32_t e;
-        std::memcpy(&e, expected.Lock() + y * expected.Stride() + x * 4, 4);
-        n += (shot.pixel(x, y) & 0xFFFFFF) != (e & 0xFFFFFF);
-      }
-    }
-    return n;
-  };
+  auto differing = [&](const QImage& shot) { return Differing(shot, expected); };
   ASSERT_GE(shown[0].height(), 486);
   EXPECT_EQ(differing(shown[0]), 0);
   EXPECT_EQ(differing(shown[1]), 0);
