@@ -270,12 +270,14 @@ void Renderer::ComposeAndPresent() {
     singleValid_ = false;
     lastMode_ = mode;
     lastView_ = view;
-    // Pictures are converted when read (a grid's panes through the scratch
-    // picture, channels not shown not at all), except the single view's.
+    // Pictures are converted when read (a grid's panes by the window or
+    // through the scratch picture, channels not shown not at all), except
+    // the single view's when it is stretched here.
     for (int s = 0; s < kDecoderSlots; ++s) {
       CChannelDecoder* d = Decoder(s);
       if (!d) continue;
-      const bool onRead = !(v.kind == ViewKind::kSingle && s == v.slot);
+      const bool onRead =
+          !(v.kind == ViewKind::kSingle && s == v.slot) || presenter_->DrawsSingleView();
       d->bConvertOnRead.store(onRead, std::memory_order_relaxed);
     }
   }
@@ -300,7 +302,8 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
   if (words_.bSnapshot.exchange(0)) TakeSnapshot(slot);
   CChannelDecoder* d = Decoder(slot);
   if (!d) return false;
-  d->CatchUp();
+  // A window that draws the view converts the picture itself.
+  if (!presenter_->DrawsSingleView()) d->CatchUp();
   const int32_t fps = d->nFps.load();
   const uint32_t bps = d->nBps.load();
   // Frames of the other channels still arriving change nothing here.
@@ -371,7 +374,8 @@ bool Renderer::ComposeGrid(int side, const Rect& view, Point cursor) {
   return drawn;
 }
 
-bool Renderer::TakeSingle(Surface& picture, Rect* source, std::string* caption) {
+bool Renderer::TakeSingle(Surface& picture, Rect* source, std::string* caption,
+                          SharedPicture* shared) {
   const View v = ClassifyDrawMode(lastMode_);
   if (!presenter_ || !presenter_->DrawsSingleView() || v.kind != ViewKind::kSingle ||
       !singleValid_) {
@@ -379,14 +383,15 @@ bool Renderer::TakeSingle(Surface& picture, Rect* source, std::string* caption) 
   }
   CChannelDecoder* d = Decoder(v.slot);
   if (!d || !d->pSurface->Valid()) return false;
+  *caption = FormatSingleCaption(v.slot + 1, singleFps_, singleBps_);
+  *source = d->rcSurface;
+  if (shared && d->SharePicture(shared)) return true;
   d->CatchUp();
   const Surface& from = *d->pSurface;
   if (picture.Width() != from.Width() || picture.Height() != from.Height()) {
     if (!picture.Create(from.Width(), from.Height())) return false;
   }
   std::memcpy(picture.Lock(), from.Lock(), static_cast<size_t>(from.Stride()) * from.Height());
-  *source = d->rcSurface;
-  *caption = FormatSingleCaption(v.slot + 1, singleFps_, singleBps_);
   return true;
 }
 

@@ -143,11 +143,14 @@ class Renderer {
                   bool* swapped = nullptr);
 
   // For a presenter that draws the single view: the shown channel's picture
-  // as of now copied into `picture` (made at the decoder's size), the part
-  // of it that fills the view, and the view's caption. False (nothing
-  // changed) when the last composition was not a single view. Call under
-  // Lock().
-  bool TakeSingle(Surface& picture, Rect* source, std::string* caption);
+  // as of now, the part of it that fills the view, and the view's caption.
+  // A picture not yet converted is shared into `shared` when given (and
+  // `picture` left alone); otherwise `shared` is emptied and the channel's
+  // surface copied into `picture` (made at the decoder's size). False
+  // (nothing changed) when the last composition was not a single view.
+  // Call under Lock().
+  bool TakeSingle(Surface& picture, Rect* source, std::string* caption,
+                  SharedPicture* shared = nullptr);
 
   // For a presenter that draws grid pictures: every pane whose picture or
   // look changed since the last take is brought up to date in `panes` (a

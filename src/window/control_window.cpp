@@ -567,7 +567,8 @@ QRegion ControlWindow::CollectChanges() {
   // The single view is stretched by the paint, over the whole area; going
   // back to the back surface repaints the whole area too.
   const bool wasSingle = singleShown_;
-  singleShown_ = renderer_->TakeSingle(singlePicture_, &singleSource_, &singleCaption_);
+  singleShown_ =
+      renderer_->TakeSingle(singlePicture_, &singleSource_, &singleCaption_, &singleShared_);
   const int h = std::max(0, height() - kVideoAreaAllowance);
   if (singleShown_ || wasSingle) region += QRect(0, 0, width(), h);
   const uint32_t panes = renderer_->TakeGridPictures(gridPanes_);
@@ -673,7 +674,8 @@ void ControlWindow::PaintSingle(QPainter& painter, const QRegion& region, int w,
   const PaintTarget t = TargetFor(painter);
   if (!t.view.pixels) return;
   const Rect area{t.dx, t.dy, t.dx + w, t.dy + h};
-  const PixelView picture = singlePicture_.View();
+  const PixelView picture =
+      singleShared_.Empty() ? singlePicture_.View() : Converted(singleShared_);
   for (const QRect& r : region) {
     const Rect clip = ClipOf(r, t.dx, t.dy);
     // Opaque, as drawing the picture through the painter would make it.
@@ -682,6 +684,18 @@ void ControlWindow::PaintSingle(QPainter& painter, const QRegion& region, int w,
                kCaptionSingleColor);
     Deliver(painter, t, r);
   }
+}
+
+PixelView ControlWindow::Converted(const SharedPicture& picture) {
+  const int w = picture.Width(), h = picture.Height();
+  if ((pictureScratch_.Width() != w || pictureScratch_.Height() != h) &&
+      !pictureScratch_.Create(w, h)) {
+    return PixelView{};
+  }
+  if (!converter_.Convert(picture, pictureScratch_.Lock(), pictureScratch_.Stride())) {
+    pictureScratch_.Fill(kPixelBlue200);
+  }
+  return pictureScratch_.View();
 }
 
 void ControlWindow::PaintGridPictures(QPainter& painter, const QRegion& region) {
@@ -695,17 +709,11 @@ void ControlWindow::PaintGridPictures(QPainter& painter, const QRegion& region) 
     if (p.picture.Empty()) continue;
     const QRegion part = region.intersected(ToQRect(p.pane));
     if (part.isEmpty()) continue;
-    const int pw = p.picture.Width(), ph = p.picture.Height();
-    if (gridScratch_.Width() != pw || gridScratch_.Height() != ph) {
-      if (!gridScratch_.Create(pw, ph)) continue;
-    }
-    if (!converter_.Convert(p.picture, gridScratch_.Lock(), gridScratch_.Stride())) {
-      gridScratch_.Fill(kPixelBlue200);
-    }
+    const PixelView picture = Converted(p.picture);
     const Rect pane = Shifted(p.pane, t.dx, t.dy);
     for (const QRect& r : part) {
       const Rect clip = ClipOf(r, t.dx, t.dy);
-      StretchPixels(t.view, pane, clip, gridScratch_.View(), p.source, 0xFF000000u);
+      StretchPixels(t.view, pane, clip, picture, p.source, 0xFF000000u);
       DrawOutline(t.view, pane, clip, p.border | 0xFF000000u);
       text_.Draw(t.view, clip, hFontSmall_.get(), p.caption, pane.left + 4, pane.top + 4,
                  p.captionColor);

@@ -181,6 +181,9 @@ class ControlWindow : public QWidget, public CommandTarget {
   // Paints the single view (singlePicture_ over the video area w x h) into
   // `region`.
   void PaintSingle(QPainter& painter, const QRegion& region, int w, int h);
+  // `picture` in pixels, in pictureScratch_ (valid until the next call);
+  // an empty view when there is no room for it.
+  PixelView Converted(const SharedPicture& picture);
   // Paints the grid panes whose pictures the window draws (gridPanes_)
   // into `region`.
   void PaintGridPictures(QPainter& painter, const QRegion& region);
@@ -220,13 +223,14 @@ class ControlWindow : public QWidget, public CommandTarget {
   std::unique_ptr<Surface> front_;
   bool singleShown_ = false;
   Surface singlePicture_;
+  SharedPicture singleShared_;  // the picture not yet converted, else empty
   Rect singleSource_;
   std::string singleCaption_;
   // Grid panes drawn by the window, as of the last collection: each holds
   // its channel's latest picture, undecoded to pixels until painted.
   std::array<PanePicture, kDecoderSlots> gridPanes_;
   PictureConverter converter_;
-  Surface gridScratch_;  // one pane's picture in pixels, on its way
+  Surface pictureScratch_;  // one shared picture in pixels, on its way
   // Where the paint draws when it cannot write to its device directly;
   // made when first needed.
   std::unique_ptr<Surface> canvas_;
