@@ -122,9 +122,12 @@ class Trace : public zarvion::FrameTrace {
  public:
   static constexpr size_t kRing = 1 << 16;
 
-  void Received(int, const uint8_t*, uint32_t, uint16_t) override {
+  void Received(int slot, const uint8_t*, uint32_t, uint16_t) override {
     const uint64_t n = received_.load(std::memory_order_relaxed);
-    arrival_[n % kRing] = NowNs();
+    // Frames of channels the view does not show are decoded but never
+    // shown: they have no latency to the screen.
+    const bool shown = slot >= 0 && slot < 32 && (shownSlots_.load() >> slot & 1u);
+    arrival_[n % kRing] = shown ? NowNs() : -1;
     received_.store(n + 1, std::memory_order_release);
   }
   void Composed() override {
@@ -136,6 +139,7 @@ class Trace : public zarvion::FrameTrace {
     const uint64_t upTo = taken_;
     presents_ += 1;
     for (; shown_ < upTo; ++shown_) {
+      if (arrival_[shown_ % kRing] < 0) continue;
       if (measuring_ && latencies_.size() < latencies_.capacity()) {
         latencies_.push_back(static_cast<double>(now - arrival_[shown_ % kRing]) / 1e6);
       }
@@ -149,12 +153,15 @@ class Trace : public zarvion::FrameTrace {
     measuring_ = true;
   }
   uint64_t Received() const { return received_.load() - received0_; }
+  // The slots (bit per slot) whose frames the view shows.
+  void SetShownSlots(uint32_t mask) { shownSlots_ = mask; }
   uint64_t Presents() const { return presents_; }
   const std::vector<double>& Latencies() const { return latencies_; }
 
  private:
   std::vector<int64_t> arrival_ = std::vector<int64_t>(kRing);
   std::atomic<uint64_t> received_{0};
+  std::atomic<uint32_t> shownSlots_{0xFFFFFFFFu};
   std::atomic<uint64_t> composed_{0};
   uint64_t received0_ = 0;
   // GUI thread only.
@@ -231,6 +238,8 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
       stageAt = now;
     } else if (stage == 2 && since >= a.warmup) {
       if (!a.recordDir.empty()) recordAll(false);
+      const zarvion::View view = zarvion::ClassifyDrawMode(obj.dwDrawMode.load());
+      trace.SetShownSlots(view.kind == zarvion::ViewKind::kSingle ? 1u << view.slot : 0xFFFFu);
       trace.Start();
       cpu0 = SelfCpu();
       x0 = a.xServer ? ProcessCpu(a.xServer) : 0;
