@@ -418,7 +418,8 @@ uint32_t Renderer::TakeGridPictures(std::array<PanePicture, kDecoderSlots>& pane
     theirs.caption = mine.caption;
   }
   paneFresh_ = 0;
-  pictureFresh_ = 0;
+  // A pane whose look is not set yet keeps its new picture for the next take.
+  pictureFresh_ &= ~fresh;
   return fresh;
 }
 
