@@ -145,7 +145,6 @@ void RecorderTab::Poll() {
         framesSeen_ = s.framesReceived;
         lastFrameAt_ = now;
         stalledSeconds_ = 0;
-        channelStart_ = s.channelFrames;
         channelSeen_ = s.channelFrames;
         shownChannels_ = 0;
         channelStalled_.fill(0);
@@ -223,10 +222,12 @@ void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
       channelAt_[c] = now;
     }
     // Only a channel that showed a picture this session can freeze; one
-    // that never did shows "无信号" by itself. Only while other channels
-    // still bring frames: when they all stop, the banner says it for all.
+    // that never did shows "无信号" by itself. Every session has a control
+    // of its own, so its counts start at zero, even for frames that came
+    // before the session was seen here. Only while other channels still
+    // bring frames: when they all stop, the banner says it for all.
     int stalled = 0;
-    if ((shown & bit) && channelSeen_[c] != channelStart_[c] && othersGoOn) {
+    if ((shown & bit) && channelSeen_[c] != 0 && othersGoOn) {
       const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - channelAt_[c]);
       if (quiet.count() >= kStallSeconds) stalled = static_cast<int>(quiet.count());
     }

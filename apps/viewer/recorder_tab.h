@@ -122,10 +122,9 @@ class RecorderTab : public QWidget {
   uint32_t framesSeen_ = 0;
   std::chrono::steady_clock::time_point lastFrameAt_;
   int stalledSeconds_ = 0;  // whole seconds without a frame, once past the limit; else 0
-  // Per channel: frames counted at the session's start and when last seen
-  // to grow, whether it is on screen, and its stall in whole seconds (0:
-  // live, or not watched).
-  std::array<uint32_t, kMaxChannels> channelStart_{};
+  // Per channel: frames counted when last seen to grow and when that was,
+  // whether it is on screen, and its stall in whole seconds (0: live, or
+  // not watched).
   std::array<uint32_t, kMaxChannels> channelSeen_{};
   std::array<std::chrono::steady_clock::time_point, kMaxChannels> channelAt_{};
   uint32_t shownChannels_ = 0;
