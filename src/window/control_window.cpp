@@ -499,16 +499,19 @@ void ControlWindow::MatchViewButtons(uint32_t leftView) {
 
 void ControlWindow::RequestRepaint() {
   if (QThread::currentThread() == thread()) {
-    if (!inPaint_) SchedulePresent();
+    // This may run under the renderer lock, from a Redraw on this thread:
+    // the present is left to the timer.
+    if (!inPaint_) SchedulePresent(false);
     return;
   }
   // Frames arrive far faster than the display needs; one queued request at
   // a time is enough.
   if (repaintPending_.exchange(true)) return;
-  QMetaObject::invokeMethod(this, &ControlWindow::SchedulePresent, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { SchedulePresent(true); }, Qt::QueuedConnection);
 }
 
-void ControlWindow::SchedulePresent() {
+void ControlWindow::SchedulePresent(bool mayPresentNow) {
   if (presentTimer_.isActive()) return;
   const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
                          std::chrono::steady_clock::now() - lastPresent_)
@@ -516,11 +519,16 @@ void ControlWindow::SchedulePresent() {
   // The recorder sends its channels' frames one right after the other; a
   // moment's wait after the first change takes the rest of them into the
   // same present. A single view shows one channel: nothing to wait for.
-  // (Never presented from here directly: this may run under the renderer
-  // lock, from a Redraw on this thread.)
   const int64_t gatherMs = singleShown_ ? 0 : 8;
-  presentTimer_.start(static_cast<int>(
-      std::clamp<int64_t>(presentIntervalMs_ - since, gatherMs, presentIntervalMs_)));
+  const int wait = static_cast<int>(
+      std::clamp<int64_t>(presentIntervalMs_ - since, gatherMs, presentIntervalMs_));
+  // A present due now is made at once rather than after another pass of
+  // the event loop.
+  if (wait == 0 && mayPresentNow) {
+    PresentChanges();
+    return;
+  }
+  presentTimer_.start(wait);
 }
 
 void ControlWindow::PresentChanges() {
@@ -528,7 +536,9 @@ void ControlWindow::PresentChanges() {
   repaintPending_ = false;
   lastPresent_ = std::chrono::steady_clock::now();
   const QRegion changed = CollectChanges();
-  if (!changed.isEmpty()) update(changed);
+  // Painted now: the pictures are what this window is for, and a posted
+  // update would cost the event loop one more wake-up per frame.
+  if (!changed.isEmpty()) repaint(changed);
 }
 
 QRegion ControlWindow::CollectChanges() {

@@ -160,7 +160,7 @@ class ControlWindow : public QWidget, public CommandTarget {
   // Called by the presenter on any thread.
   void RequestRepaint();
   // GUI thread: a present at most once per display refresh.
-  void SchedulePresent();
+  void SchedulePresent(bool mayPresentNow);
   void PresentChanges();
   // Copies what the renderer changed into front_ (under the renderer lock,
   // which the paint itself never takes); the changed area of the window.
