@@ -140,7 +140,9 @@ class Trace : public zarvion::FrameTrace {
     presents_ += 1;
     for (; shown_ < upTo; ++shown_) {
       if (arrival_[shown_ % kRing] < 0) continue;
-      if (measuring_ && latencies_.size() < latencies_.capacity()) {
+      // Only frames that arrived while measuring count: the ones before
+      // arrived under the warm-up's view and its shown channels.
+      if (measuring_ && shown_ >= received0_ && latencies_.size() < latencies_.capacity()) {
         latencies_.push_back(static_cast<double>(now - arrival_[shown_ % kRing]) / 1e6);
       }
     }
