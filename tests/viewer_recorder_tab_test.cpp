@@ -106,17 +106,27 @@ TEST_F(ViewerTest, AConnectedRecorderThatStopsSendingIsMarkedStalled) {
 
 // One camera stops while the others go on: its pane, and only its pane, is
 // marked, the recorder's banner stays away, and the mark goes when the
-// channel sends again.
+// channel sends again. The camera stops before the tab has first looked at
+// the session: its pictures from before that look count too.
 TEST_F(ViewerTest, AChannelThatStopsWhileOthersGoOnIsMarkedOnItsPane) {
   auto server = StartRecorder();
   ASSERT_TRUE(server);
   RecorderTab tab;
-  GoLive(tab, *server);
-  if (HasFatalFailure()) return;
+  tab.resize(800, 640);
+  tab.show();
+  tab.Connect(At(*server));
+  // Everything but timers runs: the session starts and pictures come, but
+  // the tab's poll has not looked yet.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500 * kSlow);
+  while (std::chrono::steady_clock::now() < end) {
+    QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers, 5);
+    QThread::msleep(2);
+  }
+  ASSERT_TRUE(server->Command("pause 2"));
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kLive; }, 5000 * kSlow));
   EXPECT_FALSE(server->Command("pause 17"));
   EXPECT_FALSE(server->Command("pause two"));
 
-  ASSERT_TRUE(server->Command("pause 2"));
   auto marked = [&](int c) { return tab.PaneMark(c) && tab.PaneMark(c)->isVisible(); };
   ASSERT_TRUE(WaitUntil([&] { return marked(1); }, 6000 * kSlow));
   EXPECT_TRUE(tab.PaneMark(1)->text().startsWith(QString::fromUtf8("画面已停止 ")));
