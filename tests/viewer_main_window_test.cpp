@@ -123,6 +123,39 @@ TEST_F(ViewerTest, TwoRecordersInTwoTabsAndClosingOneLeavesTheOther) {
   EXPECT_EQ(open[0].port, second->Port());
 }
 
+// The dot in a tab's title: green only while all its pictures are live. A
+// camera that stops in a tab the operator is not looking at turns it red,
+// its tooltip says how many, and it turns green when the camera is back.
+TEST_F(ViewerTest, ATabInTheBackgroundWhosePicturesStopIsNoLongerGreen) {
+  auto first = StartRecorder();
+  auto second = StartRecorder();
+  ASSERT_TRUE(first && second);
+  MainWindow window;
+  window.show();
+  RecorderTab* a = window.OpenRecorder(At(*first));
+  RecorderTab* b = window.OpenRecorder(At(*second));
+  auto dot = [&](int index) {
+    return window.Tabs()->tabIcon(index).pixmap(12, 12).toImage().pixelColor(6, 6);
+  };
+  const QColor green(0, 170, 0), red(200, 0, 0);
+  ASSERT_TRUE(WaitUntil(
+      [&] { return a->CurrentState() == State::kLive && b->CurrentState() == State::kLive; },
+      5000 * kSlow));
+  window.Tabs()->setCurrentIndex(0);
+  ASSERT_TRUE(PicturesMove(*a, 5000 * kSlow));
+  EXPECT_EQ(dot(1), green);
+
+  ASSERT_TRUE(second->Command("pause 4"));
+  ASSERT_TRUE(WaitUntil([&] { return dot(1) == red; }, 6000 * kSlow));
+  EXPECT_TRUE(window.Tabs()->tabToolTip(1).endsWith(QString::fromUtf8("1 路画面已停止")))
+      << window.Tabs()->tabToolTip(1).toStdString();
+  EXPECT_EQ(dot(0), green);
+  EXPECT_EQ(b->CurrentState(), State::kLive);
+
+  ASSERT_TRUE(second->Command("resume 4"));
+  EXPECT_TRUE(WaitUntil([&] { return dot(1) == green; }, 3000 * kSlow));
+}
+
 TEST_F(ViewerTest, OpenTabsAreRestored) {
   {
     MainWindow window;

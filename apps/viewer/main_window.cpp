@@ -24,12 +24,14 @@
 namespace zarvion::viewer {
 namespace {
 
-// The state mark of a tab: a coloured dot.
-QIcon StateMark(RecorderTab::State state) {
+// The state mark of a tab: a coloured dot. Green only while every picture
+// on screen is live: a tab in the background whose pictures stopped must
+// not look live to an operator watching another tab.
+QIcon StateMark(const RecorderTab& tab) {
   QColor colour;
-  switch (state) {
+  switch (tab.CurrentState()) {
     case RecorderTab::State::kLive:
-      colour = QColor(0, 170, 0);
+      colour = tab.PicturesStopped() ? QColor(200, 0, 0) : QColor(0, 170, 0);
       break;
     case RecorderTab::State::kConnecting:
       colour = QColor(230, 160, 0);
@@ -156,7 +158,7 @@ void MainWindow::RefreshRecentMenu() {
 RecorderTab* MainWindow::NewTab() {
   auto* tab = new RecorderTab(tabs_);
   connect(tab, &RecorderTab::Changed, this, [this, tab] { TabChanged(tab); });
-  const int index = tabs_->addTab(tab, StateMark(tab->CurrentState()), tab->Title());
+  const int index = tabs_->addTab(tab, StateMark(*tab), tab->Title());
   tabs_->setCurrentIndex(index);
   return tab;
 }
@@ -252,7 +254,7 @@ void MainWindow::TabChanged(RecorderTab* tab) {
   const int index = tabs_->indexOf(tab);
   if (index < 0) return;
   tabs_->setTabText(index, tab->Title());
-  tabs_->setTabIcon(index, StateMark(tab->CurrentState()));
+  tabs_->setTabIcon(index, StateMark(*tab));
   tabs_->setTabToolTip(index, tab->StateText());
   if (tab == CurrentTab()) ShowCurrentState();
 }

@@ -282,6 +282,13 @@ QLabel* RecorderTab::PaneMark(int channel) const {
   return paneMarks_[static_cast<size_t>(channel)];
 }
 
+bool RecorderTab::PicturesStopped() const {
+  if (state_ != State::kLive) return false;
+  if (stalledSeconds_ > 0) return true;
+  return std::any_of(channelStalled_.begin(), channelStalled_.end(),
+                     [](int seconds) { return seconds > 0; });
+}
+
 void RecorderTab::WaitBeforeRetry(int seconds, const QString& why, bool lost) {
   reason_ = why;
   lost_ = lost;

@@ -72,6 +72,9 @@ class RecorderTab : public QWidget {
   // The mark over a shown channel's pane (0-based) whose picture stopped
   // while the others go on; hidden, or null, while the channel is live.
   QLabel* PaneMark(int channel) const;
+  // Live, but some picture on screen has stopped: the whole recorder's (the
+  // banner) or one channel's (its pane mark).
+  bool PicturesStopped() const;
   // The control's window (for the screenshot and tests).
   ControlWindow* Window() const { return window_.get(); }
   // Sessions this tab has started, a new one after each reconnect.
