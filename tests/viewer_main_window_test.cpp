@@ -91,68 +91,79 @@ TEST_F(ViewerTest, TickedLoginIsRemembered) {
   EXPECT_TRUE(next->RememberLogin()->isChecked());
 }
 
-TEST_F(ViewerTest, TwoRecordersInTwoTabsAndClosingOneLeavesTheOther) {
-  auto first = StartRecorder();
-  auto second = StartRecorder();
-  ASSERT_TRUE(first && second);
+// Two recorders, each in a tab of one main window.
+struct TwoTabs {
+  std::unique_ptr<dvrsim::Server> first = StartRecorder();
+  std::unique_ptr<dvrsim::Server> second = StartRecorder();
   MainWindow window;
-  window.show();
-  RecorderTab* a = window.OpenRecorder(At(*first));
-  RecorderTab* b = window.OpenRecorder(At(*second));
-  ASSERT_NE(a, b);
-  ASSERT_EQ(window.Tabs()->count(), 2);
-  ASSERT_TRUE(WaitUntil(
-      [&] { return a->CurrentState() == State::kLive && b->CurrentState() == State::kLive; },
-      5000 * kSlow));
-  EXPECT_EQ(window.Tabs()->tabText(0), QString("127.0.0.1:%1").arg(first->Port()));
+  RecorderTab* a = nullptr;
+  RecorderTab* b = nullptr;
+
+  // Whether both recorders started and both tabs went live.
+  bool Open() {
+    if (!first || !second) return false;
+    window.show();
+    a = window.OpenRecorder(At(*first));
+    b = window.OpenRecorder(At(*second));
+    return a != b && window.Tabs()->count() == 2 &&
+           WaitUntil(
+               [&] {
+                 return a->CurrentState() == State::kLive && b->CurrentState() == State::kLive;
+               },
+               5000 * kSlow);
+  }
+};
+
+TEST_F(ViewerTest, TwoRecordersInTwoTabsAndClosingOneLeavesTheOther) {
+  TwoTabs t;
+  ASSERT_TRUE(t.Open());
+  dvrsim::Server& first = *t.first;
+  dvrsim::Server& second = *t.second;
+  MainWindow& window = t.window;
+  RecorderTab* const a = t.a;
+  RecorderTab* const b = t.b;
+  EXPECT_EQ(window.Tabs()->tabText(0), QString("127.0.0.1:%1").arg(first.Port()));
   ASSERT_TRUE(PicturesMove(*b, 5000 * kSlow));
   window.Tabs()->setCurrentIndex(0);
   ASSERT_TRUE(PicturesMove(*a, 5000 * kSlow));
 
   window.CloseTab(0);  // returns once a's connection thread is joined
   EXPECT_EQ(window.Tabs()->count(), 1);
-  EXPECT_TRUE(WaitUntil([&] { return first->ConnectedClients() == 0; }, 5000 * kSlow));
+  EXPECT_TRUE(WaitUntil([&] { return first.ConnectedClients() == 0; }, 5000 * kSlow));
   EXPECT_EQ(window.CurrentTab(), b);
   EXPECT_EQ(b->CurrentState(), State::kLive);
   EXPECT_TRUE(PicturesMove(*b, 5000 * kSlow));
-  EXPECT_EQ(second->ConnectedClients(), 1);
+  EXPECT_EQ(second.ConnectedClients(), 1);
 
   // The open tab is what the next start restores.
   const std::vector<Recorder> open = LoadOpenTabs();
   ASSERT_EQ(open.size(), 1u);
-  EXPECT_EQ(open[0].port, second->Port());
+  EXPECT_EQ(open[0].port, second.Port());
 }
 
 // The dot in a tab's title: green only while all its pictures are live. A
 // camera that stops in a tab the operator is not looking at turns it red,
 // its tooltip says how many, and it turns green when the camera is back.
 TEST_F(ViewerTest, ATabInTheBackgroundWhosePicturesStopIsNoLongerGreen) {
-  auto first = StartRecorder();
-  auto second = StartRecorder();
-  ASSERT_TRUE(first && second);
-  MainWindow window;
-  window.show();
-  RecorderTab* a = window.OpenRecorder(At(*first));
-  RecorderTab* b = window.OpenRecorder(At(*second));
+  TwoTabs t;
+  ASSERT_TRUE(t.Open());
+  QTabWidget* tabs = t.window.Tabs();
   auto dot = [&](int index) {
-    return window.Tabs()->tabIcon(index).pixmap(12, 12).toImage().pixelColor(6, 6);
+    return tabs->tabIcon(index).pixmap(12, 12).toImage().pixelColor(6, 6);
   };
   const QColor green(0, 170, 0), red(200, 0, 0);
-  ASSERT_TRUE(WaitUntil(
-      [&] { return a->CurrentState() == State::kLive && b->CurrentState() == State::kLive; },
-      5000 * kSlow));
-  window.Tabs()->setCurrentIndex(0);
-  ASSERT_TRUE(PicturesMove(*a, 5000 * kSlow));
+  tabs->setCurrentIndex(0);
+  ASSERT_TRUE(PicturesMove(*t.a, 5000 * kSlow));
   EXPECT_EQ(dot(1), green);
 
-  ASSERT_TRUE(second->Command("pause 4"));
+  ASSERT_TRUE(t.second->Command("pause 4"));
   ASSERT_TRUE(WaitUntil([&] { return dot(1) == red; }, 6000 * kSlow));
-  EXPECT_TRUE(window.Tabs()->tabToolTip(1).endsWith(QString::fromUtf8("1 路画面已停止")))
-      << window.Tabs()->tabToolTip(1).toStdString();
+  EXPECT_TRUE(tabs->tabToolTip(1).endsWith(QString::fromUtf8("1 路画面已停止")))
+      << tabs->tabToolTip(1).toStdString();
   EXPECT_EQ(dot(0), green);
-  EXPECT_EQ(b->CurrentState(), State::kLive);
+  EXPECT_EQ(t.b->CurrentState(), State::kLive);
 
-  ASSERT_TRUE(second->Command("resume 4"));
+  ASSERT_TRUE(t.second->Command("resume 4"));
   EXPECT_TRUE(WaitUntil([&] { return dot(1) == green; }, 3000 * kSlow));
 }
 
