@@ -1,12 +1,13 @@
 // The viewer on a real X server (Xvfb) with a real pointer and keyboard
 // (xdotool): a double-click on the pane of channel 6 of the demo enlarges
-// it; a new user connects from the dialog by typing. Skipped where Xvfb or
-// xdotool is not installed.
+// it; a new user connects from the dialog by typing; the X server's stretch
+// of the single view. Skipped where Xvfb or xdotool is not installed.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -67,6 +68,21 @@ TEST(DemoOnX, DoubleClickEnlargesThePaneUnderThePointer) {
   const QRgb right = image.pixel(image.width() - 30, image.height() * 9 / 20);
   EXPECT_LT(Distance(left, right), 40) << std::hex << left << " " << right;
   EXPECT_GT(Distance(left, qRgb(0, 0, 200)), 40);
+}
+
+// The single view's picture as the X server stretches it is the client's
+// own stretch, caption band included, also after the window was covered.
+TEST(ScaledByX, TheScreenHoldsTheClientsStretch) {
+  if (!Have("xvfb-run")) GTEST_SKIP() << "needs xvfb-run";
+  const std::string out = zarvion::testing::TestHome() + "/x_view.txt";
+  const std::string command = UnderXvfb(
+      "env QT_QPA_PLATFORM=xcb " ZARVION_BIN_DIR "/x_view_check '" + out + "'",
+      30 * zarvion::testing::kSlowdown);
+  const int status = std::system(command.c_str());
+  std::ifstream in(out);
+  const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << report;
+  EXPECT_EQ(report, "ok\n");
 }
 
 // What a new user does: start without arguments, Ctrl+O, type the address,

@@ -10,3 +10,7 @@ zarvion_test(test_viewer SOURCES viewer_test.cpp ui_test_main.cpp LIBS Qt6::Widg
 add_dependencies(test_viewer zarvion-viewer)
 zarvion_test(test_ui_xvfb SOURCES ui_xvfb_test.cpp ui_test_main.cpp LIBS Qt6::Widgets)
 add_dependencies(test_ui_xvfb zarvion-viewer)
+# Run by test_ui_xvfb on an X server of its own.
+add_executable(x_view_check x_view_check.cpp)
+target_link_libraries(x_view_check PRIVATE zarvion_window)
+add_dependencies(test_ui_xvfb x_view_check)

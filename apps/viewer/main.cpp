@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 
 #include "dvrsim/dvrsim.h"
@@ -172,10 +173,19 @@ int main(int argc, char** argv) {
       // with the banner over it, if one shows.
       QPixmap picture;
       if (zarvion::viewer::RecorderTab* tab = window.CurrentTab()) {
-        picture = tab->Window()->grab();
-        if (tab->Banner()->isVisible()) {
-          QPainter painter(&picture);
-          painter.drawPixmap(tab->Banner()->pos(), tab->Banner()->grab());
+        QWidget* control = tab->Window();
+        if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+          // Read back from the X server, which stretches a single view
+          // itself: what is on the screen, the banner included.
+          const QPoint at = control->mapTo(&window, QPoint(0, 0));
+          picture = window.screen()->grabWindow(window.winId(), at.x(), at.y(), control->width(),
+                                                control->height());
+        } else {
+          picture = control->grab();
+          if (tab->Banner()->isVisible()) {
+            QPainter painter(&picture);
+            painter.drawPixmap(tab->Banner()->pos(), tab->Banner()->grab());
+          }
         }
       } else {
         picture = window.grab();

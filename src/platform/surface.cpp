@@ -23,11 +23,6 @@ constexpr int kMaxSide = 16384;
 constexpr size_t kMaxTextMasks = 128;
 const std::string kDefaultFontKey = "default";
 
-Rect Intersect(const Rect& a, const Rect& b) {
-  return Rect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-              std::min(a.bottom, b.bottom)};
-}
-
 }  // namespace
 
 Font::Font(int pixelHeight, const char* face) : pixelHeight_(pixelHeight) {
@@ -360,6 +355,11 @@ void TextPainter::Draw(const PixelView& target, const Rect& clip, const Font* fo
       if (bits[px - left]) row[px] = pixel;
     }
   }
+}
+
+Rect TextPainter::Extent(const Font* font, std::string_view utf8, int x, int y) {
+  const TextMask& mask = MaskFor(font, utf8);
+  return Rect{x + mask.dx, y + mask.dy, x + mask.dx + mask.width, y + mask.dy + mask.height};
 }
 
 bool Surface::DrawText(const Font* font, std::string_view utf8, int x, int y, uint32_t colorref) {

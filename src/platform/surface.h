@@ -8,6 +8,7 @@
 // video pipeline does so with its renderer lock).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,6 +37,11 @@ struct Rect {
   bool Empty() const { return right <= left || bottom <= top; }
   bool operator==(const Rect&) const = default;
 };
+
+inline Rect Intersect(const Rect& a, const Rect& b) {
+  return Rect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+              std::min(a.bottom, b.bottom)};
+}
 
 // 32-bit pixel rows that a Surface does not own (a window's image, say):
 // `stride` bytes from one row to the next.
@@ -102,6 +108,8 @@ class TextPainter {
   // view are written. A null font draws in Qt's default font.
   void Draw(const PixelView& target, const Rect& clip, const Font* font, std::string_view utf8,
             int x, int y, uint32_t colorref);
+  // The rectangle that Draw may write for the same text at (x, y).
+  Rect Extent(const Font* font, std::string_view utf8, int x, int y);
 
  private:
   struct TextMask {

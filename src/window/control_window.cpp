@@ -36,6 +36,7 @@
 #include "video/renderer.h"
 #include "window/gui_calls.h"
 #include "window/window_layout.h"
+#include "window/x_scaled_view.h"
 
 namespace zarvion {
 
@@ -536,9 +537,59 @@ void ControlWindow::PresentChanges() {
   repaintPending_ = false;
   lastPresent_ = std::chrono::steady_clock::now();
   const QRegion changed = CollectChanges();
+  if (changed.isEmpty()) return;
+  if (singleShown_ && PresentSingleOnX()) return;
+  if (xview_ && xview_->isVisible()) xview_->hide();
   // Painted now: the pictures are what this window is for, and a posted
   // update would cost the event loop one more wake-up per frame.
-  if (!changed.isEmpty()) repaint(changed);
+  repaint(changed);
+}
+
+bool ControlWindow::PresentSingleOnX() {
+  if (!xview_) {
+    if (noXView_) return false;
+    xview_ = XScaledView::Create(this);
+    noXView_ = xview_ == nullptr;
+    if (noXView_) return false;
+  }
+  const int w = width();
+  const int h = std::max(0, height() - kVideoAreaAllowance);
+  const Rect area{0, 0, w, h};
+  const bool shared = !singleShared_.Empty();
+  const int pw = shared ? singleShared_.Width() : singlePicture_.Width();
+  const int ph = shared ? singleShared_.Height() : singlePicture_.Height();
+  // The caption's pixels are made here, over the stretched picture, as the
+  // paint would make them; the server puts them beside its own stretch.
+  Rect band = Intersect(text_.Extent(hFontSmall_.get(), singleCaption_, 4, 4), area);
+  if (band.Empty()) band = Rect{};
+  PixelView picture, bandView;
+  if (area.Empty() || !xview_->Begin(pw, ph, band.Width(), band.Height(), &picture, &bandView)) {
+    return false;
+  }
+  if (shared) {
+    ConvertInto(singleShared_, picture);
+  } else {
+    const PixelView from = singlePicture_.View();
+    for (int y = 0; y < ph; ++y) {
+      std::memcpy(picture.pixels + static_cast<size_t>(y) * picture.stride,
+                  from.pixels + static_cast<size_t>(y) * from.stride, static_cast<size_t>(pw) * 4);
+    }
+  }
+  if (!band.Empty()) {
+    StretchPixels(bandView, Shifted(area, -band.left, -band.top), bandView.Bounds(), picture,
+                  singleSource_, 0xFF000000u);
+    text_.Draw(bandView, bandView.Bounds(), hFontSmall_.get(), singleCaption_, 4 - band.left,
+               4 - band.top, kCaptionSingleColor);
+  }
+  if (xview_->geometry() != QRect(0, 0, w, h)) xview_->setGeometry(0, 0, w, h);
+  xview_->Show(singleSource_, area, band);
+  if (!xview_->isVisible()) {
+    // Below whatever the host shows over the area.
+    xview_->show();
+    xview_->lower();
+  }
+  if (FrameTrace* trace = trace_.load()) trace->Shown();
+  return true;
 }
 
 QRegion ControlWindow::CollectChanges() {
@@ -702,10 +753,17 @@ PixelView ControlWindow::Converted(const SharedPicture& picture) {
       !pictureScratch_.Create(w, h)) {
     return PixelView{};
   }
-  if (!converter_.Convert(picture, pictureScratch_.Lock(), pictureScratch_.Stride())) {
-    pictureScratch_.Fill(kPixelBlue200);
-  }
+  ConvertInto(picture, pictureScratch_.View());
   return pictureScratch_.View();
+}
+
+void ControlWindow::ConvertInto(const SharedPicture& picture, const PixelView& into) {
+  if (converter_.Convert(picture, into.pixels, into.stride)) return;
+  // What a picture that cannot be converted shows, as on a channel's surface.
+  for (int y = 0; y < into.height; ++y) {
+    auto* row = reinterpret_cast<uint32_t*>(into.pixels + static_cast<size_t>(y) * into.stride);
+    std::fill(row, row + into.width, kPixelBlue200);
+  }
 }
 
 void ControlWindow::PaintGridPictures(QPainter& painter, const QRegion& region) {

@@ -48,6 +48,7 @@ class Font;
 
 class GuiCalls;
 class PlaybackDialog;
+class XScaledView;
 class SettingsDialog;
 
 // The set-up steps that can fail, in their order.
@@ -184,6 +185,11 @@ class ControlWindow : public QWidget, public CommandTarget {
   // `picture` in pixels, in pictureScratch_ (valid until the next call);
   // an empty view when there is no room for it.
   PixelView Converted(const SharedPicture& picture);
+  // Converts `picture` into `into`, which has its size.
+  void ConvertInto(const SharedPicture& picture, const PixelView& into);
+  // Shows the single view through the X server's stretch (xview_); false
+  // where that cannot be done, and the paint then stretches it.
+  bool PresentSingleOnX();
   // Paints the grid panes whose pictures the window draws (gridPanes_)
   // into `region`.
   void PaintGridPictures(QPainter& painter, const QRegion& region);
@@ -235,6 +241,10 @@ class ControlWindow : public QWidget, public CommandTarget {
   // made when first needed.
   std::unique_ptr<Surface> canvas_;
   TextPainter text_;
+  // The single view stretched by the X server, made at the first single
+  // view; noXView_ once it turned out that it cannot be made here.
+  XScaledView* xview_ = nullptr;
+  bool noXView_ = false;
   QTimer presentTimer_;
   int presentIntervalMs_ = 16;
   std::chrono::steady_clock::time_point lastPresent_;

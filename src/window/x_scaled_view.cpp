@@ -1,0 +1,306 @@
+#include "window/x_scaled_view.h"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/render.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+
+namespace zarvion {
+
+namespace {
+
+struct FreeReply {
+  void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeReply>;
+
+bool Present(xcb_connection_t* c, xcb_extension_t* extension) {
+  const xcb_query_extension_reply_t* data = xcb_get_extension_data(c, extension);
+  return data && data->present;
+}
+
+// The render format of `visual`, when its pixels are laid out as ours
+// (X8R8G8B8); 0 otherwise.
+uint32_t FormatOf(xcb_connection_t* c, xcb_visualid_t visual, uint8_t depth) {
+  Reply<xcb_render_query_pict_formats_reply_t> formats(
+      xcb_render_query_pict_formats_reply(c, xcb_render_query_pict_formats(c), nullptr));
+  if (!formats) return 0;
+  xcb_render_pictformat_t found = 0;
+  for (auto s = xcb_render_query_pict_formats_screens_iterator(formats.get()); s.rem && !found;
+       xcb_render_pictscreen_next(&s)) {
+    for (auto d = xcb_render_pictscreen_depths_iterator(s.data); d.rem && !found;
+         xcb_render_pictdepth_next(&d)) {
+      for (auto v = xcb_render_pictdepth_visuals_iterator(d.data); v.rem;
+           xcb_render_pictvisual_next(&v)) {
+        if (v.data->visual == visual) {
+          found = v.data->format;
+          break;
+        }
+      }
+    }
+  }
+  for (auto f = xcb_render_query_pict_formats_formats_iterator(formats.get()); f.rem;
+       xcb_render_pictforminfo_next(&f)) {
+    const xcb_render_pictforminfo_t& info = *f.data;
+    if (info.id != found) continue;
+    const xcb_render_directformat_t& d = info.direct;
+    const bool ours = info.type == XCB_RENDER_PICT_TYPE_DIRECT && info.depth == depth &&
+                      d.red_shift == 16 && d.red_mask == 0xFF && d.green_shift == 8 &&
+                      d.green_mask == 0xFF && d.blue_shift == 0 && d.blue_mask == 0xFF;
+    return ours ? found : 0;
+  }
+  return 0;
+}
+
+// Whether a Z image of `depth` has 32 bits a pixel, least significant
+// byte first, as our pixels do.
+bool ThirtyTwoBits(xcb_connection_t* c, uint8_t depth) {
+  const xcb_setup_t* setup = xcb_get_setup(c);
+  if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return false;
+  for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f)) {
+    if (f.data->depth == depth) return f.data->bits_per_pixel == 32;
+  }
+  return false;
+}
+
+xcb_render_fixed_t Fixed(double v) {
+  return static_cast<xcb_render_fixed_t>(std::llround(v * 65536.0));
+}
+
+}  // namespace
+
+XScaledView* XScaledView::Create(QWidget* parent) {
+  const QByteArray choice = qgetenv("ZARVION_X_SCALING");
+  if (choice == "0") return nullptr;
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
+  auto* view = new XScaledView(parent);
+  if (!view->Init()) {
+    delete view;
+    return nullptr;
+  }
+  return view;
+}
+
+XScaledView::XScaledView(QWidget* parent) : QWidget(parent) {
+  // A window of its own inside the top-level one, without making the
+  // parents native: the host's widgets over the area stay as they are.
+  setAttribute(Qt::WA_DontCreateNativeAncestors);
+  setAttribute(Qt::WA_NativeWindow);
+  setAttribute(Qt::WA_PaintOnScreen);
+  setAttribute(Qt::WA_NoSystemBackground);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  // Pointer events are left to the control window under it.
+  setMouseTracking(true);
+  hide();
+}
+
+XScaledView::~XScaledView() {
+  if (!c_) return;
+  Sync();
+  if (pixmapPicture_) xcb_render_free_picture(c_, pixmapPicture_);
+  if (pixmap_) xcb_free_pixmap(c_, pixmap_);
+  if (windowPicture_) xcb_render_free_picture(c_, windowPicture_);
+  if (gc_) xcb_free_gc(c_, gc_);
+  ReleaseMemory();
+  xcb_flush(c_);
+}
+
+bool XScaledView::Init() {
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11 || !x11->connection()) return false;
+  xcb_connection_t* c = x11->connection();
+  if (!Present(c, &xcb_render_id) || !Present(c, &xcb_shm_id)) return false;
+  // Picture transforms and filters came with render 0.6.
+  Reply<xcb_render_query_version_reply_t> version(
+      xcb_render_query_version_reply(c, xcb_render_query_version(c, 0, 11), nullptr));
+  if (!version || (version->major_version == 0 && version->minor_version < 6)) return false;
+  Reply<xcb_shm_query_version_reply_t> shm(
+      xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
+  if (!shm) return false;
+
+  const auto window = static_cast<xcb_window_t>(winId());
+  Reply<xcb_get_window_attributes_reply_t> attributes(
+      xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+  Reply<xcb_get_geometry_reply_t> geometry(
+      xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+  if (!attributes || !geometry || !ThirtyTwoBits(c, geometry->depth)) return false;
+  const uint32_t format = FormatOf(c, attributes->visual, geometry->depth);
+  if (!format) return false;
+
+  c_ = c;
+  window_ = window;
+  depth_ = geometry->depth;
+  format_ = format;
+  gc_ = xcb_generate_id(c);
+  const uint32_t noExposures = 0;
+  xcb_create_gc(c, gc_, window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
+  windowPicture_ = xcb_generate_id(c);
+  xcb_render_create_picture(c, windowPicture_, window, format, 0, nullptr);
+  // A remote display cannot share memory: find that out now.
+  return EnsureMemory(size_t{352} * 288 * 4);
+}
+
+bool XScaledView::EnsureMemory(size_t bytes) {
+  if (memory_ && memoryBytes_ >= bytes) return true;
+  ReleaseMemory();
+  const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+  if (id < 0) return false;
+  void* at = shmat(id, nullptr, 0);
+  if (at == reinterpret_cast<void*>(-1)) {
+    shmctl(id, IPC_RMID, nullptr);
+    return false;
+  }
+  const uint32_t segment = xcb_generate_id(c_);
+  Reply<xcb_generic_error_t> error(
+      xcb_request_check(c_, xcb_shm_attach_checked(c_, segment, static_cast<uint32_t>(id), 1)));
+  // Both sides are attached (or the server never will be): the segment
+  // goes with the last detach, even if this process dies.
+  shmctl(id, IPC_RMID, nullptr);
+  if (error) {
+    shmdt(at);
+    return false;
+  }
+  shmId_ = id;
+  memory_ = static_cast<uint8_t*>(at);
+  memoryBytes_ = bytes;
+  segment_ = segment;
+  return true;
+}
+
+void XScaledView::ReleaseMemory() {
+  if (!memory_) return;
+  Sync();
+  xcb_shm_detach(c_, segment_);
+  shmdt(memory_);
+  memory_ = nullptr;
+  memoryBytes_ = 0;
+  shmId_ = -1;
+  segment_ = 0;
+}
+
+bool XScaledView::EnsurePixmap(int width, int height) {
+  if (pixmap_ && pixmapWidth_ == width && pixmapHeight_ == height) return true;
+  if (pixmapPicture_) xcb_render_free_picture(c_, pixmapPicture_);
+  if (pixmap_) xcb_free_pixmap(c_, pixmap_);
+  pixmap_ = xcb_generate_id(c_);
+  Reply<xcb_generic_error_t> error(xcb_request_check(
+      c_, xcb_create_pixmap_checked(c_, depth_, pixmap_, window_, static_cast<uint16_t>(width),
+                                    static_cast<uint16_t>(height))));
+  if (error) {
+    pixmap_ = pixmapPicture_ = 0;
+    return false;
+  }
+  pixmapPicture_ = xcb_generate_id(c_);
+  xcb_render_create_picture(c_, pixmapPicture_, pixmap_, format_, 0, nullptr);
+  static const char kNearest[] = "nearest";
+  xcb_render_set_picture_filter(c_, pixmapPicture_, sizeof kNearest - 1, kNearest, 0, nullptr);
+  pixmapWidth_ = width;
+  pixmapHeight_ = height;
+  return true;
+}
+
+bool XScaledView::Begin(int width, int height, int bandWidth, int bandHeight,
+                        PixelView* picture, PixelView* band) {
+  if (width <= 0 || height <= 0 || width > 4096 || height > 4096 || bandWidth < 0 ||
+      bandHeight < 0 || bandWidth > 65535 || bandHeight > 65535) {
+    return false;
+  }
+  // The server reads the memory when it handles a request: wait for that
+  // before writing over it.
+  Sync();
+  const size_t pictureBytes = static_cast<size_t>(width) * height * 4;
+  const size_t bandBytes = static_cast<size_t>(bandWidth) * bandHeight * 4;
+  if (!EnsureMemory(pictureBytes + bandBytes) || !EnsurePixmap(width, height)) return false;
+  bandOffset_ = pictureBytes;
+  bandWidth_ = bandWidth;
+  *picture = PixelView{memory_, width, height, width * 4};
+  *band = PixelView{memory_ + pictureBytes, bandWidth, bandHeight, bandWidth * 4};
+  return true;
+}
+
+void XScaledView::Show(const Rect& source, const Rect& area, const Rect& band) {
+  if (!pixmap_ || source.Empty() || area.Empty()) return;
+  source_ = source;
+  area_ = area;
+  band_ = band;
+  xcb_shm_put_image(c_, pixmap_, gc_, static_cast<uint16_t>(pixmapWidth_),
+                    static_cast<uint16_t>(pixmapHeight_), 0, 0,
+                    static_cast<uint16_t>(pixmapWidth_), static_cast<uint16_t>(pixmapHeight_), 0,
+                    0, depth_, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_, 0);
+  // Destination pixel i samples the source at (i + 0.5) s / D; the server
+  // takes the pixel that holds the point just below it, so one unit more
+  // gives the pixel that holds the point itself, as StretchPixels does.
+  const double sx = static_cast<double>(source.Width()) / area.Width();
+  const double sy = static_cast<double>(source.Height()) / area.Height();
+  const xcb_render_transform_t transform{
+      Fixed(sx), 0, static_cast<xcb_render_fixed_t>(source.left * 65536 + 1),
+      0, Fixed(sy), static_cast<xcb_render_fixed_t>(source.top * 65536 + 1),
+      0, 0, 65536};
+  xcb_render_set_picture_transform(c_, pixmapPicture_, transform);
+  shown_ = true;
+  Compose();
+  xcb_flush(c_);
+}
+
+void XScaledView::Compose() {
+  // The picture goes everywhere in the area but the band, so that the
+  // caption is never missing from the screen for a moment.
+  xcb_rectangle_t clip[4];
+  int n = 0;
+  const auto add = [&](int left, int top, int right, int bottom) {
+    if (right > left && bottom > top) {
+      clip[n++] = xcb_rectangle_t{static_cast<int16_t>(left), static_cast<int16_t>(top),
+                                  static_cast<uint16_t>(right - left),
+                                  static_cast<uint16_t>(bottom - top)};
+    }
+  };
+  const Rect b = Intersect(band_, area_);
+  if (b.Empty()) {
+    add(area_.left, area_.top, area_.right, area_.bottom);
+  } else {
+    add(area_.left, area_.top, area_.right, b.top);
+    add(area_.left, b.top, b.left, b.bottom);
+    add(b.right, b.top, area_.right, b.bottom);
+    add(area_.left, b.bottom, area_.right, area_.bottom);
+  }
+  xcb_render_set_picture_clip_rectangles(c_, windowPicture_, 0, 0, static_cast<uint32_t>(n),
+                                         clip);
+  xcb_render_composite(c_, XCB_RENDER_PICT_OP_SRC, pixmapPicture_, XCB_RENDER_PICTURE_NONE,
+                       windowPicture_, 0, 0, 0, 0, static_cast<int16_t>(area_.left),
+                       static_cast<int16_t>(area_.top), static_cast<uint16_t>(area_.Width()),
+                       static_cast<uint16_t>(area_.Height()));
+  if (!band_.Empty()) {
+    xcb_shm_put_image(c_, window_, gc_, static_cast<uint16_t>(bandWidth_),
+                      static_cast<uint16_t>(band_.Height()), 0, 0,
+                      static_cast<uint16_t>(band_.Width()), static_cast<uint16_t>(band_.Height()),
+                      static_cast<int16_t>(band_.left), static_cast<int16_t>(band_.top), depth_,
+                      XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_, static_cast<uint32_t>(bandOffset_));
+  }
+  // Answered once the server has handled everything above.
+  pendingSequence_ = xcb_get_input_focus(c_).sequence;
+  pending_ = true;
+}
+
+void XScaledView::Sync() {
+  if (!pending_) return;
+  pending_ = false;
+  free(xcb_get_input_focus_reply(c_, xcb_get_input_focus_cookie_t{pendingSequence_}, nullptr));
+}
+
+void XScaledView::paintEvent(QPaintEvent*) {
+  if (!shown_) return;
+  Compose();
+  xcb_flush(c_);
+}
+
+}  // namespace zarvion

@@ -1,0 +1,160 @@
+// Run on an X server: shows pictures through XScaledView and compares what
+// the screen then holds with the client's own stretch of the same picture
+// (StretchPixels) and the band put over it. Writes "ok" or what differs to
+// the file named by its argument; exits 0 only when all is as expected.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+#include <QThread>
+#include <QWidget>
+
+#include "platform/surface.h"
+#include "window/x_scaled_view.h"
+
+namespace {
+
+using zarvion::PixelView;
+using zarvion::Rect;
+
+std::ostringstream report;
+
+// A picture whose pixels all differ from their neighbours.
+std::vector<uint32_t> Pattern(int w, int h, uint32_t seed) {
+  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      pixels[static_cast<size_t>(y) * w + x] =
+          0xFF000000u | ((x * 37 + seed) & 0xFF) << 16 | ((y * 53 + seed) & 0xFF) << 8 |
+          ((x * 11 + y * 29) & 0xFF);
+    }
+  }
+  return pixels;
+}
+
+void Settle(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+}
+
+// Shows the picture through the view; the client's own stretch of it with
+// the band over it, as the screen should then hold it.
+QImage Show(zarvion::XScaledView& view, int pw, int ph, const Rect& source, const Rect& band,
+            uint32_t seed) {
+  const std::vector<uint32_t> pattern = Pattern(pw, ph, seed);
+  PixelView picture, bandView;
+  if (!view.Begin(pw, ph, band.Width(), band.Height(), &picture, &bandView)) return {};
+  for (int y = 0; y < ph; ++y) {
+    std::memcpy(picture.pixels + static_cast<size_t>(y) * picture.stride,
+                pattern.data() + static_cast<size_t>(y) * pw, static_cast<size_t>(pw) * 4);
+  }
+  const Rect area{0, 0, view.width(), view.height()};
+  QImage expected(area.Width(), area.Height(), QImage::Format_RGB32);
+  const PixelView into{expected.bits(), expected.width(), expected.height(),
+                       static_cast<int>(expected.bytesPerLine())};
+  zarvion::StretchPixels(into, area, area, picture, source, 0xFF000000u);
+  // The band: stripes of its own, as a caption's pixels would be.
+  for (int y = 0; y < bandView.height; ++y) {
+    auto* row =
+        reinterpret_cast<uint32_t*>(bandView.pixels + static_cast<size_t>(y) * bandView.stride);
+    for (int x = 0; x < bandView.width; ++x) {
+      row[x] = 0xFF10E020u + static_cast<uint32_t>((x + y) % 3) * 0x40;
+      expected.setPixel(band.left + x, band.top + y, row[x]);
+    }
+  }
+  view.Show(source, area, band);
+  if (!view.isVisible()) view.show();
+  Settle(400);
+  return expected;
+}
+
+// Whether the screen under the view holds `expected`.
+bool Compare(QWidget& top, const zarvion::XScaledView& view, const QImage& expected,
+             const Rect& band, const char* what) {
+  if (expected.isNull()) {
+    report << what << ": no memory for the picture\n";
+    return false;
+  }
+  const QImage shown =
+      top.screen()
+          ->grabWindow(top.winId(), view.x(), view.y(), expected.width(), expected.height())
+          .toImage()
+          .convertToFormat(QImage::Format_RGB32);
+  if (shown.size() != expected.size()) {
+    report << what << ": the screen gave " << shown.width() << "x" << shown.height() << "\n";
+    return false;
+  }
+  // The server steps the scale in 1/65536ths: a column or row within that
+  // of a pixel's edge may take the neighbour. Nothing else may differ, and
+  // the band not at all.
+  long differ = 0, bandDiffer = 0;
+  for (int y = 0; y < expected.height(); ++y) {
+    for (int x = 0; x < expected.width(); ++x) {
+      if ((shown.pixel(x, y) & 0xFFFFFF) == (expected.pixel(x, y) & 0xFFFFFF)) continue;
+      ++differ;
+      if (x >= band.left && x < band.right && y >= band.top && y < band.bottom) ++bandDiffer;
+    }
+  }
+  const long all = static_cast<long>(expected.width()) * expected.height();
+  if (differ * 100 <= all && bandDiffer == 0) return true;
+  report << what << ": " << differ << " of " << all << " pixels differ, " << bandDiffer
+         << " in the band; top row on screen" << std::hex;
+  for (int x = 0; x < 6; ++x) report << " " << shown.pixel(x, 0);
+  report << ", expected";
+  for (int x = 0; x < 6; ++x) report << " " << expected.pixel(x, 0);
+  report << std::dec << "\n";
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  QApplication app(argc, argv);
+  bool ok = false;
+  {
+    QWidget top;
+    top.resize(660, 420);
+    top.show();
+    Settle(300);
+    zarvion::XScaledView* view = zarvion::XScaledView::Create(&top);
+    if (!view) {
+      report << "no view on this display\n";
+    } else {
+      view->setGeometry(0, 0, 640, 400);
+      const Rect caption{4, 4, 120, 20};
+      ok = Compare(top, *view, Show(*view, 352, 288, Rect{0, 0, 352, 288}, caption, 1), caption,
+                   "whole picture");
+      // Another size, part of the picture, the band elsewhere.
+      const Rect low{30, 300, 90, 312};
+      const QImage part = Show(*view, 176, 144, Rect{8, 4, 168, 140}, low, 7);
+      ok &= Compare(top, *view, part, low, "part of a smaller picture");
+      // Covered and uncovered (hidden, shown), the server draws again what
+      // it keeps, without the client.
+      view->hide();
+      Settle(100);
+      view->show();
+      Settle(400);
+      ok &= Compare(top, *view, part, low, "shown again");
+      // No band.
+      ok &= Compare(top, *view, Show(*view, 64, 48, Rect{0, 0, 64, 48}, Rect{}, 3), Rect{},
+                    "without a band");
+    }
+  }
+  if (ok) report << "ok\n";
+  std::ofstream(argv[1]) << report.str();
+  return ok ? 0 : 1;
+}
