@@ -569,11 +569,9 @@ bool ControlWindow::PresentSingleOnX() {
   if (shared) {
     ConvertInto(singleShared_, picture);
   } else {
+    // Same size: a copy.
     const PixelView from = singlePicture_.View();
-    for (int y = 0; y < ph; ++y) {
-      std::memcpy(picture.pixels + static_cast<size_t>(y) * picture.stride,
-                  from.pixels + static_cast<size_t>(y) * from.stride, static_cast<size_t>(pw) * 4);
-    }
+    StretchPixels(picture, picture.Bounds(), picture.Bounds(), from, from.Bounds());
   }
   if (!band.Empty()) {
     StretchPixels(bandView, Shifted(area, -band.left, -band.top), bandView.Bounds(), picture,
