@@ -38,6 +38,7 @@ struct Rect {
   bool operator==(const Rect&) const = default;
 };
 
+// The part two rectangles share; empty (by Empty()) when they do not meet.
 inline Rect Intersect(const Rect& a, const Rect& b) {
   return Rect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
               std::min(a.bottom, b.bottom)};

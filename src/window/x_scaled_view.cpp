@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include <QGuiApplication>
@@ -170,7 +169,6 @@ bool XScaledView::EnsureMemory(size_t bytes) {
     shmdt(at);
     return false;
   }
-  shmId_ = id;
   memory_ = static_cast<uint8_t*>(at);
   memoryBytes_ = bytes;
   segment_ = segment;
@@ -184,7 +182,6 @@ void XScaledView::ReleaseMemory() {
   shmdt(memory_);
   memory_ = nullptr;
   memoryBytes_ = 0;
-  shmId_ = -1;
   segment_ = 0;
 }
 

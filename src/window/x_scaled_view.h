@@ -68,7 +68,6 @@ class XScaledView : public QWidget {
   int pixmapHeight_ = 0;
   // Shared memory: the picture, then the band.
   uint32_t segment_ = 0;
-  int shmId_ = -1;
   uint8_t* memory_ = nullptr;
   size_t memoryBytes_ = 0;
   size_t bandOffset_ = 0;
