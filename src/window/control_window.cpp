@@ -546,6 +546,9 @@ void ControlWindow::PresentChanges() {
 }
 
 bool ControlWindow::PresentSingleOnX() {
+  // The server's stretch is given device pixels; a scaled display keeps to
+  // the paint, which knows the scale.
+  if (devicePixelRatioF() != 1.0) return false;
   if (!xview_) {
     if (noXView_) return false;
     xview_ = XScaledView::Create(this);
