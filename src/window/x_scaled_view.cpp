@@ -91,8 +91,9 @@ XScaledView* XScaledView::Create(QWidget* parent) {
 }
 
 XScaledView::XScaledView(QWidget* parent) : QWidget(parent) {
-  // A window of its own inside the top-level one, without making the
-  // parents native: the host's widgets over the area stay as they are.
+  // A window of its own inside the top-level one. Qt gives its parents and
+  // their other children windows of their own as well, which keeps widgets
+  // that a host shows over the area (a banner, say) above the picture.
   setAttribute(Qt::WA_DontCreateNativeAncestors);
   setAttribute(Qt::WA_NativeWindow);
   setAttribute(Qt::WA_PaintOnScreen);
