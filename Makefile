@@ -9,7 +9,8 @@ HOSTILE_SESSIONS ?= 400
 JOBS       ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: all deps configure build check check-asan check-tsan fuzz demo bench clean format
+.PHONY: all deps configure build check check-asan check-tsan fuzz demo bench package install \
+  clean format
 
 all: build
 
@@ -47,6 +48,14 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_session fuzz_texts fuzz_registry \
 	  test_hostile_session
 	@scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(HOSTILE_SESSIONS)
+
+# The Debian package, build/zarvion-viewer_VERSION_amd64.deb.
+package: build
+	cmake --build $(BUILD) --target package
+
+# The same files as the package, under $(DESTDIR)/usr (stripped like them).
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix /usr --strip
 
 demo: build
 	@scripts/demo $(BUILD)

@@ -26,6 +26,7 @@
 #include "shell/registrar.h"
 #include "shell/resources.h"
 #include "shell/type_library.h"
+#include "zarvion_version.h"
 
 using namespace zarvion;
 
@@ -377,7 +378,9 @@ TEST(Resources, TheLibraryCarriesItsResources) {
   EXPECT_EQ(bitmap->substr(28, 2), std::string_view("\x04\x00", 2));  // 4 bits per pixel
 
   EXPECT_EQ(FindResource("STRING", IDS_PROJNAME), std::string_view("Zarvion"));
-  EXPECT_EQ(VersionValue("FileVersion"), "1.0.0.1");
+  // The record carries the project's one version number.
+  EXPECT_EQ(VersionValue("FileVersion"), ZARVION_VERSION);
+  EXPECT_EQ(VersionValue("ProductVersion"), ZARVION_VERSION);
   EXPECT_EQ(VersionValue("OriginalFilename"), "Zarvion.DLL");
   EXPECT_FALSE(VersionValue("Nothing"));
   EXPECT_FALSE(FindResource("BITMAP", 999));

@@ -1,7 +1,7 @@
 # Registration, resources, persistence and the picture of the control shell,
 # and a host that finds the control library by its exports only.
 zarvion_test(test_registration SOURCES registration_test.cpp gui_test_main.cpp
-  LIBS zarvion_shell)
+  LIBS zarvion_shell zarvion_version)
 target_compile_definitions(test_registration PRIVATE
   ZARVION_LIB_DIR="${CMAKE_LIBRARY_OUTPUT_DIRECTORY}")
 add_dependencies(test_registration zarvion)

@@ -21,14 +21,19 @@ TEST(ConnectDialog, ExplainsBadInputAndKeepsOkDisabled) {
   EXPECT_FALSE(dialog.OkButton()->isEnabled());  // nothing entered yet
   EXPECT_TRUE(dialog.Message()->text().isEmpty());
   dialog.Port()->setText("9000");
-  for (const char* bad : {"localhost", "1.2.3", "1.2.3.256", "1.2.3.4.5", "1..2.3", "a.b.c.d"}) {
+  // Digits and dots are an address, never a name; a name is letters, digits
+  // and hyphens between dots.
+  for (const char* bad :
+       {"1.2.3", "1.2.3.256", "1.2.3.4.5", "1..2.3", "cam 1", "-cam.example", "a..b", "cam_1"}) {
     dialog.Address()->setText(QString::fromUtf8(bad));
     EXPECT_FALSE(dialog.OkButton()->isEnabled()) << bad;
     EXPECT_FALSE(dialog.Message()->text().isEmpty()) << bad;
   }
-  dialog.Address()->setText("192.168.1.10");
-  EXPECT_TRUE(dialog.OkButton()->isEnabled());
-  EXPECT_TRUE(dialog.Message()->text().isEmpty());
+  for (const char* good : {"localhost", "a.b.c.d", "192.168.1.10"}) {
+    dialog.Address()->setText(good);
+    EXPECT_TRUE(dialog.OkButton()->isEnabled()) << good;
+    EXPECT_TRUE(dialog.Message()->text().isEmpty()) << good;
+  }
   for (const char* bad : {"0", "65536", "-1", "80a", "99999"}) {
     dialog.Port()->setText(bad);
     EXPECT_FALSE(dialog.OkButton()->isEnabled()) << bad;

@@ -5,14 +5,20 @@
 // that have their index are left alone, and so is a recording still being
 // written. Exit status 0 when every file is now indexed.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/avi_file.h"
+#include "zarvion_version.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE...\n", argv[0]);
+    std::fprintf(stderr, "usage: zarvion-avi-repair FILE... | --version\n");
     return 2;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("zarvion-avi-repair %s\n", ZARVION_VERSION);
+    return 0;
   }
   int status = 0;
   for (int i = 1; i < argc; ++i) {

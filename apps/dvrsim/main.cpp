@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dvrsim/dvrsim.h"
+#include "zarvion_version.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ void OnSignal(int) {
 }
 
 constexpr const char* kUsage =
-    "usage: zarvion-dvrsim [--bind ADDR] [--port N] [--channels 0..16] [--flags N]\n"
+    "usage: zarvion-dvrsim [--help | --version] [--bind ADDR] [--port N] [--channels 0..16] "
+    "[--flags N]\n"
     "                      [--fps N] [--gop N] [--bitrate BITS] [--recordings N] [--steps N]\n"
     "                      [--login TEXT] [--fault NAME]... [--duration SECONDS]\n"
     "                      [--notice-after SECONDS TEXT]... [--log FILE]\n"
@@ -36,6 +38,10 @@ int main(int argc, char** argv) {
   for (const std::string& a : args) {
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("zarvion-dvrsim %s\n", ZARVION_VERSION);
       return 0;
     }
   }

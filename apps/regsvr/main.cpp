@@ -11,12 +11,14 @@
 #include <cstring>
 #include <string>
 
+#include "zarvion_version.h"
+
 namespace {
 
 using RegistrationEntry = int32_t (*)();
 
 int Usage() {
-  std::fprintf(stderr, "usage: zarvion-regsvr [-u] PATH\n");
+  std::fprintf(stderr, "usage: zarvion-regsvr [-u] PATH | --version\n");
   return 2;
 }
 
@@ -25,6 +27,10 @@ int Usage() {
 int main(int argc, char** argv) {
   bool unregister = false;
   const char* path = nullptr;
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("zarvion-regsvr %s\n", ZARVION_VERSION);
+    return 0;
+  }
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "-u") == 0 && !unregister && !path) {
       unregister = true;

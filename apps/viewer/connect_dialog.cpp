@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
+#include "viewer/host_resolver.h"
+
 namespace zarvion::viewer {
 
 bool IsDottedIpv4(const QString& text) {
@@ -67,6 +69,11 @@ ConnectDialog::ConnectDialog(QWidget* parent, const Recorder& initial) : QDialog
   setTabOrder(ok_, rememberLogin_);
   setTabOrder(rememberLogin_, cancel_);
 
+  resolver_ = new HostResolver(this);
+  connect(resolver_, &HostResolver::Resolved, this,
+          [this](const QString&, const QString& address, const QString& error) {
+            Resolved(address, error);
+          });
   connect(address_, &QLineEdit::textChanged, this, &ConnectDialog::Check);
   connect(port_, &QLineEdit::textChanged, this, &ConnectDialog::Check);
   Check();
@@ -75,18 +82,44 @@ ConnectDialog::ConnectDialog(QWidget* parent, const Recorder& initial) : QDialog
 }
 
 void ConnectDialog::Check() {
+  resolver_->Cancel();  // a lookup of what was there before
   const QString address = address_->text().trimmed();
   const QString port = port_->text().trimmed();
-  const bool addressOk = IsDottedIpv4(address);
+  const bool addressOk = IsDottedIpv4(address) || IsHostName(address);
   const bool portOk = ParsePort(port).has_value();
   QString why;
   if (!address.isEmpty() && !addressOk) {
-    why = QString::fromUtf8("地址须为点分十进制的 IPv4 地址（例如 192.168.1.10），不能是主机名。");
+    why = QString::fromUtf8("地址须为点分十进制的 IPv4 地址（例如 192.168.1.10）或主机名。");
   } else if (!port.isEmpty() && !portOk) {
     why = QString::fromUtf8("端口须为 1 到 65535 之间的数字。");
   }
   message_->setText(why);
   ok_->setEnabled(addressOk && portOk);
+}
+
+void ConnectDialog::accept() {
+  if (!ok_->isEnabled()) return;
+  const QString address = address_->text().trimmed();
+  if (IsDottedIpv4(address)) {
+    resolved_ = address;
+    QDialog::accept();
+    return;
+  }
+  // A name: closed only once it resolves; OK waits for the answer.
+  ok_->setEnabled(false);
+  message_->setText(QString::fromUtf8("正在解析 %1…").arg(address));
+  resolver_->Resolve(address);
+}
+
+void ConnectDialog::Resolved(const QString& address, const QString& error) {
+  ok_->setEnabled(true);
+  if (!error.isEmpty()) {
+    message_->setText(error);
+    return;
+  }
+  message_->clear();
+  resolved_ = address;
+  QDialog::accept();
 }
 
 Recorder ConnectDialog::Entered() const {

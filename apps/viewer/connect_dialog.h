@@ -1,6 +1,7 @@
 // "连接录像机": address, port and login parameter of a recorder. The address
-// must be dotted IPv4 (the control resolves no names) and the port 1-65535;
-// while either is wrong the dialog says why and OK stays disabled.
+// is dotted IPv4 or a host name, the port 1-65535; while either is wrong the
+// dialog says why and OK stays disabled. A host name is looked up when OK is
+// pressed: the dialog closes once it resolves, and says why when it does not.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,8 @@ class QPushButton;
 
 namespace zarvion::viewer {
 
+class HostResolver;
+
 // Four decimal numbers 0-255 separated by dots, nothing else.
 bool IsDottedIpv4(const QString& text);
 // The port of a text of digits from 1 to 65535.
@@ -31,6 +34,11 @@ class ConnectDialog : public QDialog {
 
   // What was entered; meaningful once the dialog is accepted.
   Recorder Entered() const;
+  // The dotted IPv4 address the entered host name resolved to, or the
+  // address entered.
+  QString ResolvedAddress() const { return resolved_; }
+
+  void accept() override;
 
   QLineEdit* Address() const { return address_; }
   QLineEdit* Port() const { return port_; }
@@ -41,6 +49,7 @@ class ConnectDialog : public QDialog {
 
  private:
   void Check();
+  void Resolved(const QString& address, const QString& error);
 
   QLineEdit* address_;
   QLineEdit* port_;
@@ -49,6 +58,8 @@ class ConnectDialog : public QDialog {
   QPushButton* ok_;
   QPushButton* cancel_;
   QLabel* message_;
+  HostResolver* resolver_;
+  QString resolved_;
 };
 
 }  // namespace zarvion::viewer

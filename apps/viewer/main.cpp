@@ -3,7 +3,8 @@
 // page would; a connect dialog, remembered recorders, automatic reconnect.
 //
 //   zarvion-viewer                       the tabs of the last run, or the connect dialog
-//   zarvion-viewer [--host ADDR] [--port N] [--login TEXT]
+//   zarvion-viewer [--host ADDR|NAME] [--port N] [--login TEXT]   (a name is resolved)
+//   zarvion-viewer --help | --version
 //   zarvion-viewer --demo [--login TEXT]
 //   ... [--screenshot FILE [--after SECONDS]]
 #include <cstdio>
@@ -25,12 +26,13 @@
 #include "viewer/recent_recorders.h"
 #include "viewer/recorder_tab.h"
 #include "window/control_window.h"
+#include "zarvion_version.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zarvion-viewer [--host ADDR] [--port N] [--login TEXT] | --demo [--login TEXT]"
-    " [--screenshot FILE [--after SECONDS]]";
+    "usage: zarvion-viewer [--host ADDR|NAME] [--port N] [--login TEXT] | --demo [--login TEXT]"
+    " [--screenshot FILE [--after SECONDS]] | --help | --version";
 
 struct Arguments {
   std::optional<std::string> host;
@@ -41,6 +43,7 @@ struct Arguments {
   double afterSeconds = 3.0;
   bool afterGiven = false;
   bool help = false;
+  bool version = false;
 };
 
 bool ParsePort(const std::string& text) {
@@ -73,6 +76,8 @@ bool Parse(const std::vector<std::string>& args, Arguments* out, std::string* er
     };
     if (a == "--help" || a == "-h") {
       out->help = true;
+    } else if (a == "--version") {
+      out->version = true;
     } else if (a == "--demo") {
       out->demo = true;
     } else if (a == "--host") {
@@ -126,6 +131,10 @@ int main(int argc, char** argv) {
   }
   if (args.help) {
     std::printf("%s\n", kUsage);
+    return 0;
+  }
+  if (args.version) {
+    std::printf("zarvion-viewer %s\n", ZARVION_VERSION);
     return 0;
   }
 

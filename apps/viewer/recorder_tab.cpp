@@ -13,6 +13,7 @@
 #include "shell/control_host.h"
 #include "shell/module.h"
 #include "video/renderer.h"
+#include "viewer/host_resolver.h"
 
 namespace zarvion::viewer {
 namespace {
@@ -77,6 +78,11 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
   banner_->setStyleSheet(QStringLiteral(
       "background-color: rgb(150, 0, 0); color: white; font-size: 16px; font-weight: bold;"
       " padding: 4px;"));
+  resolver_ = new HostResolver(this);
+  connect(resolver_, &HostResolver::Resolved, this,
+          [this](const QString&, const QString& address, const QString& error) {
+            Resolved(address, error);
+          });
   ReplaceControl();
   UpdateBanner();
   connect(&poll_, &QTimer::timeout, this, &RecorderTab::Poll);
@@ -109,6 +115,7 @@ void RecorderTab::Connect(const Recorder& recorder) {
 
 void RecorderTab::Disconnect() {
   if (!target_) return;
+  resolver_->Cancel();
   if (controlUsed_) ReplaceControl();
   policy_.Reset();
   SetState(State::kDisconnected);
@@ -116,18 +123,39 @@ void RecorderTab::Disconnect() {
 
 void RecorderTab::Attempt() {
   if (!target_) return;
+  resolver_->Cancel();
   if (controlUsed_) ReplaceControl();
+  attemptStart_ = Clock::now();
+  const QString host = QString::fromStdString(target_->host);
+  if (host.isEmpty() || LooksLikeAddress(host)) {
+    ConnectControl(host);
+    return;
+  }
+  // The control takes addresses only. The name is looked up on every try
+  // (the recorder's address may have changed), within the connect timeout.
+  resolver_->Resolve(host);
+  SetState(State::kConnecting);
+}
+
+void RecorderTab::Resolved(const QString& address, const QString& error) {
+  if (state_ != State::kConnecting) return;
+  if (!error.isEmpty()) {
+    WaitBeforeRetry(policy_.AfterFailedConnect(), error, false);
+    return;
+  }
+  ConnectControl(address);
+}
+
+void RecorderTab::ConnectControl(const QString& address) {
   // Counted before the request: a refused connect on this machine can be
   // over before ConnectServer returns.
   errorsSeen_ = control_->Status().errorCount;
-  const QString host = QString::fromStdString(target_->host);
   const QString port = QString::number(target_->port);
-  Script(*control_, u"strHostName", DISPATCH_PROPERTYPUT, {Text(host)});
+  Script(*control_, u"strHostName", DISPATCH_PROPERTYPUT, {Text(address)});
   Script(*control_, u"strHostPort", DISPATCH_PROPERTYPUT, {Text(port)});
   Script(*control_, u"ConnectServer", DISPATCH_METHOD,
-         {Text(host), Text(port), Text(QString::fromStdString(target_->login))});
+         {Text(address), Text(port), Text(QString::fromStdString(target_->login))});
   controlUsed_ = true;
-  attemptStart_ = Clock::now();
   SetState(State::kConnecting);
 }
 
@@ -152,6 +180,7 @@ void RecorderTab::Poll() {
       } else if (now - attemptStart_ > connectTimeout_) {
         // The connect waits as long as the system lets it; the operator
         // should not. The teardown of the control stops it.
+        resolver_->Cancel();
         ReplaceControl();
         WaitBeforeRetry(policy_.AfterFailedConnect(), ReasonText(SessionError::kTimedOut), false);
       }
@@ -254,9 +283,9 @@ void RecorderTab::PlacePaneMarks() {
       mark = new QLabel(this);
       mark->setAlignment(Qt::AlignCenter);
       mark->setAttribute(Qt::WA_TransparentForMouseEvents);
-      mark->setStyleSheet(QStringLiteral(
-          "background-color: rgba(150, 0, 0, 200); color: white; font-weight: bold;"
-          " padding: 2px;"));
+      mark->setStyleSheet(
+          QStringLiteral("background-color: rgba(150, 0, 0, 200); color: white; font-weight: bold;"
+                         " padding: 2px;"));
     }
     mark->setText(QString::fromUtf8("画面已停止 %1 秒").arg(channelStalled_[c]));
     Rect pane{0, 0, w, h};

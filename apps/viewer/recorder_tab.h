@@ -3,7 +3,9 @@
 // whenever the picture is not live.
 //
 // The tab scripts the control by name (strHostName, strHostPort,
-// ConnectServer) and reads its session status; nothing else. When a session
+// ConnectServer) and reads its session status; nothing else. A recorder
+// given by host name is looked up before every try, and the control gets
+// the address; the tab goes on showing the name. When a session
 // ends it replaces the control at once, so the frozen last pictures give way
 // to the idle panes, and tries again after the reconnect policy's delay.
 // Every retry runs on a fresh control object: after a session the control's
@@ -32,6 +34,8 @@ class ControlWindow;
 }
 
 namespace zarvion::viewer {
+
+class HostResolver;
 
 // The words for why a connect failed or a session ended.
 QString ReasonText(SessionError error);
@@ -92,6 +96,9 @@ class RecorderTab : public QWidget {
   // teardown stops and joins its connection thread).
   void ReplaceControl();
   void Attempt();
+  // Hands the recorder's address to the control and asks it to connect.
+  void ConnectControl(const QString& address);
+  void Resolved(const QString& address, const QString& error);
   void Poll();
   void WaitBeforeRetry(int seconds, const QString& why, bool lost);
   void SetState(State state);
@@ -109,6 +116,7 @@ class RecorderTab : public QWidget {
   bool controlUsed_ = false;  // ConnectServer was called on control_
   QVBoxLayout* layout_;
   QLabel* banner_;
+  HostResolver* resolver_;
 
   std::optional<Recorder> target_;
   State state_ = State::kIdle;

@@ -154,8 +154,11 @@ bool EnsureControlRegistered() {
   const std::string self = ModulePath();
   if (self.empty()) return false;
   const std::string folder = Folder(self);
+  // The library itself; beside the program or in ../lib (a build folder);
+  // where the package installs it.
   for (const std::string& candidate :
-       {self, folder + "libzarvion.so", folder + "../lib/libzarvion.so"}) {
+       {self, folder + "libzarvion.so", folder + "../lib/libzarvion.so",
+        folder + ZARVION_CONTROL_FROM_BIN "/libzarvion.so"}) {
     char* full = ::realpath(candidate.c_str(), nullptr);
     if (!full) continue;
     const std::string path(full);

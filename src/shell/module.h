@@ -61,7 +61,8 @@ HRESULT DllUnregisterServer();
 std::string ModulePath();
 
 // For hosts that link the shell themselves: registers the control library
-// (libzarvion.so in the program's folder, or in ../lib beside it) for the
+// (libzarvion.so in the program's folder, in ../lib beside it, or in the
+// folder the package installs it to, lib/<multiarch>/zarvion) for the
 // user when no usable registration of the type library exists yet, so
 // scripting by name works. True when a usable registration exists after.
 bool EnsureControlRegistered();
