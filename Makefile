@@ -57,6 +57,14 @@ package: build
 install: build
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix /usr --strip
 
+# The Debian package (build/zarvion-viewer_VERSION_amd64.deb), and the same
+# files installed under $(DESTDIR)/usr.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix /usr --strip
+
 demo: build
 	@scripts/demo $(BUILD)
 
