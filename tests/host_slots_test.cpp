@@ -61,7 +61,8 @@ constexpr GUID kIPersistStreamInit = {
 constexpr GUID kNull = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 constexpr GUID kOther = {0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
 // The published identifiers of the class and its interface.
-constexpr GUID kClsid = {0x9DEF5882, 0xA4D2, 0x448E, {0xA2, 0xC8, 0xA8, 0xA8, 0x82, 0x79, 0xB8, 0x3E}};
+constexpr GUID kClsid = {
+    0x9DEF5882, 0xA4D2, 0x448E, {0xA2, 0xC8, 0xA8, 0xA8, 0x82, 0x79, 0xB8, 0x3E}};
 constexpr GUID kIZarvinet = {
     0xA12C870A, 0x7E21, 0x45CC, {0x81, 0x5F, 0x2E, 0xF3, 0xB0, 0x7B, 0x89, 0x9A}};
 
@@ -406,8 +407,9 @@ TEST_F(HostSlots, PersistenceSlots) {
 
 TEST_F(HostSlots, TypeInformationSlots) {
   void* info = nullptr;
-  ASSERT_EQ(Slot<HRESULT (*)(void*, uint32_t, uint32_t, void**)>(control_, 4)(control_, 0, 0, &info),
-            kOk);
+  ASSERT_EQ(
+      Slot<HRESULT (*)(void*, uint32_t, uint32_t, void**)>(control_, 4)(control_, 0, 0, &info),
+      kOk);
   void* p = &p;
   EXPECT_EQ(Query(info, kIDispatch, &p), kNoInterface);  // 0
   EXPECT_EQ(p, nullptr);
@@ -516,9 +518,8 @@ class Recorder {
     int out[2];
     if (::pipe(out) != 0) return;
     const std::string program = std::string(ZARVION_BIN_DIR) + "/zarvion-dvrsim";
-    std::vector<std::string> args = {program,   "--port", "0",   "--channels", "1",
-                                     "--fps",   "5",      "--login", "host-slot",
-                                     "--log",   log};
+    std::vector<std::string> args = {program, "--port",  "0",         "--channels", "1", "--fps",
+                                     "5",     "--login", "host-slot", "--log",      log};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -581,7 +582,8 @@ bool LogHas(const std::string& log, const std::string& name, const std::string& 
 }
 
 TEST_F(HostSlots, ConnectServerSlotReachesTheRecorder) {
-  const std::string log = ::testing::TempDir() + "host-slots-" + std::to_string(::getpid()) + ".log";
+  const std::string log =
+      ::testing::TempDir() + "host-slots-" + std::to_string(::getpid()) + ".log";
   Recorder recorder(log);
   ASSERT_FALSE(recorder.port().empty());
 

@@ -278,8 +278,7 @@ TEST(Registry, WithoutHomeTheFolderComesFromThePasswordDatabaseOrThereIsNone) {
     std::string got;
     const bool read = RegGetString(Hive::kCurrentUser, "Software\\Test", "v", &got);
     RegSetString(Hive::kCurrentUser, "Software\\Test", "w", "y");  // told only once
-    return RegistryFolder().empty() && HiveFilePath(Hive::kClassesRoot).empty() && !wrote &&
-                   !read
+    return RegistryFolder().empty() && HiveFilePath(Hive::kClassesRoot).empty() && !wrote && !read
                ? 0
                : 1;
   });

@@ -63,9 +63,8 @@ __attribute__((constructor)) void ResolveModulePath() {
   // Linked into a program, the loader names the program as it was started
   // (perhaps a bare name found on the search path); the kernel knows its file.
   Dl_info program{};
-  const bool inProgram =
-      ::dladdr(reinterpret_cast<void*>(::getauxval(AT_PHDR)), &program) &&
-      program.dli_fbase == info.dli_fbase;
+  const bool inProgram = ::dladdr(reinterpret_cast<void*>(::getauxval(AT_PHDR)), &program) &&
+                         program.dli_fbase == info.dli_fbase;
   char* full = ::realpath(inProgram ? "/proc/self/exe" : info.dli_fname, nullptr);
   if (!full) return;
   if (std::strlen(full) <= PATH_MAX) std::strcpy(g_modulePath, full);

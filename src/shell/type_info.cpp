@@ -137,8 +137,7 @@ HRESULT TiInvoke(ITypeInfo*, void* instance, int32_t id, uint16_t flags, DISPPAR
   // Only a control of this library has the members described here.
   if (!ControlOf(instance)) return E_INVALIDARG;
   auto* control = static_cast<IZarvinet*>(instance);
-  return control->vtbl->Invoke(control, id, &IID_NULL, 0, flags, params, result, excepInfo,
-                               argErr);
+  return control->vtbl->Invoke(control, id, &IID_NULL, 0, flags, params, result, excepInfo, argErr);
 }
 
 HRESULT TiGetDocumentation(ITypeInfo* self, int32_t id, BSTR* name, BSTR* doc,
@@ -202,12 +201,29 @@ void TiReleaseFuncDesc(ITypeInfo*, void*) {}
 void TiReleaseVarDesc(ITypeInfo*, void*) {}
 
 constexpr ITypeInfoVtbl kTypeInfoVtbl = {
-    TiQueryInterface,   TiAddRef,          TiRelease,         TiGetTypeAttr,
-    TiGetTypeComp,      TiGetFuncDesc,     TiGetVarDesc,      TiGetNames,
-    TiGetRefTypeOfImplType, TiGetImplTypeFlags, TiGetIDsOfNames, TiInvoke,
-    TiGetDocumentation, TiGetDllEntry,     TiGetRefTypeInfo,  TiAddressOfMember,
-    TiCreateInstance,   TiGetMops,         TiGetContainingTypeLib, TiReleaseTypeAttr,
-    TiReleaseFuncDesc,  TiReleaseVarDesc};
+    TiQueryInterface,        // 0
+    TiAddRef,                // 1
+    TiRelease,               // 2
+    TiGetTypeAttr,           // 3
+    TiGetTypeComp,           // 4
+    TiGetFuncDesc,           // 5
+    TiGetVarDesc,            // 6
+    TiGetNames,              // 7
+    TiGetRefTypeOfImplType,  // 8
+    TiGetImplTypeFlags,      // 9
+    TiGetIDsOfNames,         // 10
+    TiInvoke,                // 11
+    TiGetDocumentation,      // 12
+    TiGetDllEntry,           // 13
+    TiGetRefTypeInfo,        // 14
+    TiAddressOfMember,       // 15
+    TiCreateInstance,        // 16
+    TiGetMops,               // 17
+    TiGetContainingTypeLib,  // 18
+    TiReleaseTypeAttr,       // 19
+    TiReleaseFuncDesc,       // 20
+    TiReleaseVarDesc,        // 21
+};
 
 }  // namespace
 
