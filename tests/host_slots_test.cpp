@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QWidget>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -27,7 +28,8 @@
 
 #include "net/control_object.h"
 #include "platform/registry.h"
-#include "shell/control_host.h"
+#include "shell/zarvinet.h"
+#include "window/control_window.h"
 
 extern char** environ;
 
@@ -168,7 +170,14 @@ struct Library {
   HRESULT (*getClassObject)(const GUID*, const GUID*, void**) = nullptr;
   void (*freeString)(BSTR) = nullptr;
   zarvion::Zarvinet* (*controlOf)(void*) = nullptr;
-  decltype(&zarvion::CreateControlWindow) createWindow = nullptr;
+  // CreateControlWindow: its std::unique_ptr comes back as one pointer in
+  // memory the caller provides, which this record stands for.
+  struct ReturnedWindow {
+    QWidget* widget;
+    ~ReturnedWindow() {}  // not trivial, so returned in memory as the library does
+  };
+  ReturnedWindow (*createWindow)(zarvion::Zarvinet&, QWidget*,
+                                 zarvion::ControlWindowOptions) = nullptr;
 };
 
 std::string Run(const std::string& command) {
@@ -240,12 +249,9 @@ class HostSlots : public ::testing::Test {
   __attribute__((no_sanitize("vptr"))) const zarvion::ControlObject& Record() {
     return TheLibrary().controlOf(control_)->Object();
   }
-  // The control's window, made and destroyed by the library's code.
-  __attribute__((no_sanitize("vptr"))) zarvion::ControlWindow* OpenWindow() {
-    return TheLibrary().createWindow(*TheLibrary().controlOf(control_), nullptr, {}).release();
-  }
-  __attribute__((no_sanitize("vptr"))) static void CloseWindow(zarvion::ControlWindow* window) {
-    delete window;
+  // The control's window, made by the library's code.
+  __attribute__((no_sanitize("vptr"))) QWidget* OpenWindow() {
+    return TheLibrary().createWindow(*TheLibrary().controlOf(control_), nullptr, {}).widget;
   }
   std::u16string Take(BSTR s) {
     std::u16string text = s ? s : u"";
@@ -599,7 +605,7 @@ TEST_F(HostSlots, ConnectServerSlotReachesTheRecorder) {
 
   // The window's connection thread finds the request set and logs in; the
   // recorder sends video only after the login it accepts.
-  zarvion::ControlWindow* window = OpenWindow();
+  std::unique_ptr<QWidget> window(OpenWindow());
   ASSERT_TRUE(window);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (Record().dwFramesReceived.load() == 0 && std::chrono::steady_clock::now() < deadline) {
@@ -608,7 +614,7 @@ TEST_F(HostSlots, ConnectServerSlotReachesTheRecorder) {
   }
   EXPECT_GT(Record().dwFramesReceived.load(), 0u) << "no video from the recorder";
   EXPECT_TRUE(LogHas(log, "Login", LoginHex("host-slot")));
-  CloseWindow(window);
+  window.reset();
   std::remove(log.c_str());
 }
 
