@@ -224,13 +224,20 @@ TEST_F(HostTest, HostFindsCreatesAndScriptsTheControl) {
   EXPECT_EQ(control->vtbl->QueryInterface(control, &viewObject, &same), E_NOINTERFACE);
   EXPECT_EQ(same, nullptr);
 
-  const char16_t* names[] = {u"ConnectServer", u"strhostname", u"Disconnect"};
+  // Names after the member's are its parameters, by position.
+  const char16_t* names[] = {u"ConnectServer", u"strpara", u"strHostName"};
   int32_t ids[3] = {};
   EXPECT_EQ(control->vtbl->GetIDsOfNames(control, &IID_NULL, names, 1, 0, ids), S_OK);
   EXPECT_EQ(ids[0], 3);
   EXPECT_EQ(control->vtbl->GetIDsOfNames(control, &IID_NULL, names, 3, 0, ids), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(ids[1], 1);
+  EXPECT_EQ(ids[0], 3);
+  EXPECT_EQ(ids[1], 2);
   EXPECT_EQ(ids[2], DISPID_UNKNOWN);
+  const char16_t* unknownMember[] = {u"Disconnect", u"strHost"};
+  EXPECT_EQ(control->vtbl->GetIDsOfNames(control, &IID_NULL, unknownMember, 2, 0, ids),
+            DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], DISPID_UNKNOWN);
+  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
 
   uint32_t count = 0;
   ASSERT_EQ(control->vtbl->GetTypeInfoCount(control, &count), S_OK);
@@ -396,6 +403,23 @@ TEST_F(HostTest, RegsvrRegistersRemovesAndRefusesWhatIsNoControlLibrary) {
   EXPECT_EQ(run.status, 2) << run.output;
   EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
   EXPECT_FALSE(RegKeyExists(Hive::kClassesRoot, kClassKey));
+}
+
+TEST_F(HostTest, RegistrationNamesTheFileLoadedEvenAfterTheProcessMovedOn) {
+  // Loaded as ./libzarvion.so from the library's folder, registered from a
+  // folder that holds no such file.
+  const std::string elsewhere = MakeFolder("elsewhere");
+  const ProgramRun run = RunProgram(std::string(ZARVION_BIN_DIR) + "/relative_load_child " +
+                                    ZARVION_LIB_DIR + " " + elsewhere);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output, "00000000\n");
+  char* full = ::realpath(kLibrary.c_str(), nullptr);
+  ASSERT_NE(full, nullptr);
+  const std::string library(full);
+  std::free(full);
+  std::string server;
+  ASSERT_TRUE(RegGetString(Hive::kClassesRoot, kClassKey + "\\InprocServer32", "", &server));
+  EXPECT_EQ(server, library);
 }
 
 }  // namespace

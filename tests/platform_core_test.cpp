@@ -1,8 +1,10 @@
 // Code page conversions, the file-backed registry and the file helpers.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -222,6 +224,69 @@ TEST(Registry, DefaultFolderFollowsXdgThenHome) {
   EXPECT_EQ(HiveFilePath(Hive::kClassesRoot),
             HomeFolder() + "/.config/zarvion/HKEY_CLASSES_ROOT.reg");
   if (oldXdg) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+}
+
+// Runs `body` in a child process as a user the password database does not
+// know, without HOME or any registry variable; its exit status and what it
+// wrote to standard error.
+std::pair<int, std::string> AsUserWithoutHome(int (*body)()) {
+  int err[2];
+  if (::pipe(err) != 0) return {-1, ""};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(err[1], 2);
+    ::close(err[0]);
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("ZARVION_REGISTRY_DIR");
+    if (::setgid(54321) != 0 || ::setuid(54321) != 0) ::_exit(90);
+    ::_exit(body());
+  }
+  ::close(err[1]);
+  std::string text;
+  char buf[256];
+  ssize_t n;
+  while ((n = ::read(err[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  ::close(err[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+TEST(Registry, WithoutHomeTheFolderComesFromThePasswordDatabaseOrThereIsNone) {
+  const char* oldHome = std::getenv("HOME");
+  const std::string savedHome = oldHome ? oldHome : "";
+  const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string savedXdg = oldXdg ? oldXdg : "";
+  ::unsetenv("ZARVION_REGISTRY_DIR");
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("HOME");
+  const passwd* pw = ::getpwuid(::getuid());
+  const std::string known = pw && pw->pw_dir && *pw->pw_dir ? pw->pw_dir : "";
+  const std::string folder = RegistryFolder();
+  ::setenv("HOME", "", 1);  // an empty HOME names no folder either
+  const std::string withEmptyHome = RegistryFolder();
+  if (oldHome) ::setenv("HOME", savedHome.c_str(), 1);
+  if (oldXdg) ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+  ASSERT_FALSE(known.empty()) << "this user has no home in the password database";
+  EXPECT_EQ(folder, known + "/.config/zarvion");
+  EXPECT_EQ(withEmptyHome, folder);
+
+  if (::geteuid() != 0) GTEST_SKIP() << "becoming a user without an entry needs root";
+  const auto [status, message] = AsUserWithoutHome(+[] {
+    const bool wrote = RegSetString(Hive::kCurrentUser, "Software\\Test", "v", "x");
+    std::string got;
+    const bool read = RegGetString(Hive::kCurrentUser, "Software\\Test", "v", &got);
+    RegSetString(Hive::kCurrentUser, "Software\\Test", "w", "y");  // told only once
+    return RegistryFolder().empty() && HiveFilePath(Hive::kClassesRoot).empty() && !wrote && !read
+               ? 0
+               : 1;
+  });
+  EXPECT_EQ(status, 0) << message;
+  EXPECT_NE(message.find("HOME"), std::string::npos) << message;
+  EXPECT_NE(message.find("ZARVION_REGISTRY_DIR"), std::string::npos) << message;
+  EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+  EXPECT_FALSE(fs::exists("/.config/zarvion"));
 }
 
 TEST(Files, FoldersFilesAndClock) {

@@ -200,9 +200,9 @@ TEST_F(RegistrationTest, TheTypeLibraryIsLoadedOnceAndShared) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&] {
       Zarvinet z;
-      const std::u16string_view names[] = {u"strHostName", u"strHostPort", u"ConnectServer"};
+      const std::u16string_view names[] = {u"ConnectServer", u"strPara", u"strHost"};
       DISPID ids[3] = {};
-      if (z.GetIDsOfNames(names, ids) == S_OK && ids[0] == 1 && ids[1] == 2 && ids[2] == 3) {
+      if (z.GetIDsOfNames(names, ids) == S_OK && ids[0] == 3 && ids[1] == 2 && ids[2] == 0) {
         ++resolved;
       }
     });

@@ -2,10 +2,13 @@
 // connect request and scripting by name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <set>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core_test_env.h"
 #include "platform/registry.h"
@@ -149,17 +152,33 @@ TEST_F(ScriptingTest, ScriptingByNameNeedsTheRegisteredTypeLibrary) {
 
   // This program carries the same type library as the control library.
   ASSERT_EQ(RegisterServer(ModulePath()), S_OK);
-  const std::u16string_view names[] = {u"connectserver", u"strHostName", u"STRHOSTPORT"};
-  DISPID ids[3] = {};
-  ASSERT_EQ(z.GetIDsOfNames(names, ids), S_OK);
-  EXPECT_EQ(ids[0], DISPID_ConnectServer);
-  EXPECT_EQ(ids[1], DISPID_strHostName);
-  EXPECT_EQ(ids[2], DISPID_strHostPort);
-  const std::u16string_view unknown[] = {u"strHostName", u"Disconnect"};
-  DISPID two[2] = {};
-  EXPECT_EQ(z.GetIDsOfNames(unknown, two), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(two[0], DISPID_strHostName);
-  EXPECT_EQ(two[1], DISPID_UNKNOWN);
+  // One member per call; the names after it are its parameters, which get
+  // their positions.
+  DISPID ids[4] = {};
+  auto lookUp = [&](std::initializer_list<std::u16string_view> names) {
+    std::fill(std::begin(ids), std::end(ids), 99);
+    return z.GetIDsOfNames(std::span(names.begin(), names.size()), ids);
+  };
+  ASSERT_EQ(lookUp({u"strHostName"}), S_OK);
+  EXPECT_EQ(ids[0], DISPID_strHostName);
+  ASSERT_EQ(lookUp({u"STRHOSTPORT"}), S_OK);
+  EXPECT_EQ(ids[0], DISPID_strHostPort);
+  ASSERT_EQ(lookUp({u"ConnectServer", u"strHost", u"strPort", u"strPara"}), S_OK);
+  EXPECT_EQ(std::vector<DISPID>(ids, ids + 4), (std::vector<DISPID>{3, 0, 1, 2}));
+  ASSERT_EQ(lookUp({u"connectserver", u"STRPARA", u"strhost"}), S_OK);
+  EXPECT_EQ(std::vector<DISPID>(ids, ids + 3), (std::vector<DISPID>{3, 2, 0}));
+  ASSERT_EQ(lookUp({u"strHostName", u"newVal"}), S_OK);
+  EXPECT_EQ(ids[1], 0);
+  // A member's name in a parameter's place is no parameter.
+  EXPECT_EQ(lookUp({u"ConnectServer", u"strHostPort", u"strPort"}), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(std::vector<DISPID>(ids, ids + 3), (std::vector<DISPID>{3, DISPID_UNKNOWN, 1}));
+  EXPECT_EQ(lookUp({u"strHostName", u"Disconnect"}), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], DISPID_strHostName);
+  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+  EXPECT_EQ(lookUp({u"Disconnect", u"strHost"}), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], DISPID_UNKNOWN);
+  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+  ASSERT_EQ(lookUp({u"ConnectServer"}), S_OK);
 
   const Variant args[] = {Variant::Bstr(u"127.0.0.1"), Variant::Bstr(u"9000"), Variant::Bstr(u"p")};
   ASSERT_EQ(z.Invoke(ids[0], DISPATCH_METHOD, args), S_OK);
@@ -198,6 +217,18 @@ TEST(Module, ClassObjectAndLockCount) {
 
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, &obj), S_OK);
   ASSERT_TRUE(obj);
+  EXPECT_EQ(ModuleLockCount(), base + 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+  factory->LockServer(true);
+  obj.reset();
+  EXPECT_EQ(ModuleLockCount(), base + 1);
+  factory->LockServer(false);
+  EXPECT_EQ(ModuleLockCount(), base);
+
+  // An unlock without a lock held takes nothing from a live object's share.
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, &obj), S_OK);
+  EXPECT_EQ(factory->LockServer(false), S_OK);
+  EXPECT_EQ(factory->LockServer(false), S_OK);
   EXPECT_EQ(ModuleLockCount(), base + 1);
   EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
   factory->LockServer(true);

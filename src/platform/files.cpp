@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 namespace zarvion {
 
@@ -31,10 +32,25 @@ bool CreateDirectory(std::string_view path) {
   return ::mkdir(std::string(path).c_str(), 0777) == 0;
 }
 
+std::optional<std::string> UserHomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home);
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 4096);
+  while (true) {
+    passwd entry{};
+    passwd* found = nullptr;
+    const int err = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found);
+    if (err == ERANGE && buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    if (err != 0 || !found || !found->pw_dir || !*found->pw_dir) return std::nullopt;
+    return std::string(found->pw_dir);
+  }
+}
+
 std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return "/";
+  return UserHomeFolder().value_or("/");
 }
 
 LocalTime GetLocalTime() {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,7 +16,10 @@ bool IsWritableFolder(std::string_view path);
 // Creates one folder level (the parent must exist). False when it could not
 // be created, including when something of that name exists already.
 bool CreateDirectory(std::string_view path);
-// $HOME, or the password database's home folder when $HOME is unset.
+// $HOME, or the password database's home folder when $HOME is unset or
+// empty; none when neither names one.
+std::optional<std::string> UserHomeFolder();
+// UserHomeFolder, or "/" when there is none.
 std::string HomeFolder();
 
 // Calendar fields of the local time, with milliseconds.

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/files.h"
+
 namespace zarvion {
 namespace {
 
@@ -441,7 +443,9 @@ bool MakeFolders(const std::string& path) {
 }
 
 std::optional<HiveData> LoadHive(Hive hive) {
-  auto text = ReadWholeFile(HiveFilePath(hive));
+  const std::string file = HiveFilePath(hive);
+  if (file.empty()) return std::nullopt;
+  auto text = ReadWholeFile(file);
   if (!text) return std::nullopt;
   return ParseHive(hive, *text);
 }
@@ -491,18 +495,25 @@ bool ModifyHive(Hive hive, const std::function<bool(HiveData&, bool*)>& change) 
 
 std::string RegistryFolder() {
   if (const char* dir = std::getenv("ZARVION_REGISTRY_DIR"); dir && *dir) return dir;
-  std::string base;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home ? home : "") + "/.config";
+    return std::string(xdg) + "/zarvion";
   }
-  return base + "/zarvion";
+  if (auto home = UserHomeFolder()) return *home + "/.config/zarvion";
+  // Without a home the settings would land in the root folder, shared by
+  // every user; say why nothing is read or kept, once per process.
+  static std::once_flag told;
+  std::call_once(told, [] {
+    std::fprintf(stderr,
+                 "zarvion: no folder for the registry: HOME is not set and user %u has no home "
+                 "folder in the password database; set HOME or ZARVION_REGISTRY_DIR\n",
+                 static_cast<unsigned>(::getuid()));
+  });
+  return std::string();
 }
 
 std::string HiveFilePath(Hive hive) {
-  return RegistryFolder() + "/" + HiveName(hive) + ".reg";
+  const std::string folder = RegistryFolder();
+  return folder.empty() ? std::string() : folder + "/" + HiveName(hive) + ".reg";
 }
 
 bool RegGetValue(Hive hive, std::string_view subKey, std::string_view value, RegType expected,

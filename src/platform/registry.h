@@ -44,9 +44,13 @@ enum RegType : uint32_t {
   REG_DWORD = 4,
 };
 
-// The folder that holds the hive files, as the next call would use it.
+// The folder that holds the hive files, as the next call would use it:
+// $ZARVION_REGISTRY_DIR, else $XDG_CONFIG_HOME/zarvion, else
+// .config/zarvion in the user's home ($HOME, else the password database's).
+// Empty when the user has no home: then every read and write fails, and the
+// first time a message on standard error says why.
 std::string RegistryFolder();
-// Full path of a hive's file.
+// Full path of a hive's file; empty when there is no folder.
 std::string HiveFilePath(Hive hive);
 
 // Reads one value. `value` empty means the key's default value. On entry

@@ -7,9 +7,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "shell/variant.h"
 #include "shell/zarvinet.h"
+
+namespace zarvion {
+struct TypeLibrary;
+}
 
 namespace zarvion::abi {
 
@@ -89,20 +95,49 @@ struct IZarvinet {
   const IZarvinetVtbl* vtbl;
 };
 
-// The type information GetTypeInfo hands out. This platform has no type
-// information service, so it carries, after IUnknown, only the two calls a
-// host needs to script and describe the interface.
+// The type information GetTypeInfo hands out, laid out as every host
+// expects it: the type-information interface's 19 members after IUnknown,
+// in their standard order. Names, parameter names, documentation and
+// invocation are served from the type library; the rest would hand out the
+// platform's descriptor records (type, function and variable descriptions,
+// type compilers, containing libraries), which this platform does not
+// define: those return E_NOTIMPL and clear their out-parameters. Opaque
+// records are void*; MEMBERID and INVOKEKIND are int32.
 struct ITypeInfo;
 struct ITypeInfoVtbl {
   HRESULT (*QueryInterface)(ITypeInfo* self, REFIID iid, void** out);
   uint32_t (*AddRef)(ITypeInfo* self);
   uint32_t (*Release)(ITypeInfo* self);
+  HRESULT (*GetTypeAttr)(ITypeInfo* self, void** typeAttr);
+  HRESULT (*GetTypeComp)(ITypeInfo* self, void** typeComp);
+  HRESULT (*GetFuncDesc)(ITypeInfo* self, uint32_t index, void** funcDesc);
+  HRESULT (*GetVarDesc)(ITypeInfo* self, uint32_t index, void** varDesc);
+  // The member's name, then its parameters' names, at most `maxNames`.
+  HRESULT(*GetNames)
+  (ITypeInfo* self, int32_t id, BSTR* names, uint32_t maxNames, uint32_t* count);
+  HRESULT (*GetRefTypeOfImplType)(ITypeInfo* self, uint32_t index, uint32_t* refType);
+  HRESULT (*GetImplTypeFlags)(ITypeInfo* self, uint32_t index, int32_t* flags);
   HRESULT (*GetIDsOfNames)(ITypeInfo* self, const char16_t** names, uint32_t count, int32_t* ids);
+  // Calls the member on `instance`, an interface pointer of a control.
+  HRESULT(*Invoke)
+  (ITypeInfo* self, void* instance, int32_t id, uint16_t flags, DISPPARAMS* params, VARIANT* result,
+   void* excepInfo, uint32_t* argErr);
   // Name and help string of a member, or of the interface for id -1. Each
   // string out-parameter may be null; strings are freed with SysFreeString.
   HRESULT(*GetDocumentation)
   (ITypeInfo* self, int32_t id, BSTR* name, BSTR* doc, uint32_t* helpContext, BSTR* helpFile);
+  HRESULT(*GetDllEntry)
+  (ITypeInfo* self, int32_t id, int32_t invokeKind, BSTR* dllName, BSTR* name, uint16_t* ordinal);
+  HRESULT (*GetRefTypeInfo)(ITypeInfo* self, uint32_t refType, void** typeInfo);
+  HRESULT (*AddressOfMember)(ITypeInfo* self, int32_t id, int32_t invokeKind, void** address);
+  HRESULT (*CreateInstance)(ITypeInfo* self, IUnknown* outer, REFIID iid, void** out);
+  HRESULT (*GetMops)(ITypeInfo* self, int32_t id, BSTR* mops);
+  HRESULT (*GetContainingTypeLib)(ITypeInfo* self, void** typeLib, uint32_t* index);
+  void (*ReleaseTypeAttr)(ITypeInfo* self, void* typeAttr);
+  void (*ReleaseFuncDesc)(ITypeInfo* self, void* funcDesc);
+  void (*ReleaseVarDesc)(ITypeInfo* self, void* varDesc);
 };
+static_assert(sizeof(ITypeInfoVtbl) == 22 * sizeof(void*));
 struct ITypeInfo {
   const ITypeInfoVtbl* vtbl;
 };
@@ -148,10 +183,24 @@ constexpr HRESULT STG_E_WRITEFAULT = static_cast<HRESULT>(0x8003001D);
 constexpr Guid IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 constexpr Guid IID_ITypeInfo = {0x00020401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001);
 constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
 constexpr HRESULT DISP_E_UNKNOWNINTERFACE = static_cast<HRESULT>(0x80020001);
 constexpr HRESULT DISP_E_NONAMEDARGS = static_cast<HRESULT>(0x80020007);
 constexpr HRESULT DISP_E_BADINDEX = static_cast<HRESULT>(0x8002000B);
+
+// Runs `body`, turning any exception into a result code: no C++ exception
+// leaves a call a host makes.
+template <typename F>
+HRESULT Guarded(F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
 
 // Strings with their length in bytes in the u32 before the text and a NUL
 // after it; a null BSTR is an empty string.
@@ -163,6 +212,13 @@ uint32_t BstrLength(const char16_t* s);  // in characters
 // made, for our own host (to put its window on screen); null for any other
 // pointer.
 Zarvinet* ControlOf(void* unknown);
+
+// The type information of ZARVIONLib's interface, holding one reference.
+HRESULT MakeTypeInfo(std::shared_ptr<const TypeLibrary> lib, void** out);
+
+// A host's names to dispatch ids (see TypeLibrary::NamesToIds); every name
+// is unknown without a library.
+HRESULT NamesToIds(const TypeLibrary* lib, const char16_t** names, uint32_t count, int32_t* ids);
 
 // The class object, as the export DllGetClassObject hands it out.
 HRESULT GetClassObject(REFIID clsid, REFIID iid, void** out);

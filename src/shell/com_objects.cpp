@@ -18,125 +18,6 @@
 namespace zarvion::abi {
 namespace {
 
-// Runs `body`, turning any exception into a result code.
-template <typename F>
-HRESULT Guarded(F&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
-}
-
-// ---- type information ----
-
-struct TypeInfoObject {
-  ITypeInfo face;
-  std::atomic<uint32_t> refs{1};
-  std::shared_ptr<const TypeLibrary> lib;
-};
-
-TypeInfoObject* Self(ITypeInfo* p) {
-  return reinterpret_cast<TypeInfoObject*>(p);
-}
-
-HRESULT TiQueryInterface(ITypeInfo* self, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (!iid) return E_POINTER;
-  if (!(*iid == IID_IUnknown || *iid == IID_ITypeInfo)) return E_NOINTERFACE;
-  ++Self(self)->refs;
-  *out = self;
-  return S_OK;
-}
-uint32_t TiAddRef(ITypeInfo* self) {
-  return ++Self(self)->refs;
-}
-uint32_t TiRelease(ITypeInfo* self) {
-  const uint32_t left = --Self(self)->refs;
-  if (left == 0) delete Self(self);
-  return left;
-}
-
-HRESULT ResolveNames(const TypeLibrary* lib, const char16_t** names, uint32_t count, int32_t* ids) {
-  if (count > 0 && (!names || !ids)) return E_POINTER;
-  HRESULT hr = S_OK;
-  for (uint32_t i = 0; i < count; ++i) {
-    const TypeMember* m =
-        lib && names[i] ? lib->FindMember(std::u16string_view(names[i])) : nullptr;
-    ids[i] = m ? m->id : DISPID_UNKNOWN;
-    if (!m) hr = DISP_E_UNKNOWNNAME;
-  }
-  return hr;
-}
-
-HRESULT TiGetIDsOfNames(ITypeInfo* self, const char16_t** names, uint32_t count, int32_t* ids) {
-  return Guarded([&] { return ResolveNames(Self(self)->lib.get(), names, count, ids); });
-}
-
-std::u16string Utf8ToUtf16(std::string_view s) {
-  std::u16string out;
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    uint32_t cp = c;
-    size_t n = 1;
-    if (c >= 0xF0 && i + 3 < s.size()) {
-      cp = ((c & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
-           (s[i + 3] & 0x3Fu);
-      n = 4;
-    } else if (c >= 0xE0 && i + 2 < s.size()) {
-      cp = ((c & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
-      n = 3;
-    } else if (c >= 0xC0 && i + 1 < s.size()) {
-      cp = ((c & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
-      n = 2;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-    i += n;
-  }
-  return out;
-}
-
-HRESULT TiGetDocumentation(ITypeInfo* self, int32_t id, BSTR* name, BSTR* doc,
-                           uint32_t* helpContext, BSTR* helpFile) {
-  return Guarded([&]() -> HRESULT {
-    const TypeLibrary& lib = *Self(self)->lib;
-    std::string n, d;
-    if (id == DISPID_UNKNOWN) {
-      n = lib.interfaceName;
-      d = lib.interfaceHelp;
-    } else if (const TypeMember* m = lib.FindMember(id)) {
-      n = m->name;
-      d = m->helpString;
-    } else {
-      return TYPE_E_ELEMENTNOTFOUND;
-    }
-    BSTR nb = name ? AllocBstr(Utf8ToUtf16(n)) : nullptr;
-    BSTR db = doc ? AllocBstr(Utf8ToUtf16(d)) : nullptr;
-    if ((name && !nb) || (doc && !db)) {
-      FreeBstr(nb);
-      FreeBstr(db);
-      return E_OUTOFMEMORY;
-    }
-    if (name) *name = nb;
-    if (doc) *doc = db;
-    if (helpContext) *helpContext = 0;
-    if (helpFile) *helpFile = nullptr;
-    return S_OK;
-  });
-}
-
-constexpr ITypeInfoVtbl kTypeInfoVtbl = {TiQueryInterface, TiAddRef, TiRelease, TiGetIDsOfNames,
-                                         TiGetDocumentation};
-
 // ---- the control object ----
 
 // The interface tables of one control, laid out together so either face
@@ -202,11 +83,7 @@ HRESULT CoGetTypeInfo(IZarvinet*, uint32_t index, uint32_t, void** out) {
     if (index != 0) return DISP_E_BADINDEX;
     std::shared_ptr<const TypeLibrary> lib;
     if (HRESULT hr = ZarvionTypeLibrary(&lib); !Succeeded(hr)) return hr;
-    auto* info = new TypeInfoObject;
-    info->face.vtbl = &kTypeInfoVtbl;
-    info->lib = std::move(lib);
-    *out = &info->face;  // holds the one reference it was made with
-    return S_OK;
+    return MakeTypeInfo(std::move(lib), out);
   });
 }
 
@@ -216,7 +93,7 @@ HRESULT CoGetIDsOfNames(IZarvinet*, REFIID iid, const char16_t** names, uint32_t
     if (iid && !(*iid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     std::shared_ptr<const TypeLibrary> lib;
     ZarvionTypeLibrary(&lib);
-    return ResolveNames(lib.get(), names, count, ids);
+    return NamesToIds(lib.get(), names, count, ids);
   });
 }
 
@@ -395,11 +272,7 @@ HRESULT CfCreateInstance(IClassFactory*, IUnknown* outer, REFIID iid, void** out
 }
 
 HRESULT CfLockServer(IClassFactory*, int32_t lock) {
-  if (lock) {
-    ModuleAddRef();
-  } else {
-    ModuleRelease();
-  }
+  ModuleLockServer(lock != 0);
   return S_OK;
 }
 

@@ -1,9 +1,12 @@
 #include "shell/module.h"
 
 #include <dlfcn.h>
+#include <limits.h>
+#include <sys/auxv.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,6 +21,8 @@ namespace zarvion {
 namespace {
 
 std::atomic<long> g_lockCount{0};
+// The server locks among g_lockCount.
+std::atomic<long> g_serverLocks{0};
 
 // How the two implemented categories describe themselves (locale 409).
 constexpr const char* kControlCategory = "Controls";
@@ -46,6 +51,26 @@ HRESULT RunScript(RegistrarMode mode, const std::string& modulePath, RegBatch* b
   return RunRegistrarScript(*script, vars, mode, batch) ? S_OK : SELFREG_E_CLASS;
 }
 
+// The full path of the file this code was loaded from, resolved as it is
+// loaded: the name the loader was given may be relative to the folder the
+// process was in then, which it may leave later. Zero-initialised, so a
+// reader before the resolution sees no path rather than a wrong one.
+char g_modulePath[PATH_MAX + 1];
+
+__attribute__((constructor)) void ResolveModulePath() {
+  Dl_info info{};
+  if (!::dladdr(reinterpret_cast<void*>(&ResolveModulePath), &info) || !info.dli_fname) return;
+  // Linked into a program, the loader names the program as it was started
+  // (perhaps a bare name found on the search path); the kernel knows its file.
+  Dl_info program{};
+  const bool inProgram = ::dladdr(reinterpret_cast<void*>(::getauxval(AT_PHDR)), &program) &&
+                         program.dli_fbase == info.dli_fbase;
+  char* full = ::realpath(inProgram ? "/proc/self/exe" : info.dli_fname, nullptr);
+  if (!full) return;
+  if (std::strlen(full) <= PATH_MAX) std::strcpy(g_modulePath, full);
+  std::free(full);
+}
+
 std::string Folder(const std::string& path) {
   return path.substr(0, path.find_last_of('/') + 1);
 }
@@ -62,6 +87,20 @@ long ModuleLockCount() {
   return g_lockCount.load();
 }
 
+void ModuleLockServer(bool lock) {
+  if (lock) {
+    ++g_serverLocks;
+    ++g_lockCount;
+    return;
+  }
+  // An unlock without a lock held takes nothing away: the objects' share of
+  // the count stays, so the module is never called unused while one lives.
+  long held = g_serverLocks.load();
+  while (held > 0 && !g_serverLocks.compare_exchange_weak(held, held - 1)) {
+  }
+  if (held > 0) --g_lockCount;
+}
+
 HRESULT ZarvinetClassFactory::CreateInstance(const void* outer, const Guid& iid,
                                              std::unique_ptr<Zarvinet>* out) {
   if (!out) return E_POINTER;
@@ -75,11 +114,7 @@ HRESULT ZarvinetClassFactory::CreateInstance(const void* outer, const Guid& iid,
 }
 
 HRESULT ZarvinetClassFactory::LockServer(bool lock) {
-  if (lock) {
-    ModuleAddRef();
-  } else {
-    ModuleRelease();
-  }
+  ModuleLockServer(lock);
   return S_OK;
 }
 
@@ -98,16 +133,7 @@ HRESULT DllCanUnloadNow() {
 }
 
 std::string ModulePath() {
-  Dl_info info{};
-  if (!::dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname) {
-    return std::string();
-  }
-  // dladdr gives the name the module was loaded by, which may be relative.
-  char* full = ::realpath(info.dli_fname, nullptr);
-  if (!full) return std::string();
-  std::string path(full);
-  std::free(full);
-  return path;
+  return g_modulePath;
 }
 
 HRESULT RegisterServer(std::string_view modulePath) {

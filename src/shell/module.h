@@ -57,7 +57,9 @@ HRESULT UnregisterServer();
 HRESULT DllRegisterServer();
 HRESULT DllUnregisterServer();
 // The full path of the file this code was loaded from (the library, or a
-// program the shell is linked into).
+// program the shell is linked into), resolved once when it was loaded, so a
+// later change of the process's folder does not change it; empty when it
+// could not be resolved then.
 std::string ModulePath();
 
 // For hosts that link the shell themselves: registers the control library
@@ -70,5 +72,8 @@ bool EnsureControlRegistered();
 // Called by Zarvinet's constructor and destructor.
 void ModuleAddRef();
 void ModuleRelease();
+// A server lock (LockServer): true adds one; false takes one away only
+// while one is held, so the count never drops below the live objects.
+void ModuleLockServer(bool lock);
 
 }  // namespace zarvion

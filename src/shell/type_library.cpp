@@ -68,6 +68,15 @@ char16_t LowerAscii(char16_t c) {
   return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
 }
 
+// Names in the library are ASCII; a caller's name matches ignoring ASCII case.
+bool SameName(std::string_view ours, std::u16string_view theirs) {
+  if (ours.size() != theirs.size()) return false;
+  for (size_t i = 0; i < theirs.size(); ++i) {
+    if (LowerAscii(theirs[i]) != LowerAscii(static_cast<unsigned char>(ours[i]))) return false;
+  }
+  return true;
+}
+
 std::string VersionText(const TypeLibrary& lib) {
   char buf[16];
   // Type library versions are written in hexadecimal.
@@ -105,14 +114,30 @@ std::optional<Guid> ParseGuid(std::string_view s) {
 
 const TypeMember* TypeLibrary::FindMember(std::u16string_view name) const {
   for (const auto& m : members) {
-    if (m.name.size() != name.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < name.size() && same; ++i) {
-      same = LowerAscii(name[i]) == LowerAscii(static_cast<unsigned char>(m.name[i]));
-    }
-    if (same) return &m;
+    if (SameName(m.name, name)) return &m;
   }
   return nullptr;
+}
+
+HRESULT TypeLibrary::NamesToIds(std::span<const std::u16string_view> names,
+                                std::span<DISPID> ids) const {
+  if (ids.size() < names.size()) return E_INVALIDARG;
+  if (names.empty()) return S_OK;
+  const TypeMember* m = FindMember(names[0]);
+  if (!m) {
+    for (size_t i = 0; i < names.size(); ++i) ids[i] = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
+  }
+  ids[0] = m->id;
+  HRESULT hr = S_OK;
+  for (size_t i = 1; i < names.size(); ++i) {
+    ids[i] = DISPID_UNKNOWN;
+    for (size_t p = 0; p < m->params.size(); ++p) {
+      if (SameName(m->params[p], names[i])) ids[i] = static_cast<DISPID>(p);
+    }
+    if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
 }
 
 const TypeMember* TypeLibrary::FindMember(DISPID id) const {

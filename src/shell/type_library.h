@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,11 @@ struct TypeLibrary {
   // The member named `name` (ASCII case ignored), or null.
   const TypeMember* FindMember(std::u16string_view name) const;
   const TypeMember* FindMember(DISPID id) const;
+  // What dispatch answers for names: the first names a member (its dispatch
+  // id), any further ones that member's parameters (each its position, first
+  // parameter 0). A name not found gets DISPID_UNKNOWN and makes the call
+  // fail with DISP_E_UNKNOWNNAME; when the member is unknown, every id is.
+  HRESULT NamesToIds(std::span<const std::u16string_view> names, std::span<DISPID> ids) const;
 };
 
 // Parses the text form of a type library; empty when any line is malformed

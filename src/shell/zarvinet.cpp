@@ -115,13 +115,9 @@ HRESULT Zarvinet::GetIDsOfNames(std::span<const std::u16string_view> names,
   if (ids.size() < names.size()) return E_INVALIDARG;
   std::shared_ptr<const TypeLibrary> lib;
   ZarvionTypeLibrary(&lib);
-  HRESULT hr = S_OK;
-  for (size_t i = 0; i < names.size(); ++i) {
-    const TypeMember* m = lib ? lib->FindMember(names[i]) : nullptr;
-    ids[i] = m ? m->id : DISPID_UNKNOWN;
-    if (!m) hr = DISP_E_UNKNOWNNAME;
-  }
-  return hr;
+  if (lib) return lib->NamesToIds(names, ids);
+  for (size_t i = 0; i < names.size(); ++i) ids[i] = DISPID_UNKNOWN;
+  return names.empty() ? S_OK : DISP_E_UNKNOWNNAME;
 }
 
 HRESULT Zarvinet::Invoke(DISPID id, uint16_t flags, std::span<const Variant> args) {

@@ -55,7 +55,9 @@ class Zarvinet final : public IZarvinet {
   HRESULT ConnectServer(Variant strHost, Variant strPort, Variant strPara) override;
 
   // Scripting by name, resolved through the registered type library
-  // ZARVIONLib 1.0 (loaded once per process on first use). Names compare
+  // ZARVIONLib 1.0 (loaded once per process on first use). The first name
+  // is a member, any further ones its parameters, which get their positions
+  // (ConnectServer, strHost, strPara gives 3, 0, 2). Names compare
   // case-insensitively; unknown names get DISPID_UNKNOWN (-1) and make the
   // call fail with DISP_E_UNKNOWNNAME, as does every name while the type
   // library is not registered.
