@@ -33,29 +33,29 @@ std::optional<uint16_t> ParsePort(const QString& text) {
 }
 
 ConnectDialog::ConnectDialog(QWidget* parent, const Recorder& initial) : QDialog(parent) {
-  setWindowTitle(QString::fromUtf8("连接录像机"));
+  setWindowTitle(tr("连接录像机"));
   address_ = new QLineEdit(QString::fromStdString(initial.host), this);
-  address_->setPlaceholderText(QString::fromUtf8("例如 192.168.1.10"));
+  address_->setPlaceholderText(tr("例如 192.168.1.10"));
   port_ = new QLineEdit(initial.port ? QString::number(initial.port) : QString(), this);
   port_->setMaxLength(5);
   login_ = new QLineEdit(QString::fromStdString(initial.login), this);
-  rememberLogin_ = new QCheckBox(QString::fromUtf8("记住登录参数"), this);
+  rememberLogin_ = new QCheckBox(tr("记住登录参数"), this);
   rememberLogin_->setChecked(initial.rememberLogin);
   message_ = new QLabel(this);
   message_->setStyleSheet(QStringLiteral("color: #b00000"));
   message_->setWordWrap(true);
 
   auto* buttons = new QDialogButtonBox(this);
-  ok_ = buttons->addButton(QString::fromUtf8("连接"), QDialogButtonBox::AcceptRole);
-  cancel_ = buttons->addButton(QString::fromUtf8("取消"), QDialogButtonBox::RejectRole);
+  ok_ = buttons->addButton(tr("连接"), QDialogButtonBox::AcceptRole);
+  cancel_ = buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
   ok_->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   auto* form = new QFormLayout;
-  form->addRow(QString::fromUtf8("地址："), address_);
-  form->addRow(QString::fromUtf8("端口："), port_);
-  form->addRow(QString::fromUtf8("登录参数："), login_);
+  form->addRow(tr("地址："), address_);
+  form->addRow(tr("端口："), port_);
+  form->addRow(tr("登录参数："), login_);
   form->addRow(QString(), rememberLogin_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
@@ -89,9 +89,9 @@ void ConnectDialog::Check() {
   const bool portOk = ParsePort(port).has_value();
   QString why;
   if (!address.isEmpty() && !addressOk) {
-    why = QString::fromUtf8("地址须为点分十进制的 IPv4 地址（例如 192.168.1.10）或主机名。");
+    why = tr("地址须为点分十进制的 IPv4 地址（例如 192.168.1.10）或主机名。");
   } else if (!port.isEmpty() && !portOk) {
-    why = QString::fromUtf8("端口须为 1 到 65535 之间的数字。");
+    why = tr("端口须为 1 到 65535 之间的数字。");
   }
   message_->setText(why);
   ok_->setEnabled(addressOk && portOk);
@@ -107,7 +107,7 @@ void ConnectDialog::accept() {
   }
   // A name: closed only once it resolves; OK waits for the answer.
   ok_->setEnabled(false);
-  message_->setText(QString::fromUtf8("正在解析 %1…").arg(address));
+  message_->setText(tr("正在解析 %1…").arg(address));
   resolver_->Resolve(address);
 }
 

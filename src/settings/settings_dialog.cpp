@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -46,7 +47,7 @@ SettingsDialog::SettingsDialog(QWidget* parent, CommandTarget* target)
   // Caption, system menu and minimize box; a fixed frame.
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-  setWindowTitle(QString::fromUtf8(kSettingsTitle));
+  setWindowTitle(QCoreApplication::translate("SettingsDialog", kSettingsTitle));
   setWindowIcon(DialogIcon());
   setFixedSize(size());
   setModal(false);
@@ -193,7 +194,7 @@ void SettingsDialog::RestoreDefaultParams() {
 void SettingsDialog::Browse(QLineEdit* edit, const char* prompt) {
   QString start = edit->text();
   if (!PathFileExists(start.toStdString())) start = QString::fromStdString(HomeFolder());
-  QString folder = BrowseForFolder(QString::fromUtf8(prompt), start);
+  QString folder = BrowseForFolder(QCoreApplication::translate("SettingsDialog", prompt), start);
   if (!folder.isEmpty()) edit->setText(folder);
 }
 
@@ -221,7 +222,7 @@ void SettingsDialog::reject() {
 }
 
 void SettingsDialog::ShowMissingFolderError(const QString& folder) {
-  QMessageBox::critical(this, QString::fromUtf8(kMissingFolderCaption), folder, QMessageBox::Ok);
+  QMessageBox::critical(this, QCoreApplication::translate("SettingsDialog", kMissingFolderCaption), folder, QMessageBox::Ok);
 }
 
 QString SettingsDialog::BrowseForFolder(const QString& prompt, const QString& start) {

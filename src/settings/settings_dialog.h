@@ -54,10 +54,14 @@ constexpr int kDefaultSaturation = 64;
 constexpr int kDefaultContrast = 68;
 constexpr uint32_t kDefaultVideoParams = 0x44400080;
 
-inline constexpr const char* kSettingsTitle = "Zarvion 设置";
-inline constexpr const char* kMissingFolderCaption = "Zarvion 设置错误--不存在的文件夹";
-inline constexpr const char* kBrowseRecordPrompt = "选择一个文件夹保存录制的影片";
-inline constexpr const char* kBrowseCapturePrompt = "选择一个文件夹保存抓取的图片";
+// Shown through the application's translators (context "SettingsDialog").
+inline constexpr const char* kSettingsTitle = QT_TRANSLATE_NOOP("SettingsDialog", "Zarvion 设置");
+inline constexpr const char* kMissingFolderCaption =
+    QT_TRANSLATE_NOOP("SettingsDialog", "Zarvion 设置错误--不存在的文件夹");
+inline constexpr const char* kBrowseRecordPrompt =
+    QT_TRANSLATE_NOOP("SettingsDialog", "选择一个文件夹保存录制的影片");
+inline constexpr const char* kBrowseCapturePrompt =
+    QT_TRANSLATE_NOOP("SettingsDialog", "选择一个文件夹保存抓取的图片");
 
 // Brightness in bits 0-7, hue 8-15, saturation 16-23, contrast 24-31; each
 // position modulo 256.
