@@ -17,9 +17,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "avi_test_util.h"
 #include "mp43_test_frames.h"
 #include "platform/avi_file.h"
+#include "platform/avi_repair.h"
 #include "video/channel_decoder.h"
+#include "video/recording_repair.h"
 
 extern char** environ;
 
@@ -27,48 +30,12 @@ namespace zarvion {
 namespace {
 
 using testing::EncodedFrame;
+using testing::ExpectedPackets;
+using testing::ExpectIndexed;
+using testing::Packets;
+using testing::ReadFile;
 using testing::RunCommand;
 using testing::TempDir;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-uint32_t Le32(const std::string& s, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(s[at + i]);
-  return v;
-}
-
-// "size,flags" per packet, as ffprobe reads them.
-std::string Packets(const std::string& file) {
-  std::string out;
-  RunCommand("ffprobe -v error -select_streams v -show_entries packet=size,flags -of csv=p=0 '" +
-                 file + "'",
-             &out);
-  return out;
-}
-
-std::string ExpectedPackets(const std::vector<EncodedFrame>& frames, size_t from, size_t count) {
-  std::string s;
-  for (size_t i = from; i < from + count; ++i) {
-    const EncodedFrame& f = frames[i % frames.size()];
-    s += std::to_string(f.bytes.size()) + (f.key ? ",K_\n" : ",__\n");
-  }
-  return s;
-}
-
-// A file whose RIFF covers it whole and that ends with its index.
-void ExpectIndexed(const std::string& file) {
-  const std::string bytes = ReadFile(file);
-  ASSERT_GT(bytes.size(), 232u) << file;
-  EXPECT_EQ(Le32(bytes, 4), bytes.size() - 8) << file;
-  EXPECT_EQ(Le32(bytes, 44) & 0x10, 0x10u) << file << ": no index flag";
-  const uint32_t moviEnd = 220 + Le32(bytes, 216);
-  ASSERT_LE(moviEnd + 8, bytes.size()) << file;
-  EXPECT_EQ(bytes.substr(moviEnd, 4), "idx1") << file;
-}
 
 void ExpectDecodes(const std::string& file) {
   std::string out;
@@ -193,10 +160,11 @@ TEST_F(RecordingTest, KilledRecordingKeepsEveryAppendedFrameAndRepairRestoresKey
   }
 }
 
-TEST_F(RecordingTest, RepairCutsATornTailLeavesLiveAndForeignFilesAlone) {
+TEST_F(RecordingTest, RepairCopiesAroundATornTailLeavesLiveAndForeignFilesAlone) {
   const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(10, 3);
   TempDir dir;
   const std::string file = dir.Path() + "/CLIENT_CH01_2026_01_01_00_00_00_000.avi";
+  std::string torn;
   {
     // The file as a crash in the middle of a frame leaves it: whole frames,
     // then a torn chunk.
@@ -216,15 +184,21 @@ TEST_F(RecordingTest, RepairCutsATornTailLeavesLiveAndForeignFilesAlone) {
     // Open in this process: a repair elsewhere must not touch it.
     EXPECT_EQ(RepairAvi(file), AviRepair::kBusy);
     const std::string whole = ReadFile(file);
-    const std::string torn = whole + std::string("00dc\x40\x1f\x00\x00partial", 15);
+    torn = whole + std::string("00dc\x40\x1f\x00\x00partial", 15);
     avi.reset();  // (completes it; the torn copy below is what a crash leaves)
     std::ofstream(file, std::ios::binary | std::ios::trunc) << torn;
   }
+  // The torn chunk held part of a frame: the file stays as the crash left
+  // it, and its whole frames go into a copy beside it.
   EXPECT_EQ(RepairRecordings(dir.Path()), 1);
-  ExpectIndexed(file);
-  EXPECT_EQ(Packets(file), ExpectedPackets(frames, 0, 10));
-  ExpectDecodes(file);
+  EXPECT_EQ(ReadFile(file), torn);
+  const std::string copy = dir.Path() + "/CLIENT_CH01_2026_01_01_00_00_00_000.repaired.avi";
+  ExpectIndexed(copy);
+  EXPECT_EQ(Packets(copy), ExpectedPackets(frames, 0, 10));
+  ExpectDecodes(copy);
   EXPECT_EQ(RepairRecordings(dir.Path()), 0);
+  EXPECT_EQ(RepairAvi(file), AviRepair::kCopyExists);
+  EXPECT_EQ(RepairAvi(copy), AviRepair::kIntact);
 
   const std::string foreign = dir.Path() + "/CLIENT_CH02_x.avi";
   std::ofstream(foreign, std::ios::binary) << "RIFF....AVI LIST";
