@@ -62,7 +62,7 @@ class Budget {
 class Window {
  public:
   Window(int fd, uint64_t size, Budget& budget)
-      : fd_(fd), size_(size), budget_(budget), buf_(kPiece) {}
+      : fd_(fd), size_(size), budget_(budget), buf_(std::min<uint64_t>(kPiece, size)) {}
 
   // The `n` bytes at `pos`, or null past the end, on a read error or once
   // the budget is spent.
@@ -87,7 +87,7 @@ class Window {
  private:
   bool Fill(uint64_t pos) {
     if (!budget_.Go(pos)) return false;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kPiece, size_ - pos));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(buf_.size(), size_ - pos));
     if (!PReadAll(fd_, buf_.data(), want, pos)) return false;
     start_ = pos;
     len_ = want;
@@ -339,7 +339,7 @@ AviRepair CopyFrames(int dirFd, const std::string& copyName, int fd, const uint8
   if (::flock(out, LOCK_EX | LOCK_NB) != 0) return AviRepair::kFailed;
   if (!PWriteAll(out, header, kHeaderEnd, 0)) return AviRepair::kFailed;
 
-  std::vector<uint8_t> buf(kPiece);
+  std::vector<uint8_t> buf(std::min<uint64_t>(kPiece, moviEnd));
   uint64_t at = kHeaderEnd;
   for (const Frame& f : frames) {
     uint8_t head[8];

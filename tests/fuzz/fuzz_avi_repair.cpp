@@ -48,8 +48,10 @@ struct Setup {
   std::string folder;
   std::string header;
   Setup() {
-    char pattern[] = "/tmp/fuzz-avi-repair-XXXXXX";
-    folder = ::mkdtemp(pattern);
+    // In memory where there is a tmpfs: the repair syncs what it writes.
+    std::string pattern =
+        std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/fuzz-avi-XXXXXX";
+    folder = ::mkdtemp(pattern.data());
     const std::string path = folder + "/header.avi";
     {
       auto avi = AviFile::Open(path, kOfCreate | kOfWrite);
