@@ -139,8 +139,10 @@ class Scanner {
         }
       }
       // An empty chunk is no frame, yet players count it in time: a file
-      // with one cannot take an index of its frames alone in place.
-      if (id == kChunkId && size == 0) clean_ = false;
+      // with one cannot take an index of its frames alone in place. Nor can
+      // one whose last chunk lacks its pad byte: the index would start off
+      // the even offset where readers look for it.
+      if ((id == kChunkId && size == 0) || ((size & 1u) && next == pos + 8 + size)) clean_ = false;
       if (id == kChunkId && size > 0) {
         const uint8_t* first = chunks_.At(pos + 8, 1);
         if (!first) return false;

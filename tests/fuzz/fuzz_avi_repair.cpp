@@ -93,7 +93,8 @@ std::vector<std::string> CertainFrames(const std::string& s) {
 std::vector<std::string> IndexedFrames(const std::string& s) {
   Check(s.size() >= 232 && Le32(s, 4) + 8ull == s.size());
   const size_t moviEnd = 220 + Le32(s, 216);
-  Check(moviEnd + 8 <= s.size() && s.compare(moviEnd, 4, "idx1") == 0);
+  // Chunks start at even offsets: readers look for the index there.
+  Check(moviEnd % 2 == 0 && moviEnd + 8 <= s.size() && s.compare(moviEnd, 4, "idx1") == 0);
   const size_t entries = Le32(s, moviEnd + 4) / 16;
   Check(moviEnd + 8 + 16 * entries == s.size());
   Check(Le32(s, 48) == entries);
