@@ -275,6 +275,7 @@ TEST(RecordingRepairTest, ReportsProgressAndStopsWhenDestroyedMidway) {
   ASSERT_FALSE(notes.empty());
   EXPECT_EQ(notes.back().kind, RecordingRepairNote::Kind::kFinished);
   EXPECT_EQ(notes.back().repaired, 1);
+  EXPECT_EQ(notes.back().unrepaired, 1);
   EXPECT_EQ(notes.back().files, 2);
   int files = 0;
   bool progress = false;

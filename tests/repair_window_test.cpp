@@ -94,16 +94,19 @@ TEST(StartupRepairWindow, ComesUpAtOnceAndTellsItsHostHowTheRepairGoes) {
             std::chrono::milliseconds(3000 * testing::kSlowdown));
 
   ASSERT_NE(window->Repair(), nullptr);
-  ASSERT_TRUE(WaitUntil([&] { return !said.empty() && said.back() == "录像检查完毕：修复 1 个"; },
+  ASSERT_TRUE(WaitUntil([&] { return !said.empty() && said.back() == "录像检查完毕：修复 1 个，1 个未改动"; },
                         120000));
   bool progress = false;
   bool repaired = false;
+  bool leftAlone = false;
   for (const QString& s : said) {
     progress |= s.startsWith("正在检查录像 CLIENT_CH05_giant.avi（2/2）");
     repaired |= s == "录像 CLIENT_CH01_crash.avi 已修复（10 帧）";
+    leftAlone |= s == "录像 CLIENT_CH05_giant.avi 没有完整的帧，未改动";
   }
   EXPECT_TRUE(progress);
   EXPECT_TRUE(repaired);
+  EXPECT_TRUE(leftAlone);
   const struct stat after = Stat(giant);
   EXPECT_EQ(after.st_size, before.st_size);
   EXPECT_EQ(after.st_blocks, before.st_blocks);

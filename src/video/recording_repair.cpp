@@ -57,7 +57,10 @@ int RepairRecordings(const std::string& folder, const AviRepairOptions& options,
     note.result = RepairAviAt(dirFd, name, each);
     const AviRepair status = note.result.status;
     repaired += status == AviRepair::kRepaired || status == AviRepair::kCopied;
-    if (hook && status != AviRepair::kIntact && status != AviRepair::kBusy) {
+    const bool news = status != AviRepair::kIntact && status != AviRepair::kBusy;
+    note.unrepaired += news && status != AviRepair::kRepaired && status != AviRepair::kCopied &&
+                       status != AviRepair::kCopyExists;
+    if (hook && news) {
       note.kind = RecordingRepairNote::Kind::kFile;
       hook(note);
     }

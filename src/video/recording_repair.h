@@ -19,7 +19,8 @@ struct RecordingRepairNote {
   enum class Kind {
     kProgress,  // `name` is being read or copied; `percent` of it done
     kFile,      // `name` is done with `result` (only files that were not intact)
-    kFinished,  // the folder is done: `repaired` files repaired or copied
+    kFinished,  // the folder is done: `repaired` files repaired or copied, `unrepaired`
+                // reported and left as they were
   };
   Kind kind = Kind::kProgress;
   std::string name;
@@ -28,6 +29,7 @@ struct RecordingRepairNote {
   int percent = 0;
   AviRepairResult result;
   int repaired = 0;
+  int unrepaired = 0;
 };
 
 using RecordingRepairHook = std::function<void(const RecordingRepairNote&)>;

@@ -42,6 +42,12 @@ QString RepairStatusText(const RecordingRepairNote& note) {
       return QStringLiteral("录像 %1 %2").arg(name, Why(r));
     }
     case RecordingRepairNote::Kind::kFinished:
+      // The last word stays in the status bar: it keeps the files left alone.
+      if (note.unrepaired > 0) {
+        return QStringLiteral("录像检查完毕：修复 %1 个，%2 个未改动")
+            .arg(note.repaired)
+            .arg(note.unrepaired);
+      }
       if (note.repaired == 0) return {};
       return QStringLiteral("录像检查完毕：修复 %1 个").arg(note.repaired);
   }
