@@ -66,6 +66,11 @@ struct Setup {
       avi->Discard();
     }
   }
+  ~Setup() {
+    ::unlink((folder + "/CLIENT_CH01_fuzz.avi").c_str());
+    ::unlink((folder + "/CLIENT_CH01_fuzz.repaired.avi").c_str());
+    ::rmdir(folder.c_str());
+  }
 };
 
 bool IsTag(const std::string& s, size_t at) {
