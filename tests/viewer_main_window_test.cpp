@@ -3,6 +3,10 @@
 // Qt's own texts in Chinese.
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QApplication>
@@ -15,6 +19,9 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include "platform/avi_file.h"
+#include "platform/registry.h"
+#include "settings/settings_store.h"
 #include "viewer/connect_dialog.h"
 #include "viewer/main_window.h"
 #include "viewer_test_util.h"
@@ -205,6 +212,39 @@ TEST(QtTexts, QtsOwnTextsAreChinese) {
   ASSERT_TRUE(LoadQtTranslations(*qApp)) << "the Qt zh_CN translations are not installed";
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("取消"));
   EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Directory:"), QString::fromUtf8("目录："));
+}
+
+TEST_F(ViewerTest, StatusBarShowsTheRepairOfRecordingsAtStart) {
+  // A recording a kill left without index, in the record folder.
+  const std::string folder = zarvion::testing::TestHome() + "/rec-status";
+  ::mkdir(folder.c_str(), 0755);
+  ASSERT_TRUE(RegSetString(Hive::kCurrentUser, kSettingsKey, kRecordDirValue, folder));
+  const std::string path = folder + "/CLIENT_CH01_killed.avi";
+  std::string bytes;
+  {
+    auto avi = AviFile::Open(path + ".writing", kOfCreate | kOfWrite);
+    AviStreamInfo info;
+    info.fccType = kStreamTypeVideo;
+    info.dwScale = 1;
+    info.dwRate = 10;
+    info.rcFrame = AviRect{0, 0, 352, 288};
+    AviStream* stream = avi->CreateStream(info);
+    ASSERT_TRUE(stream);
+    const std::vector<uint8_t> frame(100, 0x40);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(stream->Write(i, 1, frame.data(), 100, 0));
+    std::ifstream in(path + ".writing", std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+    avi->Discard();
+  }
+  std::ofstream(path, std::ios::binary) << bytes;
+
+  MainWindow window;
+  window.NewTab();  // as the viewer starts without tabs to restore
+  window.show();
+  EXPECT_TRUE(WaitUntil(
+      [&] { return window.RepairStatus()->text() == QString::fromUtf8("录像检查完毕：修复 1 个"); },
+      60000));
+  EXPECT_GT(std::filesystem::file_size(path), bytes.size());
 }
 
 }  // namespace

@@ -14,3 +14,5 @@ add_dependencies(test_ui_xvfb zarvion-viewer)
 add_executable(x_view_check x_view_check.cpp)
 target_link_libraries(x_view_check PRIVATE zarvion_window)
 add_dependencies(test_ui_xvfb x_view_check)
+zarvion_test(test_repair_window SOURCES repair_window_test.cpp mp43_test_frames.cpp
+  ui_test_main.cpp LIBS zarvion_window Qt6::Test)

@@ -74,6 +74,8 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
   setCentralWidget(tabs_);
   status_ = new QLabel(this);
   statusBar()->addWidget(status_, 1);
+  repairStatus_ = new QLabel(this);
+  statusBar()->addPermanentWidget(repairStatus_);
   connect(tabs_, &QTabWidget::tabCloseRequested, this, &MainWindow::CloseTab);
   connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::ShowCurrentState);
   BuildMenus();
@@ -158,6 +160,7 @@ void MainWindow::RefreshRecentMenu() {
 RecorderTab* MainWindow::NewTab() {
   auto* tab = new RecorderTab(tabs_);
   connect(tab, &RecorderTab::Changed, this, [this, tab] { TabChanged(tab); });
+  connect(tab, &RecorderTab::RepairStatus, repairStatus_, &QLabel::setText);
   const int index = tabs_->addTab(tab, StateMark(*tab), tab->Title());
   tabs_->setCurrentIndex(index);
   return tab;

@@ -1,6 +1,7 @@
 // The viewer's main window: a menu and toolbar to connect, disconnect and
 // manage tabs, one tab per recorder, the recently used recorders, the state
-// of the current tab in the title and status bar, and full screen.
+// of the current tab in the title and status bar (with the progress of the
+// repair of recordings at start-up), and full screen.
 #pragma once
 
 #include <cstdint>
@@ -63,6 +64,8 @@ class MainWindow : public QMainWindow {
   // The connect dialog while it is open, else null.
   ConnectDialog* OpenDialog() const;
   QAction* ConnectAction() const { return connectAction_; }
+  // The status bar's line about the repair of recordings at start-up.
+  QLabel* RepairStatus() const { return repairStatus_; }
 
  private:
   void BuildMenus();
@@ -77,6 +80,7 @@ class MainWindow : public QMainWindow {
   std::map<std::pair<std::string, uint16_t>, std::string> typedLogins_;
   QTabWidget* tabs_;
   QLabel* status_;
+  QLabel* repairStatus_;
   QMenu* recentMenu_ = nullptr;
   QAction* connectAction_ = nullptr;
   QAction* disconnectAction_ = nullptr;

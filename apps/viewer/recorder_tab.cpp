@@ -100,6 +100,7 @@ void RecorderTab::ReplaceControl() {
   control_.reset();
   control_ = std::make_unique<Zarvinet>();
   window_ = CreateControlWindow(*control_, this);
+  connect(window_.get(), &ControlWindow::RecordingsRepairStatus, this, &RecorderTab::RepairStatus);
   layout_->addWidget(window_.get());
   window_->show();
   banner_->raise();

@@ -87,6 +87,9 @@ class RecorderTab : public QWidget {
  signals:
   // The state, the banner or the target changed.
   void Changed();
+  // A line about the repair of the record folder's recordings (empty: the
+  // repair has nothing more to tell).
+  void RepairStatus(const QString& text);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

@@ -35,6 +35,7 @@
 #include "video/channel_decoder.h"
 #include "video/renderer.h"
 #include "window/gui_calls.h"
+#include "window/repair_status.h"
 #include "window/window_layout.h"
 #include "window/x_scaled_view.h"
 
@@ -302,8 +303,15 @@ void ControlWindow::SetUp() {
   obj_.pFrameBuffer = std::make_unique<uint8_t[]>(size_t{obj_.wFrameWidth} * obj_.wFrameHeight * 4);
 
   // Recordings that a crash left without index get it back, so their key
-  // frames show and they seek.
-  RepairRecordings(SettingsStore::ReadFolderSetting(kRecordDir));
+  // frames show and they seek. On a thread of its own: the window never
+  // waits for it; the host hears how it goes.
+  repair_ = std::make_unique<RecordingRepair>(
+      SettingsStore::ReadFolderSetting(kRecordDir), [this](const RecordingRepairNote& note) {
+        const QString text = RepairStatusText(note);
+        QMetaObject::invokeMethod(
+            this, [this, text] { emit RecordingsRepairStatus(text); }, Qt::QueuedConnection);
+      });
+  repair_->Start();
 
   // 12. The decoders, in slot order.
   for (int slot = 0; slot < kDecoderSlots; ++slot) {
@@ -352,6 +360,8 @@ void ControlWindow::SetUp() {
 void ControlWindow::TearDown() {
   if (tornDown_) return;
   tornDown_ = true;
+  // The repair stops at its next piece read, leaving its file as it was.
+  repair_.reset();
   // 1-3. Stop the connection thread and wait for it to end, so nothing it
   // does can reach what is released below.
   if (obj_.hStopEvent) obj_.hStopEvent->Set();

@@ -30,6 +30,7 @@
 
 #include "platform/surface.h"
 #include "settings/command_target.h"
+#include "video/recording_repair.h"
 #include "video/renderer.h"
 
 class QAbstractButton;
@@ -114,6 +115,14 @@ class ControlWindow : public QWidget, public CommandTarget {
   // connection thread gets frames, null to stop.
   void SetFrameTrace(FrameTrace* trace);
   ControlObject& Object() { return obj_; }
+  // The repair of the record folder's recordings started at set-up (null
+  // when set-up stopped before it).
+  RecordingRepair* Repair() const { return repair_.get(); }
+
+ signals:
+  // What that repair is doing or did, in one line for the host's status
+  // bar; empty when there is nothing more to tell.
+  void RecordingsRepairStatus(const QString& text);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -211,6 +220,7 @@ class ControlWindow : public QWidget, public CommandTarget {
   std::unique_ptr<Font> hFontSmall_;
   std::unique_ptr<Font> hFontLarge_;
   std::unique_ptr<Renderer> renderer_;
+  std::unique_ptr<RecordingRepair> repair_;
   std::array<std::unique_ptr<CChannelDecoder>, 16> apDecoder_;
   std::unique_ptr<ConnectionThread> thread_;
 
