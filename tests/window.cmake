@@ -14,3 +14,7 @@ add_dependencies(test_ui_xvfb zarvion-viewer)
 add_executable(x_view_check x_view_check.cpp)
 target_link_libraries(x_view_check PRIVATE zarvion_window)
 add_dependencies(test_ui_xvfb x_view_check)
+# Run by test_ui_xvfb too: a recorder's tab, its overlays and the real pointer.
+add_executable(x_overlay_check x_overlay_check.cpp)
+target_link_libraries(x_overlay_check PRIVATE zarvion_viewer_app zarvion_dvrsim)
+add_dependencies(test_ui_xvfb x_overlay_check)

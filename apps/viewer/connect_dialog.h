@@ -1,6 +1,7 @@
 // "连接录像机": address, port and login parameter of a recorder. The address
-// must be dotted IPv4 (the control resolves no names) and the port 1-65535;
-// while either is wrong the dialog says why and OK stays disabled.
+// must be dotted IPv4 (the control resolves no names) that a recorder can
+// have, written plainly, and the port 1-65535; while either is wrong the
+// dialog says why and OK stays disabled.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,11 @@ class QPushButton;
 
 namespace zarvion::viewer {
 
-// Four decimal numbers 0-255 separated by dots, nothing else.
+// Why `text` is not the address of a recorder, or empty when it is: four
+// decimal numbers 0-255 separated by dots, each without leading zeros (read
+// as octal by some, refused by others), and not in 0.0.0.0/8, which no
+// recorder can have (0.0.0.0 stands for "this machine, any address").
+QString AddressProblem(const QString& text);
 bool IsDottedIpv4(const QString& text);
 // The port of a text of digits from 1 to 65535.
 std::optional<uint16_t> ParsePort(const QString& text);

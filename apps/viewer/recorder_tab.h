@@ -57,6 +57,9 @@ class RecorderTab : public QWidget {
 
   // Connects to `recorder` now, dropping any session of this tab.
   void Connect(const Recorder& recorder);
+  // Takes `recorder` (same address) as the target without connecting again:
+  // what is kept of it when the tabs are saved.
+  void SetTarget(const Recorder& recorder) { target_ = recorder; }
   // Ends the session and stops retrying; the panes show no signal.
   void Disconnect();
 
@@ -83,6 +86,9 @@ class RecorderTab : public QWidget {
  signals:
   // The state, the banner or the target changed.
   void Changed();
+  // Something the operator did has an outcome to tell, in one line (where
+  // a snapshot went).
+  void Notice(const QString& text);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -96,6 +102,7 @@ class RecorderTab : public QWidget {
   void WaitBeforeRetry(int seconds, const QString& why, bool lost);
   void SetState(State state);
   void UpdateBanner();
+  void PlaceBanner();
   // While live: notes the frames received so far and marks the tab stalled
   // when none came for a while.
   void WatchFrames(const SessionStatus& s, std::chrono::steady_clock::time_point now);
@@ -103,10 +110,13 @@ class RecorderTab : public QWidget {
   // channel stopped while others go on gets a mark of its own.
   void WatchChannels(const SessionStatus& s, std::chrono::steady_clock::time_point now);
   void PlacePaneMarks();
+  // The channels whose pane carries a mark, one bit each.
+  uint32_t MarkedChannels() const;
 
   std::unique_ptr<Zarvinet> control_;
   std::unique_ptr<ControlWindow> window_;
-  bool controlUsed_ = false;  // ConnectServer was called on control_
+  bool controlUsed_ = false;    // ConnectServer was called on control_
+  uint32_t snapshotsSeen_ = 0;  // control_'s snapshots already told
   QVBoxLayout* layout_;
   QLabel* banner_;
 
@@ -133,6 +143,7 @@ class RecorderTab : public QWidget {
   uint32_t shownChannels_ = 0;
   std::array<int, kMaxChannels> channelStalled_{};
   std::array<QLabel*, kMaxChannels> paneMarks_{};
+  uint32_t marksDrawMode_ = 0;  // the view the marks were placed for
 };
 
 }  // namespace zarvion::viewer
