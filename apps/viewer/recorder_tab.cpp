@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QResizeEvent>
 #include <QVBoxLayout>
@@ -32,8 +33,10 @@ constexpr int kBannerHeight = 26;
 // the native window the control shows its single view in), and such a window
 // would take the X server's pointer events before Qt could pass them on: the
 // window itself is made transparent for input, not only the widget.
+// Elsewhere (no X server, so no such window) the widget attribute is enough.
 void PassPointerThrough(QWidget* overlay) {
   overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
   overlay->setAttribute(Qt::WA_NativeWindow);
   overlay->winId();
   if (QWindow* window = overlay->windowHandle()) {
