@@ -746,6 +746,16 @@ TEST(DvrsimExecutable, BadCommandLinesGetOneLineAndStatusTwo) {
   }
 }
 
+// Someone setting up a hostile-input run finds every fault by its name.
+TEST(DvrsimExecutable, HelpNamesEveryFault) {
+  const ProcessResult r = Execute("--help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("--fault NAME"), std::string::npos) << r.out;
+  for (const std::string& fault : KnownFaults()) {
+    EXPECT_NE(r.out.find("\n  " + fault + " "), std::string::npos) << fault << "\n" << r.out;
+  }
+}
+
 TEST(DvrsimExecutable, AnnouncesItsAddressAndStopsByItself) {
   const ProcessResult r = Execute("--channels 1 --duration 0.5", "view grid 4\nbogus\n");
   EXPECT_EQ(r.status, 0);

@@ -690,6 +690,53 @@ TEST_F(Session, ServerNoticeShowsAWarning) {
   EXPECT_EQ(boxes_[0].second, QString::fromUtf8("录像机将在五分钟后重启"));
 }
 
+// A recorder with fewer channels than the 4 x 4 grid has panes gets the view
+// that fits them at its first session, unless a layout was chosen.
+TEST(FittedView, ARecorderWithFewChannelsGetsAViewThatFitsThem) {
+  struct Case {
+    int channels;
+    bool layoutChosen;
+    uint32_t view;
+  };
+  for (const Case c : {Case{9, false, kDrawGrid9}, Case{4, false, kDrawGrid4}, Case{1, false, 0u},
+                       Case{12, false, kDrawGrid16}, Case{4, true, kDrawGrid16}}) {
+    SCOPED_TRACE(std::to_string(c.channels) + (c.layoutChosen ? " chosen" : ""));
+    RegDeleteKey(Hive::kCurrentUser, kSettingsKey);
+    if (c.layoutChosen) {
+      SettingsStore::SaveSettings(kDrawGrid16, testing::TestHome(), testing::TestHome());
+    }
+    dvrsim::Options options;
+    options.channels = c.channels;
+    options.fps = 10;
+    options.gop = 10;
+    dvrsim::Server server(options);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    Zarvinet control;
+    std::unique_ptr<ControlWindow> window = CreateControlWindow(control, nullptr, {});
+    window->resize(644, 506);
+    window->show();
+    const std::u16string port = Ascii16(std::to_string(server.Port()));
+    control.ConnectServer(Text(u"127.0.0.1"), Text(port), Text(u"user"));
+    // Every channel has sent pictures: the view is whatever it stays.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          for (int k = 0; k < c.channels; ++k) {
+            if (control.Status().channelFrames[static_cast<size_t>(k)] < 2) return false;
+          }
+          return true;
+        },
+        kWaitMs));
+    EXPECT_EQ(control.Object().dwDrawMode.load(), c.view);
+    if (c.view == 0) {
+      // One channel alone, with its buttons; a double-click leaves for a grid.
+      EXPECT_TRUE(WaitUntil([&] { return window->Control(kIdRecord)->isEnabled(); }, kWaitMs));
+      EXPECT_TRUE(window->Control(kIdCapture)->isEnabled());
+      EXPECT_EQ(control.Object().dwSavedDrawMode.load(), kDrawGrid4);
+    }
+  }
+  RegDeleteKey(Hive::kCurrentUser, kSettingsKey);
+}
+
 TEST_F(Session, AWindowMadeAgainGetsANewSession) {
   window_.reset();
   ASSERT_TRUE(WaitUntil([&] { return server_->ConnectedClients() == 0; }, kWaitMs));

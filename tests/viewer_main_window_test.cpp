@@ -8,13 +8,16 @@
 #include <iterator>
 
 #include <gtest/gtest.h>
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -25,6 +28,7 @@
 #include "viewer/connect_dialog.h"
 #include "viewer/main_window.h"
 #include "viewer_test_util.h"
+#include "window/window_layout.h"
 
 namespace zarvion::viewer {
 namespace {
@@ -189,6 +193,105 @@ TEST_F(ViewerTest, OpenTabsAreRestored) {
   ASSERT_EQ(next.Tabs()->count(), 2);
   EXPECT_EQ(next.Tab(0)->Target()->port, 1);
   EXPECT_EQ(next.Tab(1)->Target()->port, 2);
+}
+
+// The login of each Login message the recorder received, in order.
+std::vector<std::string> LoginsSent(const dvrsim::Server& server) {
+  std::vector<std::string> logins;
+  for (const auto& m : server.Messages()) {
+    if (m.header.code == zarvion::kLogin) {
+      logins.emplace_back(reinterpret_cast<const char*>(m.payload.data()));
+    }
+  }
+  return logins;
+}
+
+// The operator gives an open recorder another login through the dialog: its
+// tab connects again with it, and the next start's tab uses the kept one.
+TEST_F(ViewerTest, ANewLoginForAnOpenRecorderReconnectsItsTabAndIsRestored) {
+  auto server = StartRecorder();
+  ASSERT_TRUE(server);
+  {
+    MainWindow window;
+    window.show();
+    RecorderTab* tab = window.OpenRecorder(At(*server, "old-login"));
+    ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kLive; }, 5000 * kSlow));
+    ConnectDialog* dialog = window.ShowConnectDialog();
+    dialog->Address()->setText("127.0.0.1");
+    dialog->Port()->setText(QString::number(server->Port()));
+    dialog->Login()->setText("new-login");
+    dialog->RememberLogin()->setChecked(true);
+    QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+    EXPECT_EQ(window.Tabs()->count(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return LoginsSent(*server).size() == 2; }, 5000 * kSlow));
+    EXPECT_EQ(LoginsSent(*server)[1], "new-login");
+    ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kLive; }, 5000 * kSlow));
+    // The same login again leaves the live session alone.
+    Recorder again = At(*server, "new-login");
+    again.rememberLogin = true;
+    window.OpenRecorder(again);
+    EXPECT_EQ(tab->CurrentState(), State::kLive);
+  }
+  MainWindow next;
+  ASSERT_TRUE(next.RestoreTabs());
+  ASSERT_EQ(next.Tabs()->count(), 1);
+  EXPECT_EQ(next.Tab(0)->Target()->login, "new-login");
+  ASSERT_TRUE(WaitUntil([&] { return LoginsSent(*server).size() == 3; }, 5000 * kSlow));
+  EXPECT_EQ(LoginsSent(*server)[2], "new-login");
+}
+
+// A tab saved while its login was not to be kept takes the one kept for its
+// recorder later.
+TEST_F(ViewerTest, ARestoredTabTakesTheLoginKeptForItsRecorder) {
+  Recorder r;
+  r.host = "127.0.0.1";
+  r.port = 1;
+  ASSERT_TRUE(SaveOpenTabs({r}));
+  r.login = "kept";
+  r.rememberLogin = true;
+  ASSERT_TRUE(RememberRecorder(r));
+  MainWindow window;
+  ASSERT_TRUE(window.RestoreTabs());
+  EXPECT_EQ(window.Tab(0)->Target()->login, "kept");
+}
+
+// The first dialog of a new user waits for the main window to be on the
+// screen, and opens over its middle, owned by it.
+TEST_F(ViewerTest, TheFirstConnectDialogOpensCentredOverTheMainWindow) {
+  MainWindow window;
+  window.NewTab();
+  window.AskForRecorderWhenShown();
+  EXPECT_EQ(window.OpenDialog(), nullptr);
+  window.show();
+  ASSERT_TRUE(WaitUntil([&] { return window.OpenDialog() && window.OpenDialog()->isVisible(); },
+                        5000 * kSlow));
+  ConnectDialog* dialog = window.OpenDialog();
+  EXPECT_EQ(dialog->parentWidget(), &window);
+  EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+  const QPoint off = dialog->frameGeometry().center() - window.frameGeometry().center();
+  EXPECT_LE(off.manhattanLength(), 4) << off.x() << "," << off.y();
+}
+
+// A snapshot taken in a tab says in the status bar which file it went to.
+TEST_F(ViewerTest, ASnapshotSaysWhereItWent) {
+  auto server = StartRecorder();
+  ASSERT_TRUE(server);
+  MainWindow window;
+  window.show();
+  RecorderTab* tab = window.OpenRecorder(At(*server));
+  ASSERT_TRUE(PicturesMove(*tab, 5000 * kSlow));
+  ControlWindow* control = tab->Window();
+  // The recorder shows channel 1 alone, which the capture button takes.
+  ASSERT_TRUE(server->Command("view single 1"));
+  ASSERT_TRUE(WaitUntil([&] { return control->Button(kIdCapture)->isEnabled(); }, 5000 * kSlow));
+  control->Button(kIdCapture)->click();
+  const QString said = QString::fromUtf8("抓图已保存：");
+  ASSERT_TRUE(WaitUntil([&] { return window.statusBar()->currentMessage().startsWith(said); },
+                        5000 * kSlow));
+  const QString path = window.statusBar()->currentMessage().mid(said.size());
+  EXPECT_TRUE(path.endsWith(".bmp")) << path.toStdString();
+  EXPECT_TRUE(QFileInfo(path).isFile()) << path.toStdString();
+  EXPECT_TRUE(QFileInfo(path).fileName().startsWith("CH01_")) << path.toStdString();
 }
 
 TEST_F(ViewerTest, F11TogglesFullScreenAndEscLeavesIt) {

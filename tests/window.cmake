@@ -16,3 +16,7 @@ target_link_libraries(x_view_check PRIVATE zarvion_window)
 add_dependencies(test_ui_xvfb x_view_check)
 zarvion_test(test_repair_window SOURCES repair_window_test.cpp mp43_test_frames.cpp
   ui_test_main.cpp LIBS zarvion_window Qt6::Test)
+# Run by test_ui_xvfb too: a recorder's tab, its overlays and the real pointer.
+add_executable(x_overlay_check x_overlay_check.cpp)
+target_link_libraries(x_overlay_check PRIVATE zarvion_viewer_app zarvion_dvrsim)
+add_dependencies(test_ui_xvfb x_overlay_check)

@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
     askForRecorder = zarvion::viewer::LoadRecent().empty();
   }
   window.show();
-  if (askForRecorder) window.ShowConnectDialog();
+  if (askForRecorder) window.AskForRecorderWhenShown();
 
   int screenshotResult = 0;
   if (args.screenshot) {

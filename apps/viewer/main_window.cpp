@@ -1,5 +1,7 @@
 #include "viewer/main_window.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QGuiApplication>
@@ -15,8 +17,10 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QTranslator>
+#include <QWindow>
 
 #include "viewer/connect_dialog.h"
 #include "viewer/recorder_tab.h"
@@ -53,6 +57,9 @@ QIcon StateMark(const RecorderTab& tab) {
   painter.drawEllipse(1, 1, 10, 10);
   return QIcon(dot);
 }
+
+// How long the status bar tells an outcome (a snapshot's file).
+constexpr int kNoticeMs = 15000;
 
 }  // namespace
 
@@ -161,6 +168,9 @@ RecorderTab* MainWindow::NewTab() {
   auto* tab = new RecorderTab(tabs_);
   connect(tab, &RecorderTab::Changed, this, [this, tab] { TabChanged(tab); });
   connect(tab, &RecorderTab::RepairStatus, repairStatus_, &QLabel::setText);
+  // Said in the status bar for a while; the tab's state line comes back.
+  connect(tab, &RecorderTab::Notice, this,
+          [this](const QString& text) { statusBar()->showMessage(text, kNoticeMs); });
   const int index = tabs_->addTab(tab, StateMark(*tab), tab->Title());
   tabs_->setCurrentIndex(index);
   return tab;
@@ -184,11 +194,16 @@ RecorderTab* MainWindow::OpenRecorder(const Recorder& recorder) {
     RecorderTab* tab = Tab(i);
     if (tab->Target() && tab->Target()->SameAddress(recorder)) {
       tabs_->setCurrentIndex(i);
-      if (tab->CurrentState() != RecorderTab::State::kLive &&
-          tab->CurrentState() != RecorderTab::State::kConnecting) {
+      // Another login parameter is another session: the tab connects again
+      // with the one just given. The same one leaves a live session alone.
+      const bool running = tab->CurrentState() == RecorderTab::State::kLive ||
+                           tab->CurrentState() == RecorderTab::State::kConnecting;
+      if (!running || tab->Target()->login != recorder.login) {
         tab->Connect(recorder);
-        SaveTabs();
+      } else {
+        tab->SetTarget(recorder);  // whether its login is kept may have changed
       }
+      SaveTabs();
       return tab;
     }
   }
@@ -214,8 +229,47 @@ ConnectDialog* MainWindow::ShowConnectDialog() {
   dialog_->setAttribute(Qt::WA_DeleteOnClose);
   connect(dialog_, &QDialog::accepted, this,
           [this, dialog = dialog_.data()] { OpenRecorder(dialog->Entered()); });
+  dialog_->adjustSize();
+  CentreDialog();
   dialog_->open();
   return dialog_;
+}
+
+void MainWindow::CentreDialog() {
+  if (!dialog_ || !isVisible()) return;
+  // Over the middle of this window, frame included, kept on its screen.
+  QRect placed(QPoint(), dialog_->frameGeometry().size());
+  placed.moveCenter(frameGeometry().center());
+  if (const QScreen* s = screen()) {
+    const QRect room = s->availableGeometry();
+    placed.moveLeft(std::clamp(placed.left(), room.left(),
+                               std::max(room.left(), room.right() - placed.width())));
+    placed.moveTop(std::clamp(placed.top(), room.top(),
+                              std::max(room.top(), room.bottom() - placed.height())));
+  }
+  dialog_->move(placed.topLeft());
+}
+
+void MainWindow::AskForRecorderWhenShown() {
+  if (windowHandle() && windowHandle()->isExposed()) {
+    ShowConnectDialog();
+    return;
+  }
+  askWhenShown_ = true;
+  if (!windowHandle()) create();
+  windowHandle()->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // The first expose comes once the window is mapped where it stays; the
+  // dialog opens from the event loop, after this window is painted.
+  if (askWhenShown_ && watched == windowHandle() && event->type() == QEvent::Expose &&
+      windowHandle()->isExposed()) {
+    askWhenShown_ = false;
+    windowHandle()->removeEventFilter(this);
+    QTimer::singleShot(0, this, [this] { ShowConnectDialog(); });
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 ConnectDialog* MainWindow::OpenDialog() const {
@@ -274,7 +328,18 @@ void MainWindow::ShowCurrentState() {
 bool MainWindow::RestoreTabs() {
   if (!options_.remember) return false;
   const std::vector<Recorder> tabs = LoadOpenTabs();
-  for (const Recorder& r : tabs) NewTab()->Connect(r);
+  const std::vector<Recorder> recent = LoadRecent();
+  for (Recorder r : tabs) {
+    // A tab saved without its login (it was not to be kept then) takes the
+    // one kept for its recorder since.
+    if (!r.rememberLogin) {
+      const auto kept = std::find_if(recent.begin(), recent.end(), [&](const Recorder& e) {
+        return e.rememberLogin && e.SameAddress(r);
+      });
+      if (kept != recent.end()) r = *kept;
+    }
+    NewTab()->Connect(r);
+  }
   if (!tabs.empty()) tabs_->setCurrentIndex(0);
   return !tabs.empty();
 }

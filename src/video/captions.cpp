@@ -11,6 +11,12 @@ std::string FormatSingleCaption(int channelNumber, int32_t fps, uint32_t bps) {
   return text;
 }
 
+std::string FormatPlaybackEndCaption(int channelNumber) {
+  char text[64];
+  std::snprintf(text, sizeof text, "CH %d 回放结束", channelNumber);
+  return text;
+}
+
 std::string FormatPaneCaption(int channelNumber, bool signal) {
   char text[64];
   std::snprintf(text, sizeof text, signal ? "CH %d" : "CH %d 无信号", channelNumber);

@@ -17,6 +17,9 @@ inline constexpr int kFontLargeHeight = 36;
 // "CH %d %02dfps %05dBps": channel number from 1, then the rates. nBps is
 // printed as the signed number the product always printed.
 std::string FormatSingleCaption(int channelNumber, int32_t fps, uint32_t bps);
+// "CH %d 回放结束": a played-back recording that has no picture left; its
+// last picture stays, without rates that no longer mean anything.
+std::string FormatPlaybackEndCaption(int channelNumber);
 // "CH %d" with a signal, "CH %d 无信号" without.
 std::string FormatPaneCaption(int channelNumber, bool signal);
 

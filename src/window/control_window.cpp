@@ -59,7 +59,9 @@ Point UnpackPoint(int64_t v) {
   return Point{static_cast<int>(v >> 32), static_cast<int>(static_cast<uint32_t>(v))};
 }
 
-QRect ToQRect(const Rect& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
+QRect ToQRect(const Rect& r) {
+  return QRect(r.left, r.top, r.Width(), r.Height());
+}
 
 Rect Shifted(const Rect& r, int dx, int dy) {
   return Rect{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
@@ -256,6 +258,8 @@ void ControlWindow::SetUp() {
   // select nothing (or a decoder that does not exist); it shows 4 x 4.
   obj_.dwDrawMode = ValidGridOr16(SettingsStore::ReadDrawMode());
   obj_.dwSavedDrawMode = obj_.dwDrawMode.load();
+  // With no layout chosen, the session fits the view to the recorder.
+  obj_.bFitViewToChannels = SettingsStore::DrawModeChosen() ? 0 : 1;
 
   // 4. The dialogs, hidden, sending their notifications here.
   settingsDialog_ = std::make_unique<SettingsDialog>(this, this);
@@ -298,6 +302,11 @@ void ControlWindow::SetUp() {
   hFontLarge_ = std::make_unique<Font>(kFontLargeHeight);
   renderer_->SetCaptionFont(hFontSmall_.get());
   renderer_->SetSnapshotFolder([] { return SettingsStore::ReadFolderSetting(kCapDir); });
+  // Every step up to the length has been asked for, and the quiet that let
+  // the next one go brought nothing: the recording is over.
+  renderer_->SetPlaybackEnded([this] { return obj_.dwPlayPos.load() > obj_.dwPlayLength.load(); });
+  renderer_->SetSnapshotReport(
+      [this](const std::string& path, bool saved) { ReportSnapshot(obj_, path, saved); });
 
   // 11. The frame buffer.
   obj_.pFrameBuffer = std::make_unique<uint8_t[]>(size_t{obj_.wFrameWidth} * obj_.wFrameHeight * 4);
@@ -923,6 +932,7 @@ void ControlWindow::ChooseDrawMode(uint32_t drawMode) {
   // alone until now must not go on recording.
   const uint32_t left = obj_.dwDrawMode.load();
   if (left != grid) obj_.bSnapshot = 0;
+  obj_.bFitViewToChannels = 0;  // the user's layout, not the recorder's
   obj_.dwDrawMode = grid;
   obj_.dwSavedDrawMode = grid;
   obj_.bLayoutDirty = 1;
