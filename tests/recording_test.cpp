@@ -171,14 +171,8 @@ TEST_F(RecordingTest, RepairCopiesAroundATornTailLeavesLiveAndForeignFilesAlone)
     // The file as a crash in the middle of a frame leaves it: whole frames,
     // then a torn chunk.
     auto avi = AviFile::Open(file, kOfCreate | kOfWrite);
-    AviStreamInfo info;
-    info.fccType = kStreamTypeVideo;
-    info.dwScale = 1;
-    info.dwRate = 10;
-    info.rcFrame = AviRect{0, 0, 352, 288};
-    AviStream* stream = avi->CreateStream(info);
+    AviStream* stream = testing::CreateMp43Stream(*avi);
     ASSERT_NE(stream, nullptr);
-    ASSERT_TRUE(stream->SetFormat(0, MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0), 40));
     for (int i = 0; i < 10; ++i) {
       ASSERT_TRUE(stream->Write(i, 1, frames[i].bytes.data(),
                                 static_cast<uint32_t>(frames[i].bytes.size()), frames[i].Flags()));

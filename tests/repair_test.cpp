@@ -46,13 +46,7 @@ Crash MakeCrash(const std::vector<EncodedFrame>& source, size_t count, const std
   Crash c;
   const std::string path = dir + "/writing.avi";
   auto avi = AviFile::Open(path, kOfCreate | kOfWrite);
-  AviStreamInfo info;
-  info.fccType = kStreamTypeVideo;
-  info.dwScale = 1;
-  info.dwRate = 10;
-  info.rcFrame = AviRect{0, 0, 352, 288};
-  AviStream* stream = avi->CreateStream(info);
-  stream->SetFormat(0, MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0), 40);
+  AviStream* stream = testing::CreateMp43Stream(*avi);
   size_t at = 224;
   for (size_t i = 0; i < count; ++i) {
     const EncodedFrame& f = source[i % source.size()];

@@ -36,13 +36,7 @@ void WriteCrashRecording(const std::string& path) {
   std::string bytes;
   {
     auto avi = AviFile::Open(path + ".writing", kOfCreate | kOfWrite);
-    AviStreamInfo info;
-    info.fccType = kStreamTypeVideo;
-    info.dwScale = 1;
-    info.dwRate = 10;
-    info.rcFrame = AviRect{0, 0, 352, 288};
-    AviStream* stream = avi->CreateStream(info);
-    stream->SetFormat(0, MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0), 40);
+    AviStream* stream = testing::CreateMp43Stream(*avi);
     for (size_t i = 0; i < frames.size(); ++i) {
       stream->Write(static_cast<int32_t>(i), 1, frames[i].bytes.data(),
                     static_cast<uint32_t>(frames[i].bytes.size()), frames[i].Flags());

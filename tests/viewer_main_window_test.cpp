@@ -22,6 +22,7 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include "mp43_test_frames.h"
 #include "platform/avi_file.h"
 #include "platform/registry.h"
 #include "settings/settings_store.h"
@@ -326,12 +327,7 @@ TEST_F(ViewerTest, StatusBarShowsTheRepairOfRecordingsAtStart) {
   std::string bytes;
   {
     auto avi = AviFile::Open(path + ".writing", kOfCreate | kOfWrite);
-    AviStreamInfo info;
-    info.fccType = kStreamTypeVideo;
-    info.dwScale = 1;
-    info.dwRate = 10;
-    info.rcFrame = AviRect{0, 0, 352, 288};
-    AviStream* stream = avi->CreateStream(info);
+    AviStream* stream = testing::CreateMp43Stream(*avi);
     ASSERT_TRUE(stream);
     const std::vector<uint8_t> frame(100, 0x40);
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(stream->Write(i, 1, frame.data(), 100, 0));
