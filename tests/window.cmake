@@ -6,7 +6,7 @@ zarvion_test(test_window SOURCES window_test.cpp ui_test_main.cpp
 zarvion_test(test_ui_session SOURCES ui_session_test.cpp ui_test_main.cpp
   LIBS zarvion_shell zarvion_window zarvion_dvrsim Qt6::Test)
 # Runs the built viewer; make sure it is there first.
-zarvion_test(test_viewer SOURCES viewer_test.cpp ui_test_main.cpp LIBS Qt6::Widgets)
+zarvion_test(test_viewer SOURCES viewer_test.cpp ui_test_main.cpp LIBS zarvion_dvrsim Qt6::Widgets)
 add_dependencies(test_viewer zarvion-viewer)
 zarvion_test(test_ui_xvfb SOURCES ui_xvfb_test.cpp ui_test_main.cpp LIBS Qt6::Widgets)
 add_dependencies(test_ui_xvfb zarvion-viewer)
@@ -14,3 +14,6 @@ add_dependencies(test_ui_xvfb zarvion-viewer)
 add_executable(x_view_check x_view_check.cpp)
 target_link_libraries(x_view_check PRIVATE zarvion_window)
 add_dependencies(test_ui_xvfb x_view_check)
+# A recorder's notices in the real box, the simulated recorder as the sender.
+zarvion_test(test_notice SOURCES notice_test.cpp ui_test_main.cpp
+  LIBS zarvion_shell zarvion_window zarvion_dvrsim Qt6::Test)
