@@ -13,6 +13,7 @@
 #include "shell/control_host.h"
 #include "shell/module.h"
 #include "video/renderer.h"
+#include "viewer/login_source.h"
 
 namespace zarvion::viewer {
 namespace {
@@ -102,6 +103,7 @@ void RecorderTab::ReplaceControl() {
 }
 
 void RecorderTab::Connect(const Recorder& recorder) {
+  if (!recorder.login.empty()) KeepLoginPrivate();
   target_ = recorder;
   policy_.Reset();
   Attempt();
