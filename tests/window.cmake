@@ -14,6 +14,10 @@ add_dependencies(test_ui_xvfb zarvion-viewer)
 add_executable(x_view_check x_view_check.cpp)
 target_link_libraries(x_view_check PRIVATE zarvion_window)
 add_dependencies(test_ui_xvfb x_view_check)
+# Reads a window back from the X server until it shows a single view.
+add_executable(x_grab x_grab.cpp)
+target_link_libraries(x_grab PRIVATE Qt6::Gui)
+add_dependencies(test_ui_xvfb x_grab)
 # A recorder's notices in the real box, the simulated recorder as the sender.
 zarvion_test(test_notice SOURCES notice_test.cpp ui_test_main.cpp
   LIBS zarvion_shell zarvion_window zarvion_dvrsim Qt6::Test)
