@@ -73,6 +73,7 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
   layout_->setContentsMargins(0, 0, 0, 0);
   layout_->setSpacing(0);
   banner_ = new QLabel(this);
+  banner_->setTextFormat(Qt::PlainText);
   banner_->setAlignment(Qt::AlignCenter);
   banner_->setAttribute(Qt::WA_TransparentForMouseEvents);
   banner_->setStyleSheet(QStringLiteral(
@@ -254,6 +255,7 @@ void RecorderTab::PlacePaneMarks() {
     }
     if (!mark) {
       mark = new QLabel(this);
+      mark->setTextFormat(Qt::PlainText);
       mark->setAlignment(Qt::AlignCenter);
       mark->setAttribute(Qt::WA_TransparentForMouseEvents);
       mark->setStyleSheet(QStringLiteral(
