@@ -45,7 +45,7 @@ check-tsan: deps
 fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DZARVION_FUZZ=ON -DZARVION_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_session fuzz_texts fuzz_registry fuzz_avi_repair \
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_session fuzz_texts fuzz_registry fuzz_avi_repair fuzz_notice \
 	  test_hostile_session
 	@scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(HOSTILE_SESSIONS)
 

@@ -21,7 +21,6 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -38,6 +37,7 @@
 #include "slider_test_util.h"
 #include "ui_test_util.h"
 #include "video/channel_decoder.h"
+#include "window/notice_box.h"
 #include "window/window_layout.h"
 
 namespace zarvion {
@@ -548,9 +548,9 @@ TEST_F(Session, AFloodOfNoticesLeavesTheViewerUsableAndInStep) {
   Connect();
   for (int i = 0; i < 10000; ++i) ASSERT_TRUE(server_->Command("notice 第" + std::to_string(i)));
   auto shownBoxes = [] {
-    std::vector<QMessageBox*> shown;
+    std::vector<NoticeBox*> shown;
     for (QWidget* top : QApplication::topLevelWidgets()) {
-      if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+      if (auto* box = qobject_cast<NoticeBox*>(top); box && box->isVisible()) {
         shown.push_back(box);
       }
     }
@@ -561,7 +561,7 @@ TEST_F(Session, AFloodOfNoticesLeavesTheViewerUsableAndInStep) {
   ASSERT_TRUE(WaitUntil(
       [&] {
         const auto shown = shownBoxes();
-        return shown.size() == 1 && shown[0]->text() == QString::fromUtf8("第9999");
+        return shown.size() == 1 && shown[0]->Text() == QString::fromUtf8("第9999");
       },
       60000 * testing::kSlowdown));
   ASSERT_TRUE(server_->Command("view grid 4"));
@@ -686,7 +686,9 @@ TEST_F(Session, SavedFoldersAndTheLocalClockNameTheNextFiles) {
 TEST_F(Session, ServerNoticeShowsAWarning) {
   ASSERT_TRUE(server_->Command("notice 录像机将在五分钟后重启"));
   ASSERT_TRUE(WaitUntil([&] { return !boxes_.empty(); }, kWaitMs));
-  EXPECT_EQ(boxes_[0].first, QString::fromUtf8("Zarvion 信息"));
+  // The caption names the recorder that sent it.
+  EXPECT_EQ(boxes_[0].first,
+            QString::fromUtf8("Zarvion 信息 — 127.0.0.1:%1").arg(server_->Port()));
   EXPECT_EQ(boxes_[0].second, QString::fromUtf8("录像机将在五分钟后重启"));
 }
 

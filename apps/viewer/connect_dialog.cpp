@@ -61,6 +61,7 @@ ConnectDialog::ConnectDialog(QWidget* parent, const Recorder& initial) : QDialog
   rememberLogin_ = new QCheckBox(QString::fromUtf8("记住登录参数"), this);
   rememberLogin_->setChecked(initial.rememberLogin);
   message_ = new QLabel(this);
+  message_->setTextFormat(Qt::PlainText);
   message_->setStyleSheet(QStringLiteral("color: #b00000"));
   message_->setWordWrap(true);
 

@@ -80,6 +80,9 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
   tabs_->setDocumentMode(true);
   setCentralWidget(tabs_);
   status_ = new QLabel(this);
+  // Every label of the viewer shows its text as plain characters: a
+  // recorder's address or words are never read as markup.
+  status_->setTextFormat(Qt::PlainText);
   statusBar()->addWidget(status_, 1);
   repairStatus_ = new QLabel(this);
   statusBar()->addPermanentWidget(repairStatus_);

@@ -16,6 +16,7 @@
 #include "shell/module.h"
 #include "video/renderer.h"
 #include "viewer/host_resolver.h"
+#include "viewer/login_source.h"
 
 namespace zarvion::viewer {
 namespace {
@@ -93,6 +94,7 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
   layout_->setContentsMargins(0, 0, 0, 0);
   layout_->setSpacing(0);
   banner_ = new QLabel(this);
+  banner_->setTextFormat(Qt::PlainText);
   banner_->setAlignment(Qt::AlignCenter);
   banner_->setStyleSheet(QStringLiteral(
       "background-color: rgb(150, 0, 0); color: white; font-size: 14px; font-weight: bold;"
@@ -130,6 +132,7 @@ void RecorderTab::ReplaceControl() {
 }
 
 void RecorderTab::Connect(const Recorder& recorder) {
+  if (!recorder.login.empty()) KeepLoginPrivate();
   target_ = recorder;
   policy_.Reset();
   Attempt();
@@ -328,6 +331,7 @@ void RecorderTab::PlacePaneMarks() {
     }
     if (!mark) {
       mark = new QLabel(this);
+      mark->setTextFormat(Qt::PlainText);
       mark->setAlignment(Qt::AlignCenter);
       mark->setStyleSheet(QStringLiteral(
           "background-color: rgb(150, 0, 0); color: white; font-weight: bold; padding: 2px;"));

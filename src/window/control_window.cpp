@@ -10,7 +10,6 @@
 #include <QAbstractButton>
 #include <QCursor>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPaintEvent>
@@ -35,6 +34,7 @@
 #include "video/channel_decoder.h"
 #include "video/renderer.h"
 #include "window/gui_calls.h"
+#include "window/notice_box.h"
 #include "window/repair_status.h"
 #include "window/window_layout.h"
 #include "window/x_scaled_view.h"
@@ -127,12 +127,14 @@ class ControlWindow::UiBridge : public ControlUi {
     const auto& buffer = w_.obj_.szServerText;
     const size_t length = strnlen(buffer.data(), buffer.size());
     const QString text = QString::fromStdString(GbkToUtf8(std::string_view(buffer.data(), length)));
+    const QString from = QString::fromStdString(w_.obj_.socket.PeerAddress());
     // Not through calls_: the thread does not wait for the box. Notices
     // that arrive faster than the window shows them are not queued one by
     // one: the latest text wins, and one queued call shows it.
     {
       std::lock_guard hold(w_.noticeLock_);
       w_.pendingNotice_ = text;
+      w_.pendingNoticeFrom_ = from;
       if (w_.noticePosted_) return;
       w_.noticePosted_ = true;
     }
@@ -465,36 +467,40 @@ void ControlWindow::Send(const MessageHeader& header, const void* payload, uint3
 }
 
 void ControlWindow::ShowPendingNotice() {
-  QString text;
+  QString text, from;
   {
     std::lock_guard hold(noticeLock_);
     text = std::move(pendingNotice_);
+    from = std::move(pendingNoticeFrom_);
     pendingNotice_.clear();
+    pendingNoticeFrom_.clear();
     noticePosted_ = false;
   }
-  ShowServerText(text);
+  ShowServerText(from, text);
 }
 
-void ControlWindow::ShowServerText(const QString& text) {
+void ControlWindow::ShowServerText(const QString& from, const QString& text) {
+  QString caption = QString::fromUtf8(kServerTextCaption);
+  if (!from.isEmpty()) caption += QString::fromUtf8(" — ") + from;
   if (options_.showWarning) {
     // The hook may run the host's event loop, which may destroy this
     // window: nothing of it is used afterwards.
     const auto show = options_.showWarning;
-    show(QString::fromUtf8(kServerTextCaption), text);
+    show(caption, text);
     return;
   }
   // One box without owner and without a modal loop of its own: the host,
   // the toolbar and the dialogs stay usable while it is open, and a later
   // notice replaces its text instead of stacking another box (a modal box
   // per notice nests one event loop in the last, until the stack runs out).
+  // The recorder is not trusted: its text is shown as plain characters in a
+  // box that stays within the screen (NoticeBox).
   if (!noticeBox_) {
-    noticeBox_ = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kServerTextCaption), text,
-                                 QMessageBox::Ok, nullptr);
+    noticeBox_ = new NoticeBox(nullptr);
     noticeBox_->setWindowModality(Qt::NonModal);
     noticeBox_->setAttribute(Qt::WA_DeleteOnClose);
-  } else {
-    noticeBox_->setText(text);
   }
+  noticeBox_->SetNotice(caption, text);
   noticeBox_->show();
 }
 

@@ -34,7 +34,6 @@
 #include "video/renderer.h"
 
 class QAbstractButton;
-class QMessageBox;
 class QSlider;
 
 namespace Ui {
@@ -48,6 +47,7 @@ class ConnectionThread;
 class Font;
 
 class GuiCalls;
+class NoticeBox;
 class PlaybackDialog;
 class XScaledView;
 class SettingsDialog;
@@ -69,8 +69,10 @@ struct ControlWindowOptions {
   // socket library to start and no display object to create, so these steps
   // otherwise always succeed.
   SetupStep failAt = SetupStep::kNone;
-  // Shows a server text. Default: one non-modal warning box without owner,
-  // whose text each later notice replaces.
+  // Shows a server text; the caption names the recorder that sent it
+  // ("Zarvion 信息 — a.b.c.d:port"). Default: one non-modal warning box
+  // without owner, whose text each later notice replaces; the text is shown
+  // as plain characters.
   std::function<void(const QString& caption, const QString& text)> showWarning;
   // The pointer in screen coordinates, read by the double-click. Default:
   // QCursor::pos().
@@ -145,7 +147,8 @@ class ControlWindow : public QWidget, public CommandTarget {
   bool Fails(SetupStep step);
   void LayOutToolbar();
   void ShowPendingNotice();
-  void ShowServerText(const QString& text);
+  // Shows a notice of the recorder at `from` ("a.b.c.d:port", or empty).
+  void ShowServerText(const QString& from, const QString& text);
   // Sets the record and capture buttons for the view now shown, after
   // leaving `leftView`; ends the recording of a channel no longer shown.
   void MatchViewButtons(uint32_t leftView);
@@ -264,9 +267,10 @@ class ControlWindow : public QWidget, public CommandTarget {
   std::atomic<int64_t> pointer_;
 
   // The server text box: at most one, showing the latest notice.
-  QPointer<QMessageBox> noticeBox_;
+  QPointer<NoticeBox> noticeBox_;
   std::mutex noticeLock_;
   QString pendingNotice_;      // under noticeLock_
+  QString pendingNoticeFrom_;  // under noticeLock_: the recorder's address
   bool noticePosted_ = false;  // under noticeLock_: a call to show it is queued
 };
 
