@@ -7,6 +7,12 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 HOSTILE_SESSIONS ?= 400
 JOBS       ?= $(shell nproc)
+# Compiles go through ccache (setup-deps installs it): the four builds of a
+# CI run and a fresh clone's builds reuse what was compiled before. Paths are
+# hashed relative to the checkout, so another clone's objects count too.
+LAUNCHER    = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 CTEST_ARGS ?=
 
 .PHONY: all deps configure build check check-asan check-tsan fuzz demo bench package install \
@@ -18,7 +24,7 @@ deps:
 	@scripts/setup-deps
 
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja
+	cmake -S . -B $(BUILD) -G Ninja $(LAUNCHER)
 
 configure: $(BUILD)/build.ninja
 
@@ -29,7 +35,8 @@ check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 check-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DZARVION_ASAN=ON -DZARVION_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DZARVION_ASAN=ON -DZARVION_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug \
+	  $(LAUNCHER)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
@@ -37,15 +44,15 @@ check-asan: deps
 	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 check-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DZARVION_TSAN=ON -DZARVION_BENCH=OFF
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DZARVION_TSAN=ON -DZARVION_BENCH=OFF $(LAUNCHER)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS=suppressions=$(CURDIR)/tests/tsan.supp \
 	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-	  -DZARVION_FUZZ=ON -DZARVION_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_session fuzz_texts fuzz_registry \
+	  -DZARVION_FUZZ=ON -DZARVION_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_session fuzz_texts fuzz_registry fuzz_avi_repair fuzz_notice \
 	  test_hostile_session
 	@scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(HOSTILE_SESSIONS)
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/avi_file.h"
+#include "platform/avi_repair.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ std::string TempFile() {
   std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/zarvion-bench-XXXXXX";
   const int fd = mkstemp(pattern.data());
   if (fd >= 0) close(fd);
+  unlink(pattern.c_str());  // the writer makes its files itself
   return pattern;
 }
 
@@ -41,6 +43,8 @@ void BM_AppendFrame(benchmark::State& state) {
   for (auto _ : state) {
     if (pos == 20000) {
       state.PauseTiming();
+      file.reset();
+      unlink(path.c_str());
       file = AviFile::Open(path, kOfCreate | kOfWrite);
       stream = Begin(*file);
       pos = 0;
@@ -61,6 +65,7 @@ void BM_RepairHour(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     {
+      unlink(path.c_str());
       auto file = AviFile::Open(path, kOfCreate | kOfWrite);
       AviStream* stream = Begin(*file);
       for (int32_t i = 0; i < 36000; ++i) {

@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <sys/stat.h>
@@ -67,11 +69,15 @@ class ScriptedSettingsDialog : public SettingsDialog {
  public:
   using SettingsDialog::SettingsDialog;
   std::vector<QString> errors;
+  std::vector<QString> whys;  // what each error box said was wrong
   std::vector<QString> prompts;
   QString browseAnswer;
 
  protected:
-  void ShowMissingFolderError(const QString& folder) override { errors.push_back(folder); }
+  void ShowFolderError(const QString& folder, const QString& why) override {
+    errors.push_back(folder);
+    whys.push_back(why);
+  }
   QString BrowseForFolder(const QString& prompt, const QString&) override {
     prompts.push_back(prompt);
     return browseAnswer;
@@ -193,6 +199,32 @@ TEST_F(SettingsDialogTest, LayoutTakesEffectOnlyWithOk) {
   EXPECT_EQ(target_.log[2].lParam, 0x00090000);
 }
 
+// The real error box: a title that fits beside the frame's buttons, and a
+// text that says what is wrong before the folder.
+TEST_F(SettingsDialogTest, TheFolderErrorBoxSaysWhatIsWrongUnderATitleThatFits) {
+  SettingsDialog dialog(nullptr, &target_);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  qobject_cast<QLineEdit*>(dialog.Item(217))->setText("/gone");
+  QString title, text;
+  int width = 0, titleWidth = 0;
+  // Runs inside the box's own event loop, which shows it first.
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_TRUE(box);
+    title = box->windowTitle();
+    text = box->text();
+    width = box->width();
+    titleWidth = box->fontMetrics().horizontalAdvance(title);
+    box->accept();
+  });
+  dialog.accept();  // returns when the box is closed
+  EXPECT_EQ(title, QString::fromUtf8("Zarvion 设置错误"));
+  EXPECT_EQ(text, QString::fromUtf8("录像保存文件夹不存在：\n/gone"));
+  EXPECT_GE(width, titleWidth + 120) << width << " " << titleWidth;
+  EXPECT_TRUE(dialog.isVisible());
+}
+
 TEST_F(SettingsDialogTest, MissingFoldersAreReportedRecordFolderFirst) {
   Make();
   ShowDialog();
@@ -203,6 +235,7 @@ TEST_F(SettingsDialogTest, MissingFoldersAreReportedRecordFolderFirst) {
   QTest::mouseClick(Get<QPushButton>(1), Qt::LeftButton);
   ASSERT_EQ(dialog_->errors.size(), 1u);
   EXPECT_EQ(dialog_->errors[0].toStdString(), missingRec);
+  EXPECT_EQ(dialog_->whys[0], QString::fromUtf8("录像保存文件夹不存在："));
   EXPECT_TRUE(dialog_->isVisible());
   EXPECT_TRUE(target_.log.empty());
   EXPECT_FALSE(RegKeyExists(Hive::kCurrentUser, kSettingsKey));
@@ -212,6 +245,7 @@ TEST_F(SettingsDialogTest, MissingFoldersAreReportedRecordFolderFirst) {
   dialog_->accept();
   ASSERT_EQ(dialog_->errors.size(), 2u);
   EXPECT_EQ(dialog_->errors[1].toStdString(), missingCap);
+  EXPECT_EQ(dialog_->whys[1], QString::fromUtf8("抓图保存文件夹不存在："));
   EXPECT_TRUE(dialog_->isVisible());
   EXPECT_TRUE(target_.log.empty());
 
@@ -233,6 +267,8 @@ TEST_F(SettingsDialogTest, MissingFoldersAreReportedRecordFolderFirst) {
   dialog_->accept();
   ASSERT_EQ(dialog_->errors.size(), 4u);
   EXPECT_EQ(dialog_->errors[3].toStdString(), file);
+  EXPECT_TRUE(dialog_->whys[3].startsWith(QString::fromUtf8("抓图保存文件夹无法写入：")));
+  EXPECT_TRUE(dialog_->whys[3].contains(QString::fromUtf8("不是文件夹")));
   Get<QLineEdit>(219)->setText(QString::fromStdString(rec));
   Get<QLineEdit>(217)->setText(QString::fromStdString(file));
   dialog_->accept();
@@ -250,6 +286,7 @@ TEST_F(SettingsDialogTest, MissingFoldersAreReportedRecordFolderFirst) {
     dialog_->accept();
     ASSERT_EQ(dialog_->errors.size(), 6u);
     EXPECT_EQ(dialog_->errors[5].toStdString(), locked);
+    EXPECT_TRUE(dialog_->whys[5].startsWith(QString::fromUtf8("抓图保存文件夹无法写入：")));
     EXPECT_TRUE(target_.log.empty());
   }
   chmod(locked.c_str(), 0755);

@@ -121,6 +121,19 @@ std::string FfmpegDecodeFrames(const std::string& path, const std::vector<Encode
   return FfmpegDecode(path, "bgra");
 }
 
+AviStream* CreateMp43Stream(AviFile& avi) {
+  AviStreamInfo info;
+  info.fccType = kStreamTypeVideo;
+  info.dwScale = 1;
+  info.dwRate = 10;
+  info.rcFrame = AviRect{0, 0, 352, 288};
+  AviStream* stream = avi.CreateStream(info);
+  if (stream && !stream->SetFormat(0, MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0), 40)) {
+    return nullptr;
+  }
+  return stream;
+}
+
 double PsnrBgrx(const uint8_t* a, const uint8_t* b, size_t pixels) {
   double sum = 0;
   for (size_t i = 0; i < pixels; ++i) {

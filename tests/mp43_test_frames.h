@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/avi_file.h"
+
 namespace zarvion::testing {
 
 struct EncodedFrame {
@@ -28,6 +30,10 @@ std::string FfmpegDecode(const std::string& file, const std::string& pixFmt);
 // The frames written as a recording at `path` with our AVI writer, then
 // decoded by ffmpeg as raw "bgra" frames: the oracle for our decoder.
 std::string FfmpegDecodeFrames(const std::string& path, const std::vector<EncodedFrame>& frames);
+
+// A video stream in `avi` as a recording has it: 352 x 288 MS MPEG-4 v3,
+// 10 frames per second, its format set; null when the writer refuses.
+AviStream* CreateMp43Stream(AviFile& avi);
 
 // PSNR in dB over the B, G and R bytes of two 4-byte-per-pixel pictures;
 // infinity when identical.

@@ -1,7 +1,8 @@
 // Recordings under stress, read back by ffprobe and ffmpeg: a recording
 // process killed with SIGKILL, a file system that fills up under a recording
-// and a snapshot, a recording passing its split size, and the repair of an
-// index lost to a crash.
+// and a snapshot, a recording passing its split size, the repair of an
+// index lost to a crash, two recordings given one name, and a record folder
+// that goes away under a recording.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,11 +16,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <filesystem>
 #include <iterator>
 
+#include "avi_test_util.h"
 #include "mp43_test_frames.h"
 #include "platform/avi_file.h"
+#include "platform/avi_repair.h"
 #include "video/channel_decoder.h"
+#include "video/recording_repair.h"
 
 extern char** environ;
 
@@ -27,48 +32,12 @@ namespace zarvion {
 namespace {
 
 using testing::EncodedFrame;
+using testing::ExpectedPackets;
+using testing::ExpectIndexed;
+using testing::Packets;
+using testing::ReadFile;
 using testing::RunCommand;
 using testing::TempDir;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-uint32_t Le32(const std::string& s, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(s[at + i]);
-  return v;
-}
-
-// "size,flags" per packet, as ffprobe reads them.
-std::string Packets(const std::string& file) {
-  std::string out;
-  RunCommand("ffprobe -v error -select_streams v -show_entries packet=size,flags -of csv=p=0 '" +
-                 file + "'",
-             &out);
-  return out;
-}
-
-std::string ExpectedPackets(const std::vector<EncodedFrame>& frames, size_t from, size_t count) {
-  std::string s;
-  for (size_t i = from; i < from + count; ++i) {
-    const EncodedFrame& f = frames[i % frames.size()];
-    s += std::to_string(f.bytes.size()) + (f.key ? ",K_\n" : ",__\n");
-  }
-  return s;
-}
-
-// A file whose RIFF covers it whole and that ends with its index.
-void ExpectIndexed(const std::string& file) {
-  const std::string bytes = ReadFile(file);
-  ASSERT_GT(bytes.size(), 232u) << file;
-  EXPECT_EQ(Le32(bytes, 4), bytes.size() - 8) << file;
-  EXPECT_EQ(Le32(bytes, 44) & 0x10, 0x10u) << file << ": no index flag";
-  const uint32_t moviEnd = 220 + Le32(bytes, 216);
-  ASSERT_LE(moviEnd + 8, bytes.size()) << file;
-  EXPECT_EQ(bytes.substr(moviEnd, 4), "idx1") << file;
-}
 
 void ExpectDecodes(const std::string& file) {
   std::string out;
@@ -193,22 +162,17 @@ TEST_F(RecordingTest, KilledRecordingKeepsEveryAppendedFrameAndRepairRestoresKey
   }
 }
 
-TEST_F(RecordingTest, RepairCutsATornTailLeavesLiveAndForeignFilesAlone) {
+TEST_F(RecordingTest, RepairCopiesAroundATornTailLeavesLiveAndForeignFilesAlone) {
   const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(10, 3);
   TempDir dir;
   const std::string file = dir.Path() + "/CLIENT_CH01_2026_01_01_00_00_00_000.avi";
+  std::string torn;
   {
     // The file as a crash in the middle of a frame leaves it: whole frames,
     // then a torn chunk.
     auto avi = AviFile::Open(file, kOfCreate | kOfWrite);
-    AviStreamInfo info;
-    info.fccType = kStreamTypeVideo;
-    info.dwScale = 1;
-    info.dwRate = 10;
-    info.rcFrame = AviRect{0, 0, 352, 288};
-    AviStream* stream = avi->CreateStream(info);
+    AviStream* stream = testing::CreateMp43Stream(*avi);
     ASSERT_NE(stream, nullptr);
-    ASSERT_TRUE(stream->SetFormat(0, MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0), 40));
     for (int i = 0; i < 10; ++i) {
       ASSERT_TRUE(stream->Write(i, 1, frames[i].bytes.data(),
                                 static_cast<uint32_t>(frames[i].bytes.size()), frames[i].Flags()));
@@ -216,15 +180,21 @@ TEST_F(RecordingTest, RepairCutsATornTailLeavesLiveAndForeignFilesAlone) {
     // Open in this process: a repair elsewhere must not touch it.
     EXPECT_EQ(RepairAvi(file), AviRepair::kBusy);
     const std::string whole = ReadFile(file);
-    const std::string torn = whole + std::string("00dc\x40\x1f\x00\x00partial", 15);
+    torn = whole + std::string("00dc\x40\x1f\x00\x00partial", 15);
     avi.reset();  // (completes it; the torn copy below is what a crash leaves)
     std::ofstream(file, std::ios::binary | std::ios::trunc) << torn;
   }
+  // The torn chunk held part of a frame: the file stays as the crash left
+  // it, and its whole frames go into a copy beside it.
   EXPECT_EQ(RepairRecordings(dir.Path()), 1);
-  ExpectIndexed(file);
-  EXPECT_EQ(Packets(file), ExpectedPackets(frames, 0, 10));
-  ExpectDecodes(file);
+  EXPECT_EQ(ReadFile(file), torn);
+  const std::string copy = dir.Path() + "/CLIENT_CH01_2026_01_01_00_00_00_000.repaired.avi";
+  ExpectIndexed(copy);
+  EXPECT_EQ(Packets(copy), ExpectedPackets(frames, 0, 10));
+  ExpectDecodes(copy);
   EXPECT_EQ(RepairRecordings(dir.Path()), 0);
+  EXPECT_EQ(RepairAvi(file), AviRepair::kCopyExists);
+  EXPECT_EQ(RepairAvi(copy), AviRepair::kIntact);
 
   const std::string foreign = dir.Path() + "/CLIENT_CH02_x.avi";
   std::ofstream(foreign, std::ios::binary) << "RIFF....AVI LIST";
@@ -351,6 +321,125 @@ TEST_F(RecordingTest, FullFileSystemStopsCleanlyAndKeepsEarlierFilesIndexed) {
   EXPECT_EQ(files, (std::vector<std::string>{files[0], "filler"}));
   EXPECT_EQ(files.size(), 2u);
   ExpectIndexed(file);
+}
+
+// --- names and places ------------------------------------------------------
+
+TEST_F(RecordingTest, RecordingsGivenTheSameNameBothKeepEveryFrame) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(12, 4);
+  TempDir dir;
+  // Two tabs recording channel 1 of two recorders in the same millisecond.
+  LocalTime same;
+  same.wYear = 2026;
+  same.wMonth = 3;
+  same.wDay = 4;
+  auto a = MakeDecoder(dir.Path());
+  auto b = MakeDecoder(dir.Path());
+  a->recordClock = b->recordClock = [same] { return same; };
+  ASSERT_TRUE(a->StartRecording());
+  ASSERT_TRUE(b->StartRecording());
+  for (size_t i = 0; i < 24; ++i) {
+    Decode(*a, frames[i % frames.size()]);
+    if (i < 12) Decode(*b, frames[i]);
+  }
+  a->StopRecording();
+  b->StopRecording();
+  // A stepped-back clock meets both names taken.
+  ASSERT_TRUE(a->StartRecording());
+  for (size_t i = 0; i < 8; ++i) Decode(*a, frames[i]);
+  a->StopRecording();
+
+  const std::string base = "CLIENT_CH01_2026_03_04_00_00_00_000";
+  EXPECT_EQ(SortedFiles(dir),
+            (std::vector<std::string>{base + ".avi", base + "_2.avi", base + "_3.avi"}));
+  const std::vector<size_t> held = {24, 12, 8};
+  for (size_t i = 0; i < held.size(); ++i) {
+    const std::string file = dir.Path() + "/" + SortedFiles(dir)[i];
+    ExpectIndexed(file);
+    EXPECT_EQ(Packets(file), ExpectedPackets(frames, 0, held[i])) << file;
+  }
+}
+
+TEST_F(RecordingTest, VanishedOrReadOnlyFolderStopsTheRecordingAtOnce) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(12, 4);
+  TempDir dir;
+  const std::string folder = dir.Path() + "/rec";
+  auto d = MakeDecoder(folder);
+  int stops = 0;
+  d->onRecordingStopped = [&] { ++stops; };
+
+  // Deleted while recording: the recording stops instead of writing into
+  // a file nobody can find.
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  ASSERT_TRUE(d->StartRecording());
+  for (size_t i = 0; i < 5; ++i) Decode(*d, frames[i]);
+  ASSERT_TRUE(RunCommand("rm -rf '" + folder + "'"));
+  Decode(*d, frames[5]);
+  EXPECT_EQ(d->bRecording, 0);
+  EXPECT_EQ(stops, 1);
+  EXPECT_EQ(d->pAviFile, nullptr);
+
+  // Renamed away: the file is completed where it now is.
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  ASSERT_TRUE(d->StartRecording());
+  for (size_t i = 0; i < 5; ++i) Decode(*d, frames[i]);
+  const std::string moved = dir.Path() + "/moved";
+  ASSERT_EQ(::rename(folder.c_str(), moved.c_str()), 0);
+  Decode(*d, frames[5]);
+  EXPECT_EQ(d->bRecording, 0);
+  EXPECT_EQ(stops, 2);
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(moved)) files.push_back(e.path());
+  ASSERT_EQ(files.size(), 1u);
+  ExpectIndexed(files[0]);
+  EXPECT_EQ(Packets(files[0]), ExpectedPackets(frames, 0, 5));
+
+  // Made read-only (root writes anywhere, so a read-only mount of it).
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  ASSERT_TRUE(d->StartRecording());
+  for (size_t i = 0; i < 5; ++i) Decode(*d, frames[i]);
+  bool mounted = false;
+  if (::geteuid() == 0) {
+    mounted = ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+              ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                      nullptr) == 0;
+  } else {
+    ::chmod(folder.c_str(), 0555);
+  }
+  Decode(*d, frames[5]);
+  EXPECT_EQ(d->bRecording, 0);
+  EXPECT_EQ(stops, 3);
+  if (mounted) ::umount2(folder.c_str(), MNT_DETACH);
+  ::chmod(folder.c_str(), 0755);
+  files.clear();
+  for (const auto& e : std::filesystem::directory_iterator(folder)) files.push_back(e.path());
+  ASSERT_EQ(files.size(), 1u);
+  ExpectIndexed(files[0]);
+  EXPECT_EQ(Packets(files[0]), ExpectedPackets(frames, 0, 5));
+}
+
+TEST_F(RecordingTest, RecordingThatCannotWriteItsFirstFrameLeavesNoFile) {
+  TempDir dir;
+  SmallFileSystem fs(dir.Path(), "64k");
+  if (!fs.Mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs; not checked here";
+  // Fill it, then free 6 KiB: room for the header, not for a large frame.
+  const std::string filler = dir.Path() + "/filler";
+  {
+    std::ofstream f(filler, std::ios::binary);
+    const std::string block(4096, 'x');
+    for (int i = 0; i < 100 && f; ++i) f.write(block.data(), block.size());
+  }
+  const off_t full = static_cast<off_t>(std::filesystem::file_size(filler));
+  ASSERT_EQ(::truncate(filler.c_str(), full - 6 * 1024), 0);
+  auto d = MakeDecoder(dir.Path());
+  int stops = 0;
+  d->onRecordingStopped = [&] { ++stops; };
+  ASSERT_TRUE(d->StartRecording());
+  const std::vector<uint8_t> frame(32 * 1024, 0x00);
+  d->Decode(frame.data(), static_cast<uint32_t>(frame.size()), 0x10);
+  EXPECT_EQ(d->bRecording, 0);
+  EXPECT_EQ(stops, 1);
+  EXPECT_EQ(SortedFiles(dir), std::vector<std::string>{"filler"});
 }
 
 TEST_F(RecordingTest, SnapshotWithoutPictureLeavesNoFile) {

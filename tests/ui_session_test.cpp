@@ -21,7 +21,6 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -38,6 +37,7 @@
 #include "slider_test_util.h"
 #include "ui_test_util.h"
 #include "video/channel_decoder.h"
+#include "window/notice_box.h"
 #include "window/window_layout.h"
 
 namespace zarvion {
@@ -548,9 +548,9 @@ TEST_F(Session, AFloodOfNoticesLeavesTheViewerUsableAndInStep) {
   Connect();
   for (int i = 0; i < 10000; ++i) ASSERT_TRUE(server_->Command("notice 第" + std::to_string(i)));
   auto shownBoxes = [] {
-    std::vector<QMessageBox*> shown;
+    std::vector<NoticeBox*> shown;
     for (QWidget* top : QApplication::topLevelWidgets()) {
-      if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+      if (auto* box = qobject_cast<NoticeBox*>(top); box && box->isVisible()) {
         shown.push_back(box);
       }
     }
@@ -561,7 +561,7 @@ TEST_F(Session, AFloodOfNoticesLeavesTheViewerUsableAndInStep) {
   ASSERT_TRUE(WaitUntil(
       [&] {
         const auto shown = shownBoxes();
-        return shown.size() == 1 && shown[0]->text() == QString::fromUtf8("第9999");
+        return shown.size() == 1 && shown[0]->Text() == QString::fromUtf8("第9999");
       },
       60000 * testing::kSlowdown));
   ASSERT_TRUE(server_->Command("view grid 4"));
@@ -686,8 +686,57 @@ TEST_F(Session, SavedFoldersAndTheLocalClockNameTheNextFiles) {
 TEST_F(Session, ServerNoticeShowsAWarning) {
   ASSERT_TRUE(server_->Command("notice 录像机将在五分钟后重启"));
   ASSERT_TRUE(WaitUntil([&] { return !boxes_.empty(); }, kWaitMs));
-  EXPECT_EQ(boxes_[0].first, QString::fromUtf8("Zarvion 信息"));
+  // The caption names the recorder that sent it.
+  EXPECT_EQ(boxes_[0].first,
+            QString::fromUtf8("Zarvion 信息 — 127.0.0.1:%1").arg(server_->Port()));
   EXPECT_EQ(boxes_[0].second, QString::fromUtf8("录像机将在五分钟后重启"));
+}
+
+// A recorder with fewer channels than the 4 x 4 grid has panes gets the view
+// that fits them at its first session, unless a layout was chosen.
+TEST(FittedView, ARecorderWithFewChannelsGetsAViewThatFitsThem) {
+  struct Case {
+    int channels;
+    bool layoutChosen;
+    uint32_t view;
+  };
+  for (const Case c : {Case{9, false, kDrawGrid9}, Case{4, false, kDrawGrid4}, Case{1, false, 0u},
+                       Case{12, false, kDrawGrid16}, Case{4, true, kDrawGrid16}}) {
+    SCOPED_TRACE(std::to_string(c.channels) + (c.layoutChosen ? " chosen" : ""));
+    RegDeleteKey(Hive::kCurrentUser, kSettingsKey);
+    if (c.layoutChosen) {
+      SettingsStore::SaveSettings(kDrawGrid16, testing::TestHome(), testing::TestHome());
+    }
+    dvrsim::Options options;
+    options.channels = c.channels;
+    options.fps = 10;
+    options.gop = 10;
+    dvrsim::Server server(options);
+    ASSERT_TRUE(server.Start()) << server.Error();
+    Zarvinet control;
+    std::unique_ptr<ControlWindow> window = CreateControlWindow(control, nullptr, {});
+    window->resize(644, 506);
+    window->show();
+    const std::u16string port = Ascii16(std::to_string(server.Port()));
+    control.ConnectServer(Text(u"127.0.0.1"), Text(port), Text(u"user"));
+    // Every channel has sent pictures: the view is whatever it stays.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          for (int k = 0; k < c.channels; ++k) {
+            if (control.Status().channelFrames[static_cast<size_t>(k)] < 2) return false;
+          }
+          return true;
+        },
+        kWaitMs));
+    EXPECT_EQ(control.Object().dwDrawMode.load(), c.view);
+    if (c.view == 0) {
+      // One channel alone, with its buttons; a double-click leaves for a grid.
+      EXPECT_TRUE(WaitUntil([&] { return window->Control(kIdRecord)->isEnabled(); }, kWaitMs));
+      EXPECT_TRUE(window->Control(kIdCapture)->isEnabled());
+      EXPECT_EQ(control.Object().dwSavedDrawMode.load(), kDrawGrid4);
+    }
+  }
+  RegDeleteKey(Hive::kCurrentUser, kSettingsKey);
 }
 
 TEST_F(Session, AWindowMadeAgainGetsANewSession) {

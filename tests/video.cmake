@@ -11,3 +11,5 @@ target_include_directories(record_child PRIVATE ${CMAKE_SOURCE_DIR}/src)
 zarvion_test(test_recording SOURCES recording_test.cpp mp43_test_frames.cpp gui_test_main.cpp
   LIBS zarvion_video)
 add_dependencies(test_recording record_child zarvion-avi-repair)
+zarvion_test(test_repair SOURCES repair_test.cpp mp43_test_frames.cpp gui_test_main.cpp
+  LIBS zarvion_video)

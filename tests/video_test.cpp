@@ -518,10 +518,24 @@ TEST_F(RendererTest, APresenterThatDrawsTheSingleViewTakesItsPicture) {
   EXPECT_EQ(PixelAt(picture, 10, 10), Colour(9));
 
   drawMode_ = kPlaybackView;
+  bool ended = false;
+  renderer_.SetPlaybackEnded([&] { return ended; });
   renderer_.Redraw();
   ASSERT_TRUE(renderer_.TakeSingle(picture, &source, &caption));
   EXPECT_EQ(PixelAt(picture, 10, 10), Colour(0));
   EXPECT_EQ(caption.substr(0, 5), "CH 1 ");
+  EXPECT_NE(caption.find("fps"), std::string::npos);
+  // The recording runs out: the same last picture, the end instead of rates.
+  ended = true;
+  renderer_.Redraw();
+  EXPECT_EQ(presenter.presents, presents + 4);
+  ASSERT_TRUE(renderer_.TakeSingle(picture, &source, &caption));
+  EXPECT_EQ(caption, "CH 1 回放结束");
+  EXPECT_EQ(PixelAt(picture, 10, 10), Colour(0));
+  ended = false;  // the slider taken back: rates again
+  renderer_.Redraw();
+  ASSERT_TRUE(renderer_.TakeSingle(picture, &source, &caption));
+  EXPECT_NE(caption.find("fps"), std::string::npos);
 
   drawMode_ = kDrawGrid4Mode;
   renderer_.Redraw();

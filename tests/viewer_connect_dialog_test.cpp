@@ -29,8 +29,19 @@ TEST(ConnectDialog, ExplainsBadInputAndKeepsOkDisabled) {
     EXPECT_FALSE(dialog.OkButton()->isEnabled()) << bad;
     EXPECT_FALSE(dialog.Message()->text().isEmpty()) << bad;
   }
-  for (const char* good : {"localhost", "a.b.c.d", "192.168.1.10"}) {
-    dialog.Address()->setText(good);
+  // Dotted, but no recorder's address: the box says what to write instead.
+  dialog.Address()->setText("127.000.000.001");
+  EXPECT_FALSE(dialog.OkButton()->isEnabled());
+  EXPECT_TRUE(dialog.Message()->text().contains("127.0.0.1"))
+      << dialog.Message()->text().toStdString();
+  for (const char* bad : {"010.1.2.3", "1.2.3.00", "0.0.0.0", "0.1.2.3"}) {
+    dialog.Address()->setText(QString::fromUtf8(bad));
+    EXPECT_FALSE(dialog.OkButton()->isEnabled()) << bad;
+    EXPECT_FALSE(dialog.Message()->text().isEmpty()) << bad;
+  }
+  EXPECT_TRUE(dialog.Message()->text().contains(QString::fromUtf8("不是录像机的地址")));
+  for (const char* good : {"localhost", "a.b.c.d", "10.0.0.0", "192.168.1.10", "255.255.255.254"}) {
+    dialog.Address()->setText(QString::fromUtf8(good));
     EXPECT_TRUE(dialog.OkButton()->isEnabled()) << good;
     EXPECT_TRUE(dialog.Message()->text().isEmpty()) << good;
   }
@@ -55,8 +66,6 @@ TEST(ConnectDialog, TypedAsAPersonAddressTabPortTabLoginEnter) {
   QTest::keyClicks(QApplication::focusWidget(), "8123");
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   QTest::keyClicks(QApplication::focusWidget(), "guard 7");
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-  EXPECT_EQ(QApplication::focusWidget(), dialog.OkButton());
   QTest::keyClick(dialog.Login(), Qt::Key_Return);
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   const Recorder r = dialog.Entered();
@@ -64,6 +73,32 @@ TEST(ConnectDialog, TypedAsAPersonAddressTabPortTabLoginEnter) {
   EXPECT_EQ(r.port, 8123);
   EXPECT_EQ(r.login, "guard 7");
   EXPECT_FALSE(r.rememberLogin);
+}
+
+// Tab after the login reaches "记住登录参数", and Space there ticks it
+// without connecting; the next Tab reaches the connect button.
+TEST(ConnectDialog, TabAfterTheLoginReachesTheRememberBox) {
+  ConnectDialog dialog;
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(WaitUntil([&] { return dialog.Address()->hasFocus(); }, 2000));
+  const QWidget* order[] = {dialog.Port(), dialog.Login(), dialog.RememberLogin(),
+                            dialog.OkButton()};
+  QTest::keyClicks(QApplication::focusWidget(), "10.0.0.7");
+  for (const QWidget* next : order) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next);
+    if (next == dialog.Port()) QTest::keyClicks(QApplication::focusWidget(), "8123");
+    if (next == dialog.RememberLogin()) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+      EXPECT_TRUE(dialog.RememberLogin()->isChecked());
+      EXPECT_TRUE(dialog.isVisible());
+      EXPECT_EQ(dialog.result(), QDialog::Rejected);  // not accepted yet
+    }
+  }
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_TRUE(dialog.Entered().rememberLogin);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "settings/playback_dialog.h"
 #include "settings/settings_dialog.h"
 #include "video/captions.h"
+#include "window/repair_status.h"
 #include "viewer/connect_dialog.h"
 #include "viewer/language.h"
 #include "viewer/main_window.h"
@@ -114,9 +115,9 @@ std::vector<Shown> TextsOf(QWidget* root) {
   return out;
 }
 
-std::vector<std::string> ChineseTexts(const std::vector<Shown>& texts,
-                                      const std::vector<std::pair<const QObject*, std::string>>&
-                                          allowed = {}) {
+std::vector<std::string> ChineseTexts(
+    const std::vector<Shown>& texts,
+    const std::vector<std::pair<const QObject*, std::string>>& allowed = {}) {
   std::vector<std::string> found;
   for (const Shown& s : texts) {
     if (!HasChinese(s.text)) continue;
@@ -202,8 +203,8 @@ TEST_F(ViewerTest, ConnectionTroubleIsExplainedInEnglish) {
   r.port = port;
   RecorderTab* tab = window.OpenRecorder(r);
   ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kWaiting; }, 5000 * kSlow));
-  EXPECT_TRUE(tab->StateText().startsWith("Cannot connect to 127.0.0.1")) <<
-      tab->StateText().toStdString();
+  EXPECT_TRUE(tab->StateText().startsWith("Cannot connect to 127.0.0.1"))
+      << tab->StateText().toStdString();
   EXPECT_TRUE(tab->StateText().contains("connection refused"));
   EXPECT_EQ(ChineseTexts(TextsOf(&window), {{window.LanguageMenu(), "title"},
                                             {window.LanguageMenu()->menuAction(), "text"},
@@ -218,6 +219,18 @@ TEST(EnglishCaptions, WordsDrawnOverPicturesAreEnglishButChannelNamesStay) {
   EXPECT_EQ(NoSignalWord(), "No signal");
   EXPECT_EQ(BufferingWord(), "Buffering");
   EXPECT_EQ(FormatSingleCaption(2, 25, 1200), "CH 2 25fps 01200Bps");
+  EXPECT_EQ(FormatPlaybackEndCaption(5), "CH 5 end of playback");
+}
+
+TEST(EnglishMessages, FolderAndRepairLinesAreEnglishAroundTheirNames) {
+  const std::string missing = zarvion::testing::TestHome() + "/no such folder";
+  EXPECT_EQ(FolderProblem(missing, true), QString("The recording folder does not exist:"));
+  EXPECT_EQ(FolderProblem(missing, false), QString("The snapshot folder does not exist:"));
+  RecordingRepairNote note;
+  note.kind = RecordingRepairNote::Kind::kFinished;
+  note.repaired = 2;
+  note.unrepaired = 1;
+  EXPECT_EQ(RepairStatusText(note), QString("Recordings checked: 2 repaired, 1 left as they were"));
 }
 
 }  // namespace

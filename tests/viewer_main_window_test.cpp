@@ -3,23 +3,35 @@
 // Qt's own texts in Chinese, the language menu.
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
+#include "mp43_test_frames.h"
+#include "platform/avi_file.h"
+#include "platform/registry.h"
+#include "settings/settings_store.h"
 #include "viewer/connect_dialog.h"
 #include "viewer/language.h"
 #include "viewer/main_window.h"
 #include "viewer_test_util.h"
+#include "window/window_layout.h"
 
 namespace zarvion::viewer {
 namespace {
@@ -186,6 +198,105 @@ TEST_F(ViewerTest, OpenTabsAreRestored) {
   EXPECT_EQ(next.Tab(1)->Target()->port, 2);
 }
 
+// The login of each Login message the recorder received, in order.
+std::vector<std::string> LoginsSent(const dvrsim::Server& server) {
+  std::vector<std::string> logins;
+  for (const auto& m : server.Messages()) {
+    if (m.header.code == zarvion::kLogin) {
+      logins.emplace_back(reinterpret_cast<const char*>(m.payload.data()));
+    }
+  }
+  return logins;
+}
+
+// The operator gives an open recorder another login through the dialog: its
+// tab connects again with it, and the next start's tab uses the kept one.
+TEST_F(ViewerTest, ANewLoginForAnOpenRecorderReconnectsItsTabAndIsRestored) {
+  auto server = StartRecorder();
+  ASSERT_TRUE(server);
+  {
+    MainWindow window;
+    window.show();
+    RecorderTab* tab = window.OpenRecorder(At(*server, "old-login"));
+    ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kLive; }, 5000 * kSlow));
+    ConnectDialog* dialog = window.ShowConnectDialog();
+    dialog->Address()->setText("127.0.0.1");
+    dialog->Port()->setText(QString::number(server->Port()));
+    dialog->Login()->setText("new-login");
+    dialog->RememberLogin()->setChecked(true);
+    QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+    EXPECT_EQ(window.Tabs()->count(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return LoginsSent(*server).size() == 2; }, 5000 * kSlow));
+    EXPECT_EQ(LoginsSent(*server)[1], "new-login");
+    ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kLive; }, 5000 * kSlow));
+    // The same login again leaves the live session alone.
+    Recorder again = At(*server, "new-login");
+    again.rememberLogin = true;
+    window.OpenRecorder(again);
+    EXPECT_EQ(tab->CurrentState(), State::kLive);
+  }
+  MainWindow next;
+  ASSERT_TRUE(next.RestoreTabs());
+  ASSERT_EQ(next.Tabs()->count(), 1);
+  EXPECT_EQ(next.Tab(0)->Target()->login, "new-login");
+  ASSERT_TRUE(WaitUntil([&] { return LoginsSent(*server).size() == 3; }, 5000 * kSlow));
+  EXPECT_EQ(LoginsSent(*server)[2], "new-login");
+}
+
+// A tab saved while its login was not to be kept takes the one kept for its
+// recorder later.
+TEST_F(ViewerTest, ARestoredTabTakesTheLoginKeptForItsRecorder) {
+  Recorder r;
+  r.host = "127.0.0.1";
+  r.port = 1;
+  ASSERT_TRUE(SaveOpenTabs({r}));
+  r.login = "kept";
+  r.rememberLogin = true;
+  ASSERT_TRUE(RememberRecorder(r));
+  MainWindow window;
+  ASSERT_TRUE(window.RestoreTabs());
+  EXPECT_EQ(window.Tab(0)->Target()->login, "kept");
+}
+
+// The first dialog of a new user waits for the main window to be on the
+// screen, and opens over its middle, owned by it.
+TEST_F(ViewerTest, TheFirstConnectDialogOpensCentredOverTheMainWindow) {
+  MainWindow window;
+  window.NewTab();
+  window.AskForRecorderWhenShown();
+  EXPECT_EQ(window.OpenDialog(), nullptr);
+  window.show();
+  ASSERT_TRUE(WaitUntil([&] { return window.OpenDialog() && window.OpenDialog()->isVisible(); },
+                        5000 * kSlow));
+  ConnectDialog* dialog = window.OpenDialog();
+  EXPECT_EQ(dialog->parentWidget(), &window);
+  EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+  const QPoint off = dialog->frameGeometry().center() - window.frameGeometry().center();
+  EXPECT_LE(off.manhattanLength(), 4) << off.x() << "," << off.y();
+}
+
+// A snapshot taken in a tab says in the status bar which file it went to.
+TEST_F(ViewerTest, ASnapshotSaysWhereItWent) {
+  auto server = StartRecorder();
+  ASSERT_TRUE(server);
+  MainWindow window;
+  window.show();
+  RecorderTab* tab = window.OpenRecorder(At(*server));
+  ASSERT_TRUE(PicturesMove(*tab, 5000 * kSlow));
+  ControlWindow* control = tab->Window();
+  // The recorder shows channel 1 alone, which the capture button takes.
+  ASSERT_TRUE(server->Command("view single 1"));
+  ASSERT_TRUE(WaitUntil([&] { return control->Button(kIdCapture)->isEnabled(); }, 5000 * kSlow));
+  control->Button(kIdCapture)->click();
+  const QString said = QString::fromUtf8("抓图已保存：");
+  ASSERT_TRUE(WaitUntil([&] { return window.statusBar()->currentMessage().startsWith(said); },
+                        5000 * kSlow));
+  const QString path = window.statusBar()->currentMessage().mid(said.size());
+  EXPECT_TRUE(path.endsWith(".bmp")) << path.toStdString();
+  EXPECT_TRUE(QFileInfo(path).isFile()) << path.toStdString();
+  EXPECT_TRUE(QFileInfo(path).fileName().startsWith("CH01_")) << path.toStdString();
+}
+
 TEST_F(ViewerTest, F11TogglesFullScreenAndEscLeavesIt) {
   MainWindow window;
   window.NewTab();
@@ -249,6 +360,34 @@ TEST(QtTexts, QtsOwnTextsAreChinese) {
   ASSERT_TRUE(LoadQtTranslations(*qApp)) << "the Qt zh_CN translations are not installed";
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("取消"));
   EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Directory:"), QString::fromUtf8("目录："));
+}
+
+TEST_F(ViewerTest, StatusBarShowsTheRepairOfRecordingsAtStart) {
+  // A recording a kill left without index, in the record folder.
+  const std::string folder = zarvion::testing::TestHome() + "/rec-status";
+  ::mkdir(folder.c_str(), 0755);
+  ASSERT_TRUE(RegSetString(Hive::kCurrentUser, kSettingsKey, kRecordDirValue, folder));
+  const std::string path = folder + "/CLIENT_CH01_killed.avi";
+  std::string bytes;
+  {
+    auto avi = AviFile::Open(path + ".writing", kOfCreate | kOfWrite);
+    AviStream* stream = testing::CreateMp43Stream(*avi);
+    ASSERT_TRUE(stream);
+    const std::vector<uint8_t> frame(100, 0x40);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(stream->Write(i, 1, frame.data(), 100, 0));
+    std::ifstream in(path + ".writing", std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+    avi->Discard();
+  }
+  std::ofstream(path, std::ios::binary) << bytes;
+
+  MainWindow window;
+  window.NewTab();  // as the viewer starts without tabs to restore
+  window.show();
+  EXPECT_TRUE(WaitUntil(
+      [&] { return window.RepairStatus()->text() == QString::fromUtf8("录像检查完毕：修复 1 个"); },
+      60000));
+  EXPECT_GT(std::filesystem::file_size(path), bytes.size());
 }
 
 }  // namespace

@@ -2,13 +2,17 @@
 // never looks live, and both come back by themselves.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <QLabel>
 
+#include <sstream>
+
 #include "platform/socket.h"
+#include "viewer/login_source.h"
 #include "viewer_test_util.h"
 
 namespace zarvion::viewer {
@@ -173,6 +177,34 @@ TEST_F(ViewerTest, ConnectThatHangsIsGivenUpAsTimedOut) {
   // And it keeps trying.
   EXPECT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kConnecting; }, 5000 * kSlow));
   close(full);
+}
+
+// A tab holding a login parameter leaves no core file behind; one without
+// changes nothing.
+TEST_F(ViewerTest, ALoginMakesTheProcessNotDumpable) {
+  auto server = StartRecorder();
+  ASSERT_TRUE(server);
+  ASSERT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1);
+  RecorderTab plain;
+  plain.Connect(At(*server, ""));
+  EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 1);
+  RecorderTab withLogin;
+  Recorder r = At(*server);
+  r.login = "user=guest;pass=x";
+  withLogin.Connect(r);
+  EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+}
+
+TEST(LoginLine, FirstLineWithoutItsEndAndNoLongerThanTheLimit) {
+  auto read = [](const std::string& text) {
+    std::istringstream in(text);
+    return ReadLoginLine(in);
+  };
+  EXPECT_EQ(read("a b=c\r\nnext\n"), "a b=c");
+  EXPECT_EQ(read("no end"), "no end");
+  EXPECT_EQ(read(""), "");
+  EXPECT_EQ(read(std::string(kMaxLoginBytes, 'x') + "\n"), std::string(kMaxLoginBytes, 'x'));
+  EXPECT_EQ(read(std::string(kMaxLoginBytes + 1, 'x')), std::nullopt);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ zarvion_test(test_window SOURCES window_test.cpp ui_test_main.cpp
 zarvion_test(test_ui_session SOURCES ui_session_test.cpp ui_test_main.cpp
   LIBS zarvion_shell zarvion_window zarvion_dvrsim Qt6::Test)
 # Runs the built viewer; make sure it is there first.
-zarvion_test(test_viewer SOURCES viewer_test.cpp ui_test_main.cpp LIBS Qt6::Widgets)
+zarvion_test(test_viewer SOURCES viewer_test.cpp ui_test_main.cpp LIBS zarvion_dvrsim Qt6::Widgets)
 add_dependencies(test_viewer zarvion-viewer)
 zarvion_test(test_ui_xvfb SOURCES ui_xvfb_test.cpp ui_test_main.cpp LIBS Qt6::Widgets)
 add_dependencies(test_ui_xvfb zarvion-viewer)
@@ -14,3 +14,16 @@ add_dependencies(test_ui_xvfb zarvion-viewer)
 add_executable(x_view_check x_view_check.cpp)
 target_link_libraries(x_view_check PRIVATE zarvion_window)
 add_dependencies(test_ui_xvfb x_view_check)
+zarvion_test(test_repair_window SOURCES repair_window_test.cpp mp43_test_frames.cpp
+  ui_test_main.cpp LIBS zarvion_window Qt6::Test)
+# Run by test_ui_xvfb too: a recorder's tab, its overlays and the real pointer.
+add_executable(x_overlay_check x_overlay_check.cpp)
+target_link_libraries(x_overlay_check PRIVATE zarvion_viewer_app zarvion_dvrsim)
+add_dependencies(test_ui_xvfb x_overlay_check)
+# Reads a window back from the X server until it shows a single view.
+add_executable(x_grab x_grab.cpp)
+target_link_libraries(x_grab PRIVATE Qt6::Gui)
+add_dependencies(test_ui_xvfb x_grab)
+# A recorder's notices in the real box, the simulated recorder as the sender.
+zarvion_test(test_notice SOURCES notice_test.cpp ui_test_main.cpp
+  LIBS zarvion_shell zarvion_window zarvion_dvrsim Qt6::Test)

@@ -16,7 +16,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSlider>
@@ -37,6 +36,7 @@
 #include "video/channel_decoder.h"
 #include "video/renderer.h"
 #include "window/control_window.h"
+#include "window/notice_box.h"
 #include "window/window_layout.h"
 
 namespace zarvion {
@@ -850,9 +850,9 @@ TEST(ControlWindowBridge, NoticesShareOneNonModalBox) {
   window->resize(644, 506);
   window->show();
   auto boxes = [] {
-    std::vector<QMessageBox*> shown;
+    std::vector<NoticeBox*> shown;
     for (QWidget* top : QApplication::topLevelWidgets()) {
-      if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+      if (auto* box = qobject_cast<NoticeBox*>(top); box && box->isVisible()) {
         shown.push_back(box);
       }
     }
@@ -870,10 +870,9 @@ TEST(ControlWindowBridge, NoticesShareOneNonModalBox) {
   ASSERT_TRUE(WaitUntil([&] { return !boxes().empty(); }, 5000));
   Pump(50);
   ASSERT_EQ(boxes().size(), 1u);
-  QMessageBox* box = boxes()[0];
-  EXPECT_EQ(box->text(), QString("notice 9999"));
+  NoticeBox* box = boxes()[0];
+  EXPECT_EQ(box->Text(), QString("notice 9999"));
   EXPECT_EQ(box->windowTitle(), QString::fromUtf8("Zarvion 信息"));
-  EXPECT_EQ(box->icon(), QMessageBox::Warning);
   EXPECT_EQ(box->parentWidget(), nullptr);
   // Nothing is blocked: no modal widget, and the toolbar still works.
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -886,7 +885,7 @@ TEST(ControlWindowBridge, NoticesShareOneNonModalBox) {
   std::memcpy(obj.szServerText.data(), "again", 6);
   std::thread([&] { obj.ui->PostServerText(); }).join();
   ASSERT_TRUE(WaitUntil([&] { return boxes().size() == 1; }, 2000));
-  EXPECT_EQ(boxes()[0]->text(), QString("again"));
+  EXPECT_EQ(boxes()[0]->Text(), QString("again"));
   // The box goes with the window.
   window.reset();
   Pump(20);

@@ -11,6 +11,10 @@
         <source>帧缓冲</source>
         <translation>Buffering</translation>
     </message>
+    <message>
+        <source>回放结束</source>
+        <translation>end of playback</translation>
+    </message>
 </context>
 <context>
     <name>ControlWindow</name>
@@ -101,14 +105,53 @@
     </message>
 </context>
 <context>
+    <name>RepairStatus</name>
+    <message>
+        <source>不是本程序录制的文件，未改动</source>
+        <translation>not recorded by this program, left as it was</translation>
+    </message>
+    <message>
+        <source>没有完整的帧，未改动</source>
+        <translation>no whole frame, left as it was</translation>
+    </message>
+    <message>
+        <source>已跳过，未改动（%1）</source>
+        <translation>skipped, left as it was (%1)</translation>
+    </message>
+    <message>
+        <source>无法写入（磁盘已满？），未改动</source>
+        <translation>cannot be written (disk full?), left as it was</translation>
+    </message>
+    <message>
+        <source>正在检查录像 %1（%2/%3）：%4%</source>
+        <translation>Checking recording %1 (%2/%3): %4%</translation>
+    </message>
+    <message>
+        <source>录像 %1 已修复（%2 帧）</source>
+        <translation>Recording %1 repaired (%2 frames)</translation>
+    </message>
+    <message>
+        <source>录像 %1 已损坏，原文件保留，完好的帧在 %2</source>
+        <translation>Recording %1 is damaged; the file is kept as it was, its whole frames are in %2</translation>
+    </message>
+    <message>
+        <source>录像 %1 %2</source>
+        <translation>Recording %1 %2</translation>
+    </message>
+    <message>
+        <source>录像检查完毕：修复 %1 个，%2 个未改动</source>
+        <translation>Recordings checked: %1 repaired, %2 left as they were</translation>
+    </message>
+    <message>
+        <source>录像检查完毕：修复 %1 个</source>
+        <translation>Recordings checked: %1 repaired</translation>
+    </message>
+</context>
+<context>
     <name>SettingsDialog</name>
     <message>
         <source>Zarvion 设置</source>
         <translation>Zarvion settings</translation>
-    </message>
-    <message>
-        <source>Zarvion 设置错误--不存在的文件夹</source>
-        <translation>Zarvion settings error: folder does not exist</translation>
     </message>
     <message>
         <source>选择一个文件夹保存录制的影片</source>
@@ -117,6 +160,30 @@
     <message>
         <source>选择一个文件夹保存抓取的图片</source>
         <translation>Choose a folder for snapshots</translation>
+    </message>
+    <message>
+        <source>录像保存文件夹</source>
+        <translation>The recording folder</translation>
+    </message>
+    <message>
+        <source>抓图保存文件夹</source>
+        <translation>The snapshot folder</translation>
+    </message>
+    <message>
+        <source>%1不存在：</source>
+        <translation>%1 does not exist:</translation>
+    </message>
+    <message>
+        <source>%1无法写入：这是一个文件，不是文件夹：</source>
+        <translation>%1 cannot be written: this is a file, not a folder:</translation>
+    </message>
+    <message>
+        <source>%1无法写入：没有写入权限：</source>
+        <translation>%1 cannot be written: no permission to write:</translation>
+    </message>
+    <message>
+        <source>Zarvion 设置错误</source>
+        <translation>Zarvion settings error</translation>
     </message>
 </context>
 <context>
@@ -241,6 +308,14 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>正在解析 %1…</source>
         <translation>Looking up %1…</translation>
+    </message>
+    <message>
+        <source>地址的各段不能以 0 开头：请写作 %1。</source>
+        <translation>No part of the address may start with 0: write %1.</translation>
+    </message>
+    <message>
+        <source>%1 不是录像机的地址，无法连接：请填写录像机的 IP 地址。</source>
+        <translation>%1 is not a recorder&apos;s address and cannot be connected to: enter the recorder&apos;s IP address.</translation>
     </message>
 </context>
 <context>
@@ -398,6 +473,14 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>连接中断 %1：%2，正在重连</source>
         <translation>Connection to %1 lost: %2, reconnecting</translation>
+    </message>
+    <message>
+        <source>抓图已保存：%1</source>
+        <translation>Snapshot saved: %1</translation>
+    </message>
+    <message>
+        <source>抓图未能保存：%1</source>
+        <translation>Snapshot could not be saved: %1</translation>
     </message>
 </context>
 </TS>

@@ -45,6 +45,8 @@ struct Options {
 //                         live video as usual;
 //   close-after-login     the connection is closed once Login arrives.
 const std::vector<std::string>& KnownFaults();
+// What --help prints: the options, the commands and every fault name.
+std::string UsageText();
 
 struct LoggedMessage {
   int client;            // 1, 2, ... in connection order

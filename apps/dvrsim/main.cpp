@@ -22,22 +22,13 @@ void OnSignal(int) {
   (void)!write(g_signalPipe[1], &c, 1);
 }
 
-constexpr const char* kUsage =
-    "usage: zarvion-dvrsim [--help | --version] [--bind ADDR] [--port N] [--channels 0..16] "
-    "[--flags N]\n"
-    "                      [--fps N] [--gop N] [--bitrate BITS] [--recordings N] [--steps N]\n"
-    "                      [--login TEXT] [--fault NAME]... [--duration SECONDS]\n"
-    "                      [--notice-after SECONDS TEXT]... [--log FILE]\n"
-    "commands on standard input: view single K | view grid N | notice TEXT | pause [CH] |\n"
-    "  resume [CH] | close\n";
-
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& a : args) {
     if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(zarvion::dvrsim::UsageText().c_str(), stdout);
       return 0;
     }
     if (a == "--version") {

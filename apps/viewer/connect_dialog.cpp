@@ -13,15 +13,34 @@
 
 namespace zarvion::viewer {
 
-bool IsDottedIpv4(const QString& text) {
+QString AddressProblem(const QString& text) {
+  const QString wrongForm =
+      ConnectDialog::tr("地址须为点分十进制的 IPv4 地址（例如 192.168.1.10）或主机名。");
+  if (!LooksLikeAddress(text)) return IsHostName(text) ? QString() : wrongForm;
   static const QRegularExpression form(
       QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
   const QRegularExpressionMatch m = form.match(text);
-  if (!m.hasMatch()) return false;
+  bool inRange = m.hasMatch();
+  for (int i = 1; inRange && i <= 4; ++i) inRange = m.captured(i).toInt() <= 255;
+  if (!inRange) return wrongForm;
   for (int i = 1; i <= 4; ++i) {
-    if (m.captured(i).toInt() > 255) return false;
+    if (m.captured(i).size() > 1 && m.captured(i).startsWith('0')) {
+      return ConnectDialog::tr("地址的各段不能以 0 开头：请写作 %1。")
+          .arg(QStringLiteral("%1.%2.%3.%4")
+                   .arg(m.captured(1).toInt())
+                   .arg(m.captured(2).toInt())
+                   .arg(m.captured(3).toInt())
+                   .arg(m.captured(4).toInt()));
+    }
   }
-  return true;
+  if (m.captured(1).toInt() == 0) {
+    return ConnectDialog::tr("%1 不是录像机的地址，无法连接：请填写录像机的 IP 地址。").arg(text);
+  }
+  return QString();
+}
+
+bool IsDottedIpv4(const QString& text) {
+  return LooksLikeAddress(text) && AddressProblem(text).isEmpty();
 }
 
 std::optional<uint16_t> ParsePort(const QString& text) {
@@ -42,6 +61,7 @@ ConnectDialog::ConnectDialog(QWidget* parent, const Recorder& initial) : QDialog
   rememberLogin_ = new QCheckBox(tr("记住登录参数"), this);
   rememberLogin_->setChecked(initial.rememberLogin);
   message_ = new QLabel(this);
+  message_->setTextFormat(Qt::PlainText);
   message_->setStyleSheet(QStringLiteral("color: #b00000"));
   message_->setWordWrap(true);
 
@@ -62,12 +82,14 @@ ConnectDialog::ConnectDialog(QWidget* parent, const Recorder& initial) : QDialog
   layout->addWidget(message_);
   layout->addWidget(buttons);
 
-  // Address, port, login, OK: the order an operator types them in.
+  // Top to bottom, as the fields stand: address, port, login, whether to
+  // keep it, then the buttons. Tab and Space after the login tick the box;
+  // Enter from any field connects.
   setTabOrder(address_, port_);
   setTabOrder(port_, login_);
-  setTabOrder(login_, ok_);
-  setTabOrder(ok_, rememberLogin_);
-  setTabOrder(rememberLogin_, cancel_);
+  setTabOrder(login_, rememberLogin_);
+  setTabOrder(rememberLogin_, ok_);
+  setTabOrder(ok_, cancel_);
 
   resolver_ = new HostResolver(this);
   connect(resolver_, &HostResolver::Resolved, this,
@@ -85,11 +107,12 @@ void ConnectDialog::Check() {
   resolver_->Cancel();  // a lookup of what was there before
   const QString address = address_->text().trimmed();
   const QString port = port_->text().trimmed();
-  const bool addressOk = IsDottedIpv4(address) || IsHostName(address);
+  const QString addressProblem = AddressProblem(address);
+  const bool addressOk = addressProblem.isEmpty();
   const bool portOk = ParsePort(port).has_value();
   QString why;
   if (!address.isEmpty() && !addressOk) {
-    why = tr("地址须为点分十进制的 IPv4 地址（例如 192.168.1.10）或主机名。");
+    why = addressProblem;
   } else if (!port.isEmpty() && !portOk) {
     why = tr("端口须为 1 到 65535 之间的数字。");
   }

@@ -1,7 +1,8 @@
 // "连接录像机": address, port and login parameter of a recorder. The address
-// is dotted IPv4 or a host name, the port 1-65535; while either is wrong the
-// dialog says why and OK stays disabled. A host name is looked up when OK is
-// pressed: the dialog closes once it resolves, and says why when it does not.
+// is dotted IPv4 that a recorder can have, written plainly, or a host name;
+// the port 1-65535; while either is wrong the dialog says why and OK stays
+// disabled. A host name is looked up when OK is pressed: the dialog closes
+// once it resolves, and says why when it does not.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,13 @@ namespace zarvion::viewer {
 
 class HostResolver;
 
-// Four decimal numbers 0-255 separated by dots, nothing else.
+// Why `text` is neither the address of a recorder nor a host name, or empty
+// when it is one of them. An address is four decimal numbers 0-255 separated
+// by dots, each without leading zeros (read as octal by some, refused by
+// others), and not in 0.0.0.0/8, which no recorder can have (0.0.0.0 stands
+// for "this machine, any address"); text of digits and dots is never a name.
+QString AddressProblem(const QString& text);
+// A recorder's address as AddressProblem takes it.
 bool IsDottedIpv4(const QString& text);
 // The port of a text of digits from 1 to 65535.
 std::optional<uint16_t> ParsePort(const QString& text);

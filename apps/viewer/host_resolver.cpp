@@ -60,8 +60,7 @@ void HostResolver::Finished(const QHostInfo& info) {
   if (info.error() == QHostInfo::HostNotFound) {
     emit Resolved(name_, QString(), tr("找不到主机 %1").arg(name_));
   } else {
-    emit Resolved(name_, QString(),
-                  tr("无法解析主机名 %1：%2").arg(name_, info.errorString()));
+    emit Resolved(name_, QString(), tr("无法解析主机名 %1：%2").arg(name_, info.errorString()));
   }
 }
 

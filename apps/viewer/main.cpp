@@ -3,12 +3,16 @@
 // page would; a connect dialog, remembered recorders, automatic reconnect.
 //
 //   zarvion-viewer                       the tabs of the last run, or the connect dialog
-//   zarvion-viewer [--host ADDR|NAME] [--port N] [--login TEXT]   (a name is resolved)
+//   zarvion-viewer [--host ADDR|NAME] [--port N] [LOGIN]   (a name is resolved)
+//   zarvion-viewer --demo [LOGIN]
 //   zarvion-viewer --help | --version
-//   zarvion-viewer --demo [--login TEXT]
 //   ... [--screenshot FILE [--after SECONDS]]
+// where LOGIN is --login-file FILE (the file's first line; the file must be
+// its owner's only), --login - (the first line of standard input) or
+// --login TEXT (seen by every local user in the process list).
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +27,7 @@
 
 #include "dvrsim/dvrsim.h"
 #include "viewer/language.h"
+#include "viewer/login_source.h"
 #include "viewer/main_window.h"
 #include "viewer/recent_recorders.h"
 #include "viewer/recorder_tab.h"
@@ -32,13 +37,17 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zarvion-viewer [--host ADDR|NAME] [--port N] [--login TEXT] | --demo [--login TEXT]"
-    " [--screenshot FILE [--after SECONDS]] | --help | --version";
+    "usage: zarvion-viewer [--host ADDR|NAME] [--port N] [LOGIN] | --demo [LOGIN]"
+    " [--screenshot FILE [--after SECONDS]] | --help | --version\n"
+    "LOGIN: --login-file FILE   the first line of FILE, which only its owner may read\n"
+    "       --login -           the first line of standard input\n"
+    "       --login TEXT        TEXT itself (every local user can see it in the process list)";
 
 struct Arguments {
   std::optional<std::string> host;
   std::optional<std::string> port;
   std::optional<std::string> login;
+  std::optional<std::string> loginFile;
   bool demo = false;
   std::optional<std::string> screenshot;
   double afterSeconds = 3.0;
@@ -90,7 +99,17 @@ bool Parse(const std::vector<std::string>& args, Arguments* out, std::string* er
         return false;
       }
     } else if (a == "--login") {
+      if (out->login || out->loginFile) {
+        *error = "one login only: --login or --login-file";
+        return false;
+      }
       if (!value(&out->login)) return false;
+    } else if (a == "--login-file") {
+      if (out->login || out->loginFile) {
+        *error = "one login only: --login or --login-file";
+        return false;
+      }
+      if (!value(&out->loginFile)) return false;
     } else if (a == "--screenshot") {
       if (!value(&out->screenshot)) return false;
       if (out->screenshot->empty()) {
@@ -138,6 +157,25 @@ int main(int argc, char** argv) {
     std::printf("zarvion-viewer %s\n", ZARVION_VERSION);
     return 0;
   }
+  // The login is read before Qt starts, and the process holds it from here
+  // on: no core file, no attaching.
+  if (args.login || args.loginFile) zarvion::viewer::KeepLoginPrivate();
+  if (args.loginFile) {
+    std::string login;
+    if (!zarvion::viewer::ReadLoginFile(*args.loginFile, &login, &error)) {
+      std::fprintf(stderr, "zarvion-viewer: %s\n", error.c_str());
+      return 2;
+    }
+    args.login = std::move(login);
+  } else if (args.login && *args.login == "-") {
+    std::optional<std::string> login = zarvion::viewer::ReadLoginLine(std::cin);
+    if (!login) {
+      std::fprintf(stderr, "zarvion-viewer: the login on standard input is longer than %zu bytes\n",
+                   zarvion::viewer::kMaxLoginBytes);
+      return 2;
+    }
+    args.login = std::move(login);
+  }
 
   QApplication app(argc, argv);
   // The language stored by the menu, before any window is built.
@@ -175,7 +213,7 @@ int main(int argc, char** argv) {
     askForRecorder = zarvion::viewer::LoadRecent().empty();
   }
   window.show();
-  if (askForRecorder) window.ShowConnectDialog();
+  if (askForRecorder) window.AskForRecorderWhenShown();
 
   int screenshotResult = 0;
   if (args.screenshot) {

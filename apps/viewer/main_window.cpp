@@ -1,5 +1,7 @@
 #include "viewer/main_window.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -16,8 +18,10 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QTranslator>
+#include <QWindow>
 
 #include "viewer/connect_dialog.h"
 #include "viewer/language.h"
@@ -56,6 +60,9 @@ QIcon StateMark(const RecorderTab& tab) {
   return QIcon(dot);
 }
 
+// How long the status bar tells an outcome (a snapshot's file).
+constexpr int kNoticeMs = 15000;
+
 }  // namespace
 
 bool LoadQtTranslations(QApplication& app) {
@@ -75,7 +82,12 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
   tabs_->setDocumentMode(true);
   setCentralWidget(tabs_);
   status_ = new QLabel(this);
+  // Every label of the viewer shows its text as plain characters: a
+  // recorder's address or words are never read as markup.
+  status_->setTextFormat(Qt::PlainText);
   statusBar()->addWidget(status_, 1);
+  repairStatus_ = new QLabel(this);
+  statusBar()->addPermanentWidget(repairStatus_);
   connect(tabs_, &QTabWidget::tabCloseRequested, this, &MainWindow::CloseTab);
   connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::ShowCurrentState);
   BuildMenus();
@@ -102,28 +114,25 @@ MainWindow::~MainWindow() {
 
 void MainWindow::BuildMenus() {
   QMenu* recorder = menuBar()->addMenu(tr("录像机(&R)"));
-  connectAction_ =
-      recorder->addAction(tr("连接录像机…"), this, [this] { ShowConnectDialog(); });
+  connectAction_ = recorder->addAction(tr("连接录像机…"), this, [this] { ShowConnectDialog(); });
   connectAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   recentMenu_ = recorder->addMenu(tr("最近的录像机"));
-  disconnectAction_ =
-      recorder->addAction(tr("断开"), this, &MainWindow::DisconnectCurrent);
+  disconnectAction_ = recorder->addAction(tr("断开"), this, &MainWindow::DisconnectCurrent);
   recorder->addSeparator();
   QAction* newTab = recorder->addAction(tr("新建标签页"), this, [this] {
     NewTab();
     ShowConnectDialog();
   });
   newTab->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-  QAction* closeTab = recorder->addAction(tr("关闭标签页"), this,
-                                          [this] { CloseTab(tabs_->currentIndex()); });
+  QAction* closeTab =
+      recorder->addAction(tr("关闭标签页"), this, [this] { CloseTab(tabs_->currentIndex()); });
   closeTab->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
   recorder->addSeparator();
   QAction* quit = recorder->addAction(tr("退出"), this, &QWidget::close);
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
   QMenu* view = menuBar()->addMenu(tr("查看(&V)"));
-  fullScreenAction_ =
-      view->addAction(tr("全屏"), this, &MainWindow::ToggleFullScreen);
+  fullScreenAction_ = view->addAction(tr("全屏"), this, &MainWindow::ToggleFullScreen);
   fullScreenAction_->setShortcut(QKeySequence(Qt::Key_F11));
   fullScreenAction_->setCheckable(true);
   leaveFullScreen_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -184,6 +193,10 @@ void MainWindow::RefreshRecentMenu() {
 RecorderTab* MainWindow::NewTab() {
   auto* tab = new RecorderTab(tabs_);
   connect(tab, &RecorderTab::Changed, this, [this, tab] { TabChanged(tab); });
+  connect(tab, &RecorderTab::RepairStatus, repairStatus_, &QLabel::setText);
+  // Said in the status bar for a while; the tab's state line comes back.
+  connect(tab, &RecorderTab::Notice, this,
+          [this](const QString& text) { statusBar()->showMessage(text, kNoticeMs); });
   const int index = tabs_->addTab(tab, StateMark(*tab), tab->Title());
   tabs_->setCurrentIndex(index);
   return tab;
@@ -207,11 +220,16 @@ RecorderTab* MainWindow::OpenRecorder(const Recorder& recorder) {
     RecorderTab* tab = Tab(i);
     if (tab->Target() && tab->Target()->SameAddress(recorder)) {
       tabs_->setCurrentIndex(i);
-      if (tab->CurrentState() != RecorderTab::State::kLive &&
-          tab->CurrentState() != RecorderTab::State::kConnecting) {
+      // Another login parameter is another session: the tab connects again
+      // with the one just given. The same one leaves a live session alone.
+      const bool running = tab->CurrentState() == RecorderTab::State::kLive ||
+                           tab->CurrentState() == RecorderTab::State::kConnecting;
+      if (!running || tab->Target()->login != recorder.login) {
         tab->Connect(recorder);
-        SaveTabs();
+      } else {
+        tab->SetTarget(recorder);  // whether its login is kept may have changed
       }
+      SaveTabs();
       return tab;
     }
   }
@@ -237,8 +255,47 @@ ConnectDialog* MainWindow::ShowConnectDialog() {
   dialog_->setAttribute(Qt::WA_DeleteOnClose);
   connect(dialog_, &QDialog::accepted, this,
           [this, dialog = dialog_.data()] { OpenRecorder(dialog->Entered()); });
+  dialog_->adjustSize();
+  CentreDialog();
   dialog_->open();
   return dialog_;
+}
+
+void MainWindow::CentreDialog() {
+  if (!dialog_ || !isVisible()) return;
+  // Over the middle of this window, frame included, kept on its screen.
+  QRect placed(QPoint(), dialog_->frameGeometry().size());
+  placed.moveCenter(frameGeometry().center());
+  if (const QScreen* s = screen()) {
+    const QRect room = s->availableGeometry();
+    placed.moveLeft(std::clamp(placed.left(), room.left(),
+                               std::max(room.left(), room.right() - placed.width())));
+    placed.moveTop(std::clamp(placed.top(), room.top(),
+                              std::max(room.top(), room.bottom() - placed.height())));
+  }
+  dialog_->move(placed.topLeft());
+}
+
+void MainWindow::AskForRecorderWhenShown() {
+  if (windowHandle() && windowHandle()->isExposed()) {
+    ShowConnectDialog();
+    return;
+  }
+  askWhenShown_ = true;
+  if (!windowHandle()) create();
+  windowHandle()->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // The first expose comes once the window is mapped where it stays; the
+  // dialog opens from the event loop, after this window is painted.
+  if (askWhenShown_ && watched == windowHandle() && event->type() == QEvent::Expose &&
+      windowHandle()->isExposed()) {
+    askWhenShown_ = false;
+    windowHandle()->removeEventFilter(this);
+    QTimer::singleShot(0, this, [this] { ShowConnectDialog(); });
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 ConnectDialog* MainWindow::OpenDialog() const {
@@ -297,7 +354,18 @@ void MainWindow::ShowCurrentState() {
 bool MainWindow::RestoreTabs() {
   if (!options_.remember) return false;
   const std::vector<Recorder> tabs = LoadOpenTabs();
-  for (const Recorder& r : tabs) NewTab()->Connect(r);
+  const std::vector<Recorder> recent = LoadRecent();
+  for (Recorder r : tabs) {
+    // A tab saved without its login (it was not to be kept then) takes the
+    // one kept for its recorder since.
+    if (!r.rememberLogin) {
+      const auto kept = std::find_if(recent.begin(), recent.end(), [&](const Recorder& e) {
+        return e.rememberLogin && e.SameAddress(r);
+      });
+      if (kept != recent.end()) r = *kept;
+    }
+    NewTab()->Connect(r);
+  }
   if (!tabs.empty()) tabs_->setCurrentIndex(0);
   return !tabs.empty();
 }

@@ -1,6 +1,7 @@
 // The viewer's main window: a menu and toolbar to connect, disconnect and
 // manage tabs, one tab per recorder, the recently used recorders, the state
-// of the current tab in the title and status bar, and full screen.
+// of the current tab in the title and status bar (with the progress of the
+// repair of recordings at start-up), and full screen.
 #pragma once
 
 #include <cstdint>
@@ -43,14 +44,20 @@ class MainWindow : public QMainWindow {
   explicit MainWindow(MainWindowOptions options = {});
   ~MainWindow() override;
 
-  // Opens the tabs that were open at the last exit; false when there were none.
+  // Opens the tabs that were open at the last exit, each with the login
+  // parameter kept for its recorder; false when there were none.
   bool RestoreTabs();
-  // Connects to a recorder: in its tab if one has it (now, if that tab is
-  // not live), else in the current tab if that has no recorder yet, else in
-  // a new tab. Remembers it.
+  // Connects to a recorder: in its tab if one has it (again, if that tab is
+  // not live or had another login parameter), else in the current tab if
+  // that has no recorder yet, else in a new tab. Remembers it.
   RecorderTab* OpenRecorder(const Recorder& recorder);
-  // Opens "连接录像机…" (window-modal); OK connects as OpenRecorder does.
+  // Opens "连接录像机…" (window-modal, centred over this window); OK
+  // connects as OpenRecorder does.
   ConnectDialog* ShowConnectDialog();
+  // Opens it once this window is on the screen (a window manager places a
+  // window only when it maps it: a dialog centred before would be centred
+  // on where the window was not).
+  void AskForRecorderWhenShown();
   RecorderTab* NewTab();
   void CloseTab(int index);
   void DisconnectCurrent();
@@ -68,8 +75,14 @@ class MainWindow : public QMainWindow {
   QMenu* LanguageMenu() const { return languageMenu_; }
   QAction* ChineseAction() const { return chineseAction_; }
   QAction* EnglishAction() const { return englishAction_; }
+  // The status bar's line about the repair of recordings at start-up.
+  QLabel* RepairStatus() const { return repairStatus_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void CentreDialog();
   void BuildMenus();
   void BuildLanguageMenu();
   void RefreshRecentMenu();
@@ -83,6 +96,7 @@ class MainWindow : public QMainWindow {
   std::map<std::pair<std::string, uint16_t>, std::string> typedLogins_;
   QTabWidget* tabs_;
   QLabel* status_;
+  QLabel* repairStatus_;
   QMenu* recentMenu_ = nullptr;
   QAction* connectAction_ = nullptr;
   QAction* disconnectAction_ = nullptr;
@@ -93,6 +107,7 @@ class MainWindow : public QMainWindow {
   QShortcut* leaveFullScreen_ = nullptr;
   QPointer<ConnectDialog> dialog_;
   bool wasMaximized_ = false;
+  bool askWhenShown_ = false;
 };
 
 }  // namespace zarvion::viewer

@@ -6,14 +6,17 @@
 #include <string>
 #include <vector>
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QResizeEvent>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "shell/control_host.h"
 #include "shell/module.h"
 #include "video/renderer.h"
 #include "viewer/host_resolver.h"
+#include "viewer/login_source.h"
 
 namespace zarvion::viewer {
 namespace {
@@ -23,7 +26,25 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPollMs = 100;
 // A connected recorder that sends no picture for this long is marked stalled.
 constexpr int kStallSeconds = 3;
-constexpr int kBannerHeight = 40;
+// The banner is a line of text at the foot of the video area: the captions
+// sit at the top of every pane, and the pictures stay seen above it.
+constexpr int kBannerHeight = 26;
+
+// An overlay over the control's video area: it shows, the control takes the
+// pointer. The overlay is a native window of its own (so that it stays above
+// the native window the control shows its single view in), and such a window
+// would take the X server's pointer events before Qt could pass them on: the
+// window itself is made transparent for input, not only the widget.
+// Elsewhere (no X server, so no such window) the widget attribute is enough.
+void PassPointerThrough(QWidget* overlay) {
+  overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
+  overlay->setAttribute(Qt::WA_NativeWindow);
+  overlay->winId();
+  if (QWindow* window = overlay->windowHandle()) {
+    window->setFlag(Qt::WindowTransparentForInput, true);
+  }
+}
 
 Variant Text(const QString& text) {
   return Variant::Bstr(
@@ -73,11 +94,12 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
   layout_->setContentsMargins(0, 0, 0, 0);
   layout_->setSpacing(0);
   banner_ = new QLabel(this);
+  banner_->setTextFormat(Qt::PlainText);
   banner_->setAlignment(Qt::AlignCenter);
-  banner_->setAttribute(Qt::WA_TransparentForMouseEvents);
   banner_->setStyleSheet(QStringLiteral(
-      "background-color: rgb(150, 0, 0); color: white; font-size: 16px; font-weight: bold;"
-      " padding: 4px;"));
+      "background-color: rgb(150, 0, 0); color: white; font-size: 14px; font-weight: bold;"
+      " padding: 2px;"));
+  PassPointerThrough(banner_);
   resolver_ = new HostResolver(this);
   connect(resolver_, &HostResolver::Resolved, this,
           [this](const QString&, const QString& address, const QString& error) {
@@ -100,14 +122,17 @@ void RecorderTab::ReplaceControl() {
   control_.reset();
   control_ = std::make_unique<Zarvinet>();
   window_ = CreateControlWindow(*control_, this);
+  connect(window_.get(), &ControlWindow::RecordingsRepairStatus, this, &RecorderTab::RepairStatus);
   layout_->addWidget(window_.get());
   window_->show();
   banner_->raise();
   controlUsed_ = false;
   errorsSeen_ = 0;
+  snapshotsSeen_ = 0;
 }
 
 void RecorderTab::Connect(const Recorder& recorder) {
+  if (!recorder.login.empty()) KeepLoginPrivate();
   target_ = recorder;
   policy_.Reset();
   Attempt();
@@ -160,6 +185,12 @@ void RecorderTab::ConnectControl(const QString& address) {
 }
 
 void RecorderTab::Poll() {
+  const SnapshotStatus shot = control_->LastSnapshot();
+  if (shot.count != snapshotsSeen_) {
+    snapshotsSeen_ = shot.count;
+    const QString path = QString::fromStdString(shot.path);
+    emit Notice(shot.saved ? tr("抓图已保存：%1").arg(path) : tr("抓图未能保存：%1").arg(path));
+  }
   const SessionStatus s = control_->Status();
   const auto now = Clock::now();
   switch (state_) {
@@ -218,16 +249,28 @@ void RecorderTab::WatchFrames(const SessionStatus& s, Clock::time_point now) {
     framesSeen_ = s.framesReceived;
     lastFrameAt_ = now;
   }
+  WatchChannels(s, now);
   const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - lastFrameAt_).count();
   // The session is still there, but the pictures on screen are old: say so
-  // (and for how long) instead of letting them pass for live ones.
-  const int stalled = quiet >= kStallSeconds ? static_cast<int>(quiet) : 0;
+  // (and for how long) instead of letting them pass for live ones. Not when
+  // every channel on screen is one already marked as stopped (a stopped
+  // camera enlarged): the recorder sends only what is shown, so its silence
+  // is that camera's, and the camera's mark says so.
+  const bool explained = shownChannels_ != 0 && (shownChannels_ & ~MarkedChannels()) == 0;
+  const int stalled = quiet >= kStallSeconds && !explained ? static_cast<int>(quiet) : 0;
   const bool changed = stalled != stalledSeconds_;
   stalledSeconds_ = stalled;
-  WatchChannels(s, now);
   if (!changed) return;
   UpdateBanner();
   emit Changed();
+}
+
+uint32_t RecorderTab::MarkedChannels() const {
+  uint32_t marked = 0;
+  for (size_t c = 0; c < kMaxChannels; ++c) {
+    if (channelStalled_[c] > 0) marked |= 1u << c;
+  }
+  return marked;
 }
 
 void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
@@ -245,7 +288,8 @@ void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
   for (size_t c = 0; c < kMaxChannels; ++c) {
     const uint32_t bit = 1u << c;
     // A channel just put on screen (the recorder sends only what is shown)
-    // is given its time to start again.
+    // is given its time to start again. One that stays on screen through a
+    // change of view (a pane enlarged, or back in the grid) keeps its count.
     if (s.channelFrames[c] != channelSeen_[c] || !(shownChannels_ & bit)) {
       channelSeen_[c] = s.channelFrames[c];
       channelAt_[c] = now;
@@ -253,16 +297,21 @@ void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
     // Only a channel that showed a picture this session can freeze; one
     // that never did shows "无信号" by itself. Every session has a control
     // of its own, so its counts start at zero, even for frames that came
-    // before the session was seen here. Only while other channels still
-    // bring frames: when they all stop, the banner says it for all.
+    // before the session was seen here. A channel is first marked only
+    // while other channels still bring frames (when they all stop, the
+    // banner says it for all); once marked it stays so until it sends
+    // again, also where nothing else is shown to bring frames.
     int stalled = 0;
-    if ((shown & bit) && channelSeen_[c] != 0 && othersGoOn) {
+    if ((shown & bit) && channelSeen_[c] != 0 && (othersGoOn || channelStalled_[c] > 0)) {
       const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - channelAt_[c]);
       if (quiet.count() >= kStallSeconds) stalled = static_cast<int>(quiet.count());
     }
     changed |= stalled != channelStalled_[c] || ((shown ^ shownChannels_) & bit);
     channelStalled_[c] = stalled;
   }
+  // A change of view moves the marks at once, even with nothing else new.
+  changed |= control_->Object().dwDrawMode.load() != marksDrawMode_;
+  marksDrawMode_ = control_->Object().dwDrawMode.load();
   shownChannels_ = shown;
   if (!changed) return;
   PlacePaneMarks();
@@ -281,11 +330,11 @@ void RecorderTab::PlacePaneMarks() {
     }
     if (!mark) {
       mark = new QLabel(this);
+      mark->setTextFormat(Qt::PlainText);
       mark->setAlignment(Qt::AlignCenter);
-      mark->setAttribute(Qt::WA_TransparentForMouseEvents);
-      mark->setStyleSheet(
-          QStringLiteral("background-color: rgba(150, 0, 0, 200); color: white; font-weight: bold;"
-                         " padding: 2px;"));
+      mark->setStyleSheet(QStringLiteral(
+          "background-color: rgb(150, 0, 0); color: white; font-weight: bold; padding: 2px;"));
+      PassPointerThrough(mark);
     }
     mark->setText(tr("画面已停止 %1 秒").arg(channelStalled_[c]));
     Rect pane{0, 0, w, h};
@@ -392,13 +441,21 @@ void RecorderTab::UpdateBanner() {
   const QString text = BannerText();
   banner_->setText(text);
   banner_->setVisible(!text.isEmpty());
-  banner_->setGeometry(0, 0, width(), kBannerHeight);
+  PlaceBanner();
   banner_->raise();
+}
+
+void RecorderTab::PlaceBanner() {
+  // Across the foot of the video area, above the control's own toolbar.
+  const int videoBottom =
+      window_ ? window_->mapTo(this, QPoint(0, window_->height() - kToolbarStrip)).y()
+              : height() - kToolbarStrip;
+  banner_->setGeometry(0, std::max(0, videoBottom - kBannerHeight), width(), kBannerHeight);
 }
 
 void RecorderTab::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  banner_->setGeometry(0, 0, width(), kBannerHeight);
+  PlaceBanner();
   PlacePaneMarks();
 }
 

@@ -61,6 +61,9 @@ class RecorderTab : public QWidget {
 
   // Connects to `recorder` now, dropping any session of this tab.
   void Connect(const Recorder& recorder);
+  // Takes `recorder` (same address) as the target without connecting again:
+  // what is kept of it when the tabs are saved.
+  void SetTarget(const Recorder& recorder) { target_ = recorder; }
   // Ends the session and stops retrying; the panes show no signal.
   void Disconnect();
 
@@ -87,6 +90,12 @@ class RecorderTab : public QWidget {
  signals:
   // The state, the banner or the target changed.
   void Changed();
+  // A line about the repair of the record folder's recordings (empty: the
+  // repair has nothing more to tell).
+  void RepairStatus(const QString& text);
+  // Something the operator did has an outcome to tell, in one line (where
+  // a snapshot went).
+  void Notice(const QString& text);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -103,6 +112,7 @@ class RecorderTab : public QWidget {
   void WaitBeforeRetry(int seconds, const QString& why, bool lost);
   void SetState(State state);
   void UpdateBanner();
+  void PlaceBanner();
   // While live: notes the frames received so far and marks the tab stalled
   // when none came for a while.
   void WatchFrames(const SessionStatus& s, std::chrono::steady_clock::time_point now);
@@ -110,10 +120,13 @@ class RecorderTab : public QWidget {
   // channel stopped while others go on gets a mark of its own.
   void WatchChannels(const SessionStatus& s, std::chrono::steady_clock::time_point now);
   void PlacePaneMarks();
+  // The channels whose pane carries a mark, one bit each.
+  uint32_t MarkedChannels() const;
 
   std::unique_ptr<Zarvinet> control_;
   std::unique_ptr<ControlWindow> window_;
-  bool controlUsed_ = false;  // ConnectServer was called on control_
+  bool controlUsed_ = false;    // ConnectServer was called on control_
+  uint32_t snapshotsSeen_ = 0;  // control_'s snapshots already told
   QVBoxLayout* layout_;
   QLabel* banner_;
   HostResolver* resolver_;
@@ -141,6 +154,7 @@ class RecorderTab : public QWidget {
   uint32_t shownChannels_ = 0;
   std::array<int, kMaxChannels> channelStalled_{};
   std::array<QLabel*, kMaxChannels> paneMarks_{};
+  uint32_t marksDrawMode_ = 0;  // the view the marks were placed for
 };
 
 }  // namespace zarvion::viewer

@@ -91,6 +91,7 @@ class Session {
       // the channel list must not offer channels the control cannot hold.
       obj_.channelCount = std::min<uint32_t>(reply.channel, kMaxChannels);
       obj_.sessionFlags = reply.param4;
+      FitViewToChannels();
     } else if (!Dispatch(reply)) {
       // Another message came first: the session values stay as they were,
       // but its payload is read so the stream stays in step.
@@ -123,6 +124,32 @@ class Session {
       if (!Dispatch(table)) return false;
     }
     return true;
+  }
+
+  // A recorder with fewer channels than the 4 x 4 grid has panes gets the
+  // view that fits them, unless a layout was chosen: a grid at once, the
+  // single view of a one-channel recorder with its first picture (a single
+  // view enlarges only a channel that sends).
+  void FitViewToChannels() {
+    fitSingle_ = false;
+    if (obj_.bFitViewToChannels.load() == 0 || obj_.dwDrawMode.load() != kDefaultDrawMode) return;
+    const uint32_t fitted = FittedView(obj_.channelCount.load());
+    if (fitted == kDefaultDrawMode) return;
+    if (IsGridView(fitted)) {
+      ShowView(fitted, fitted);
+    } else {
+      fitSingle_ = true;
+    }
+  }
+
+  void ShowView(uint32_t next, uint32_t saved) {
+    const uint32_t left = obj_.dwDrawMode.load();
+    obj_.bLayoutDirty = 1;
+    if (next != left) obj_.bSnapshot = 0;
+    obj_.dwSavedDrawMode = saved;
+    obj_.dwDrawMode = next;
+    if (next != left && obj_.ui) obj_.ui->ViewChanged(left);
+    Redraw();
   }
 
   bool VideoParamTable(const MessageHeader& h) {
@@ -196,6 +223,13 @@ class Session {
       video->PlaceChannel(h.channel);
       video->Redraw();
     }
+    if (fitSingle_ && h.channel == 0) {
+      fitSingle_ = false;
+      // Not if the user has chosen a view meanwhile.
+      if (obj_.bFitViewToChannels.load() != 0 && obj_.dwDrawMode.load() == kDefaultDrawMode) {
+        ShowView(0, kDrawGrid4);
+      }
+    }
     return true;
   }
 
@@ -243,6 +277,7 @@ class Session {
 
   ControlObject& obj_;
   const Event* stop_;
+  bool fitSingle_ = false;  // the first picture of channel 1 brings its single view
 };
 
 }  // namespace

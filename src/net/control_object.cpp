@@ -23,6 +23,25 @@ SessionStatus ReadSessionStatus(const ControlObject& obj) {
   return s;
 }
 
+uint32_t FittedView(uint32_t channels) {
+  if (channels == 1) return 0;  // channel 1 alone
+  if (channels >= 2 && channels <= 4) return kDrawGrid4;
+  if (channels >= 5 && channels <= 9) return kDrawGrid9;
+  return kDrawGrid16;
+}
+
+void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved) {
+  std::lock_guard lock(obj.snapshotLock);
+  obj.lastSnapshot.path = path;
+  obj.lastSnapshot.saved = saved;
+  ++obj.lastSnapshot.count;
+}
+
+SnapshotStatus ReadLastSnapshot(const ControlObject& obj) {
+  std::lock_guard lock(obj.snapshotLock);
+  return obj.lastSnapshot;
+}
+
 void ReportSessionError(ControlObject& obj, SessionError error) {
   obj.dwLastError = static_cast<uint32_t>(error);
   obj.dwErrorCount.fetch_add(1);

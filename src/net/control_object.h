@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "net/control_ui.h"
 #include "net/protocol.h"
@@ -56,6 +57,14 @@ enum class SessionError : uint32_t {
   kConnectFailed,   // any other connect failure
   kClosedByServer,  // the recorder closed the session
   kLost,            // the session broke off (receive failure, reset)
+};
+
+// The last snapshot the control took: where it went, whether the file was
+// written, and a count that grows with each, so a host sees every one.
+struct SnapshotStatus {
+  uint32_t count = 0;
+  std::string path;  // UTF-8
+  bool saved = false;
 };
 
 // A consistent enough reading of the three words below: errorCount changes
@@ -120,6 +129,14 @@ struct ControlObject {
   std::atomic<uint32_t> dwSavedDrawMode{kDefaultDrawMode};
   std::atomic<uint32_t> bLayoutDirty{0};
   std::atomic<uint32_t> bSnapshot{0};
+  // 1: no layout was chosen, so the session's first view fits the
+  // recorder's channel count (see FittedView); the user's own choice of a
+  // layout clears it.
+  std::atomic<uint32_t> bFitViewToChannels{0};
+  // The last snapshot, written by whichever thread took it (the renderer
+  // takes it on its next composition) under snapshotLock; for the host.
+  SnapshotStatus lastSnapshot;
+  mutable std::mutex snapshotLock;
 
   // Playback. dwPlayPos and the slider position change under csPosition.
   std::atomic<uint32_t> dwPlayLength{0};
@@ -132,12 +149,19 @@ struct ControlObject {
   VideoSink* video = nullptr;
 };
 
+// The view that fits a recorder of `channels` channels: one channel alone,
+// the 2 x 2 or 3 x 3 grid, else (none, or more than 9) the 4 x 4 grid.
+uint32_t FittedView(uint32_t channels);
+
 // Creates hConnectEvent, hStopEvent and hIoEvent, in that order, when
 // hConnectEvent does not exist yet. Host thread only.
 void EnsureEvents(ControlObject& obj);
 
 // Reads the session words (any thread).
 SessionStatus ReadSessionStatus(const ControlObject& obj);
+// Records a snapshot just taken, and reads the last one (any thread).
+void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved);
+SnapshotStatus ReadLastSnapshot(const ControlObject& obj);
 // The connection thread's side: records an error and counts it.
 void ReportSessionError(ControlObject& obj, SessionError error);
 // The error a failed connect's errno stands for.

@@ -11,57 +11,19 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/avi_layout.h"
+
 namespace zarvion {
 
 namespace {
 
-constexpr uint32_t kRiff = MakeFourCC('R', 'I', 'F', 'F');
-constexpr uint32_t kList = MakeFourCC('L', 'I', 'S', 'T');
-constexpr uint32_t kChunkId = MakeFourCC('0', '0', 'd', 'c');
-constexpr uint32_t kAvifHasIndex = 0x10;
-
-// Fixed layout of everything before the frames.
-constexpr uint32_t kAvihData = 32;   // 56 bytes
-constexpr uint32_t kStrhData = 108;  // 56 bytes
-constexpr uint32_t kStrfData = 172;  // 40 bytes
-constexpr uint32_t kMoviSize = 216;
-constexpr uint32_t kMoviTag = 220;
-constexpr uint32_t kHeaderEnd = 224;
-
-constexpr uint32_t kAvihMaxBytesPerSec = kAvihData + 4;
-constexpr uint32_t kAvihFlags = kAvihData + 12;
-constexpr uint32_t kAvihTotalFrames = kAvihData + 16;
-constexpr uint32_t kStrhScale = kStrhData + 20;
-constexpr uint32_t kStrhLength = kStrhData + 32;
-
-bool PWriteAll(int fd, const void* data, size_t size, uint64_t offset) {
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  while (size > 0) {
-    ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
-}
-
-bool PWrite32(int fd, uint32_t value, uint64_t offset) {
-  uint8_t b[4];
-  PutLe32(b, value);
-  return PWriteAll(fd, b, 4, offset);
-}
+using namespace avi;
 
 uint8_t* PutRect16(uint8_t* p, const AviRect& r) {
   p = PutLe16(p, static_cast<uint16_t>(r.left));
   p = PutLe16(p, static_cast<uint16_t>(r.top));
   p = PutLe16(p, static_cast<uint16_t>(r.right));
   return PutLe16(p, static_cast<uint16_t>(r.bottom));
-}
-
-uint32_t Le32At(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
 bool PatchCounts(int fd, uint64_t end, uint32_t frames) {
@@ -115,26 +77,51 @@ void CompleteFile(int fd, uint64_t end, std::vector<AviIndexEntry>& index, uint3
 
 }  // namespace
 
-std::unique_ptr<AviFile> AviFile::Open(const std::string& path, uint32_t mode, bool replace) {
+std::unique_ptr<AviFile> AviFile::Open(const std::string& path, uint32_t mode) {
   if ((mode & (kOfCreate | kOfWrite)) != (kOfCreate | kOfWrite)) return nullptr;
-  const int how = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
-  int fd = ::open(path.c_str(), how, 0644);
+  // Always a new file: a name that is taken (another recording, a link
+  // planted in the folder) is never opened, let alone emptied.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return nullptr;
+  std::unique_ptr<AviFile> file(new AviFile(fd, path));
   // Held while the file is written: a repair in another process leaves a
-  // recording under way alone.
-  ::flock(fd, LOCK_EX | LOCK_NB);
-  return std::unique_ptr<AviFile>(new AviFile(fd, path));
+  // recording under way alone. A repair looks at a file this new only for a
+  // moment, so the lock is tried for a while; a file that cannot be locked
+  // is not recorded into.
+  for (int attempt = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; ++attempt) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || attempt == 100) {
+      file->Discard();
+      return nullptr;
+    }
+    ::usleep(10000);
+  }
+  return file;
 }
 
-AviFile::AviFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+AviFile::AviFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0) {
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+  }
+}
 
 AviFile::~AviFile() {
   if (discard_) {
-    ::unlink(path_.c_str());
-  } else if (stream_) {
+    // Only the file this object made goes: not one that took its name since.
+    struct stat st {};
+    if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_) {
+      ::unlink(path_.c_str());
+    }
+  } else if (stream_ && !Removed()) {
     Finish();
   }
   ::close(fd_);
+}
+
+bool AviFile::Removed() const {
+  struct stat st {};
+  return ::fstat(fd_, &st) != 0 || st.st_nlink == 0;
 }
 
 void AviFile::Finish() {
@@ -278,59 +265,6 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
 
 int32_t AviStream::Length() const {
   return static_cast<int32_t>(file_.index_.size());
-}
-
-AviRepair RepairAvi(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return AviRepair::kNotOurs;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return AviRepair::kBusy;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return AviRepair::kNotOurs;
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
-  uint8_t h[kHeaderEnd];
-  if (size < kHeaderEnd || ::pread(fd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h)) {
-    return AviRepair::kNotOurs;
-  }
-  auto tag = [&](uint32_t at, uint32_t fourcc) { return Le32At(h + at) == fourcc; };
-  if (!tag(0, kRiff) || !tag(8, MakeFourCC('A', 'V', 'I', ' ')) ||
-      !tag(kAvihData - 8, MakeFourCC('a', 'v', 'i', 'h')) ||
-      !tag(kStrhData - 8, MakeFourCC('s', 't', 'r', 'h')) ||
-      !tag(kStrfData - 8, MakeFourCC('s', 't', 'r', 'f')) || !tag(kMoviSize - 4, kList) ||
-      !tag(kMoviTag, MakeFourCC('m', 'o', 'v', 'i'))) {
-    return AviRepair::kNotOurs;
-  }
-  if ((Le32At(h + kAvihFlags) & kAvifHasIndex) && uint64_t{Le32At(h + 4)} + 8 == size) {
-    return AviRepair::kIntact;
-  }
-  const uint32_t scale = Le32At(h + kStrhScale);
-  const uint32_t rate = Le32At(h + kStrhScale + 4);
-
-  // Every whole frame chunk, in order; the first thing that is not one
-  // (a torn chunk, a torn index) ends the frames.
-  std::vector<AviIndexEntry> index;
-  uint64_t end = kHeaderEnd;
-  while (end + 8 <= size) {
-    uint8_t c[9] = {};
-    const ssize_t got = ::pread(fd, c, sizeof c, static_cast<off_t>(end));
-    if (got < 8 || Le32At(c) != kChunkId) break;
-    const uint32_t chunk = Le32At(c + 4);
-    const uint64_t next = end + 8 + chunk + (chunk & 1u);
-    if (next > size || (chunk > 0 && got < 9)) break;
-    const bool intra = chunk > 0 && (c[8] >> 6) == 0;
-    index.push_back({intra ? kAviIfKeyFrame : 0u, static_cast<uint32_t>(end - kMoviTag), chunk});
-    end = next;
-  }
-  // What the file holds must stay within the 32-bit sizes with its index.
-  while (!index.empty() && end + 8 + 16 * index.size() > std::numeric_limits<uint32_t>::max()) {
-    end = kMoviTag + uint64_t{index.back().offset};
-    index.pop_back();
-  }
-  CompleteFile(fd, end, index, rate, scale);
-  return AviRepair::kRepaired;
 }
 
 }  // namespace zarvion

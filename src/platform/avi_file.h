@@ -8,8 +8,8 @@
 // holds every frame written (readers scan it without the index, and
 // RepairAvi gives it one). Releasing the file appends the index. A write
 // that fails (full disk) is cut back off, and the index is still written.
-// The file is locked (flock) while open, so a repair never touches a
-// recording under way in another process.
+// The file is always new (O_EXCL) and locked (flock) while open, so a repair
+// never touches a recording under way in another process.
 #pragma once
 
 #include <cstdint>
@@ -86,10 +86,10 @@ class AviStream {
 
 class AviFile {
  public:
-  // Creates (or truncates) the file; mode must include kOfCreate|kOfWrite.
-  // Null when the file cannot be created.
-  // With `replace` false an existing file is left alone and Open fails.
-  static std::unique_ptr<AviFile> Open(const std::string& path, uint32_t mode, bool replace = true);
+  // Creates the file, which must not exist yet (a link of that name is not
+  // followed), and locks it; mode must include kOfCreate|kOfWrite. Null when
+  // the file cannot be created or locked; an existing file is left alone.
+  static std::unique_ptr<AviFile> Open(const std::string& path, uint32_t mode);
   // Patches the headers, appends the index and closes the file. When the
   // file system has no room for the whole index, frames are dropped from the
   // end until it fits: an indexed file is worth more than its last frames.
@@ -108,8 +108,11 @@ class AviFile {
   // True when a chunk of `size` bytes still fits the 32-bit RIFF sizes.
   bool Fits(uint32_t size) const;
   // Removes the file when this object is destroyed (a start that could not
-  // be completed leaves nothing behind).
+  // be completed leaves nothing behind), if its name still refers to it.
   void Discard() { discard_ = true; }
+  // True once the file has no name left (its folder was deleted): it is
+  // then closed without completing it.
+  bool Removed() const;
 
  private:
   friend class AviStream;
@@ -119,6 +122,8 @@ class AviFile {
 
   int fd_;
   std::string path_;
+  uint64_t dev_ = 0;
+  uint64_t ino_ = 0;
   std::unique_ptr<AviStream> stream_;
   AviStreamInfo info_;
   BitmapInfoHeader format_;
@@ -128,19 +133,5 @@ class AviFile {
   bool failed_ = false;
   bool discard_ = false;
 };
-
-// What RepairAvi found.
-enum class AviRepair {
-  kIntact,    // the file has its index already; nothing changed
-  kRepaired,  // the index was rebuilt (and a torn last chunk cut off)
-  kBusy,      // another writer holds the file
-  kNotOurs,   // not a recording this writer made, or unreadable
-};
-
-// Gives a recording left without index (a crash, a kill) its index back:
-// every whole '00dc' chunk becomes an entry, its key flag read from the
-// frame's own picture type (an MP43 frame opens with two bits, 00 for an
-// intra picture); anything after the last whole chunk is cut off.
-AviRepair RepairAvi(const std::string& path);
 
 }  // namespace zarvion

@@ -27,6 +27,12 @@ bool IsWritableFolder(std::string_view path) {
          ::access(p.c_str(), W_OK | X_OK) == 0;
 }
 
+bool IsFolder(std::string_view path) {
+  if (path.empty()) return false;
+  struct stat st;
+  return ::stat(std::string(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool CreateDirectory(std::string_view path) {
   if (path.empty()) return false;
   return ::mkdir(std::string(path).c_str(), 0777) == 0;

@@ -13,6 +13,8 @@ namespace zarvion {
 bool PathFileExists(std::string_view path);
 // True when the path names a folder in which this user may create files.
 bool IsWritableFolder(std::string_view path);
+// Whether the path names a folder (following links).
+bool IsFolder(std::string_view path);
 // Creates one folder level (the parent must exist). False when it could not
 // be created, including when something of that name exists already.
 bool CreateDirectory(std::string_view path);

@@ -162,4 +162,16 @@ bool Socket::PeerClosed() const {
   }
 }
 
+std::string Socket::PeerAddress() const {
+  sockaddr_in a{};
+  socklen_t size = sizeof a;
+  if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&a), &size) != 0 ||
+      a.sin_family != AF_INET) {
+    return {};
+  }
+  char dotted[INET_ADDRSTRLEN] = {};
+  if (!inet_ntop(AF_INET, &a.sin_addr, dotted, sizeof dotted)) return {};
+  return std::string(dotted) + ":" + std::to_string(ntohs(a.sin_port));
+}
+
 }  // namespace zarvion

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/event.h"
 
@@ -56,6 +57,8 @@ class Socket {
   // Without consuming anything: true when the peer has closed the connection
   // and no data is left to read, or the connection failed.
   bool PeerClosed() const;
+  // The connected peer as "a.b.c.d:port", or "" when there is none.
+  std::string PeerAddress() const;
 
  private:
   int fd_ = -1;

@@ -2,15 +2,17 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QSpacerItem>
 
 #include "platform/files.h"
 #include "settings/dialog_icon.h"
@@ -20,6 +22,9 @@
 
 namespace zarvion {
 namespace {
+
+// Room a window frame takes beside the title: its buttons and margins.
+constexpr int kTitleFrameAllowance = 160;
 
 // Reads an edit back as at most 259 bytes of UTF-8, cut between characters.
 std::string ReadFolderEdit(const QLineEdit* edit) {
@@ -203,13 +208,13 @@ void SettingsDialog::accept() {
   // A file, or a folder this user cannot write to, is refused like a missing
   // folder: every later recording or snapshot would fail without a word.
   recordDir_ = ReadFolderEdit(form_->id217);
-  if (!IsWritableFolder(recordDir_)) {
-    ShowMissingFolderError(QString::fromStdString(recordDir_));
+  if (const QString why = FolderProblem(recordDir_, true); !why.isEmpty()) {
+    ShowFolderError(QString::fromStdString(recordDir_), why);
     return;
   }
   capDir_ = ReadFolderEdit(form_->id219);
-  if (!IsWritableFolder(capDir_)) {
-    ShowMissingFolderError(QString::fromStdString(capDir_));
+  if (const QString why = FolderProblem(capDir_, false); !why.isEmpty()) {
+    ShowFolderError(QString::fromStdString(capDir_), why);
     return;
   }
   SettingsStore::SaveSettings(drawMode_, capDir_, recordDir_);
@@ -221,8 +226,35 @@ void SettingsDialog::reject() {
   hide();
 }
 
-void SettingsDialog::ShowMissingFolderError(const QString& folder) {
-  QMessageBox::critical(this, QCoreApplication::translate("SettingsDialog", kMissingFolderCaption), folder, QMessageBox::Ok);
+QString FolderProblem(const std::string& folder, bool record) {
+  const auto text = [](const char* utf8) {
+    return QCoreApplication::translate("SettingsDialog", utf8);
+  };
+  const QString which = record ? text(QT_TRANSLATE_NOOP("SettingsDialog", "录像保存文件夹"))
+                               : text(QT_TRANSLATE_NOOP("SettingsDialog", "抓图保存文件夹"));
+  if (IsWritableFolder(folder)) return QString();
+  if (!PathFileExists(folder)) {
+    return text(QT_TRANSLATE_NOOP("SettingsDialog", "%1不存在：")).arg(which);
+  }
+  if (!IsFolder(folder)) {
+    return text(QT_TRANSLATE_NOOP("SettingsDialog", "%1无法写入：这是一个文件，不是文件夹："))
+        .arg(which);
+  }
+  return text(QT_TRANSLATE_NOOP("SettingsDialog", "%1无法写入：没有写入权限：")).arg(which);
+}
+
+void SettingsDialog::ShowFolderError(const QString& folder, const QString& why) {
+  QMessageBox box(QMessageBox::Critical,
+                  QCoreApplication::translate("SettingsDialog", kFolderErrorCaption),
+                  why + QLatin1Char('\n') + folder, QMessageBox::Ok, this);
+  // The box is as wide as its text; a short path must not leave the title
+  // cut off by the window frame's buttons.
+  const int title = box.fontMetrics().horizontalAdvance(box.windowTitle());
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(title + kTitleFrameAllowance, 0, QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+  box.exec();
 }
 
 QString SettingsDialog::BrowseForFolder(const QString& prompt, const QString& start) {

@@ -56,12 +56,17 @@ constexpr uint32_t kDefaultVideoParams = 0x44400080;
 
 // Shown through the application's translators (context "SettingsDialog").
 inline constexpr const char* kSettingsTitle = QT_TRANSLATE_NOOP("SettingsDialog", "Zarvion 设置");
-inline constexpr const char* kMissingFolderCaption =
-    QT_TRANSLATE_NOOP("SettingsDialog", "Zarvion 设置错误--不存在的文件夹");
+// The folder error box's title; its text says what is wrong with which folder.
+inline constexpr const char* kFolderErrorCaption =
+    QT_TRANSLATE_NOOP("SettingsDialog", "Zarvion 设置错误");
 inline constexpr const char* kBrowseRecordPrompt =
     QT_TRANSLATE_NOOP("SettingsDialog", "选择一个文件夹保存录制的影片");
 inline constexpr const char* kBrowseCapturePrompt =
     QT_TRANSLATE_NOOP("SettingsDialog", "选择一个文件夹保存抓取的图片");
+
+// What keeps `folder` from taking recordings (`record`) or snapshots, in
+// one line for the error box; empty when it can.
+QString FolderProblem(const std::string& folder, bool record);
 
 // Brightness in bits 0-7, hue 8-15, saturation 16-23, contrast 24-31; each
 // position modulo 256.
@@ -100,14 +105,16 @@ class SettingsDialog : public QDialog {
   const std::string& RecordDir() const { return recordDir_; }
 
  public slots:
-  // OK: both folders must exist; then save, notify NC_DRAWMODE, hide.
+  // OK: both folders must be folders this user can write to; then save,
+  // notify NC_DRAWMODE, hide.
   void accept() override;
   // Cancel, Escape and the close box: hide, restoring nothing.
   void reject() override;
 
  protected:
-  // The missing-folder error box, owned by the dialog. Tests override it.
-  virtual void ShowMissingFolderError(const QString& folder);
+  // The folder error box, owned by the dialog: `why` is what is wrong
+  // ("...不存在", "...无法写入"), followed by the folder. Tests override it.
+  virtual void ShowFolderError(const QString& folder, const QString& why);
   // The folder browser; an empty result means cancelled. Tests override it.
   virtual QString BrowseForFolder(const QString& prompt, const QString& start);
 

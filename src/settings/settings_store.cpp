@@ -25,6 +25,12 @@ uint32_t SettingsStore::ReadDrawMode() {
   return mode > kDrawModeDefault ? kDrawModeDefault : mode;
 }
 
+bool SettingsStore::DrawModeChosen() {
+  uint32_t mode = 0;
+  uint32_t size = sizeof mode;
+  return RegGetValue(Hive::kCurrentUser, kSettingsKey, kDrawModeValue, REG_DWORD, &mode, &size);
+}
+
 std::string SettingsStore::ReadFolderSetting(FolderSetting which) {
   char buffer[kFolderBufferSize] = {};
   uint32_t size = sizeof buffer;

@@ -30,6 +30,8 @@ class SettingsStore {
   // The stored layout, 0x00100000 when absent; a stored word above
   // 0x00100000 reads as 0x00100000, anything at or below it unchanged.
   static uint32_t ReadDrawMode();
+  // Whether a layout is stored at all: the user chose one in the dialog.
+  static bool DrawModeChosen();
 
   // The stored folder if it names an existing path. Otherwise (absent,
   // 260 bytes or longer, or missing on disk) the default folder, which is

@@ -74,6 +74,8 @@ class Zarvinet final : public IZarvinet {
   // the last connect failed or the last session ended. Nothing a script
   // sees changes; the control itself never reads it.
   SessionStatus Status() const { return ReadSessionStatus(object_); }
+  // For the host, read only: the last snapshot the capture button took.
+  SnapshotStatus LastSnapshot() const { return ReadLastSnapshot(object_); }
 
   // The record the control window and the connection thread are built on.
   ControlObject& Object() { return object_; }

@@ -15,6 +15,12 @@ std::string FormatSingleCaption(int channelNumber, int32_t fps, uint32_t bps) {
   return text;
 }
 
+std::string FormatPlaybackEndCaption(int channelNumber) {
+  char text[64];
+  std::snprintf(text, sizeof text, "CH %d", channelNumber);
+  return std::string(text) + ' ' + PlaybackEndWord();
+}
+
 std::string FormatPaneCaption(int channelNumber, bool signal) {
   char text[64];
   std::snprintf(text, sizeof text, "CH %d", channelNumber);
@@ -31,6 +37,16 @@ const std::string& NoSignalWord() {
 const std::string& BufferingWord() {
   static const std::string word =
       QCoreApplication::translate("Captions", kTextBuffering).toStdString();
+  return word;
+}
+
+}  // namespace zarvion
+
+namespace zarvion {
+
+const std::string& PlaybackEndWord() {
+  static const std::string word =
+      QCoreApplication::translate("Captions", kTextPlaybackEnd).toStdString();
   return word;
 }
 

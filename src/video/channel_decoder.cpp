@@ -1,16 +1,15 @@
 #include "video/channel_decoder.h"
 
-#include "video/captions.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <dirent.h>
-
-#include <chrono>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
-#include <thread>
 
+#include "video/captions.h"
 #include "video/file_names.h"
 #include "video/renderer.h"
 
@@ -45,21 +44,6 @@ uint64_t RecordSplitBytes() {
   const unsigned long long n = std::strtoull(v, &end, 10);
   if (*end != '\0' || n == 0 || v[0] == '-') return kDefault;
   return n < kMost ? n : kMost;
-}
-
-int RepairRecordings(const std::string& folder) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return 0;
-  int repaired = 0;
-  while (const dirent* e = ::readdir(dir)) {
-    const std::string_view name(e->d_name);
-    if (name.size() > 13 && name.substr(0, 9) == "CLIENT_CH" &&
-        name.substr(name.size() - 4) == ".avi") {
-      repaired += RepairAvi(folder + "/" + std::string(name)) == AviRepair::kRepaired;
-    }
-  }
-  ::closedir(dir);
-  return repaired;
 }
 
 CChannelDecoder::CChannelDecoder() = default;
@@ -244,6 +228,15 @@ void CChannelDecoder::CatchUp() {
   if (!dst) Notice(kPixelRed150);
 }
 
+bool CChannelDecoder::RecordPlaceLost() const {
+  // The folder deleted (the file has no name left), replaced or renamed
+  // away, or no longer writable: the recording must not go on unseen.
+  if (pAviFile->Removed()) return true;
+  struct stat st {};
+  return ::stat(recordPlace_.c_str(), &st) != 0 || st.st_dev != placeDev_ ||
+         st.st_ino != placeIno_ || ::access(recordPlace_.c_str(), W_OK) != 0;
+}
+
 void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags) {
   bool stopped = false;
   {
@@ -251,21 +244,26 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
     // Checked again under the lock: a stop may have released the stream
     // between the caller's test and here.
     if (!bRecording || !pAviStream) return;
+    stopped = RecordPlaceLost();
     // A file splits only before a key frame, so each file plays on its own;
     // only the hard 32-bit limit splits elsewhere.
     const bool key = (flags & kAviIfKeyFrame) != 0;
-    const bool full = !pAviFile->Fits(size);
-    if (lAviPos > 0 && (full || (key && pAviFile->Bytes() + 8 + size > splitBytes_))) {
+    const bool full = !stopped && !pAviFile->Fits(size);
+    if (!stopped && lAviPos > 0 &&
+        (full || (key && pAviFile->Bytes() + 8 + size > splitBytes_))) {
       stopped = !SplitRecording();
     }
     if (!stopped) {
       pAviStream->SetFormat(lAviPos, biIn.bmiHeader, sizeof(BitmapInfoHeader));
       stopped = !pAviStream->Write(lAviPos, 1, data, size, flags);
+      // A file that never took a frame is no recording: it goes.
+      if (stopped && lAviPos == 0) pAviFile->Discard();
       lAviPos += 1;
     }
     if (stopped) {
-      // Full disk or unwritable folder: what the file holds is completed
-      // with its index, and the recording ends instead of failing silently.
+      // Full disk, or the folder gone or unwritable: what the file holds is
+      // completed with its index, and the recording ends instead of failing
+      // silently.
       bRecording = 0;
       ReleaseRecording();
     }
@@ -273,15 +271,21 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
   if (stopped && onRecordingStopped) onRecordingStopped();
 }
 
-std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(bool replace, AviStream** stream) {
+std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream) {
+  const std::string folder = recordFolder();
+  struct stat place {};
+  if (::stat(folder.c_str(), &place) != 0) return nullptr;
+  const LocalTime now = recordClock ? recordClock() : GetLocalTime();
+  const std::string base = RecordFileName(folder, (nChannel & 0xFF) + 1, now);
+  // A name already taken (another tab recording the same channel number in
+  // the same millisecond, a clock stepped back, a split within it) gets a
+  // suffix: a recording never opens another's file.
   std::unique_ptr<AviFile> file;
-  // A split file must not replace the one it follows, which may have been
-  // opened within the same millisecond: the name then waits for the clock.
-  for (int attempt = 0; attempt < 50 && !file; ++attempt) {
-    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    const std::string name = RecordFileName(recordFolder(), (nChannel & 0xFF) + 1, GetLocalTime());
-    file = AviFile::Open(name, kOfCreate | kOfWrite, replace);
-    if (replace) break;
+  for (int n = 1; n < 100 && !file; ++n) {
+    const std::string name =
+        n == 1 ? base : base.substr(0, base.size() - 4) + "_" + std::to_string(n) + ".avi";
+    file = AviFile::Open(name, kOfCreate | kOfWrite);
+    if (!file && errno != EEXIST) return nullptr;
   }
   if (!file) return nullptr;
   AviStreamInfo info;
@@ -303,12 +307,15 @@ std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(bool replace, AviStr
     return nullptr;
   }
   asi = info;
+  recordPlace_ = folder;
+  placeDev_ = place.st_dev;
+  placeIno_ = place.st_ino;
   return file;
 }
 
 bool CChannelDecoder::SplitRecording() {
   AviStream* stream = nullptr;
-  std::unique_ptr<AviFile> file = OpenRecordingFile(false, &stream);
+  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream);
   if (!file) return false;
   ReleaseRecording();
   pAviFile = std::move(file);
@@ -321,7 +328,7 @@ bool CChannelDecoder::StartRecording() {
   if (!pSurface || !recordFolder) return false;
   if (bRecording) StopRecording();
   AviStream* stream = nullptr;
-  std::unique_ptr<AviFile> file = OpenRecordingFile(true, &stream);
+  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream);
   if (!file) return false;
 
   std::lock_guard<std::mutex> lock(recordLock_);

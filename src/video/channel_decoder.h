@@ -15,6 +15,7 @@
 
 #include "platform/avi_file.h"
 #include "platform/bitmap_info.h"
+#include "platform/files.h"
 #include "platform/mp43_decompressor.h"
 #include "video/video_surface.h"
 
@@ -37,11 +38,6 @@ inline constexpr const char* kTextBuffering = QT_TRANSLATE_NOOP("Captions", "帧
 // than 3 GiB, which keeps every file well inside the 32-bit RIFF sizes.
 uint64_t RecordSplitBytes();
 
-// Gives every recording in `folder` that a crash left without index its
-// index back (RepairAvi); recordings being written elsewhere are left alone.
-// Returns how many were repaired.
-int RepairRecordings(const std::string& folder);
-
 class CChannelDecoder : public CVideoSurface {
  public:
   CChannelDecoder();
@@ -59,17 +55,21 @@ class CChannelDecoder : public CVideoSurface {
   // memory cannot be obtained (the caller then clears the composed view).
   bool Decode(const uint8_t* data, uint32_t size, uint16_t flags);
 
-  // Opens "CLIENT_CHnn_<local time>.avi" in the record folder and starts
-  // appending every frame Decode receives. False, and the decoder stays
-  // idle with no file left behind, when the folder source is unset or the
-  // file or stream cannot be created. A start while recording first
-  // completes the running file.
+  // Creates "CLIENT_CHnn_<local time>.avi" in the record folder ("_2",
+  // "_3", ... before ".avi" when that name is taken) and starts appending
+  // every frame Decode receives. False, and the decoder stays idle with no
+  // file left behind, when the folder source is unset or the file or stream
+  // cannot be created. A start while recording first completes the running
+  // file.
   //
   // A file that would pass the split size (RecordSplitBytes) is completed
   // before the next key frame, which opens a new file named by its own
   // start time. A write that fails (full disk) completes the file with the
-  // frames it holds and stops the recording; onRecordingStopped then tells
-  // the owner, on the connection thread.
+  // frames it holds and stops the recording; a file whose first frame could
+  // not be written is removed instead. A record folder that is deleted,
+  // renamed or made unwritable stops the recording the same way at the next
+  // frame. onRecordingStopped then tells the owner, on the connection
+  // thread.
   bool StartRecording();
   // Completes the file. Returns once no append is under way; harmless when
   // not recording.
@@ -102,6 +102,8 @@ class CChannelDecoder : public CVideoSurface {
   // surface (null: no other thread looks at it) and the record folder.
   std::mutex* pSurfaceLock = nullptr;
   FolderSource recordFolder;
+  // The time that names a new recording; unset: the local clock.
+  std::function<LocalTime()> recordClock;
   // Told of every frame before it is decoded (measurements only).
   std::atomic<FrameTrace*> pTrace{nullptr};
   // Counts every write of a picture or notice to the surface (under the
@@ -133,11 +135,17 @@ class CChannelDecoder : public CVideoSurface {
   void ReleaseRecording();
   // A new file for the recording: the header, stream and format. Null (and
   // no file left) when any of them cannot be written.
-  std::unique_ptr<AviFile> OpenRecordingFile(bool replace, AviStream** stream);
+  std::unique_ptr<AviFile> OpenRecordingFile(AviStream** stream);
+  // The folder of the file being written is gone or unwritable.
+  bool RecordPlaceLost() const;
   // Completes the running file and goes on in a fresh one.
   bool SplitRecording();
 
   uint64_t splitBytes_ = 0;
+  // The folder the file is in, as it was when the file was made.
+  std::string recordPlace_;
+  uint64_t placeDev_ = 0;
+  uint64_t placeIno_ = 0;
   // The decompressor holds a picture the surface does not show yet.
   bool bPending_ = false;
 

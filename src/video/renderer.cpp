@@ -306,9 +306,11 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
   if (!presenter_->DrawsSingleView()) d->CatchUp();
   const int32_t fps = d->nFps.load();
   const uint32_t bps = d->nBps.load();
+  const bool ended =
+      words_.dwDrawMode.load() == kPlaybackView && playbackEnded_ && playbackEnded_();
   // Frames of the other channels still arriving change nothing here.
   if (singleValid_ && singleSerial_ == d->dwPictureSerial && singleFps_ == fps &&
-      singleBps_ == bps) {
+      singleBps_ == bps && singleEnded_ == ended) {
     return false;
   }
   if (presenter_->DrawsSingleView()) {
@@ -317,7 +319,8 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
   } else {
     Touch(view, d->pSurface->Valid() && !d->rcSurface.Empty());
     backBuffer_.pSurface->StretchFrom(view, *d->pSurface, d->rcSurface);
-    const std::string caption = FormatSingleCaption(slot + 1, fps, bps);
+    const std::string caption =
+        ended ? FormatPlaybackEndCaption(slot + 1) : FormatSingleCaption(slot + 1, fps, bps);
     backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), 4, 4, kCaptionSingleColor);
     Changed(view);
   }
@@ -325,6 +328,7 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
   singleSerial_ = d->dwPictureSerial;
   singleFps_ = fps;
   singleBps_ = bps;
+  singleEnded_ = ended;
   return true;
 }
 
@@ -383,7 +387,8 @@ bool Renderer::TakeSingle(Surface& picture, Rect* source, std::string* caption,
   }
   CChannelDecoder* d = Decoder(v.slot);
   if (!d || !d->pSurface->Valid()) return false;
-  *caption = FormatSingleCaption(v.slot + 1, singleFps_, singleBps_);
+  *caption = singleEnded_ ? FormatPlaybackEndCaption(v.slot + 1)
+                          : FormatSingleCaption(v.slot + 1, singleFps_, singleBps_);
   *source = d->rcSurface;
   if (shared && d->SharePicture(shared)) return true;
   d->CatchUp();
@@ -428,7 +433,9 @@ void Renderer::TakeSnapshot(int slot) {
   if (!d || !snapshotFolder_) return;
   d->CatchUp();
   // The slot is 0..15 here, so slot + 1 is the product's (mode & 0xF) + 1.
-  d->SaveBitmap(SnapshotFileName(snapshotFolder_(), slot + 1, GetLocalTime()));
+  const std::string path = SnapshotFileName(snapshotFolder_(), slot + 1, GetLocalTime());
+  const bool saved = d->SaveBitmap(path);
+  if (snapshotReport_) snapshotReport_(path, saved);
 }
 
 }  // namespace zarvion

@@ -125,6 +125,13 @@ class Renderer {
   void BindDecoder(int slot, CChannelDecoder* decoder);
   void SetCaptionFont(const Font* font) { hFontSmall_ = font; }
   void SetSnapshotFolder(FolderSource folder) { snapshotFolder_ = std::move(folder); }
+  // Whether a played-back recording has run out (its steps went past its
+  // length): the playback view's caption then says so instead of rates.
+  using PlaybackEnded = std::function<bool()>;
+  void SetPlaybackEnded(PlaybackEnded ended) { playbackEnded_ = std::move(ended); }
+  // Told of every snapshot: the file's name and whether it was written.
+  using SnapshotReport = std::function<void(const std::string& path, bool saved)>;
+  void SetSnapshotReport(SnapshotReport report) { snapshotReport_ = std::move(report); }
   // Null detaches; Redraw does nothing without a presenter.
   void SetPresenter(Presenter* presenter);
 
@@ -187,6 +194,8 @@ class Renderer {
   std::array<CChannelDecoder*, kDecoderSlots> apDecoder_{};
   const Font* hFontSmall_ = nullptr;
   FolderSource snapshotFolder_;
+  SnapshotReport snapshotReport_;
+  PlaybackEnded playbackEnded_;
   Presenter* presenter_ = nullptr;
 
   // Changes since the last take.
@@ -220,6 +229,7 @@ class Renderer {
   uint32_t singleSerial_ = 0;
   int32_t singleFps_ = 0;
   uint32_t singleBps_ = 0;
+  bool singleEnded_ = false;  // the caption says the playback's end
 };
 
 }  // namespace zarvion

@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPaintEvent>
@@ -36,6 +35,8 @@
 #include "video/channel_decoder.h"
 #include "video/renderer.h"
 #include "window/gui_calls.h"
+#include "window/notice_box.h"
+#include "window/repair_status.h"
 #include "window/window_layout.h"
 #include "window/x_scaled_view.h"
 
@@ -69,7 +70,9 @@ Point UnpackPoint(int64_t v) {
   return Point{static_cast<int>(v >> 32), static_cast<int>(static_cast<uint32_t>(v))};
 }
 
-QRect ToQRect(const Rect& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
+QRect ToQRect(const Rect& r) {
+  return QRect(r.left, r.top, r.Width(), r.Height());
+}
 
 Rect Shifted(const Rect& r, int dx, int dy) {
   return Rect{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
@@ -120,7 +123,8 @@ class ControlWindow::UiBridge : public ControlUi {
   }
   void FillChannelList(const std::vector<std::string>& utf8Items, int selected) override {
     std::vector<std::string> items;
-    for (const std::string& item : utf8Items) items.push_back(WindowText(item.c_str()).toStdString());
+    for (const std::string& item : utf8Items)
+      items.push_back(WindowText(item.c_str()).toStdString());
     Run([this, items = std::move(items), selected] {
       if (SettingsDialog* d = w_.Settings()) d->FillChannelList(items, selected);
     });
@@ -137,12 +141,14 @@ class ControlWindow::UiBridge : public ControlUi {
     const auto& buffer = w_.obj_.szServerText;
     const size_t length = strnlen(buffer.data(), buffer.size());
     const QString text = QString::fromStdString(GbkToUtf8(std::string_view(buffer.data(), length)));
+    const QString from = QString::fromStdString(w_.obj_.socket.PeerAddress());
     // Not through calls_: the thread does not wait for the box. Notices
     // that arrive faster than the window shows them are not queued one by
     // one: the latest text wins, and one queued call shows it.
     {
       std::lock_guard hold(w_.noticeLock_);
       w_.pendingNotice_ = text;
+      w_.pendingNoticeFrom_ = from;
       if (w_.noticePosted_) return;
       w_.noticePosted_ = true;
     }
@@ -268,6 +274,8 @@ void ControlWindow::SetUp() {
   // select nothing (or a decoder that does not exist); it shows 4 x 4.
   obj_.dwDrawMode = ValidGridOr16(SettingsStore::ReadDrawMode());
   obj_.dwSavedDrawMode = obj_.dwDrawMode.load();
+  // With no layout chosen, the session fits the view to the recorder.
+  obj_.bFitViewToChannels = SettingsStore::DrawModeChosen() ? 0 : 1;
 
   // 4. The dialogs, hidden, sending their notifications here.
   settingsDialog_ = std::make_unique<SettingsDialog>(this, this);
@@ -310,13 +318,25 @@ void ControlWindow::SetUp() {
   hFontLarge_ = std::make_unique<Font>(kFontLargeHeight);
   renderer_->SetCaptionFont(hFontSmall_.get());
   renderer_->SetSnapshotFolder([] { return SettingsStore::ReadFolderSetting(kCapDir); });
+  // Every step up to the length has been asked for, and the quiet that let
+  // the next one go brought nothing: the recording is over.
+  renderer_->SetPlaybackEnded([this] { return obj_.dwPlayPos.load() > obj_.dwPlayLength.load(); });
+  renderer_->SetSnapshotReport(
+      [this](const std::string& path, bool saved) { ReportSnapshot(obj_, path, saved); });
 
   // 11. The frame buffer.
   obj_.pFrameBuffer = std::make_unique<uint8_t[]>(size_t{obj_.wFrameWidth} * obj_.wFrameHeight * 4);
 
   // Recordings that a crash left without index get it back, so their key
-  // frames show and they seek.
-  RepairRecordings(SettingsStore::ReadFolderSetting(kRecordDir));
+  // frames show and they seek. On a thread of its own: the window never
+  // waits for it; the host hears how it goes.
+  repair_ = std::make_unique<RecordingRepair>(
+      SettingsStore::ReadFolderSetting(kRecordDir), [this](const RecordingRepairNote& note) {
+        const QString text = RepairStatusText(note);
+        QMetaObject::invokeMethod(
+            this, [this, text] { emit RecordingsRepairStatus(text); }, Qt::QueuedConnection);
+      });
+  repair_->Start();
 
   // 12. The decoders, in slot order.
   for (int slot = 0; slot < kDecoderSlots; ++slot) {
@@ -365,6 +385,8 @@ void ControlWindow::SetUp() {
 void ControlWindow::TearDown() {
   if (tornDown_) return;
   tornDown_ = true;
+  // The repair stops at its next piece read, leaving its file as it was.
+  repair_.reset();
   // 1-3. Stop the connection thread and wait for it to end, so nothing it
   // does can reach what is released below.
   if (obj_.hStopEvent) obj_.hStopEvent->Set();
@@ -459,36 +481,40 @@ void ControlWindow::Send(const MessageHeader& header, const void* payload, uint3
 }
 
 void ControlWindow::ShowPendingNotice() {
-  QString text;
+  QString text, from;
   {
     std::lock_guard hold(noticeLock_);
     text = std::move(pendingNotice_);
+    from = std::move(pendingNoticeFrom_);
     pendingNotice_.clear();
+    pendingNoticeFrom_.clear();
     noticePosted_ = false;
   }
-  ShowServerText(text);
+  ShowServerText(from, text);
 }
 
-void ControlWindow::ShowServerText(const QString& text) {
+void ControlWindow::ShowServerText(const QString& from, const QString& text) {
+  QString caption = WindowText(kServerTextCaption);
+  if (!from.isEmpty()) caption += QString::fromUtf8(" — ") + from;
   if (options_.showWarning) {
     // The hook may run the host's event loop, which may destroy this
     // window: nothing of it is used afterwards.
     const auto show = options_.showWarning;
-    show(WindowText(kServerTextCaption), text);
+    show(caption, text);
     return;
   }
   // One box without owner and without a modal loop of its own: the host,
   // the toolbar and the dialogs stay usable while it is open, and a later
   // notice replaces its text instead of stacking another box (a modal box
   // per notice nests one event loop in the last, until the stack runs out).
+  // The recorder is not trusted: its text is shown as plain characters in a
+  // box that stays within the screen (NoticeBox).
   if (!noticeBox_) {
-    noticeBox_ = new QMessageBox(QMessageBox::Warning, WindowText(kServerTextCaption), text,
-                                 QMessageBox::Ok, nullptr);
+    noticeBox_ = new NoticeBox(nullptr);
     noticeBox_->setWindowModality(Qt::NonModal);
     noticeBox_->setAttribute(Qt::WA_DeleteOnClose);
-  } else {
-    noticeBox_->setText(text);
   }
+  noticeBox_->SetNotice(caption, text);
   noticeBox_->show();
 }
 
@@ -926,6 +952,7 @@ void ControlWindow::ChooseDrawMode(uint32_t drawMode) {
   // alone until now must not go on recording.
   const uint32_t left = obj_.dwDrawMode.load();
   if (left != grid) obj_.bSnapshot = 0;
+  obj_.bFitViewToChannels = 0;  // the user's layout, not the recorder's
   obj_.dwDrawMode = grid;
   obj_.dwSavedDrawMode = grid;
   obj_.bLayoutDirty = 1;

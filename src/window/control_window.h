@@ -30,10 +30,10 @@
 
 #include "platform/surface.h"
 #include "settings/command_target.h"
+#include "video/recording_repair.h"
 #include "video/renderer.h"
 
 class QAbstractButton;
-class QMessageBox;
 class QSlider;
 
 namespace Ui {
@@ -47,6 +47,7 @@ class ConnectionThread;
 class Font;
 
 class GuiCalls;
+class NoticeBox;
 class PlaybackDialog;
 class XScaledView;
 class SettingsDialog;
@@ -68,8 +69,10 @@ struct ControlWindowOptions {
   // socket library to start and no display object to create, so these steps
   // otherwise always succeed.
   SetupStep failAt = SetupStep::kNone;
-  // Shows a server text. Default: one non-modal warning box without owner,
-  // whose text each later notice replaces.
+  // Shows a server text; the caption names the recorder that sent it
+  // ("Zarvion 信息 — a.b.c.d:port"). Default: one non-modal warning box
+  // without owner, whose text each later notice replaces; the text is shown
+  // as plain characters.
   std::function<void(const QString& caption, const QString& text)> showWarning;
   // The pointer in screen coordinates, read by the double-click. Default:
   // QCursor::pos().
@@ -81,7 +84,8 @@ struct ControlWindowOptions {
 
 // The caption of a recorder's notice (the notice itself is the recorder's
 // text and shown as it came), through the application's translators.
-inline constexpr const char* kServerTextCaption = QT_TRANSLATE_NOOP("ControlWindow", "Zarvion 信息");
+inline constexpr const char* kServerTextCaption =
+    QT_TRANSLATE_NOOP("ControlWindow", "Zarvion 信息");
 
 class ControlWindow : public QWidget, public CommandTarget {
   Q_OBJECT
@@ -116,6 +120,14 @@ class ControlWindow : public QWidget, public CommandTarget {
   // connection thread gets frames, null to stop.
   void SetFrameTrace(FrameTrace* trace);
   ControlObject& Object() { return obj_; }
+  // The repair of the record folder's recordings started at set-up (null
+  // when set-up stopped before it).
+  RecordingRepair* Repair() const { return repair_.get(); }
+
+ signals:
+  // What that repair is doing or did, in one line for the host's status
+  // bar; empty when there is nothing more to tell.
+  void RecordingsRepairStatus(const QString& text);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -138,7 +150,8 @@ class ControlWindow : public QWidget, public CommandTarget {
   bool Fails(SetupStep step);
   void LayOutToolbar();
   void ShowPendingNotice();
-  void ShowServerText(const QString& text);
+  // Shows a notice of the recorder at `from` ("a.b.c.d:port", or empty).
+  void ShowServerText(const QString& from, const QString& text);
   // Sets the record and capture buttons for the view now shown, after
   // leaving `leftView`; ends the recording of a channel no longer shown.
   void MatchViewButtons(uint32_t leftView);
@@ -213,6 +226,7 @@ class ControlWindow : public QWidget, public CommandTarget {
   std::unique_ptr<Font> hFontSmall_;
   std::unique_ptr<Font> hFontLarge_;
   std::unique_ptr<Renderer> renderer_;
+  std::unique_ptr<RecordingRepair> repair_;
   std::array<std::unique_ptr<CChannelDecoder>, 16> apDecoder_;
   std::unique_ptr<ConnectionThread> thread_;
 
@@ -256,9 +270,10 @@ class ControlWindow : public QWidget, public CommandTarget {
   std::atomic<int64_t> pointer_;
 
   // The server text box: at most one, showing the latest notice.
-  QPointer<QMessageBox> noticeBox_;
+  QPointer<NoticeBox> noticeBox_;
   std::mutex noticeLock_;
   QString pendingNotice_;      // under noticeLock_
+  QString pendingNoticeFrom_;  // under noticeLock_: the recorder's address
   bool noticePosted_ = false;  // under noticeLock_: a call to show it is queued
 };
 
