@@ -8,3 +8,14 @@ zarvion_test(test_viewer_app
     viewer_host_names_test.cpp mp43_test_frames.cpp
     ui_test_main.cpp
   LIBS zarvion_viewer_app zarvion_dvrsim Qt6::Test)
+
+# The same pieces with English chosen, as the viewer installs it at start:
+# a program of its own, since the language is chosen once per process.
+zarvion_test(test_viewer_english
+  SOURCES viewer_english_test.cpp ui_test_main.cpp
+  LIBS zarvion_viewer_app zarvion_dvrsim Qt6::Test)
+
+# The catalogue holds every text of the code, each with its translation.
+find_program(ZARVION_LUPDATE NAMES lupdate lupdate-qt6 HINTS /usr/lib/qt6/bin REQUIRED)
+add_test(NAME Translations.EveryTextHasAnEnglishTranslation
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/translations_check.sh ${ZARVION_LUPDATE} ${CMAKE_SOURCE_DIR})

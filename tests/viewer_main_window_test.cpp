@@ -1,6 +1,6 @@
 // The main window as an operator meets it: connect from the dialog, the
 // recent recorders, several recorders in tabs, tabs restored, full screen,
-// Qt's own texts in Chinese.
+// Qt's own texts in Chinese, the language menu.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QPushButton>
 #include <QStatusBar>
@@ -27,6 +28,7 @@
 #include "platform/registry.h"
 #include "settings/settings_store.h"
 #include "viewer/connect_dialog.h"
+#include "viewer/language.h"
 #include "viewer/main_window.h"
 #include "viewer_test_util.h"
 #include "window/window_layout.h"
@@ -310,6 +312,48 @@ TEST_F(ViewerTest, F11TogglesFullScreenAndEscLeavesIt) {
   QTest::keyClick(&window, Qt::Key_F11);
   QTest::keyClick(&window, Qt::Key_F11);
   EXPECT_FALSE(window.windowState() & Qt::WindowFullScreen);
+}
+
+TEST_F(ViewerTest, LanguageMenuKeepsChineseByDefaultAndStoresAChoiceForTheNextStart) {
+  // Chinese whatever the system's locale says.
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  EXPECT_EQ(LoadLanguage(), Language::kChinese);
+  MainWindow window;
+  QMenu* menu = window.LanguageMenu();
+  ASSERT_TRUE(menu);
+  EXPECT_EQ(menu->title(), QString::fromUtf8("语言 / Language"));
+  ASSERT_EQ(menu->actions().size(), 2);
+  EXPECT_EQ(menu->actions()[0]->text(), QString::fromUtf8("中文"));
+  EXPECT_EQ(menu->actions()[1]->text(), QString("English"));
+  EXPECT_TRUE(window.ChineseAction()->isChecked());
+  EXPECT_FALSE(window.EnglishAction()->isChecked());
+  EXPECT_EQ(window.EnglishAction()->statusTip(), QString::fromUtf8("下次启动查看器时生效"));
+  EXPECT_TRUE(window.windowTitle().startsWith(QString::fromUtf8("Zarvion 查看器")));
+
+  // A choice is stored at once under the viewer's key; the window keeps
+  // its texts until the next start.
+  window.EnglishAction()->trigger();
+  EXPECT_TRUE(window.EnglishAction()->isChecked());
+  EXPECT_FALSE(window.ChineseAction()->isChecked());
+  EXPECT_EQ(LoadLanguage(), Language::kEnglish);
+  std::string stored;
+  ASSERT_TRUE(RegGetString(Hive::kCurrentUser, kViewerKey, kLanguageValue, &stored));
+  EXPECT_EQ(stored, "en");
+  EXPECT_TRUE(window.windowTitle().startsWith(QString::fromUtf8("Zarvion 查看器")));
+  MainWindow next;
+  EXPECT_TRUE(next.EnglishAction()->isChecked());
+
+  window.ChineseAction()->trigger();
+  EXPECT_EQ(LoadLanguage(), Language::kChinese);
+  ASSERT_TRUE(RegGetString(Hive::kCurrentUser, kViewerKey, kLanguageValue, &stored));
+  EXPECT_EQ(stored, "zh_CN");
+
+  // Anything else stored is Chinese.
+  ASSERT_TRUE(RegSetString(Hive::kCurrentUser, kViewerKey, kLanguageValue, "fr"));
+  EXPECT_EQ(LoadLanguage(), Language::kChinese);
+  ASSERT_TRUE(RegSetDword(Hive::kCurrentUser, kViewerKey, kLanguageValue, 1));
+  EXPECT_EQ(LoadLanguage(), Language::kChinese);
+  QLocale::setDefault(QLocale::system());
 }
 
 TEST(QtTexts, QtsOwnTextsAreChinese) {

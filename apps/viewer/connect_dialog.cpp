@@ -15,7 +15,7 @@ namespace zarvion::viewer {
 
 QString AddressProblem(const QString& text) {
   const QString wrongForm =
-      QString::fromUtf8("地址须为点分十进制的 IPv4 地址（例如 192.168.1.10）或主机名。");
+      ConnectDialog::tr("地址须为点分十进制的 IPv4 地址（例如 192.168.1.10）或主机名。");
   if (!LooksLikeAddress(text)) return IsHostName(text) ? QString() : wrongForm;
   static const QRegularExpression form(
       QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
@@ -25,7 +25,7 @@ QString AddressProblem(const QString& text) {
   if (!inRange) return wrongForm;
   for (int i = 1; i <= 4; ++i) {
     if (m.captured(i).size() > 1 && m.captured(i).startsWith('0')) {
-      return QString::fromUtf8("地址的各段不能以 0 开头：请写作 %1。")
+      return ConnectDialog::tr("地址的各段不能以 0 开头：请写作 %1。")
           .arg(QStringLiteral("%1.%2.%3.%4")
                    .arg(m.captured(1).toInt())
                    .arg(m.captured(2).toInt())
@@ -34,7 +34,7 @@ QString AddressProblem(const QString& text) {
     }
   }
   if (m.captured(1).toInt() == 0) {
-    return QString::fromUtf8("%1 不是录像机的地址，无法连接：请填写录像机的 IP 地址。").arg(text);
+    return ConnectDialog::tr("%1 不是录像机的地址，无法连接：请填写录像机的 IP 地址。").arg(text);
   }
   return QString();
 }
@@ -52,13 +52,13 @@ std::optional<uint16_t> ParsePort(const QString& text) {
 }
 
 ConnectDialog::ConnectDialog(QWidget* parent, const Recorder& initial) : QDialog(parent) {
-  setWindowTitle(QString::fromUtf8("连接录像机"));
+  setWindowTitle(tr("连接录像机"));
   address_ = new QLineEdit(QString::fromStdString(initial.host), this);
-  address_->setPlaceholderText(QString::fromUtf8("例如 192.168.1.10"));
+  address_->setPlaceholderText(tr("例如 192.168.1.10"));
   port_ = new QLineEdit(initial.port ? QString::number(initial.port) : QString(), this);
   port_->setMaxLength(5);
   login_ = new QLineEdit(QString::fromStdString(initial.login), this);
-  rememberLogin_ = new QCheckBox(QString::fromUtf8("记住登录参数"), this);
+  rememberLogin_ = new QCheckBox(tr("记住登录参数"), this);
   rememberLogin_->setChecked(initial.rememberLogin);
   message_ = new QLabel(this);
   message_->setTextFormat(Qt::PlainText);
@@ -66,16 +66,16 @@ ConnectDialog::ConnectDialog(QWidget* parent, const Recorder& initial) : QDialog
   message_->setWordWrap(true);
 
   auto* buttons = new QDialogButtonBox(this);
-  ok_ = buttons->addButton(QString::fromUtf8("连接"), QDialogButtonBox::AcceptRole);
-  cancel_ = buttons->addButton(QString::fromUtf8("取消"), QDialogButtonBox::RejectRole);
+  ok_ = buttons->addButton(tr("连接"), QDialogButtonBox::AcceptRole);
+  cancel_ = buttons->addButton(tr("取消"), QDialogButtonBox::RejectRole);
   ok_->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   auto* form = new QFormLayout;
-  form->addRow(QString::fromUtf8("地址："), address_);
-  form->addRow(QString::fromUtf8("端口："), port_);
-  form->addRow(QString::fromUtf8("登录参数："), login_);
+  form->addRow(tr("地址："), address_);
+  form->addRow(tr("端口："), port_);
+  form->addRow(tr("登录参数："), login_);
   form->addRow(QString(), rememberLogin_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
@@ -114,7 +114,7 @@ void ConnectDialog::Check() {
   if (!address.isEmpty() && !addressOk) {
     why = addressProblem;
   } else if (!port.isEmpty() && !portOk) {
-    why = QString::fromUtf8("端口须为 1 到 65535 之间的数字。");
+    why = tr("端口须为 1 到 65535 之间的数字。");
   }
   message_->setText(why);
   ok_->setEnabled(addressOk && portOk);
@@ -130,7 +130,7 @@ void ConnectDialog::accept() {
   }
   // A name: closed only once it resolves; OK waits for the answer.
   ok_->setEnabled(false);
-  message_->setText(QString::fromUtf8("正在解析 %1…").arg(address));
+  message_->setText(tr("正在解析 %1…").arg(address));
   resolver_->Resolve(address);
 }
 

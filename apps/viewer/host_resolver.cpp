@@ -54,14 +54,13 @@ void HostResolver::Finished(const QHostInfo& info) {
         return;
       }
     }
-    emit Resolved(name_, QString(), QString::fromUtf8("主机 %1 没有 IPv4 地址").arg(name_));
+    emit Resolved(name_, QString(), tr("主机 %1 没有 IPv4 地址").arg(name_));
     return;
   }
   if (info.error() == QHostInfo::HostNotFound) {
-    emit Resolved(name_, QString(), QString::fromUtf8("找不到主机 %1").arg(name_));
+    emit Resolved(name_, QString(), tr("找不到主机 %1").arg(name_));
   } else {
-    emit Resolved(name_, QString(),
-                  QString::fromUtf8("无法解析主机名 %1：%2").arg(name_, info.errorString()));
+    emit Resolved(name_, QString(), tr("无法解析主机名 %1：%2").arg(name_, info.errorString()));
   }
 }
 

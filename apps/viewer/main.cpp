@@ -26,6 +26,7 @@
 #include <QTimer>
 
 #include "dvrsim/dvrsim.h"
+#include "viewer/language.h"
 #include "viewer/login_source.h"
 #include "viewer/main_window.h"
 #include "viewer/recent_recorders.h"
@@ -177,7 +178,8 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  zarvion::viewer::LoadQtTranslations(app);
+  // The language stored by the menu, before any window is built.
+  zarvion::viewer::InstallLanguage(app, zarvion::viewer::LoadLanguage());
 
   std::unique_ptr<zarvion::dvrsim::Server> recorder;
   if (args.demo) {

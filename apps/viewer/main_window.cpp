@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QIcon>
@@ -23,6 +24,7 @@
 #include <QWindow>
 
 #include "viewer/connect_dialog.h"
+#include "viewer/language.h"
 #include "viewer/recorder_tab.h"
 
 namespace zarvion::viewer {
@@ -111,45 +113,66 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::BuildMenus() {
-  QMenu* recorder = menuBar()->addMenu(QString::fromUtf8("录像机(&R)"));
-  connectAction_ =
-      recorder->addAction(QString::fromUtf8("连接录像机…"), this, [this] { ShowConnectDialog(); });
+  QMenu* recorder = menuBar()->addMenu(tr("录像机(&R)"));
+  connectAction_ = recorder->addAction(tr("连接录像机…"), this, [this] { ShowConnectDialog(); });
   connectAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-  recentMenu_ = recorder->addMenu(QString::fromUtf8("最近的录像机"));
-  disconnectAction_ =
-      recorder->addAction(QString::fromUtf8("断开"), this, &MainWindow::DisconnectCurrent);
+  recentMenu_ = recorder->addMenu(tr("最近的录像机"));
+  disconnectAction_ = recorder->addAction(tr("断开"), this, &MainWindow::DisconnectCurrent);
   recorder->addSeparator();
-  QAction* newTab = recorder->addAction(QString::fromUtf8("新建标签页"), this, [this] {
+  QAction* newTab = recorder->addAction(tr("新建标签页"), this, [this] {
     NewTab();
     ShowConnectDialog();
   });
   newTab->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-  QAction* closeTab = recorder->addAction(QString::fromUtf8("关闭标签页"), this,
-                                          [this] { CloseTab(tabs_->currentIndex()); });
+  QAction* closeTab =
+      recorder->addAction(tr("关闭标签页"), this, [this] { CloseTab(tabs_->currentIndex()); });
   closeTab->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
   recorder->addSeparator();
-  QAction* quit = recorder->addAction(QString::fromUtf8("退出"), this, &QWidget::close);
+  QAction* quit = recorder->addAction(tr("退出"), this, &QWidget::close);
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-  QMenu* view = menuBar()->addMenu(QString::fromUtf8("查看(&V)"));
-  fullScreenAction_ =
-      view->addAction(QString::fromUtf8("全屏"), this, &MainWindow::ToggleFullScreen);
+  QMenu* view = menuBar()->addMenu(tr("查看(&V)"));
+  fullScreenAction_ = view->addAction(tr("全屏"), this, &MainWindow::ToggleFullScreen);
   fullScreenAction_->setShortcut(QKeySequence(Qt::Key_F11));
   fullScreenAction_->setCheckable(true);
   leaveFullScreen_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   leaveFullScreen_->setEnabled(false);
   connect(leaveFullScreen_, &QShortcut::activated, this, &MainWindow::ToggleFullScreen);
 
+  BuildLanguageMenu();
+
   // The window holds the shortcuts too, so they work while the menu bar is
   // hidden in full screen.
   addActions({connectAction_, newTab, closeTab, quit, fullScreenAction_});
 
-  QToolBar* toolbar = addToolBar(QString::fromUtf8("工具栏"));
+  QToolBar* toolbar = addToolBar(tr("工具栏"));
   toolbar->setMovable(false);
   toolbar->addAction(connectAction_);
   toolbar->addAction(disconnectAction_);
   toolbar->addAction(newTab);
   toolbar->addAction(fullScreenAction_);
+}
+
+void MainWindow::BuildLanguageMenu() {
+  // Named in both languages and never translated, so that an operator who
+  // cannot read the language on screen still finds the way back; each
+  // language is named in its own words.
+  languageMenu_ = menuBar()->addMenu(QString::fromUtf8("语言 / Language"));
+  auto* group = new QActionGroup(languageMenu_);
+  const Language current = LoadLanguage();
+  const QString takesEffect = tr("下次启动查看器时生效");
+  auto add = [&](const QString& name, Language language) {
+    QAction* action = languageMenu_->addAction(name);
+    action->setCheckable(true);
+    action->setChecked(language == current);
+    action->setStatusTip(takesEffect);
+    action->setToolTip(takesEffect);
+    action->setActionGroup(group);
+    connect(action, &QAction::triggered, this, [language] { SaveLanguage(language); });
+    return action;
+  };
+  chineseAction_ = add(QString::fromUtf8("中文"), Language::kChinese);
+  englishAction_ = add(QStringLiteral("English"), Language::kEnglish);
 }
 
 void MainWindow::RefreshRecentMenu() {
@@ -321,8 +344,8 @@ void MainWindow::TabChanged(RecorderTab* tab) {
 
 void MainWindow::ShowCurrentState() {
   const RecorderTab* tab = CurrentTab();
-  const QString state = tab ? tab->StateText() : QString::fromUtf8("未连接");
-  setWindowTitle(QString::fromUtf8("Zarvion 查看器 — %1").arg(state));
+  const QString state = tab ? tab->StateText() : tr("未连接");
+  setWindowTitle(tr("Zarvion 查看器 — %1").arg(state));
   status_->setText(state);
   disconnectAction_->setEnabled(tab && tab->Target() &&
                                 tab->CurrentState() != RecorderTab::State::kDisconnected);

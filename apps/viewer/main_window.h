@@ -70,6 +70,11 @@ class MainWindow : public QMainWindow {
   // The connect dialog while it is open, else null.
   ConnectDialog* OpenDialog() const;
   QAction* ConnectAction() const { return connectAction_; }
+  // "语言 / Language" with its two choices; a choice is stored at once and
+  // takes effect at the viewer's next start.
+  QMenu* LanguageMenu() const { return languageMenu_; }
+  QAction* ChineseAction() const { return chineseAction_; }
+  QAction* EnglishAction() const { return englishAction_; }
   // The status bar's line about the repair of recordings at start-up.
   QLabel* RepairStatus() const { return repairStatus_; }
 
@@ -79,6 +84,7 @@ class MainWindow : public QMainWindow {
  private:
   void CentreDialog();
   void BuildMenus();
+  void BuildLanguageMenu();
   void RefreshRecentMenu();
   void ShowCurrentState();
   void TabChanged(RecorderTab* tab);
@@ -95,6 +101,9 @@ class MainWindow : public QMainWindow {
   QAction* connectAction_ = nullptr;
   QAction* disconnectAction_ = nullptr;
   QAction* fullScreenAction_ = nullptr;
+  QMenu* languageMenu_ = nullptr;
+  QAction* chineseAction_ = nullptr;
+  QAction* englishAction_ = nullptr;
   QShortcut* leaveFullScreen_ = nullptr;
   QPointer<ConnectDialog> dialog_;
   bool wasMaximized_ = false;

@@ -70,22 +70,22 @@ void Script(Zarvinet& control, const char16_t* name, uint16_t flags,
 QString ReasonText(SessionError error) {
   switch (error) {
     case SessionError::kBadAddress:
-      return QString::fromUtf8("地址无效");
+      return RecorderTab::tr("地址无效");
     case SessionError::kRefused:
-      return QString::fromUtf8("连接被拒绝");
+      return RecorderTab::tr("连接被拒绝");
     case SessionError::kUnreachable:
-      return QString::fromUtf8("网络或主机不可达");
+      return RecorderTab::tr("网络或主机不可达");
     case SessionError::kTimedOut:
-      return QString::fromUtf8("连接超时");
+      return RecorderTab::tr("连接超时");
     case SessionError::kClosedByServer:
-      return QString::fromUtf8("录像机关闭了连接");
+      return RecorderTab::tr("录像机关闭了连接");
     case SessionError::kLost:
-      return QString::fromUtf8("连接意外中断");
+      return RecorderTab::tr("连接意外中断");
     case SessionError::kNone:
     case SessionError::kConnectFailed:
       break;
   }
-  return QString::fromUtf8("连接失败");
+  return RecorderTab::tr("连接失败");
 }
 
 RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeout)
@@ -189,8 +189,7 @@ void RecorderTab::Poll() {
   if (shot.count != snapshotsSeen_) {
     snapshotsSeen_ = shot.count;
     const QString path = QString::fromStdString(shot.path);
-    emit Notice(shot.saved ? QString::fromUtf8("抓图已保存：%1").arg(path)
-                           : QString::fromUtf8("抓图未能保存：%1").arg(path));
+    emit Notice(shot.saved ? tr("抓图已保存：%1").arg(path) : tr("抓图未能保存：%1").arg(path));
   }
   const SessionStatus s = control_->Status();
   const auto now = Clock::now();
@@ -337,7 +336,7 @@ void RecorderTab::PlacePaneMarks() {
           "background-color: rgb(150, 0, 0); color: white; font-weight: bold; padding: 2px;"));
       PassPointerThrough(mark);
     }
-    mark->setText(QString::fromUtf8("画面已停止 %1 秒").arg(channelStalled_[c]));
+    mark->setText(tr("画面已停止 %1 秒").arg(channelStalled_[c]));
     Rect pane{0, 0, w, h};
     if (view.kind == ViewKind::kGrid) {
       const int slot = static_cast<int>(c);
@@ -386,28 +385,28 @@ void RecorderTab::SetState(State state) {
 }
 
 QString RecorderTab::Title() const {
-  return target_ ? target_->Label() : QString::fromUtf8("新标签页");
+  return target_ ? target_->Label() : tr("新标签页");
 }
 
 QString RecorderTab::BannerText() const {
   const QString address = Title();
   switch (state_) {
     case State::kIdle:
-      return QString::fromUtf8("未连接：按 Ctrl+O 连接录像机");
+      return tr("未连接：按 Ctrl+O 连接录像机");
     case State::kDisconnected:
-      return QString::fromUtf8("已断开 %1").arg(address);
+      return tr("已断开 %1").arg(address);
     case State::kConnecting:
-      return QString::fromUtf8("正在连接 %1…").arg(address);
+      return tr("正在连接 %1…").arg(address);
     case State::kLive:
       if (stalledSeconds_ > 0) {
-        return QString::fromUtf8("画面已停止：%1 秒未收到视频").arg(stalledSeconds_);
+        return tr("画面已停止：%1 秒未收到视频").arg(stalledSeconds_);
       }
       return QString();
     case State::kWaiting: {
-      if (lost_) return QString::fromUtf8("连接中断，正在重连…");
+      if (lost_) return tr("连接中断，正在重连…");
       const auto left = std::chrono::duration<double>(retryAt_ - Clock::now()).count();
       const int seconds = std::max(1, static_cast<int>(std::ceil(left)));
-      return QString::fromUtf8("无法连接 %1：%2，%3 秒后重试").arg(address, reason_).arg(seconds);
+      return tr("无法连接 %1：%2，%3 秒后重试").arg(address, reason_).arg(seconds);
     }
   }
   return QString();
@@ -417,20 +416,20 @@ QString RecorderTab::StateText() const {
   const QString address = Title();
   switch (state_) {
     case State::kIdle:
-      return QString::fromUtf8("未连接");
+      return tr("未连接");
     case State::kLive:
       if (stalledSeconds_ > 0) {
-        return QString::fromUtf8("已连接 %1，%2 秒未收到视频").arg(address).arg(stalledSeconds_);
+        return tr("已连接 %1，%2 秒未收到视频").arg(address).arg(stalledSeconds_);
       }
       if (const auto n = std::count_if(channelStalled_.begin(), channelStalled_.end(),
                                        [](int seconds) { return seconds > 0; })) {
-        return QString::fromUtf8("已连接 %1，%2 路画面已停止").arg(address).arg(n);
+        return tr("已连接 %1，%2 路画面已停止").arg(address).arg(n);
       }
-      return QString::fromUtf8("已连接 %1").arg(address);
+      return tr("已连接 %1").arg(address);
     case State::kConnecting:
-      return QString::fromUtf8("正在连接 %1").arg(address);
+      return tr("正在连接 %1").arg(address);
     case State::kWaiting:
-      if (lost_) return QString::fromUtf8("连接中断 %1：%2，正在重连").arg(address, reason_);
+      if (lost_) return tr("连接中断 %1：%2，正在重连").arg(address, reason_);
       return BannerText();
     case State::kDisconnected:
       return BannerText();

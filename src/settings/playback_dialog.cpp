@@ -1,5 +1,6 @@
 #include "settings/playback_dialog.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -54,7 +55,7 @@ PlaybackDialog::PlaybackDialog(QWidget* parent, CommandTarget* target)
   // Caption, system menu, no minimize box; a fixed frame.
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
-  setWindowTitle(QString::fromUtf8(kPlaybackTitle));
+  setWindowTitle(QCoreApplication::translate("PlaybackDialog", kPlaybackTitle));
   setWindowIcon(DialogIcon());
   setFixedSize(size());
   setModal(false);

@@ -28,7 +28,9 @@ namespace zarvion {
 constexpr int kIdFileList = 209;
 // A file location and its terminator.
 constexpr size_t kLocationBufferSize = 260;
-inline constexpr const char* kPlaybackTitle = "视频回放 选择通道和视频源";
+// Shown through the application's translators (context "PlaybackDialog").
+inline constexpr const char* kPlaybackTitle =
+    QT_TRANSLATE_NOOP("PlaybackDialog", "视频回放 选择通道和视频源");
 
 class PlaybackDialog : public QDialog {
   Q_OBJECT

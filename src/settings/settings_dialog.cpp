@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -51,7 +52,7 @@ SettingsDialog::SettingsDialog(QWidget* parent, CommandTarget* target)
   // Caption, system menu and minimize box; a fixed frame.
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-  setWindowTitle(QString::fromUtf8(kSettingsTitle));
+  setWindowTitle(QCoreApplication::translate("SettingsDialog", kSettingsTitle));
   setWindowIcon(DialogIcon());
   setFixedSize(size());
   setModal(false);
@@ -198,7 +199,7 @@ void SettingsDialog::RestoreDefaultParams() {
 void SettingsDialog::Browse(QLineEdit* edit, const char* prompt) {
   QString start = edit->text();
   if (!PathFileExists(start.toStdString())) start = QString::fromStdString(HomeFolder());
-  QString folder = BrowseForFolder(QString::fromUtf8(prompt), start);
+  QString folder = BrowseForFolder(QCoreApplication::translate("SettingsDialog", prompt), start);
   if (!folder.isEmpty()) edit->setText(folder);
 }
 
@@ -226,18 +227,25 @@ void SettingsDialog::reject() {
 }
 
 QString FolderProblem(const std::string& folder, bool record) {
-  const char* which = record ? "录像保存文件夹" : "抓图保存文件夹";
+  const auto text = [](const char* utf8) {
+    return QCoreApplication::translate("SettingsDialog", utf8);
+  };
+  const QString which = record ? text(QT_TRANSLATE_NOOP("SettingsDialog", "录像保存文件夹"))
+                               : text(QT_TRANSLATE_NOOP("SettingsDialog", "抓图保存文件夹"));
   if (IsWritableFolder(folder)) return QString();
-  if (!PathFileExists(folder)) return QString::fromUtf8("%1不存在：").arg(QString::fromUtf8(which));
-  if (!IsFolder(folder)) {
-    return QString::fromUtf8("%1无法写入：这是一个文件，不是文件夹：")
-        .arg(QString::fromUtf8(which));
+  if (!PathFileExists(folder)) {
+    return text(QT_TRANSLATE_NOOP("SettingsDialog", "%1不存在：")).arg(which);
   }
-  return QString::fromUtf8("%1无法写入：没有写入权限：").arg(QString::fromUtf8(which));
+  if (!IsFolder(folder)) {
+    return text(QT_TRANSLATE_NOOP("SettingsDialog", "%1无法写入：这是一个文件，不是文件夹："))
+        .arg(which);
+  }
+  return text(QT_TRANSLATE_NOOP("SettingsDialog", "%1无法写入：没有写入权限：")).arg(which);
 }
 
 void SettingsDialog::ShowFolderError(const QString& folder, const QString& why) {
-  QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kFolderErrorCaption),
+  QMessageBox box(QMessageBox::Critical,
+                  QCoreApplication::translate("SettingsDialog", kFolderErrorCaption),
                   why + QLatin1Char('\n') + folder, QMessageBox::Ok, this);
   // The box is as wide as its text; a short path must not leave the title
   // cut off by the window frame's buttons.

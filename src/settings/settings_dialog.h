@@ -54,11 +54,15 @@ constexpr int kDefaultSaturation = 64;
 constexpr int kDefaultContrast = 68;
 constexpr uint32_t kDefaultVideoParams = 0x44400080;
 
-inline constexpr const char* kSettingsTitle = "Zarvion 设置";
+// Shown through the application's translators (context "SettingsDialog").
+inline constexpr const char* kSettingsTitle = QT_TRANSLATE_NOOP("SettingsDialog", "Zarvion 设置");
 // The folder error box's title; its text says what is wrong with which folder.
-inline constexpr const char* kFolderErrorCaption = "Zarvion 设置错误";
-inline constexpr const char* kBrowseRecordPrompt = "选择一个文件夹保存录制的影片";
-inline constexpr const char* kBrowseCapturePrompt = "选择一个文件夹保存抓取的图片";
+inline constexpr const char* kFolderErrorCaption =
+    QT_TRANSLATE_NOOP("SettingsDialog", "Zarvion 设置错误");
+inline constexpr const char* kBrowseRecordPrompt =
+    QT_TRANSLATE_NOOP("SettingsDialog", "选择一个文件夹保存录制的影片");
+inline constexpr const char* kBrowseCapturePrompt =
+    QT_TRANSLATE_NOOP("SettingsDialog", "选择一个文件夹保存抓取的图片");
 
 // What keeps `folder` from taking recordings (`record`) or snapshots, in
 // one line for the error box; empty when it can.

@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include <QCoreApplication>
+
+#include "video/channel_decoder.h"
+
 namespace zarvion {
 
 std::string FormatSingleCaption(int channelNumber, int32_t fps, uint32_t bps) {
@@ -13,14 +17,37 @@ std::string FormatSingleCaption(int channelNumber, int32_t fps, uint32_t bps) {
 
 std::string FormatPlaybackEndCaption(int channelNumber) {
   char text[64];
-  std::snprintf(text, sizeof text, "CH %d 回放结束", channelNumber);
-  return text;
+  std::snprintf(text, sizeof text, "CH %d", channelNumber);
+  return std::string(text) + ' ' + PlaybackEndWord();
 }
 
 std::string FormatPaneCaption(int channelNumber, bool signal) {
   char text[64];
-  std::snprintf(text, sizeof text, signal ? "CH %d" : "CH %d 无信号", channelNumber);
+  std::snprintf(text, sizeof text, "CH %d", channelNumber);
+  if (!signal) return std::string(text) + ' ' + NoSignalWord();
   return text;
+}
+
+const std::string& NoSignalWord() {
+  static const std::string word =
+      QCoreApplication::translate("Captions", kTextNoSignal).toStdString();
+  return word;
+}
+
+const std::string& BufferingWord() {
+  static const std::string word =
+      QCoreApplication::translate("Captions", kTextBuffering).toStdString();
+  return word;
+}
+
+}  // namespace zarvion
+
+namespace zarvion {
+
+const std::string& PlaybackEndWord() {
+  static const std::string word =
+      QCoreApplication::translate("Captions", kTextPlaybackEnd).toStdString();
+  return word;
 }
 
 }  // namespace zarvion

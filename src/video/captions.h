@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include <QtGlobal>
+
 #include "platform/surface.h"
 
 namespace zarvion {
@@ -17,10 +19,20 @@ inline constexpr int kFontLargeHeight = 36;
 // "CH %d %02dfps %05dBps": channel number from 1, then the rates. nBps is
 // printed as the signed number the product always printed.
 std::string FormatSingleCaption(int channelNumber, int32_t fps, uint32_t bps);
-// "CH %d 回放结束": a played-back recording that has no picture left; its
+// "CH %d 回放结束" (the words translated): a played-back recording that has no picture left; its
 // last picture stays, without rates that no longer mean anything.
 std::string FormatPlaybackEndCaption(int channelNumber);
-// "CH %d" with a signal, "CH %d 无信号" without.
+// "CH %d" with a signal, "CH %d 无信号" without (the word translated).
 std::string FormatPaneCaption(int channelNumber, bool signal);
+
+// kTextNoSignal and kTextBuffering through the application's translators,
+// as UTF-8. Taken at the first use and kept for the process: the language
+// is chosen before any control is built, and the connection thread draws
+// these for every frame without a signal.
+const std::string& NoSignalWord();
+const std::string& BufferingWord();
+// "回放结束", the same way.
+inline constexpr const char* kTextPlaybackEnd = QT_TRANSLATE_NOOP("Captions", "回放结束");
+const std::string& PlaybackEndWord();
 
 }  // namespace zarvion

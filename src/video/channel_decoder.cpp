@@ -9,6 +9,7 @@
 #include <ctime>
 #include <new>
 
+#include "video/captions.h"
 #include "video/file_names.h"
 #include "video/renderer.h"
 
@@ -62,7 +63,7 @@ bool CChannelDecoder::Create(int width, int height) {
   {
     SurfaceGuard guard(pSurfaceLock);
     Fill(kPixelBlue200);
-    DrawTextAt(hFont, kTextNoSignal, kNoticeX, kNoticeY, kNoticeColor);
+    DrawTextAt(hFont, NoSignalWord().c_str(), kNoticeX, kNoticeY, kNoticeColor);
     ++dwPictureSerial;
   }
   const size_t pictureBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
@@ -91,7 +92,7 @@ bool CChannelDecoder::Create(int width, int height) {
 void CChannelDecoder::Notice(uint32_t background) {
   ++dwPictureSerial;
   Fill(background);
-  DrawTextAt(hFont, kTextBuffering, kNoticeX, kNoticeY, kNoticeColor);
+  DrawTextAt(hFont, BufferingWord().c_str(), kNoticeX, kNoticeY, kNoticeColor);
 }
 
 bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags) {

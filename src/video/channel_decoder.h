@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include <QtGlobal>
+
 #include "platform/avi_file.h"
 #include "platform/bitmap_info.h"
 #include "platform/files.h"
@@ -27,8 +29,9 @@ inline constexpr uint32_t kPixelBlack = 0x00000000;
 inline constexpr uint32_t kNoticeColor = Rgb(0, 200, 0);
 inline constexpr int kNoticeX = 100;
 inline constexpr int kNoticeY = 100;
-inline constexpr const char* kTextNoSignal = "无信号";
-inline constexpr const char* kTextBuffering = "帧缓冲";
+// Drawn in the language of the application (see NoSignalWord in captions.h).
+inline constexpr const char* kTextNoSignal = QT_TRANSLATE_NOOP("Captions", "无信号");
+inline constexpr const char* kTextBuffering = QT_TRANSLATE_NOOP("Captions", "帧缓冲");
 
 // The size past which a recording goes on in a new file: 1 GiB, or
 // $ZARVION_RECORD_SPLIT_BYTES when that holds a positive number; never more

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -44,10 +45,20 @@ namespace zarvion {
 namespace {
 
 constexpr uint16_t kButtonClicked = 0;  // BN_CLICKED
-constexpr const char* kCaptionRecord = "录像";
-constexpr const char* kCaptionStopRecording = "停止";
-constexpr const char* kCaptionPlay = "播放";
-constexpr const char* kCaptionPause = "暂停";
+// Texts of the window (and the ones the connection thread sets) go through
+// the application's translators in the context "ControlWindow"; the
+// recorder's own texts (notices, playback rows) never do.
+constexpr const char* kCaptionRecord = QT_TRANSLATE_NOOP("ControlWindow", "录像");
+constexpr const char* kCaptionStopRecording = QT_TRANSLATE_NOOP("ControlWindow", "停止");
+constexpr const char* kCaptionPlay = QT_TRANSLATE_NOOP("ControlWindow", "播放");
+constexpr const char* kCaptionPause = QT_TRANSLATE_NOOP("ControlWindow", "暂停");
+// The first item of the settings dialog's channel list, from the thread.
+[[maybe_unused]] constexpr const char* kItemAllChannels =
+    QT_TRANSLATE_NOOP("ControlWindow", "全部通道");
+
+QString WindowText(const char* utf8) {
+  return QCoreApplication::translate("ControlWindow", utf8);
+}
 
 // Far outside any pane: the pointer is not over the window.
 constexpr int kPointerAway = -100000;
@@ -86,7 +97,7 @@ class ControlWindow::UiBridge : public ControlUi {
     });
   }
   void SetControlText(UiWindow window, int id, const std::string& utf8) override {
-    Run([this, window, id, text = QString::fromStdString(utf8)] {
+    Run([this, window, id, text = WindowText(utf8.c_str())] {
       QWidget* control = Find(window, id);
       if (auto* button = qobject_cast<QAbstractButton*>(control)) {
         button->setText(text);
@@ -111,8 +122,11 @@ class ControlWindow::UiBridge : public ControlUi {
     });
   }
   void FillChannelList(const std::vector<std::string>& utf8Items, int selected) override {
-    Run([this, utf8Items, selected] {
-      if (SettingsDialog* d = w_.Settings()) d->FillChannelList(utf8Items, selected);
+    std::vector<std::string> items;
+    for (const std::string& item : utf8Items)
+      items.push_back(WindowText(item.c_str()).toStdString());
+    Run([this, items = std::move(items), selected] {
+      if (SettingsDialog* d = w_.Settings()) d->FillChannelList(items, selected);
     });
   }
   void AppendPlaybackRow(const std::string& channelGbk, const std::string& timeGbk,
@@ -458,7 +472,7 @@ void ControlWindow::Enable(int id, bool enable) {
 }
 
 void ControlWindow::SetText(int id, const char* utf8) {
-  if (QAbstractButton* button = Button(id)) button->setText(QString::fromUtf8(utf8));
+  if (QAbstractButton* button = Button(id)) button->setText(WindowText(utf8));
 }
 
 void ControlWindow::Send(const MessageHeader& header, const void* payload, uint32_t size) {
@@ -480,7 +494,7 @@ void ControlWindow::ShowPendingNotice() {
 }
 
 void ControlWindow::ShowServerText(const QString& from, const QString& text) {
-  QString caption = QString::fromUtf8(kServerTextCaption);
+  QString caption = WindowText(kServerTextCaption);
   if (!from.isEmpty()) caption += QString::fromUtf8(" — ") + from;
   if (options_.showWarning) {
     // The hook may run the host's event loop, which may destroy this

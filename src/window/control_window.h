@@ -82,7 +82,10 @@ struct ControlWindowOptions {
   bool startConnectionThread = true;
 };
 
-inline constexpr const char* kServerTextCaption = "Zarvion 信息";
+// The caption of a recorder's notice (the notice itself is the recorder's
+// text and shown as it came), through the application's translators.
+inline constexpr const char* kServerTextCaption =
+    QT_TRANSLATE_NOOP("ControlWindow", "Zarvion 信息");
 
 class ControlWindow : public QWidget, public CommandTarget {
   Q_OBJECT
