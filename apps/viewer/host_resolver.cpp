@@ -39,8 +39,8 @@ void HostResolver::Resolve(const QString& name) {
 }
 
 void HostResolver::Cancel() {
-  if (lookup_ < 0) return;
-  QHostInfo::abortHostLookup(lookup_);
+  // Forgotten, not aborted: Qt's abortHostLookup leaks the call it was to
+  // make, and Finished drops an answer whose id is no longer ours anyway.
   lookup_ = -1;
 }
 
