@@ -142,9 +142,12 @@ class Session {
     }
   }
 
+  // Shows `next`, with `saved` as the view a double-click returns to.
   void ShowView(uint32_t next, uint32_t saved) {
     const uint32_t left = obj_.dwDrawMode.load();
     obj_.bLayoutDirty = 1;
+    // A snapshot asked for in the view being left is not taken later, in
+    // whatever view comes next.
     if (next != left) obj_.bSnapshot = 0;
     obj_.dwSavedDrawMode = saved;
     obj_.dwDrawMode = next;
@@ -255,14 +258,7 @@ class Session {
       Redraw();
       return;
     }
-    obj_.bLayoutDirty = 1;
-    // A snapshot asked for in the view being left is not taken later, in
-    // whatever view comes next.
-    if (next != left) obj_.bSnapshot = 0;
-    obj_.dwSavedDrawMode = saved;
-    obj_.dwDrawMode = next;
-    if (next != left && obj_.ui) obj_.ui->ViewChanged(left);
-    Redraw();
+    ShowView(next, saved);
   }
 
   bool ServerNotice(const MessageHeader& h) {

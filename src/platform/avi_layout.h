@@ -40,10 +40,12 @@ constexpr uint32_t kHdrlSize = kMoviSize - 4 - 20;
 // The strl list's size: its type, strh and strf.
 constexpr uint32_t kStrlSize = 4 + 8 + 56 + 8 + 40;
 
-inline bool PWriteAll(int fd, const void* data, size_t size, uint64_t offset) {
-  const uint8_t* p = static_cast<const uint8_t*>(data);
+// Goes on with pread or pwrite until all `size` bytes are through; false at
+// the end of the file or on an error.
+template <typename Byte, typename Io>
+inline bool PAll(Io io, int fd, Byte* p, size_t size, uint64_t offset) {
   while (size > 0) {
-    ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
+    ssize_t n = io(fd, p, size, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     p += n;
@@ -51,6 +53,10 @@ inline bool PWriteAll(int fd, const void* data, size_t size, uint64_t offset) {
     offset += static_cast<uint64_t>(n);
   }
   return true;
+}
+
+inline bool PWriteAll(int fd, const void* data, size_t size, uint64_t offset) {
+  return PAll(::pwrite, fd, static_cast<const uint8_t*>(data), size, offset);
 }
 
 inline bool PWrite32(int fd, uint32_t value, uint64_t offset) {
@@ -59,18 +65,8 @@ inline bool PWrite32(int fd, uint32_t value, uint64_t offset) {
   return PWriteAll(fd, b, 4, offset);
 }
 
-// Reads all `size` bytes; false at the end of the file or on an error.
 inline bool PReadAll(int fd, void* data, size_t size, uint64_t offset) {
-  uint8_t* p = static_cast<uint8_t*>(data);
-  while (size > 0) {
-    ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
+  return PAll(::pread, fd, static_cast<uint8_t*>(data), size, offset);
 }
 
 // True when the 224 bytes are the header this viewer's writer makes: the
