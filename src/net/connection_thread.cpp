@@ -132,7 +132,7 @@ class Session {
   // view enlarges only a channel that sends).
   void FitViewToChannels() {
     fitSingle_ = false;
-    if (obj_.bFitViewToChannels.load() == 0 || obj_.dwDrawMode.load() != kDefaultDrawMode) return;
+    if (!MayFitView()) return;
     const uint32_t fitted = FittedView(obj_.channelCount.load());
     if (fitted == kDefaultDrawMode) return;
     if (IsGridView(fitted)) {
@@ -140,6 +140,11 @@ class Session {
     } else {
       fitSingle_ = true;
     }
+  }
+
+  // No layout was chosen and the view is still the one a session starts with.
+  bool MayFitView() const {
+    return obj_.bFitViewToChannels.load() != 0 && obj_.dwDrawMode.load() == kDefaultDrawMode;
   }
 
   // Shows `next`, with `saved` as the view a double-click returns to.
@@ -229,9 +234,7 @@ class Session {
     if (fitSingle_ && h.channel == 0) {
       fitSingle_ = false;
       // Not if the user has chosen a view meanwhile.
-      if (obj_.bFitViewToChannels.load() != 0 && obj_.dwDrawMode.load() == kDefaultDrawMode) {
-        ShowView(0, kDrawGrid4);
-      }
+      if (MayFitView()) ShowView(0, kDrawGrid4);
     }
     return true;
   }

@@ -40,10 +40,6 @@ const std::string& BufferingWord() {
   return word;
 }
 
-}  // namespace zarvion
-
-namespace zarvion {
-
 const std::string& PlaybackEndWord() {
   static const std::string word =
       QCoreApplication::translate("Captions", kTextPlaybackEnd).toStdString();
