@@ -388,6 +388,8 @@ TEST_F(ViewerTest, StatusBarShowsTheRepairOfRecordingsAtStart) {
       [&] { return window.RepairStatus()->text() == QString::fromUtf8("录像检查完毕：修复 1 个"); },
       60000));
   EXPECT_GT(std::filesystem::file_size(path), bytes.size());
+  // Its lines name whatever files lie in the folder: never read as markup.
+  EXPECT_EQ(window.RepairStatus()->textFormat(), Qt::PlainText);
 }
 
 }  // namespace

@@ -86,7 +86,9 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
   // recorder's address or words are never read as markup.
   status_->setTextFormat(Qt::PlainText);
   statusBar()->addWidget(status_, 1);
+  // Its lines name files found in the record folder, whatever their names.
   repairStatus_ = new QLabel(this);
+  repairStatus_->setTextFormat(Qt::PlainText);
   statusBar()->addPermanentWidget(repairStatus_);
   connect(tabs_, &QTabWidget::tabCloseRequested, this, &MainWindow::CloseTab);
   connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::ShowCurrentState);
