@@ -275,12 +275,13 @@ uint32_t RecorderTab::MarkedChannels() const {
 
 void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
   // The channels on screen: a grid's panes, or a live single view's one.
-  const View view = ClassifyDrawMode(control_->Object().dwDrawMode.load());
+  // One reading of the view: the connection thread may change it meanwhile.
+  const uint32_t drawMode = control_->Object().dwDrawMode.load();
+  const View view = ClassifyDrawMode(drawMode);
   uint32_t shown = 0;
   if (view.kind == ViewKind::kGrid) {
     shown = (1u << (view.side * view.side)) - 1;
-  } else if (view.kind == ViewKind::kSingle &&
-             control_->Object().dwDrawMode.load() != kPlaybackView) {
+  } else if (view.kind == ViewKind::kSingle && drawMode != kPlaybackView) {
     shown = 1u << view.slot;
   }
   const bool othersGoOn = stalledSeconds_ == 0 && now - lastFrameAt_ < std::chrono::seconds(1);
@@ -310,8 +311,8 @@ void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
     channelStalled_[c] = stalled;
   }
   // A change of view moves the marks at once, even with nothing else new.
-  changed |= control_->Object().dwDrawMode.load() != marksDrawMode_;
-  marksDrawMode_ = control_->Object().dwDrawMode.load();
+  changed |= drawMode != marksDrawMode_;
+  marksDrawMode_ = drawMode;
   shownChannels_ = shown;
   if (!changed) return;
   PlacePaneMarks();
