@@ -26,6 +26,7 @@
 #include "viewer/connect_dialog.h"
 #include "viewer/language.h"
 #include "viewer/recorder_tab.h"
+#include "window/screen_fit.h"
 
 namespace zarvion::viewer {
 namespace {
@@ -268,14 +269,9 @@ void MainWindow::CentreDialog() {
   // Over the middle of this window, frame included, kept on its screen.
   QRect placed(QPoint(), dialog_->frameGeometry().size());
   placed.moveCenter(frameGeometry().center());
-  if (const QScreen* s = screen()) {
-    const QRect room = s->availableGeometry();
-    placed.moveLeft(std::clamp(placed.left(), room.left(),
-                               std::max(room.left(), room.right() - placed.width())));
-    placed.moveTop(std::clamp(placed.top(), room.top(),
-                              std::max(room.top(), room.bottom() - placed.height())));
-  }
-  dialog_->move(placed.topLeft());
+  const QScreen* s = screen();
+  dialog_->move(s ? KeptWithin(placed.topLeft(), placed.size(), s->availableGeometry())
+                  : placed.topLeft());
 }
 
 void MainWindow::AskForRecorderWhenShown() {

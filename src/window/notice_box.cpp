@@ -13,6 +13,8 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include "window/screen_fit.h"
+
 namespace zarvion {
 
 namespace {
@@ -98,14 +100,11 @@ void NoticeBox::FitToScreen() {
   const QSize outer = size + frame;
   // Centred on its screen when first shown; later it stays where the
   // operator put it, moved only as far as needed to keep it on the screen.
-  QPoint at = placed_ ? pos() : available.center() - QPoint(outer.width() / 2, outer.height() / 2);
-  const QPoint far = available.topLeft() + QPoint(available.width() - outer.width(),
-                                                  available.height() - outer.height());
-  at.setX(std::clamp(at.x(), available.left(), std::max(available.left(), far.x())));
-  at.setY(std::clamp(at.y(), available.top(), std::max(available.top(), far.y())));
+  const QPoint at =
+      placed_ ? pos() : available.center() - QPoint(outer.width() / 2, outer.height() / 2);
   placed_ = true;
   resize(size);
-  move(at);
+  move(KeptWithin(at, outer, available));
 }
 
 }  // namespace zarvion
