@@ -82,7 +82,9 @@ TEST_F(ViewerTest, DialogResolvesLocalhostAndTheTabShowsTheName) {
   RecorderTab* tab = window.CurrentTab();
   ASSERT_TRUE(tab);
   ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kLive; }, 10000 * kSlow));
-  EXPECT_EQ(Logins(*server), 1);
+  // The recorder logs a request once it has answered it, so the viewer may be
+  // live a moment before the login is in the log.
+  EXPECT_TRUE(WaitUntil([&] { return Logins(*server) == 1; }, 2000 * kSlow));
   EXPECT_EQ(tab->Title(), QString("localhost:%1").arg(server->Port()));
   EXPECT_TRUE(window.Tabs()->tabText(window.Tabs()->currentIndex()).contains("localhost"));
   // The name is what is remembered, so the next try looks it up again.
