@@ -45,7 +45,7 @@ struct Server::Impl {
 
   mutable std::mutex sessionsMutex;
   std::list<std::unique_ptr<Session>> sessions;  // guarded by sessionsMutex
-  int nextClient = 1;                             // accept thread only
+  int nextClient = 1;                            // accept thread only
 
   std::thread acceptThread;
   std::atomic<bool> finished{false};

@@ -91,8 +91,7 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
   ControlWindowOptions options;
   // The double-click of the clicked scenario lands in the middle of pane 0.
   options.cursorPos = [] { return QPoint(kVideoWidth / 8, kVideoHeight / 8); };
-  std::unique_ptr<ControlWindow> window =
-      CreateControlWindow(control, nullptr, std::move(options));
+  std::unique_ptr<ControlWindow> window = CreateControlWindow(control, nullptr, std::move(options));
   Trace trace;
   window->SetFrameTrace(&trace);
   window->resize(kVideoWidth, kVideoHeight + zarvion::kToolbarStrip);
@@ -101,8 +100,7 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
   auto& obj = control.Object();
   // Connect as a host script would.
   const std::u16string port(a.port.begin(), a.port.end());
-  control.ConnectServer(Variant::Bstr(u"127.0.0.1"), Variant::Bstr(port),
-                        Variant::Bstr(u"bench"));
+  control.ConnectServer(Variant::Bstr(u"127.0.0.1"), Variant::Bstr(port), Variant::Bstr(u"bench"));
 
   const bool clicked = a.scenario == "clicked-single";
   double cpu0 = 0, x0 = 0;
