@@ -24,26 +24,14 @@ struct Options {
   int fps = 25, gop = 25, bitrate = 1500000;
   int recordings = 8, steps = 600;
   std::optional<std::string> login;  // accept only this login parameter
-  std::vector<std::string> faults;   // --fault names
+  std::vector<std::string> faults;   // --fault names (see KnownFaults)
   double durationSeconds = 0;        // 0 = run until stopped
   std::vector<std::pair<double, std::string>> noticesAfter;
   std::string logFile;  // JSON lines, empty = none
 };
 
-// The fault names the server understands. Each acts on every session:
-//   oversize-frame        a VideoFrame of 409,600 bytes (payload sent in full),
-//   channel-out-of-range  a real key frame on channel 20,
-//   long-notice           a 3,000-byte ServerNotice without NUL,
-//   unknown-code          a header with code 5 and no payload:
-//                         each once, right after the session start, before
-//                         the live video;
-//   big-param-table       VideoParamTable answers with 40 records;
-//   truncated-frame       the sixth round of live frames stops halfway
-//                         through a payload and the connection is closed;
-//   trickle               every byte is sent on its own, ~0.1 ms apart;
-//   wrong-first-reply     SessionQuery gets a FileList of 0 records, then
-//                         live video as usual;
-//   close-after-login     the connection is closed once Login arrives.
+// The fault names the server understands, in the order --help lists them
+// (faults.h says what each one does).
 const std::vector<std::string>& KnownFaults();
 // What --help prints: the options, the commands and every fault name.
 std::string UsageText();

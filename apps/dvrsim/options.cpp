@@ -6,39 +6,9 @@
 #include <vector>
 
 #include "dvrsim/dvrsim.h"
+#include "dvrsim/faults.h"
 
 namespace zarvion::dvrsim {
-
-namespace {
-
-// Every fault the server can be asked for, with what it does; the help text
-// is made from this table, so a new fault cannot be left out of it.
-struct FaultEntry {
-  const char* name;
-  const char* what;
-};
-constexpr FaultEntry kFaults[] = {
-    {"oversize-frame", "one VideoFrame of 409,600 bytes, right after the session start"},
-    {"channel-out-of-range", "one real key frame on channel 20, right after the session start"},
-    {"long-notice", "one 3,000-byte ServerNotice without NUL, right after the session start"},
-    {"big-param-table", "VideoParamTable answers with 40 records"},
-    {"truncated-frame", "the sixth round of live frames stops mid-payload; the connection closes"},
-    {"trickle", "every byte is sent on its own, ~0.1 ms apart"},
-    {"wrong-first-reply", "SessionQuery gets a FileList of 0 records, then live video"},
-    {"unknown-code", "one header with code 5 and no payload, right after the session start"},
-    {"close-after-login", "the connection is closed once Login arrives"},
-};
-
-}  // namespace
-
-const std::vector<std::string>& KnownFaults() {
-  static const std::vector<std::string> names = [] {
-    std::vector<std::string> v;
-    for (const FaultEntry& f : kFaults) v.emplace_back(f.name);
-    return v;
-  }();
-  return names;
-}
 
 std::string UsageText() {
   std::string text =
@@ -50,7 +20,7 @@ std::string UsageText() {
       "commands on standard input: view single K | view grid N | notice TEXT | pause [CH] |\n"
       "  resume [CH] | close\n"
       "faults (--fault NAME, each acting on every session):\n";
-  for (const FaultEntry& f : kFaults) {
+  for (const FaultEntry& f : FaultTable()) {
     std::string name = f.name;
     name.resize(std::max<size_t>(name.size(), 22), ' ');
     text += "  " + name + " " + f.what + "\n";
@@ -140,9 +110,7 @@ bool ParseArguments(const std::vector<std::string>& args, Options* options, std:
     } else if (name == "--fault") {
       ok = need(1);
       if (ok) {
-        bool known = false;
-        for (const std::string& f : KnownFaults()) known = known || f == values[0];
-        if (!known) {
+        if (!FaultNamed(values[0])) {
           *error = "unknown fault " + values[0];
           ok = false;
         } else {

@@ -1,0 +1,23 @@
+// The wall benchmark's driver: for each scenario and run, a recorder and a
+// measured viewer in processes of their own, then the baselines on what the
+// viewer recorded; prints each run and, last, the summary.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zarvion::wallbench {
+
+struct Options {
+  double seconds = 20;
+  double warmup = 3;
+  int runs = 3;
+  std::string json = "build/bench/wall.json";
+  std::vector<std::string> scenarios = {"grid", "server-single", "clicked-single"};
+};
+
+// `self`: this program, started again as the viewer. 0 when at least one
+// scenario gave a result.
+int RunDriver(const std::string& self, const Options& o);
+
+}  // namespace zarvion::wallbench

@@ -1,0 +1,180 @@
+#include "viewer.h"
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QPoint>
+#include <QTimer>
+
+#include "measure.h"
+#include "shell/control_host.h"
+#include "shell/zarvinet.h"
+#include "video/channel_decoder.h"
+#include "video/renderer.h"
+#include "window/control_window.h"
+
+namespace zarvion::wallbench {
+namespace {
+
+// Frames from arrival to the paint that shows them. Arrival times go into a
+// ring (one writer: the connection thread); a composition marks how many had
+// arrived, the window's take of the changes keeps the last mark, and the
+// paint after it accounts for every frame up to that mark.
+class Trace : public FrameTrace {
+ public:
+  static constexpr size_t kRing = 1 << 16;
+
+  void Received(int slot, const uint8_t*, uint32_t, uint16_t) override {
+    const uint64_t n = received_.load(std::memory_order_relaxed);
+    // Frames of channels the view does not show are decoded but never
+    // shown: they have no latency to the screen.
+    const bool shown = slot >= 0 && slot < 32 && (shownSlots_.load() >> slot & 1u);
+    arrival_[n % kRing] = shown ? NowNs() : -1;
+    received_.store(n + 1, std::memory_order_release);
+  }
+  void Composed() override {
+    composed_.store(received_.load(std::memory_order_acquire), std::memory_order_release);
+  }
+  void Taken() override { taken_ = composed_.load(std::memory_order_acquire); }
+  void Shown() override {
+    const int64_t now = NowNs();
+    const uint64_t upTo = taken_;
+    presents_ += 1;
+    for (; shown_ < upTo; ++shown_) {
+      if (arrival_[shown_ % kRing] < 0) continue;
+      // Only frames that arrived while measuring count: the ones before
+      // arrived under the warm-up's view and its shown channels.
+      if (measuring_ && shown_ >= received0_ && latencies_.size() < latencies_.capacity()) {
+        latencies_.push_back(static_cast<double>(now - arrival_[shown_ % kRing]) / 1e6);
+      }
+    }
+  }
+  void Start() {
+    latencies_.clear();
+    latencies_.reserve(1 << 16);
+    presents_ = 0;
+    received0_ = received_.load();
+    measuring_ = true;
+  }
+  uint64_t Received() const { return received_.load() - received0_; }
+  // The slots (bit per slot) whose frames the view shows.
+  void SetShownSlots(uint32_t mask) { shownSlots_ = mask; }
+  uint64_t Presents() const { return presents_; }
+  const std::vector<double>& Latencies() const { return latencies_; }
+
+ private:
+  std::vector<int64_t> arrival_ = std::vector<int64_t>(kRing);
+  std::atomic<uint64_t> received_{0};
+  std::atomic<uint32_t> shownSlots_{0xFFFFFFFFu};
+  std::atomic<uint64_t> composed_{0};
+  uint64_t received0_ = 0;
+  // GUI thread only.
+  uint64_t taken_ = 0;
+  uint64_t shown_ = 0;
+  uint64_t presents_ = 0;
+  bool measuring_ = false;
+  std::vector<double> latencies_;
+};
+
+}  // namespace
+
+int RunViewer(int argc, char** argv, const ViewerArgs& a) {
+  QApplication app(argc, argv);
+  Zarvinet control;
+  ControlWindowOptions options;
+  // The double-click of the clicked scenario lands in the middle of pane 0.
+  options.cursorPos = [] { return QPoint(kVideoWidth / 8, kVideoHeight / 8); };
+  std::unique_ptr<ControlWindow> window = CreateControlWindow(control, nullptr, std::move(options));
+  Trace trace;
+  window->SetFrameTrace(&trace);
+  window->resize(kVideoWidth, kVideoHeight + zarvion::kToolbarStrip);
+  window->show();
+
+  auto& obj = control.Object();
+  // Connect as a host script would.
+  const std::u16string port(a.port.begin(), a.port.end());
+  control.ConnectServer(Variant::Bstr(u"127.0.0.1"), Variant::Bstr(port), Variant::Bstr(u"bench"));
+
+  const bool clicked = a.scenario == "clicked-single";
+  double cpu0 = 0, x0 = 0;
+  int64_t t0 = 0;
+  auto recordAll = [&](bool start) {
+    for (int slot = 0; slot < kChannels; ++slot) {
+      if (clicked && slot != 0) continue;
+      CChannelDecoder* d = window->Decoder(slot);
+      if (!d) continue;
+      if (start) {
+        d->recordFolder = [dir = a.recordDir] { return dir; };
+        d->StartRecording();
+      } else {
+        d->StopRecording();
+      }
+    }
+  };
+
+  // Wait for frames, then (clicked) double-click pane 0, record the warm-up,
+  // then measure.
+  QTimer poll;
+  int stage = 0;
+  int64_t stageAt = NowNs();
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    const int64_t now = NowNs();
+    const double since = (now - stageAt) / 1e9;
+    if (stage == 0) {
+      if (trace.Received() < 2 * kChannels && since < 20) return;
+      std::printf("ready\n");
+      std::fflush(stdout);
+      if (clicked) window->OnDoubleClick();
+      stage = 1;
+      stageAt = now;
+    } else if (stage == 1 && since >= 0.5) {
+      if (!a.recordDir.empty()) recordAll(true);
+      stage = 2;
+      stageAt = now;
+    } else if (stage == 2 && since >= a.warmup) {
+      if (!a.recordDir.empty()) recordAll(false);
+      const View view = ClassifyDrawMode(obj.dwDrawMode.load());
+      trace.SetShownSlots(view.kind == ViewKind::kSingle ? 1u << view.slot : 0xFFFFu);
+      trace.Start();
+      cpu0 = SelfCpu();
+      x0 = a.xServer ? ProcessCpu(a.xServer) : 0;
+      t0 = now;
+      stage = 3;
+      stageAt = now;
+      // The measured viewer wakes for the benchmark's sake only rarely.
+      poll.setInterval(200);
+    } else if (stage == 3 && since >= a.seconds) {
+      const double cpu = SelfCpu() - cpu0;
+      const double x = a.xServer ? ProcessCpu(a.xServer) - x0 : 0;
+      const double wall = (now - t0) / 1e9;
+      rusage u{};
+      getrusage(RUSAGE_SELF, &u);
+      const auto& lat = trace.Latencies();
+      const double frames = static_cast<double>(trace.Received());
+      std::printf(
+          "result decoded=%.0f wall_s=%.3f client_cpu_s=%.4f x_cpu_s=%.4f presents=%llu "
+          "lat_p50_ms=%.2f lat_p99_ms=%.2f lat_max_ms=%.2f rss_mb=%.1f threads=%d "
+          "draw_mode=0x%x\n",
+          frames, wall, cpu, x, static_cast<unsigned long long>(trace.Presents()),
+          Percentile(lat, 0.5), Percentile(lat, 0.99), Percentile(lat, 1.0), u.ru_maxrss / 1024.0,
+          SelfThreads(), obj.dwDrawMode.load());
+      std::fflush(stdout);
+      stage = 4;
+      window->SetFrameTrace(nullptr);
+      app.quit();
+    }
+  });
+  poll.start(10);
+  app.exec();
+  window.reset();
+  return stage == 4 ? 0 : 1;
+}
+
+}  // namespace zarvion::wallbench
