@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "platform/log.h"
 #include "shell/control_host.h"
 #include "shell/module.h"
 #include "video/renderer.h"
@@ -369,6 +370,8 @@ bool RecorderTab::PicturesStopped() const {
 }
 
 void RecorderTab::WaitBeforeRetry(int seconds, const QString& why, bool lost) {
+  Log(LogCategory::kViewer, LogSeverity::kInfo, "%s: %s; next try in %d s", qUtf8Printable(Title()),
+      qUtf8Printable(why), seconds);
   reason_ = why;
   lost_ = lost;
   retryAt_ = Clock::now() + std::chrono::seconds(seconds);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/playback.h"
+#include "net/session_log.h"
 #include "net/transfer.h"
 
 namespace zarvion {
@@ -346,6 +347,7 @@ void ConnectionThread::Run() {
     if (!obj.socket.Connect(host, port, stop, kInfinite, &error)) {
       if (stop->IsSet()) break;
       ReportSessionError(obj, ConnectErrorFromErrno(error));
+      LogSessionError(host, port, ConnectErrorFromErrno(error), error);
       // No automatic retry: a fresh socket waits for the next request.
       closeSocket();
       obj.hConnectEvent->Reset();
@@ -360,6 +362,7 @@ void ConnectionThread::Run() {
       // (a reset, a failed receive) broke the session off.
       ReportSessionError(
           obj, obj.socket.PeerClosed() ? SessionError::kClosedByServer : SessionError::kLost);
+      LogSessionError(host, port, static_cast<SessionError>(obj.dwLastError.load()));
     }
     break;
   }

@@ -12,12 +12,20 @@
 #include <limits>
 
 #include "platform/avi_layout.h"
+#include "platform/log.h"
 
 namespace zarvion {
 
 namespace {
 
 using namespace avi;
+
+// A recording that could not be written as it should: which file, what
+// failed and the system's reason.
+void LogFailure(const std::string& path, const char* what) {
+  Log(LogCategory::kRecording, LogSeverity::kWarning, "%s: %s: %s", path.c_str(), what,
+      ErrnoText(errno).c_str());
+}
 
 uint8_t* PutRect16(uint8_t* p, const AviRect& r) {
   p = PutLe16(p, static_cast<uint16_t>(r.left));
@@ -55,23 +63,36 @@ bool WriteIndex(int fd, uint64_t end, const std::vector<AviIndexEntry>& index,
 // Counts and index for a file whose whole frames end at `end`. Where the
 // file system has no room left for the index, the last frames give theirs.
 void CompleteFile(int fd, uint64_t end, std::vector<AviIndexEntry>& index, uint32_t rate,
-                  uint32_t scale) {
+                  uint32_t scale, const std::string& path) {
   uint32_t maxChunk = 0;
   for (const AviIndexEntry& e : index) maxChunk = std::max(maxChunk, e.size);
   const uint64_t perSec = scale ? uint64_t{maxChunk} * rate / scale : 0;
   const uint32_t maxBytesPerSec = static_cast<uint32_t>(std::min<uint64_t>(perSec, UINT32_MAX));
+  const size_t frames = index.size();
   for (;;) {
     // Whatever lies past the whole frames (a torn chunk, a torn index)
     // goes first, so the sizes never describe it.
-    if (::ftruncate(fd, static_cast<off_t>(end)) != 0) return;
-    if (!PatchCounts(fd, end, static_cast<uint32_t>(index.size()))) return;
-    if (WriteIndex(fd, end, index, maxBytesPerSec)) return;
+    if (::ftruncate(fd, static_cast<off_t>(end)) != 0) {
+      LogFailure(path, "cannot cut back to the whole frames");
+      return;
+    }
+    if (!PatchCounts(fd, end, static_cast<uint32_t>(index.size()))) {
+      LogFailure(path, "cannot complete the sizes");
+      return;
+    }
+    if (WriteIndex(fd, end, index, maxBytesPerSec)) break;
+    if (index.size() == frames) LogFailure(path, "cannot write the index");
     if (index.empty()) {
       ::ftruncate(fd, static_cast<off_t>(end));
       return;
     }
     end = kMoviTag + uint64_t{index.back().offset};
     index.pop_back();
+  }
+  if (index.size() != frames) {
+    Log(LogCategory::kRecording, LogSeverity::kWarning,
+        "%s: the last %zu of %zu frames dropped to make room for the index", path.c_str(),
+        frames - index.size(), frames);
   }
 }
 
@@ -82,6 +103,8 @@ std::unique_ptr<AviFile> AviFile::Open(const std::string& path, uint32_t mode) {
   // Always a new file: a name that is taken (another recording, a link
   // planted in the folder) is never opened, let alone emptied.
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // A name that is taken is no failure: the caller tries the next one.
+  if (fd < 0 && errno != EEXIST) LogFailure(path, "cannot create");
   if (fd < 0) return nullptr;
   std::unique_ptr<AviFile> file(new AviFile(fd, path));
   // Held while the file is written: a repair in another process leaves a
@@ -90,6 +113,7 @@ std::unique_ptr<AviFile> AviFile::Open(const std::string& path, uint32_t mode) {
   // is not recorded into.
   for (int attempt = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; ++attempt) {
     if ((errno != EWOULDBLOCK && errno != EINTR) || attempt == 100) {
+      LogFailure(path, "cannot lock");
       file->Discard();
       return nullptr;
     }
@@ -125,7 +149,7 @@ bool AviFile::Removed() const {
 }
 
 void AviFile::Finish() {
-  CompleteFile(fd_, end_, index_, info_.dwRate, info_.dwScale);
+  CompleteFile(fd_, end_, index_, info_.dwRate, info_.dwScale, path_);
 }
 
 bool AviFile::Fits(uint32_t size) const {
@@ -140,7 +164,10 @@ AviStream* AviFile::CreateStream(const AviStreamInfo& info) {
     return nullptr;
   }
   info_ = info;
-  if (!WriteHeaders()) return nullptr;
+  if (!WriteHeaders()) {
+    LogFailure(path_, "cannot write the headers");
+    return nullptr;
+  }
   end_ = kHeaderEnd;
   stream_.reset(new AviStream(*this));
   return stream_.get();
@@ -212,7 +239,10 @@ bool AviStream::SetFormat(int32_t /*pos*/, const BitmapInfoHeader& format, uint3
   }
   uint8_t bytes[40];
   PutBitmapInfoHeader(bytes, format);
-  if (!PWriteAll(f.fd_, bytes, sizeof bytes, kStrfData)) return false;
+  if (!PWriteAll(f.fd_, bytes, sizeof bytes, kStrfData)) {
+    LogFailure(f.path_, "cannot write the format");
+    return false;
+  }
   f.format_ = format;
   f.formatSet_ = true;
   return true;
@@ -238,6 +268,7 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
     if (n <= 0) {
       // The sizes still describe the samples before this one; the torn
       // chunk goes, and the file takes nothing more.
+      LogFailure(f.path_, "cannot write a frame");
       f.failed_ = true;
       ::ftruncate(f.fd_, static_cast<off_t>(f.end_));
       return false;
@@ -257,6 +288,7 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
   f.index_.push_back({flags, static_cast<uint32_t>(f.end_ - kMoviTag), size});
   f.end_ = after;
   if (!PatchCounts(f.fd_, f.end_, static_cast<uint32_t>(f.index_.size()))) {
+    LogFailure(f.path_, "cannot update the sizes");
     f.failed_ = true;
     return false;
   }

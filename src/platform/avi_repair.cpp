@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/avi_layout.h"
+#include "platform/log.h"
 
 namespace zarvion {
 
@@ -392,6 +393,18 @@ bool Intact(int fd, const uint8_t* h, uint64_t size) {
   return GetLe32(idx) == kIdx1 && moviEnd + 8 + GetLe32(idx + 4) <= riffEnd;
 }
 
+// The file is named by its folder's descriptor; the line names the folder
+// the descriptor refers to.
+void LogRepairFailure(int dirFd, const std::string& name, const std::string& why, int error) {
+  if (!LogEnabled(LogCategory::kRecording)) return;
+  char folder[4096] = ".";
+  const std::string link = "/proc/self/fd/" + std::to_string(dirFd);
+  const ssize_t n = ::readlink(link.c_str(), folder, sizeof folder - 1);
+  if (n > 0) folder[n] = '\0';
+  Log(LogCategory::kRecording, LogSeverity::kWarning, "repair of %s/%s: %s: %s", folder,
+      name.c_str(), why.c_str(), ErrnoText(error).c_str());
+}
+
 AviRepairResult Left(AviRepair status, const char* why) {
   AviRepairResult r;
   r.status = status;
@@ -471,6 +484,7 @@ AviRepairResult RepairAviAt(int dirFd, const std::string& name, const AviRepairO
     }
     result.status = RepairInPlace(fd, size, h, scan.Frames());
     if (result.status == AviRepair::kFailed) result.why = "the index cannot be written";
+    if (result.status == AviRepair::kFailed) LogRepairFailure(dirFd, name, result.why, errno);
     return result;
   }
   result.status = CopyFrames(dirFd, copyName, fd, h, scan.Frames(), budget);
@@ -484,6 +498,7 @@ AviRepairResult RepairAviAt(int dirFd, const std::string& name, const AviRepairO
       break;
     default:
       result.why = "the repaired copy cannot be written";
+      LogRepairFailure(dirFd, copyName, result.why, errno);
       break;
   }
   return result;

@@ -11,6 +11,8 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/log.h"
+
 namespace zarvion {
 
 bool PathFileExists(std::string_view path) {
@@ -35,7 +37,14 @@ bool IsFolder(std::string_view path) {
 
 bool CreateDirectory(std::string_view path) {
   if (path.empty()) return false;
-  return ::mkdir(std::string(path).c_str(), 0777) == 0;
+  const std::string p(path);
+  if (::mkdir(p.c_str(), 0777) == 0) return true;
+  // A folder that is there already is the usual case, not worth a line.
+  if (errno != EEXIST) {
+    Log(LogCategory::kSettings, LogSeverity::kWarning, "cannot create the folder %s: %s", p.c_str(),
+        ErrnoText(errno).c_str());
+  }
+  return false;
 }
 
 std::optional<std::string> UserHomeFolder() {
@@ -132,7 +141,10 @@ bool File::Close() {
 
 bool WriteFile(std::string_view path, const void* data, size_t size) {
   File f;
-  return f.Create(path) && f.Write(data, size) && f.Close();
+  if (f.Create(path) && f.Write(data, size) && f.Close()) return true;
+  Log(LogCategory::kRecording, LogSeverity::kWarning, "cannot write %.*s: %s",
+      static_cast<int>(path.size()), path.data(), ErrnoText(errno).c_str());
+  return false;
 }
 
 }  // namespace zarvion

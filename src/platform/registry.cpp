@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "platform/files.h"
+#include "platform/log.h"
 
 namespace zarvion {
 namespace {
@@ -430,12 +431,19 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// A hive file or folder that could not be read or written; always false.
+bool LogHiveFailure(const std::string& path, const char* call) {
+  Log(LogCategory::kSettings, LogSeverity::kWarning, "%s: %s failed: %s", path.c_str(), call,
+      ErrnoText(errno).c_str());
+  return false;
+}
+
 bool MakeFolders(const std::string& path) {
   if (path.empty()) return false;
   for (size_t pos = 1; pos <= path.size(); ++pos) {
     if (pos == path.size() || path[pos] == '/') {
       std::string part = path.substr(0, pos);
-      if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+      if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return LogHiveFailure(part, "mkdir");
     }
   }
   struct stat st;
@@ -446,7 +454,10 @@ std::optional<HiveData> LoadHive(Hive hive) {
   const std::string file = HiveFilePath(hive);
   if (file.empty()) return std::nullopt;
   auto text = ReadWholeFile(file);
-  if (!text) return std::nullopt;
+  if (!text) {
+    LogHiveFailure(file, "read");
+    return std::nullopt;
+  }
   return ParseHive(hive, *text);
 }
 
@@ -466,9 +477,9 @@ bool ModifyHive(Hive hive, const std::function<bool(HiveData&, bool*)>& change) 
   if (!MakeFolders(folder)) return false;
   const std::string file = HiveFilePath(hive);
   Fd lock(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (lock.get() < 0) return false;
+  if (lock.get() < 0) return LogHiveFailure(file + ".lock", "open");
   while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return false;
+    if (errno != EINTR) return LogHiveFailure(file + ".lock", "flock");
   }
   auto data = LoadHive(hive);
   if (!data) return false;
@@ -478,13 +489,14 @@ bool ModifyHive(Hive hive, const std::function<bool(HiveData&, bool*)>& change) 
 
   const std::string temp = file + ".tmp";
   Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (out.get() < 0) return false;
+  if (out.get() < 0) return LogHiveFailure(temp, "create");
   // The hive may hold a remembered login: owner only, also when a temporary
   // file of an earlier run with other permissions is reused.
-  if (::fchmod(out.get(), 0600) != 0) return false;
+  if (::fchmod(out.get(), 0600) != 0) return LogHiveFailure(temp, "chmod");
   bool ok = WriteAll(out.get(), FormatHive(hive, *data)) && ::fsync(out.get()) == 0;
   ok = (::close(out.release()) == 0) && ok;
   if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
+    LogHiveFailure(ok ? file : temp, ok ? "rename" : "write");
     ::unlink(temp.c_str());
     return false;
   }

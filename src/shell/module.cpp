@@ -11,11 +11,13 @@
 #include <memory>
 #include <optional>
 
+#include "platform/log.h"
 #include "platform/registry.h"
 #include "shell/com_abi.h"
 #include "shell/registrar.h"
 #include "shell/resources.h"
 #include "shell/type_library.h"
+#include "window/log_sink.h"
 
 namespace zarvion {
 namespace {
@@ -69,6 +71,12 @@ __attribute__((constructor)) void ResolveModulePath() {
   if (!full) return;
   if (std::strlen(full) <= PATH_MAX) std::strcpy(g_modulePath, full);
   std::free(full);
+}
+
+// Failures are logged through Qt's categories from the moment the control
+// is loaded (or the program that links it starts).
+__attribute__((constructor)) void LogThroughQt() {
+  InstallQtLogSink();
 }
 
 std::string Folder(const std::string& path) {
@@ -193,8 +201,13 @@ bool EnsureControlRegistered() {
     // A program that links the shell carries the type library too, but
     // only the library can serve the class.
     if (path.size() < 3 || path.compare(path.size() - 3, 3, ".so") != 0) continue;
-    return Succeeded(RegisterServer(path));
+    const HRESULT hr = RegisterServer(path);
+    Log(LogCategory::kShell, Succeeded(hr) ? LogSeverity::kInfo : LogSeverity::kWarning,
+        "registering %s for this user: %s", path.c_str(), Succeeded(hr) ? "done" : "failed");
+    return Succeeded(hr);
   }
+  Log(LogCategory::kShell, LogSeverity::kWarning, "no control library to register found from %s",
+      self.c_str());
   return false;
 }
 

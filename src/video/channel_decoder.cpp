@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string>
 
 #include "video/captions.h"
 #include "video/file_names.h"
@@ -79,6 +80,11 @@ bool CChannelDecoder::Create(int width, int height) {
   // Without a picture buffer there is nowhere to decompress to; the channel
   // then shows "帧缓冲" for every frame, as with no decompressor at all.
   if (pPicture) hic = Mp43Decompressor::Open(kFourCCVidc, fccHandler, kIcModeFastDecompress);
+  decodeErrors_ = std::make_unique<LogTally>(
+      LogCategory::kVideo, "channel " + std::to_string(nChannel + 1) + ": frames not decoded");
+  if (!hic) {
+    Log(LogCategory::kVideo, LogSeverity::kError, "channel %d: no MP43 decompressor", nChannel + 1);
+  }
   if (hic) {
     BitmapInfoHeader& in = biIn.bmiHeader;
     BitmapInfoHeader& out = biOut.bmiHeader;
@@ -157,9 +163,11 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
       }
     }
     UnlockSurface();
+    if (hic && r != kIcErrOk && decodeErrors_) decodeErrors_->Count();
     if (r != kIcErrOk || bWaitKeyFrame) Notice(kPixelRed150);
     return true;
   }
+  if (hic && r != kIcErrOk && decodeErrors_) decodeErrors_->Count();
   if (r != kIcErrOk || bWaitKeyFrame) {
     UnlockSurface();
     Notice(kPixelRed150);
@@ -245,6 +253,7 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
     // between the caller's test and here.
     if (!bRecording || !pAviStream) return;
     stopped = RecordPlaceLost();
+    const bool placeLost = stopped;
     // A file splits only before a key frame, so each file plays on its own;
     // only the hard 32-bit limit splits elsewhere.
     const bool key = (flags & kAviIfKeyFrame) != 0;
@@ -264,6 +273,9 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
       // Full disk, or the folder gone or unwritable: what the file holds is
       // completed with its index, and the recording ends instead of failing
       // silently.
+      Log(LogCategory::kRecording, LogSeverity::kWarning,
+          "channel %d: recording into %s stopped: %s", nChannel + 1, recordPlace_.c_str(),
+          placeLost ? "the folder is gone or not writable" : "the file could not be written");
       bRecording = 0;
       ReleaseRecording();
     }
@@ -274,7 +286,11 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
 std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream) {
   const std::string folder = recordFolder();
   struct stat place {};
-  if (::stat(folder.c_str(), &place) != 0) return nullptr;
+  if (::stat(folder.c_str(), &place) != 0) {
+    Log(LogCategory::kRecording, LogSeverity::kWarning, "record folder %s: %s", folder.c_str(),
+        ErrnoText(errno).c_str());
+    return nullptr;
+  }
   const LocalTime now = recordClock ? recordClock() : GetLocalTime();
   const std::string base = RecordFileName(folder, (nChannel & 0xFF) + 1, now);
   // A name already taken (another tab recording the same channel number in

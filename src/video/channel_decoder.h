@@ -16,6 +16,7 @@
 #include "platform/avi_file.h"
 #include "platform/bitmap_info.h"
 #include "platform/files.h"
+#include "platform/log.h"
 #include "platform/mp43_decompressor.h"
 #include "video/video_surface.h"
 
@@ -148,6 +149,8 @@ class CChannelDecoder : public CVideoSurface {
   uint64_t placeIno_ = 0;
   // The decompressor holds a picture the surface does not show yet.
   bool bPending_ = false;
+  // Frames that could not be decoded, logged as counts (made by Create).
+  std::unique_ptr<LogTally> decodeErrors_;
 
   // Held by every append and by the release of the file, so a stop never
   // pulls the stream from under an append.

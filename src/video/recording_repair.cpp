@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <set>
 #include <string_view>
 #include <vector>
+
+#include "platform/log.h"
 
 namespace zarvion {
 
@@ -30,7 +33,14 @@ std::set<std::string>& FoldersUnderRepair() {
 int RepairRecordings(const std::string& folder, const AviRepairOptions& options,
                      const RecordingRepairHook& hook) {
   const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return 0;
+  if (dirFd < 0) {
+    // No folder yet is no failure: nothing has been recorded there.
+    if (errno != ENOENT) {
+      Log(LogCategory::kRecording, LogSeverity::kWarning, "repair: cannot open %s: %s",
+          folder.c_str(), ErrnoText(errno).c_str());
+    }
+    return 0;
+  }
   std::vector<std::string> names;
   if (DIR* dir = ::fdopendir(::dup(dirFd))) {
     while (const dirent* e = ::readdir(dir)) {

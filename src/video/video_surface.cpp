@@ -1,10 +1,12 @@
 #include "video/video_surface.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/bitmap_info.h"
+#include "platform/log.h"
 
 namespace zarvion {
 
@@ -63,23 +65,36 @@ bool CVideoSurface::SaveBitmap(const std::string& fileName) {
   PutBitmapInfoHeader(p, MakeBitmapInfoHeader(w, h, 32, kBiRgb, imageBytes));
 
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(fileName.c_str(), "wb"), &std::fclose);
-  if (!file) return false;
+  if (!file) {
+    Log(LogCategory::kRecording, LogSeverity::kWarning, "snapshot %s: cannot create: %s",
+        fileName.c_str(), ErrnoText(errno).c_str());
+    return false;
+  }
   bool ok = std::fwrite(header, sizeof header, 1, file.get()) == 1;
+  int error = ok ? 0 : errno;
   LockSurface();
   // The rows go bottom-up, straight from the surface.
-  if (ddsd.lpSurface && ddsd.dwWidth == w && ddsd.dwHeight == h) {
+  const bool pictured = ddsd.lpSurface && ddsd.dwWidth == w && ddsd.dwHeight == h;
+  if (pictured) {
     for (int i = 0; i < h && ok; ++i) {
       const uint8_t* src = ddsd.lpSurface + static_cast<size_t>(h - 1 - i) * w * 4;
       ok = std::fwrite(src, static_cast<size_t>(w) * 4, 1, file.get()) == 1;
     }
+    if (!ok && error == 0) error = errno;
   } else {
     ok = false;
   }
   UnlockSurface();
-  ok = std::fclose(file.release()) == 0 && ok;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (!closed && error == 0) error = errno;
+  ok = closed && ok;
   // A bitmap that is not whole (full disk, no picture) is worse than none:
   // it claims a size it does not have.
-  if (!ok) std::remove(fileName.c_str());
+  if (!ok) {
+    Log(LogCategory::kRecording, LogSeverity::kWarning, "snapshot %s: %s", fileName.c_str(),
+        pictured ? ("cannot write: " + ErrnoText(error)).c_str() : "no picture to save");
+    std::remove(fileName.c_str());
+  }
   return ok;
 }
 
