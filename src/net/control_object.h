@@ -19,24 +19,9 @@
 #include "net/video_sink.h"
 #include "platform/event.h"
 #include "platform/socket.h"
+#include "view/view_model.h"
 
 namespace zarvion {
-
-// DrawMode words.
-constexpr uint32_t kDrawGrid4 = 0x00040000;
-constexpr uint32_t kDrawGrid9 = 0x00090000;
-constexpr uint32_t kDrawGrid16 = 0x00100000;
-constexpr uint32_t kDrawPlayback = 0x80000000;
-constexpr uint32_t kDefaultDrawMode = kDrawGrid16;
-
-// One channel fills the view (the value is its decoder slot).
-constexpr bool IsChannelView(uint32_t drawMode) {
-  return drawMode < 16;
-}
-// One of the three grids.
-constexpr bool IsGridView(uint32_t drawMode) {
-  return drawMode == kDrawGrid4 || drawMode == kDrawGrid9 || drawMode == kDrawGrid16;
-}
 
 // What the connection thread is doing, for the host to show. The thread
 // writes these; nothing in the control reads them.
@@ -149,9 +134,13 @@ struct ControlObject {
   VideoSink* video = nullptr;
 };
 
-// The view that fits a recorder of `channels` channels: one channel alone,
-// the 2 x 2 or 3 x 3 grid, else (none, or more than 9) the 4 x 4 grid.
-uint32_t FittedView(uint32_t channels);
+// The view as the control object's words hold it (any thread).
+ViewState ReadView(const ControlObject& obj);
+// Writes what `step` changed into the view words: the snapshot flag, the
+// saved view, then the view shown (the renderer reads the last), and sets
+// bLayoutDirty when the step asks for it. A step that does not apply
+// changes nothing.
+void ApplyView(ControlObject& obj, const ViewStep& step);
 
 // Creates hConnectEvent, hStopEvent and hIoEvent, in that order, when
 // hConnectEvent does not exist yet. Host thread only.

@@ -85,14 +85,11 @@ void HandlePlaybackInfo(ControlObject& obj, const MessageHeader& header) {
     obj.dwPlayPos = 0;
   }
   obj.bPaused = 0;
-  const uint32_t left = obj.dwDrawMode.load();
-  // A snapshot asked for in the view being left is not taken of the
-  // recording.
-  if (left != kDrawPlayback) obj.bSnapshot = 0;
-  obj.dwDrawMode = kDrawPlayback;
+  const ViewStep step = PlaybackStarted(ReadView(obj));
+  ApplyView(obj, step);
   // The server may have switched to one channel since the request.
-  if (IsChannelView(left) && obj.ui) obj.ui->ViewChanged(left);
-  SendMessage(obj, ComposeSelectChannels(0));
+  if (IsChannelView(step.Left()) && obj.ui) obj.ui->ViewChanged(step.Left());
+  SendMessage(obj, ComposeSelectChannels(step.mask));
 }
 
 void PlaybackStep(ControlObject& obj) {

@@ -32,10 +32,6 @@ int GridSide(uint32_t drawMode) {
   }
 }
 
-uint32_t ValidGridOr16(uint32_t drawMode) {
-  return GridSide(drawMode) != 0 ? drawMode : kDrawGrid16;
-}
-
 namespace {
 
 // The column (or row) whose open interval holds `p`, or -1.

@@ -39,9 +39,6 @@ QRect ToolbarSliderRect(const QRect& client);
 
 // Panes per side of a grid DrawMode (2, 3 or 4), or 0 for any other word.
 int GridSide(uint32_t drawMode);
-// A layout that can stand as the saved grid: one of the three grids, else
-// the 4 x 4 grid, so nothing derived from it can index past the decoders.
-uint32_t ValidGridOr16(uint32_t drawMode);
 
 // The pane of a grid with `side` panes per side that contains the pointer at
 // (px, py), relative to a window of the given size, or -1 when the pointer
