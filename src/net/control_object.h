@@ -123,7 +123,11 @@ struct ControlObject {
   SnapshotStatus lastSnapshot;
   mutable std::mutex snapshotLock;
 
-  // Playback. dwPlayPos and the slider position change under csPosition.
+  // Playback. Both threads change dwPlayPos, each with one atomic
+  // operation (the step's add, the slider release's store), so neither
+  // change can undo the other and the position needs no lock. csPosition is
+  // not taken by the control; a caller that must set dwPlayPos and bPaused
+  // as one change against another such caller holds it.
   std::atomic<uint32_t> dwPlayLength{0};
   std::atomic<uint32_t> dwPlayPos{0};
   std::atomic<uint32_t> bPaused{0};

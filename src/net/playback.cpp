@@ -80,10 +80,7 @@ void HandlePlaybackInfo(ControlObject& obj, const MessageHeader& header) {
     ui->EnableControl(UiWindow::kControl, kCaptureButton, true);
     ui->SetControlText(UiWindow::kControl, kPlayButton, "暂停");
   }
-  {
-    std::lock_guard lock(obj.csPosition);
-    obj.dwPlayPos = 0;
-  }
+  obj.dwPlayPos = 0;
   obj.bPaused = 0;
   const ViewStep step = PlaybackStarted(ReadView(obj));
   ApplyView(obj, step);
@@ -94,19 +91,13 @@ void HandlePlaybackInfo(ControlObject& obj, const MessageHeader& header) {
 
 void PlaybackStep(ControlObject& obj) {
   if (obj.bPaused.load() != 0 || obj.dwDrawMode.load() != kDrawPlayback) return;
-  // The position is taken and advanced in one step under csPosition: a
-  // slider release landing between reading it for the message and
-  // advancing it would otherwise be overwritten, and the user's seek lost.
-  uint32_t position;
-  {
-    std::lock_guard lock(obj.csPosition);
-    position = obj.dwPlayPos.load();
-    obj.dwPlayPos = position + 1;
-  }
+  // Taken and advanced in one atomic step: a slider release, which stores
+  // where the slider was let go, lands either before it (this step asks for
+  // that position) or after it (the next one does), and is never lost.
+  const uint32_t position = obj.dwPlayPos.fetch_add(1);
   SendMessage(obj, ComposePlaybackStep(position));
-  // Outside csPosition: the window serves this call on its own thread, and
-  // that thread takes csPosition when the slider is released; holding the
-  // lock across the call could deadlock both threads.
+  // The window serves this call on its own thread and takes no lock for it;
+  // a release since the add shows where it went.
   if (obj.ui) obj.ui->SetSliderPos(SliderValue(obj.dwPlayPos.load()));
 }
 
