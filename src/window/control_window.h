@@ -8,30 +8,30 @@
 // and no thread runs. Teardown (destructor) sets the stop event, joins the
 // connection thread, then releases dialogs, surfaces and decoders.
 //
-// The connection thread reaches the window only through ControlUi (run on
-// the GUI thread, waited for, given up on stop) and VideoSink (decoders and
-// renderer); the renderer reaches it through Presenter.
+// The connection thread reaches the window only through ControlUi (ConnectionBridge:
+// run on the GUI thread, waited for, given up on stop) and VideoSink
+// (DecoderBank: decoders and renderer); the renderer reaches it through
+// Presenter (VideoView, the video area).
+//
+// This file and control_window.cpp: the widget itself, its toolbar
+// controls, Qt events and pointer tracking. Set-up and teardown are in
+// window_setup.cpp, the toolbar and dialog commands in window_commands.cpp.
 #pragma once
 
 #include <array>
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include <QPoint>
-#include <QPointer>
-#include <QRegion>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 
 #include "platform/surface.h"
 #include "settings/command_target.h"
 #include "video/recording_repair.h"
 #include "video/renderer.h"
+#include "window/decoder_bank.h"
 
 class QAbstractButton;
 class QSlider;
@@ -49,8 +49,9 @@ class Font;
 class GuiCalls;
 class NoticeBox;
 class PlaybackDialog;
-class XScaledView;
 class SettingsDialog;
+class ConnectionBridge;
+class VideoView;
 
 // The set-up steps that can fail, in their order.
 enum class SetupStep {
@@ -123,6 +124,9 @@ class ControlWindow : public QWidget, public CommandTarget {
   // The repair of the record folder's recordings started at set-up (null
   // when set-up stopped before it).
   RecordingRepair* Repair() const { return repair_.get(); }
+  // A release of the position slider is queued and not yet handled: until
+  // then the slider stays where the user let it go.
+  bool SliderReleasePending() const { return sliderReleasePending_; }
 
  signals:
   // What that repair is doing or did, in one line for the host's status
@@ -141,25 +145,17 @@ class ControlWindow : public QWidget, public CommandTarget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  class UiBridge;
-  class Sink;
-  class WindowPresenter;
-
+  // Set-up and teardown (window_setup.cpp).
   void SetUp();
   void TearDown();
   bool Fails(SetupStep step);
-  void LayOutToolbar();
-  void ShowPendingNotice();
-  // Shows a notice of the recorder at `from` ("a.b.c.d:port", or empty).
-  void ShowServerText(const QString& from, const QString& text);
-  // Sets the record and capture buttons for the view now shown, after
-  // leaving `leftView`; ends the recording of a channel no longer shown.
-  void MatchViewButtons(uint32_t leftView);
 
+  void LayOutToolbar();
   void Enable(int id, bool enable);
   void SetText(int id, const char* utf8);
-  void Send(const struct MessageHeader& header, const void* payload = nullptr, uint32_t size = 0);
 
+  // Toolbar and dialog commands (window_commands.cpp).
+  void Send(const struct MessageHeader& header, const void* payload = nullptr, uint32_t size = 0);
   void PlayFile(const char* location);
   void ChooseDrawMode(uint32_t drawMode);
   void ShowChannelParams(uint32_t comboIndex);
@@ -168,57 +164,25 @@ class ControlWindow : public QWidget, public CommandTarget {
   void StopPlayback();
   void Capture();
   void ToggleRecording();
+  // Sets the record and capture buttons for the view now shown, after
+  // leaving `leftView`; ends the recording of a channel no longer shown.
+  void MatchViewButtons(uint32_t leftView);
   // The decoder of the channel shown alone, or null in any other view.
   CChannelDecoder* ShownDecoder() const;
   // Completes a recording of the channel shown alone, if one runs.
   void StopShownRecording();
 
-  // Called by the presenter on any thread.
-  void RequestRepaint();
-  // GUI thread: a present at most once per display refresh.
-  void SchedulePresent(bool mayPresentNow);
-  void PresentChanges();
-  // Copies what the renderer changed into front_ (under the renderer lock,
-  // which the paint itself never takes); the changed area of the window.
-  QRegion CollectChanges();
-  // Where the paint writes pixels itself: the device the painter goes to
-  // when that is a plain 32-bit image at one device pixel per pixel (the
-  // window's backing store), with the widget's offset on it; anything else
-  // (a grab, a scaled display) gets the same pixels through canvas_, which
-  // Deliver then draws through the painter.
-  struct PaintTarget {
-    PixelView view;
-    int dx = 0;
-    int dy = 0;
-    bool direct = false;
-  };
-  PaintTarget TargetFor(QPainter& painter);
-  void Deliver(QPainter& painter, const PaintTarget& target, const QRect& r);
-  // Paints the single view (singlePicture_ over the video area w x h) into
-  // `region`.
-  void PaintSingle(QPainter& painter, const QRegion& region, int w, int h);
-  // `picture` in pixels, in pictureScratch_ (valid until the next call);
-  // an empty view when there is no room for it.
-  PixelView Converted(const SharedPicture& picture);
-  // Converts `picture` into `into`, which has its size.
-  void ConvertInto(const SharedPicture& picture, const PixelView& into);
-  // Shows the single view through the X server's stretch (xview_); false
-  // where that cannot be done, and the paint then stretches it.
-  bool PresentSingleOnX();
-  // Paints the grid panes whose pictures the window draws (gridPanes_)
-  // into `region`.
-  void PaintGridPictures(QPainter& painter, const QRegion& region);
-  // Whether the window can be seen now (shown, not minimised).
-  void UpdateDrawable();
-
+  // Made by the constructor, kept until the window goes.
   ControlObject& obj_;
-  ControlWindowOptions options_;
+  const ControlWindowOptions options_;
   std::unique_ptr<Ui::ControlWindowForm> form_;
   std::unique_ptr<GuiCalls> calls_;
-  std::unique_ptr<UiBridge> uiBridge_;
-  std::unique_ptr<Sink> sink_;
-  std::unique_ptr<WindowPresenter> presenter_;
+  std::unique_ptr<VideoView> view_;
 
+  // Owned by the GUI thread: made by set-up in its order, released by
+  // teardown. The connection thread reaches them only through bridge_
+  // (its calls run on the GUI thread) and decoders_ (the decoders and the
+  // renderer, which guard themselves).
   std::unique_ptr<SettingsDialog> settingsDialog_;
   std::unique_ptr<PlaybackDialog> playbackDialog_;
   int cxScreen_ = 0;
@@ -227,54 +191,15 @@ class ControlWindow : public QWidget, public CommandTarget {
   std::unique_ptr<Font> hFontLarge_;
   std::unique_ptr<Renderer> renderer_;
   std::unique_ptr<RecordingRepair> repair_;
-  std::array<std::unique_ptr<CChannelDecoder>, 16> apDecoder_;
+  DecoderBank decoders_;
+  std::unique_ptr<ConnectionBridge> bridge_;
   std::unique_ptr<ConnectionThread> thread_;
 
+  // Owned by the GUI thread.
   bool setupComplete_ = false;
   bool tornDown_ = false;
-  bool sliderReleasePending_ = false;  // a slider release is queued, not yet handled
   SetupStep failedStep_ = SetupStep::kNone;
-  // Set while paintEvent composes, so that presenting does not ask for yet
-  // another paint.
-  bool inPaint_ = false;
-  std::atomic<bool> repaintPending_{false};
-  std::atomic<FrameTrace*> trace_{nullptr};
-  // What the video area shows: the back surface as of the last collection,
-  // or, while singleShown_, singlePicture_ stretched over the whole area
-  // with singleCaption_ (the renderer leaves the single view to the paint).
-  std::unique_ptr<Surface> front_;
-  bool singleShown_ = false;
-  Surface singlePicture_;
-  SharedPicture singleShared_;  // the picture not yet converted, else empty
-  Rect singleSource_;
-  std::string singleCaption_;
-  // Grid panes drawn by the window, as of the last collection: each holds
-  // its channel's latest picture, undecoded to pixels until painted.
-  std::array<PanePicture, kDecoderSlots> gridPanes_;
-  PictureConverter converter_;
-  Surface pictureScratch_;  // one shared picture in pixels, on its way
-  // Where the paint draws when it cannot write to its device directly;
-  // made when first needed.
-  std::unique_ptr<Surface> canvas_;
-  TextPainter text_;
-  // The single view stretched by the X server, made at the first single
-  // view; noXView_ once it turned out that it cannot be made here.
-  XScaledView* xview_ = nullptr;
-  bool noXView_ = false;
-  QTimer presentTimer_;
-  int presentIntervalMs_ = 16;
-  std::chrono::steady_clock::time_point lastPresent_;
-  std::atomic<bool> drawable_{false};
-  // The pointer relative to this window as the renderer sees it (for the
-  // pane highlight); far outside while the pointer is elsewhere.
-  std::atomic<int64_t> pointer_;
-
-  // The server text box: at most one, showing the latest notice.
-  QPointer<NoticeBox> noticeBox_;
-  std::mutex noticeLock_;
-  QString pendingNotice_;      // under noticeLock_
-  QString pendingNoticeFrom_;  // under noticeLock_: the recorder's address
-  bool noticePosted_ = false;  // under noticeLock_: a call to show it is queued
+  bool sliderReleasePending_ = false;  // a slider release is queued, not yet handled
 };
 
 }  // namespace zarvion

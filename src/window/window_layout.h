@@ -19,6 +19,9 @@ constexpr int kIdPosition = 205;
 constexpr int kIdPlaybackRequest = 206;
 constexpr int kIdPlayPause = 207;
 constexpr int kIdStop = 211;
+// The notification code of a button click (BN_CLICKED), in the high word of
+// a command's first parameter.
+constexpr uint16_t kButtonClicked = 0;
 
 // The buttons from left to right; the slider follows them.
 constexpr std::array<int, 6> kToolbarButtons = {kIdRecord,          kIdCapture,   kIdSettings,
