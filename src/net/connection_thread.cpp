@@ -4,10 +4,8 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "net/playback.h"
 #include "net/transfer.h"
@@ -16,13 +14,6 @@ namespace zarvion {
 namespace {
 
 constexpr uint32_t kQuietMs = 100;
-
-// Control ids.
-constexpr int kPlaybackButton = 206;  // control window
-constexpr int kChannelList = 208;     // settings dialog
-constexpr int kDefaultsButton = 201;  // settings dialog
-constexpr int kFirstPictureSlider = 213;
-constexpr int kLastPictureSlider = 216;
 
 uint32_t NextThreadId() {
   static std::atomic<uint32_t> next{1};
@@ -98,24 +89,8 @@ class Session {
       return false;
     }
     const uint32_t flags = obj_.sessionFlags;
-    ControlUi* ui = obj_.ui;
-    if ((flags & kFlagPlayback) && ui) ui->EnableControl(UiWindow::kControl, kPlaybackButton, true);
+    if (obj_.ui) obj_.ui->SessionStarted(flags, obj_.channelCount.load());
     if (flags & kFlagPictureSettings) {
-      if (ui) {
-        std::vector<std::string> items{"全部通道"};
-        const uint32_t channels = obj_.channelCount;
-        for (uint32_t k = 1; k <= channels; ++k) {
-          char item[16];
-          std::snprintf(item, sizeof item, "CH %02u", k);
-          items.emplace_back(item);
-        }
-        ui->FillChannelList(items, 0);
-        ui->EnableControl(UiWindow::kSettings, kChannelList, true);
-        for (int id = kFirstPictureSlider; id <= kLastPictureSlider; ++id) {
-          ui->EnableControl(UiWindow::kSettings, id, true);
-        }
-        ui->EnableControl(UiWindow::kSettings, kDefaultsButton, true);
-      }
       if (!SendMessage(obj_, ComposeVideoParamQuery())) return false;
       MessageHeader table;
       if (!ReceiveHeader(&table)) return false;

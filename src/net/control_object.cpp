@@ -34,16 +34,17 @@ ViewState ReadView(const ControlObject& obj) {
 
 void ApplyView(ControlObject& obj, const ViewStep& step) {
   if (!step.applies) return;
-  // Only what the step changed is written: the renderer clears bSnapshot
-  // when it takes the snapshot, and an unchanged word written back could
-  // ask for it again.
+  // Only what the step changed is written: the other thread may change a
+  // word between the reading and the step (the renderer clears bSnapshot
+  // when it takes the snapshot, the recorder switches views), and an
+  // unchanged word written back would undo that.
   if (step.layoutDirty) obj.bLayoutDirty = 1;
   if (step.after.snapshot != step.before.snapshot) obj.bSnapshot = step.after.snapshot ? 1 : 0;
   if (step.after.fitToChannels != step.before.fitToChannels) {
     obj.bFitViewToChannels = step.after.fitToChannels ? 1 : 0;
   }
-  obj.dwSavedDrawMode = step.after.saved;
-  obj.dwDrawMode = step.after.shown;
+  if (step.after.saved != step.before.saved) obj.dwSavedDrawMode = step.after.saved;
+  if (step.after.shown != step.before.shown) obj.dwDrawMode = step.after.shown;
 }
 
 void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved) {

@@ -140,9 +140,9 @@ struct ControlObject {
 
 // The view as the control object's words hold it (any thread).
 ViewState ReadView(const ControlObject& obj);
-// Writes what `step` changed into the view words: the snapshot flag, the
-// saved view, then the view shown (the renderer reads the last), and sets
-// bLayoutDirty when the step asks for it. A step that does not apply
+// Writes the view words `step` changed: the snapshot flag, the fit flag,
+// the saved view, then the view shown (the renderer reads the last), and
+// sets bLayoutDirty when the step asks for it. A step that does not apply
 // changes nothing.
 void ApplyView(ControlObject& obj, const ViewStep& step);
 

@@ -1,19 +1,9 @@
 #include "net/playback.h"
 
-#include <algorithm>
-#include <climits>
-
 #include "net/transfer.h"
 
 namespace zarvion {
 namespace {
-
-// Control ids of the control window.
-constexpr int kCaptureButton = 203;
-constexpr int kSettingsButton = 204;
-constexpr int kPositionSlider = 205;
-constexpr int kPlayButton = 207;
-constexpr int kStopButton = 211;
 
 // Appends at most `count` bytes of the field from `offset`, stopping at a NUL.
 void AppendPiece(std::string& out, const uint8_t* field, size_t offset, size_t count) {
@@ -22,11 +12,6 @@ void AppendPiece(std::string& out, const uint8_t* field, size_t offset, size_t c
     if (c == '\0') break;
     out += c;
   }
-}
-
-// Slider values are ints; step numbers are unsigned 32-bit.
-int SliderValue(uint32_t v) {
-  return static_cast<int>(std::min<uint32_t>(v, INT_MAX));
 }
 
 }  // namespace
@@ -61,7 +46,7 @@ bool HandleFileList(ControlObject& obj, const MessageHeader& header) {
     }
     if (obj.ui) {
       const PlaybackRow row = RowFromRecord(record);
-      obj.ui->AppendPlaybackRow(row.channel, row.time, row.location);
+      obj.ui->PlaybackRow(row.channel, row.time, row.location);
     }
   }
   return true;
@@ -70,16 +55,7 @@ bool HandleFileList(ControlObject& obj, const MessageHeader& header) {
 void HandlePlaybackInfo(ControlObject& obj, const MessageHeader& header) {
   const uint32_t length = PlaybackStepCount(header);
   obj.dwPlayLength = length;
-  if (ControlUi* ui = obj.ui) {
-    ui->EnableControl(UiWindow::kControl, kPositionSlider, true);
-    ui->SetSliderRange(0, SliderValue(length));
-    ui->SetSliderPos(0);
-    ui->EnableControl(UiWindow::kControl, kStopButton, true);
-    ui->EnableControl(UiWindow::kControl, kPlayButton, true);
-    ui->EnableControl(UiWindow::kControl, kSettingsButton, false);
-    ui->EnableControl(UiWindow::kControl, kCaptureButton, true);
-    ui->SetControlText(UiWindow::kControl, kPlayButton, "暂停");
-  }
+  if (obj.ui) obj.ui->PlaybackStarted(length);
   obj.dwPlayPos = 0;
   obj.bPaused = 0;
   const ViewStep step = PlaybackStarted(ReadView(obj));
@@ -98,7 +74,7 @@ void PlaybackStep(ControlObject& obj) {
   SendMessage(obj, ComposePlaybackStep(position));
   // The window serves this call on its own thread and takes no lock for it;
   // a release since the add shows where it went.
-  if (obj.ui) obj.ui->SetSliderPos(SliderValue(obj.dwPlayPos.load()));
+  if (obj.ui) obj.ui->PlaybackPosition(obj.dwPlayPos.load());
 }
 
 }  // namespace zarvion

@@ -48,7 +48,6 @@ ViewStep InitialView(const ViewState& s, uint32_t storedLayout, bool chosen) {
   ViewStep step = Unchanged(s);
   step.after.shown = step.after.saved = ValidGridOr16(storedLayout);
   step.after.fitToChannels = !chosen;
-  step.layoutDirty = true;
   return step;
 }
 
