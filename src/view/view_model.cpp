@@ -68,8 +68,8 @@ ViewStep DoubleClick(const ViewState& s, int pane, uint16_t sending) {
     // Only a channel that sends is asked for alone.
     step.sendMask = true;
     step.mask = HasSignal(sending, t) ? static_cast<uint16_t>(1u << t) : 0;
-    // Entering a channel's view leaves the layout as it was; the single
-    // view is drawn whole every time.
+    // Entering a channel's view leaves the layout as it was: the renderer
+    // draws a new view whole anyway.
     step.layoutDirty = t != m && !HasSignal(sending, t);
   } else if (t == kDrawPlayback) {
     step.sendMask = true;

@@ -1,6 +1,6 @@
-// The toolbar's and the dialogs' commands, and the double-click that
-// changes the view: what each sends to the recorder and which buttons it
-// leaves enabled.
+// The toolbar's buttons, the dialogs' choices and the double-click: what
+// each sends to the recorder and which buttons it leaves enabled. Every
+// change of view is a transition of the view model (view/view_model.h).
 #include "window/control_window.h"
 
 #include <cstring>
@@ -15,7 +15,6 @@
 #include "net/transfer.h"
 #include "settings/playback_dialog.h"
 #include "settings/settings_dialog.h"
-#include "window/gui_calls.h"
 #include "window/window_layout.h"
 #include "window/window_texts.h"
 
