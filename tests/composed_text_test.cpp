@@ -125,7 +125,7 @@ TEST_F(ComposedTextTest, SingleViewCaptionGivesChannelFramesThenBytes) {
   decoders_[0]->Fill(Colour(0));
   decoders_[0]->nFps = 25;
   decoders_[0]->nBps = 123456;
-  drawMode_ = kPlaybackView;
+  drawMode_ = kDrawPlayback;
   renderer_.Redraw();
   EXPECT_EQ(Differing(*renderer_.BackSurface(), area,
                       *Caption("CH 1 25fps 123456Bps", Colour(0), Rgb(251, 251, 251), 300)),

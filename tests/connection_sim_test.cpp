@@ -108,21 +108,13 @@ TEST(Simulator, SessionStartForEachFlagCombination) {
     ASSERT_TRUE(client.video.WaitFrames(3, kWaitMs));
     if (flags & 2) {
       ASSERT_TRUE(server->WaitFor(Code(kVideoParamQuery), kWaitMs));
-      ASSERT_TRUE(client.ui.WaitCount("enable settings 201", 1, kWaitMs));
     }
     EXPECT_EQ(client.obj.bConnected.load(), 1u);
     EXPECT_EQ(client.obj.channelCount.load(), 3u);
     EXPECT_EQ(client.obj.sessionFlags.load(), flags);
 
-    std::vector<std::string> expect;
-    if (flags & 1) expect.push_back("enable control 206 1");
-    if (flags & 2) {
-      expect.push_back("fill 全部通道|CH 01|CH 02|CH 03 @0");
-      for (int id : {208, 213, 214, 215, 216, 201}) {
-        expect.push_back("enable settings " + std::to_string(id) + " 1");
-      }
-    }
-    EXPECT_EQ(client.ui.Calls(), expect);
+    EXPECT_EQ(client.ui.Calls(),
+              std::vector<std::string>{"session " + std::to_string(flags) + " 3"});
     for (int c = 0; c < 4; ++c) {
       const auto want = (flags & 2) && c < 3 ? SimParams(c) : std::array<uint8_t, 4>{};
       EXPECT_EQ(client.obj.byVideoParam[c], want) << "channel " << c + 1;
@@ -149,11 +141,11 @@ TEST(Simulator, NoChannelsAndWrongFirstReply) {
     client.Connect("127.0.0.1", server->Port());
     // No frames to wait for: the first redraw after the session start shows
     // the steady state has been reached (the session start draws nothing).
-    ASSERT_TRUE(client.ui.WaitCount("enable settings 201", 1, kWaitMs));
+    ASSERT_TRUE(client.ui.WaitCount("session 3 0", 1, kWaitMs));
     ASSERT_TRUE(client.video.WaitRedraws(client.video.Redraws() + 1, kWaitMs));
     server->Command("view grid 4");
     ASSERT_TRUE(Eventually([&] { return client.obj.dwDrawMode.load() == kDrawGrid4; }));
-    EXPECT_EQ(client.Calls("fill"), (std::vector<std::string>{"fill 全部通道 @0"}));
+    EXPECT_EQ(client.Calls("session"), (std::vector<std::string>{"session 3 0"}));
     EXPECT_EQ(client.obj.byVideoParam[0], (std::array<uint8_t, 4>{}));
   }
   {
@@ -169,7 +161,7 @@ TEST(Simulator, NoChannelsAndWrongFirstReply) {
     ASSERT_TRUE(client.video.WaitFrames(2, kWaitMs));
     EXPECT_EQ(client.obj.channelCount.load(), 5u);
     EXPECT_EQ(client.obj.sessionFlags.load(), 0u);
-    EXPECT_TRUE(client.ui.Calls().empty());
+    EXPECT_EQ(client.ui.Calls(), std::vector<std::string>{"session 0 5"});
     EXPECT_EQ(client.obj.bConnected.load(), 1u);
   }
 }
@@ -277,8 +269,7 @@ TEST(Simulator, PlaybackEndToEnd) {
   ASSERT_TRUE(server->WaitFor(step(2), kWaitMs));
   EXPECT_EQ(obj.dwPlayLength.load(), 100u);
   EXPECT_EQ(obj.dwDrawMode.load(), kDrawPlayback);
-  EXPECT_EQ(client.ui.Count("text control 207 暂停"), 1u);
-  EXPECT_EQ(client.ui.Count("range 0 100"), 1u);
+  EXPECT_EQ(client.ui.Count("playback 100"), 1u);
 
   auto steps = [&] {
     size_t n = 0;

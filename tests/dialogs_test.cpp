@@ -35,25 +35,39 @@ using namespace zarvion;
 
 namespace {
 
+// What a dialog reported, in the order it did.
+enum Code : uint32_t { kGrid, kChannel, kPicture, kFile };
 struct Notification {
   uint32_t code;
-  uint32_t low;
-  intptr_t lParam;
-  std::string text;    // NC_PLAYFILE: the location, copied during the call
-  bool dialogVisible;  // whether the sender was still shown during the call
+  uint32_t low;        // kPicture: the channel list index
+  intptr_t value;      // the layout, the index, or the packed picture settings
+  std::string text;    // kFile: the location
+  bool dialogVisible;  // whether the sender was still shown during the signal
 };
 
-class Recorder : public CommandTarget {
+class Recorder {
  public:
   explicit Recorder(QWidget** sender) : sender_(sender) {}
-  void OnCommand(uint32_t wParam, intptr_t lParam) override {
-    Notification n{wParam >> 16, wParam & 0xFFFF, lParam, {}, *sender_ && (*sender_)->isVisible()};
-    if (n.code == NC_PLAYFILE) n.text = reinterpret_cast<const char*>(lParam);
-    log.push_back(n);
+  void Listen(SettingsDialog* d) {
+    QObject::connect(d, &SettingsDialog::GridChosen,
+                     [this](uint32_t layout) { Add(kGrid, 0, layout); });
+    QObject::connect(d, &SettingsDialog::ChannelSelected,
+                     [this](int index) { Add(kChannel, 0, index); });
+    QObject::connect(d, &SettingsDialog::PictureChanged, [this](int index, uint32_t params) {
+      Add(kPicture, static_cast<uint32_t>(index), params);
+    });
+  }
+  void Listen(PlaybackDialog* d) {
+    QObject::connect(d, &PlaybackDialog::FileChosen, [this](const QByteArray& location) {
+      Add(kFile, 0, 0, location.toStdString());
+    });
   }
   std::vector<Notification> log;
 
  private:
+  void Add(uint32_t code, uint32_t low, intptr_t value, std::string text = {}) {
+    log.push_back({code, low, value, std::move(text), *sender_ && (*sender_)->isVisible()});
+  }
   QWidget** sender_;
 };
 
@@ -87,7 +101,8 @@ class ScriptedSettingsDialog : public SettingsDialog {
 class SettingsDialogTest : public zarvion::testing::TempHomeTest {
  protected:
   void Make() {
-    dialog_ = std::make_unique<ScriptedSettingsDialog>(nullptr, &target_);
+    dialog_ = std::make_unique<ScriptedSettingsDialog>();
+    target_.Listen(dialog_.get());
     sender_ = dialog_.get();
   }
   template <class T>
@@ -176,9 +191,9 @@ TEST_F(SettingsDialogTest, LayoutTakesEffectOnlyWithOk) {
   QTest::mouseClick(Get<QPushButton>(1), Qt::LeftButton);
   EXPECT_FALSE(dialog_->isVisible());
   ASSERT_EQ(target_.log.size(), 1u);
-  EXPECT_EQ(target_.log[0].code, NC_DRAWMODE);
+  EXPECT_EQ(target_.log[0].code, kGrid);
   EXPECT_EQ(target_.log[0].low, 0u);
-  EXPECT_EQ(target_.log[0].lParam, 0x00040000);
+  EXPECT_EQ(target_.log[0].value, 0x00040000);
   EXPECT_EQ(SettingsStore::ReadDrawMode(), 0x00040000u);
   std::string s;
   ASSERT_TRUE(RegGetString(Hive::kCurrentUser, kSettingsKey, kRecordDirValue, &s));
@@ -196,13 +211,14 @@ TEST_F(SettingsDialogTest, LayoutTakesEffectOnlyWithOk) {
   dialog_->accept();
   dialog_->accept();
   ASSERT_EQ(target_.log.size(), 3u);
-  EXPECT_EQ(target_.log[2].lParam, 0x00090000);
+  EXPECT_EQ(target_.log[2].value, 0x00090000);
 }
 
 // The real error box: a title that fits beside the frame's buttons, and a
 // text that says what is wrong before the folder.
 TEST_F(SettingsDialogTest, TheFolderErrorBoxSaysWhatIsWrongUnderATitleThatFits) {
-  SettingsDialog dialog(nullptr, &target_);
+  SettingsDialog dialog;
+  target_.Listen(&dialog);
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   qobject_cast<QLineEdit*>(dialog.Item(217))->setText("/gone");
@@ -308,8 +324,8 @@ TEST_F(SettingsDialogTest, PictureSettingsNotifyOnMouseReleaseAndDefaults) {
   EXPECT_TRUE(target_.log.empty());  // filling the list is not a user choice
   Get<QComboBox>(208)->setCurrentIndex(3);
   ASSERT_EQ(target_.log.size(), 1u);
-  EXPECT_EQ(target_.log[0].code, NC_SELCHANNEL);
-  EXPECT_EQ(target_.log[0].lParam, 3);
+  EXPECT_EQ(target_.log[0].code, kChannel);
+  EXPECT_EQ(target_.log[0].value, 3);
 
   // The control window moving the sliders sends nothing back.
   dialog_->SetTrackbarPos(215, 100);
@@ -320,24 +336,24 @@ TEST_F(SettingsDialogTest, PictureSettingsNotifyOnMouseReleaseAndDefaults) {
 
   ReleaseOnHandle(Get<QSlider>(215));
   ASSERT_EQ(target_.log.size(), 2u);
-  EXPECT_EQ(target_.log[1].code, NC_VIDEOPARAM);
+  EXPECT_EQ(target_.log[1].code, kPicture);
   EXPECT_EQ(target_.log[1].low, 3u);
-  EXPECT_EQ(target_.log[1].lParam, 0x44640080);
+  EXPECT_EQ(target_.log[1].value, 0x44640080);
 
   // A click on the groove counts as a release, with the moved position.
   auto* hue = Get<QSlider>(214);
   QTest::mouseClick(hue, Qt::LeftButton, {}, QPoint(hue->width() - 3, hue->height() / 2));
   ASSERT_EQ(target_.log.size(), 3u);
   EXPECT_GT(hue->value(), 0);
-  EXPECT_EQ(target_.log[2].lParam, static_cast<intptr_t>(dialog_->VideoParams()));
-  EXPECT_EQ((target_.log[2].lParam >> 8) & 0xFF, hue->value());
+  EXPECT_EQ(target_.log[2].value, static_cast<intptr_t>(dialog_->VideoParams()));
+  EXPECT_EQ((target_.log[2].value >> 8) & 0xFF, hue->value());
 
   Get<QComboBox>(208)->setCurrentIndex(0);
   QTest::mouseClick(Get<QPushButton>(201), Qt::LeftButton);
   ASSERT_EQ(target_.log.size(), 5u);
-  EXPECT_EQ(target_.log[4].code, NC_VIDEOPARAM);
+  EXPECT_EQ(target_.log[4].code, kPicture);
   EXPECT_EQ(target_.log[4].low, 0u);
-  EXPECT_EQ(target_.log[4].lParam, 0x44400080);
+  EXPECT_EQ(target_.log[4].value, 0x44400080);
   EXPECT_EQ(dialog_->VideoParams(), 0x44400080u);
   EXPECT_TRUE(Get<QRadioButton>(212)->isChecked());  // layout untouched
   EXPECT_EQ(PackVideoParams(256 + 1, 2, 3, 4), 0x04030201u);
@@ -355,9 +371,9 @@ TEST_F(SettingsDialogTest, KeyboardAndWheelChangesNotifyOncePerChange) {
   // One key stroke: one notification with the moved position.
   QTest::keyClick(brightness, Qt::Key_Right);
   ASSERT_EQ(target_.log.size(), 1u);
-  EXPECT_EQ(target_.log[0].code, NC_VIDEOPARAM);
+  EXPECT_EQ(target_.log[0].code, kPicture);
   EXPECT_EQ(target_.log[0].low, 2u);
-  EXPECT_EQ(target_.log[0].lParam & 0xFF, 129);
+  EXPECT_EQ(target_.log[0].value & 0xFF, 129);
 
   // A held key repeats press and release; only the last release reports.
   auto send = [&](QEvent::Type type, bool repeat) {
@@ -372,7 +388,7 @@ TEST_F(SettingsDialogTest, KeyboardAndWheelChangesNotifyOncePerChange) {
   EXPECT_EQ(target_.log.size(), 1u);
   send(QEvent::KeyRelease, false);
   ASSERT_EQ(target_.log.size(), 2u);
-  EXPECT_EQ(target_.log[1].lParam & 0xFF, 119);
+  EXPECT_EQ(target_.log[1].value & 0xFF, 119);
 
   // A key that moves nothing (already at the minimum) reports nothing.
   brightness->setValue(0);
@@ -387,7 +403,7 @@ TEST_F(SettingsDialogTest, KeyboardAndWheelChangesNotifyOncePerChange) {
   QApplication::sendEvent(contrast, &wheel);
   ASSERT_EQ(target_.log.size(), 3u);
   EXPECT_NE(contrast->value(), kDefaultContrast);
-  EXPECT_EQ((target_.log[2].lParam >> 24) & 0xFF, contrast->value());
+  EXPECT_EQ((target_.log[2].value >> 24) & 0xFF, contrast->value());
 }
 
 TEST_F(SettingsDialogTest, StoredNonGridModeChecksNoLayout) {
@@ -422,7 +438,8 @@ class PlaybackDialogTest : public ::testing::Test {
   void SetUp() override {
     // As in the product: the template's face stands for the CJK face.
     QFont::insertSubstitution(QString::fromUtf8(kFontFace), QString::fromUtf8(kFontFaceSubstitute));
-    dialog_ = std::make_unique<PlaybackDialog>(nullptr, &target_);
+    dialog_ = std::make_unique<PlaybackDialog>();
+    target_.Listen(dialog_.get());
     sender_ = dialog_.get();
     dialog_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
@@ -469,7 +486,7 @@ TEST_F(PlaybackDialogTest, RowsShowConvertedTextsAndKeepLocationBytes) {
   List()->setCurrentItem(List()->topLevelItem(1));
   QTest::mouseClick(dialog_->Item(1), Qt::LeftButton);
   ASSERT_EQ(target_.log.size(), 1u);
-  EXPECT_EQ(target_.log[0].code, NC_PLAYFILE);
+  EXPECT_EQ(target_.log[0].code, kFile);
   EXPECT_EQ(target_.log[0].low, 0u);
   EXPECT_EQ(target_.log[0].text, gbk);
 

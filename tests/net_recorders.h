@@ -31,41 +31,17 @@ class Recorder {
   std::condition_variable changed_;
 };
 
-inline const char* WindowName(UiWindow w) {
-  switch (w) {
-    case UiWindow::kControl:
-      return "control";
-    case UiWindow::kSettings:
-      return "settings";
-    case UiWindow::kPlayback:
-      return "playback";
-  }
-  return "?";
-}
-
-// Every call as one line, e.g. "enable control 206 1", "text control 207
-// 暂停", "range 0 100", "pos 3", "fill 全部通道|CH 01 @0", "row 07|time|loc",
-// "post", "view from 5".
+// Every call as one line, e.g. "session 3 16" (flags, channels), "playback
+// 100", "pos 3", "row 07|time|loc", "post", "view from 5".
 class RecordingUi : public ControlUi, public Recorder {
  public:
-  void EnableControl(UiWindow window, int id, bool enable) override {
-    Add(std::string("enable ") + WindowName(window) + " " + std::to_string(id) + " " +
-        (enable ? "1" : "0"));
+  void SessionStarted(uint32_t flags, uint32_t channels) override {
+    Add("session " + std::to_string(flags) + " " + std::to_string(channels));
   }
-  void SetControlText(UiWindow window, int id, const std::string& utf8) override {
-    Add(std::string("text ") + WindowName(window) + " " + std::to_string(id) + " " + utf8);
-  }
-  void SetSliderRange(int min, int max) override {
-    Add("range " + std::to_string(min) + " " + std::to_string(max));
-  }
-  void SetSliderPos(int pos) override { Add("pos " + std::to_string(pos)); }
-  void FillChannelList(const std::vector<std::string>& items, int selected) override {
-    std::string line = "fill ";
-    for (size_t i = 0; i < items.size(); ++i) line += (i ? "|" : "") + items[i];
-    Add(line + " @" + std::to_string(selected));
-  }
-  void AppendPlaybackRow(const std::string& channel, const std::string& time,
-                         const std::string& location) override {
+  void PlaybackStarted(uint32_t steps) override { Add("playback " + std::to_string(steps)); }
+  void PlaybackPosition(uint32_t position) override { Add("pos " + std::to_string(position)); }
+  void PlaybackRow(const std::string& channel, const std::string& time,
+                   const std::string& location) override {
     Add("row " + channel + "|" + time + "|" + location);
   }
   void PostServerText() override {

@@ -449,7 +449,7 @@ TEST_F(RendererTest, SingleAndPlaybackViewsFillTheAreaWithCaption) {
   EXPECT_EQ(Back(640, 200), kPixelBlue200);
   EXPECT_EQ(Back(300, 480), kPixelBlue200);
   EXPECT_GT(CountPixels(renderer_.BackBuffer(), Rect{0, 0, 200, 20}, 0xFBFBFB), 10);
-  drawMode_ = kPlaybackView;
+  drawMode_ = kDrawPlayback;
   renderer_.Redraw();
   EXPECT_EQ(Back(320, 240), Colour(0));
 
@@ -517,7 +517,7 @@ TEST_F(RendererTest, APresenterThatDrawsTheSingleViewTakesItsPicture) {
   ASSERT_TRUE(renderer_.TakeSingle(picture, &source, &caption));
   EXPECT_EQ(PixelAt(picture, 10, 10), Colour(9));
 
-  drawMode_ = kPlaybackView;
+  drawMode_ = kDrawPlayback;
   bool ended = false;
   renderer_.SetPlaybackEnded([&] { return ended; });
   renderer_.Redraw();
@@ -590,7 +590,7 @@ TEST_F(RendererTest, SnapshotSavesTheDecoderPictureTheRightWayUp) {
 
   // In the playback view the file is named for channel 1.
   std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  drawMode_ = kPlaybackView;
+  drawMode_ = kDrawPlayback;
   snapshot_ = 1;
   renderer_.Redraw();
   files = dir.Files();
@@ -646,7 +646,7 @@ TEST_F(RendererTest, ChangedRectanglesKeepTheWindowsCopyCurrent) {
   };
   presenter_.window = Rect{0, 0, 900, 700};
   const Point points[] = {{-5, -5}, {100, 100}, {450, 300}, {899, 10}, {300, 690}, {225, 170}};
-  const uint32_t modes[] = {0x00100000, 0x00040000, 7, 0x00090000, kPlaybackView, 0x00100000};
+  const uint32_t modes[] = {0x00100000, 0x00040000, 7, 0x00090000, kDrawPlayback, 0x00100000};
   for (int step = 0; step < 240; ++step) {
     if (step % 40 == 0) drawMode_ = mode2 = modes[step / 40];
     if (step % 7 == 3) presenter_.cursor = points[(step / 7) % 6];

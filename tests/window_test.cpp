@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QMouseEvent>
 #include <QScreen>
@@ -133,11 +134,15 @@ TEST(ControlWindowSetUp, ToolbarAfterSetUpAndResize) {
   ASSERT_EQ(w.window->SetupResult(), 0);
   for (int id : kToolbarIds) EXPECT_EQ(w.Enabled(id), id == kIdSettings) << id;
 
-  // What the connection thread and a playback start turn on, from the
-  // connection thread's side of the bridge.
+  // What the session start and a playback start turn on, from the
+  // connection thread's side of the bridge, with the record button of a
+  // channel shown alone.
   OffGui([&] {
-    for (int id : kToolbarIds) w.obj.ui->EnableControl(UiWindow::kControl, id, true);
+    w.obj.ui->SessionStarted(kFlagPlayback, 4);
+    w.obj.ui->PlaybackStarted(100);
   });
+  w.window->Control(kIdRecord)->setEnabled(true);
+  w.window->Control(kIdSettings)->setEnabled(true);
   for (int id : kToolbarIds) EXPECT_TRUE(w.Enabled(id)) << id;
 
   w.Smear();
@@ -177,8 +182,8 @@ TEST(ControlWindowSetUp, DefaultViewFromTheStore) {
     EXPECT_EQ(w.obj.dwDrawMode.load(), c.view) << std::hex << c.value;
     EXPECT_EQ(w.obj.dwSavedDrawMode.load(), c.view) << std::hex << c.value;
     // The window and a layout chosen in the dialog never leave the grids.
-    w.window->OnCommand(MakeWParam(NC_DRAWMODE, 0), c.value);
-    EXPECT_NE(GridSide(w.obj.dwDrawMode.load()), 0) << std::hex << c.value;
+    w.window->OnGridChosen(c.value);
+    EXPECT_TRUE(IsGridView(w.obj.dwDrawMode.load())) << std::hex << c.value;
   }
   RegDeleteValue(Hive::kCurrentUser, kSettingsKey, kDrawModeValue);
 }
@@ -207,11 +212,16 @@ TEST(ControlWindowSetUp, PartialSetUpStaysInert) {
     const uint32_t before = w->obj.dwDrawMode.load();
     for (uint32_t mode : {kDrawGrid16, 5u, kDrawPlayback}) {
       w->obj.dwDrawMode = mode;
-      for (int id : kToolbarIds) window.OnCommand(static_cast<uint32_t>(id), 0);
-      window.OnCommand(MakeWParam(NC_PLAYFILE, 0), reinterpret_cast<intptr_t>("x"));
-      window.OnCommand(MakeWParam(NC_DRAWMODE, 0), kDrawGrid4);
-      window.OnCommand(MakeWParam(NC_SELCHANNEL, 0), 3);
-      window.OnCommand(MakeWParam(NC_VIDEOPARAM, 3), 0x44400080);
+      window.OnRecord();
+      window.OnCapture();
+      window.OnSettings();
+      window.OnPlaybackRequest();
+      window.OnPlayPause();
+      window.OnStop();
+      window.OnFileChosen("x");
+      window.OnGridChosen(kDrawGrid4);
+      window.OnChannelSelected(3);
+      window.OnPictureChanged(3, 0x44400080);
       window.OnSliderReleased();
       QCursor::setPos(window.mapToGlobal(QPoint(50, 50)));
       window.OnDoubleClick();
@@ -586,29 +596,28 @@ TEST(ControlWindowCommands, DialogNotificationsStayInsideTheTables) {
   w.obj.byVideoParam[2] = {10, 20, 30, 40};
   w.obj.byVideoParam[15] = {200, 100, 90, 80};
   const std::vector<int> start = positions();
-  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 0);
+  w.window->OnChannelSelected(0);
   EXPECT_EQ(positions(), start);
-  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 3);
+  w.window->OnChannelSelected(3);
   EXPECT_EQ(positions(), (std::vector<int>{10, 20, 30, 40}));
-  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 16);
+  w.window->OnChannelSelected(16);
   EXPECT_EQ(positions(), (std::vector<int>{200, 100, 90, 80}));
-  for (intptr_t outside : {intptr_t{17}, intptr_t{255}, intptr_t{-1}}) {
-    w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), outside);
+  for (int outside : {17, 255, -1}) {
+    w.window->OnChannelSelected(outside);
     EXPECT_EQ(positions(), (std::vector<int>{200, 100, 90, 80}));
   }
 
   // Play/pause toggles the pacing and its caption, and twice is no change.
   w.obj.bPaused = 1;
-  w.window->OnCommand(kIdPlayPause, 0);
+  w.window->OnPlayPause();
   EXPECT_EQ(w.obj.bPaused.load(), 0u);
   EXPECT_EQ(w.Text(kIdPlayPause), QString::fromUtf8("暂停"));
-  w.window->OnCommand(kIdPlayPause, 0);
+  w.window->OnPlayPause();
   EXPECT_EQ(w.obj.bPaused.load(), 1u);
   EXPECT_EQ(w.Text(kIdPlayPause), QString::fromUtf8("播放"));
 
-  // A location that fills its whole buffer without a NUL is cut, not overrun.
-  std::string location(400, 'a');
-  w.window->OnCommand(MakeWParam(NC_PLAYFILE, 0), reinterpret_cast<intptr_t>(location.data()));
+  // A location longer than a record holds is cut.
+  w.window->OnFileChosen(QByteArray(400, 'a'));
   EXPECT_FALSE(w.Enabled(kIdRecord));
   EXPECT_EQ(w.obj.bPaused.load(), 1u);
 }
@@ -641,9 +650,8 @@ TEST(ControlWindowCommands, StepsDoNotMoveAHeldSlider) {
   Offline w;
   QSlider* slider = w.window->PositionSlider();
   OffGui([&] {
-    w.obj.ui->EnableControl(UiWindow::kControl, kIdPosition, true);
-    w.obj.ui->SetSliderRange(0, 100);
-    w.obj.ui->SetSliderPos(10);
+    w.obj.ui->PlaybackStarted(100);
+    w.obj.ui->PlaybackPosition(10);
   });
   ASSERT_EQ(slider->value(), 10);
   // Press on the handle, drag to 60 and hold still while steps arrive.
@@ -651,7 +659,7 @@ TEST(ControlWindowCommands, StepsDoNotMoveAHeldSlider) {
   ASSERT_TRUE(slider->isSliderDown());
   slider->setSliderPosition(60);
   OffGui([&] {
-    for (int pos = 11; pos < 15; ++pos) w.obj.ui->SetSliderPos(pos);
+    for (uint32_t pos = 11; pos < 15; ++pos) w.obj.ui->PlaybackPosition(pos);
   });
   EXPECT_EQ(slider->value(), 60);
   // The release seeks to where the user let go.
@@ -660,7 +668,7 @@ TEST(ControlWindowCommands, StepsDoNotMoveAHeldSlider) {
   EXPECT_EQ(w.obj.dwPlayPos.load(), 60u);
   EXPECT_EQ(w.obj.bPaused.load(), 0u);
   // Let go, the slider follows the steps again.
-  OffGui([&] { w.obj.ui->SetSliderPos(61); });
+  OffGui([&] { w.obj.ui->PlaybackPosition(61); });
   EXPECT_EQ(slider->value(), 61);
 }
 
@@ -688,7 +696,7 @@ TEST(ControlWindowCommands, LeavingTheSingleViewMatchesButtonsAndDropsTheSnapsho
   // A grid chosen in the settings dialog while a capture is pending.
   enlarge();
   w.window->Button(kIdCapture)->click();
-  w.window->OnCommand(MakeWParam(NC_DRAWMODE, 0), kDrawGrid9);
+  w.window->OnGridChosen(kDrawGrid9);
   EXPECT_EQ(w.obj.bSnapshot.load(), 0u);
   EXPECT_FALSE(w.Enabled(kIdRecord));
   EXPECT_FALSE(w.Enabled(kIdCapture));
@@ -719,7 +727,7 @@ TEST(ControlWindowCommands, LeavingTheSingleViewMatchesButtonsAndDropsTheSnapsho
   }
   // A playback stop leaves the grid with neither, and no pending capture.
   w.window->Button(kIdCapture)->click();
-  w.window->OnCommand(kIdStop, 0);
+  w.window->OnStop();
   EXPECT_EQ(w.obj.dwDrawMode.load(), kDrawGrid9);
   EXPECT_EQ(w.obj.bSnapshot.load(), 0u);
   EXPECT_FALSE(w.Enabled(kIdRecord));
@@ -733,20 +741,20 @@ TEST(ControlWindowCommands, SentPictureSettingsBecomeTheTable) {
   auto positions = [&] { return PictureSliderValues(settings); };
   w.obj.byVideoParam[2] = {10, 20, 30, 40};
   w.obj.byVideoParam[4] = {50, 60, 70, 80};
-  w.window->OnCommand(MakeWParam(NC_VIDEOPARAM, 3), 0x44640080);
-  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 5);
+  w.window->OnPictureChanged(3, 0x44640080);
+  w.window->OnChannelSelected(5);
   EXPECT_EQ(positions(), (std::vector<int>{50, 60, 70, 80}));
-  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 3);
+  w.window->OnChannelSelected(3);
   EXPECT_EQ(positions(), (std::vector<int>{128, 0, 100, 68}));
   // Index 0 is every channel.
-  w.window->OnCommand(MakeWParam(NC_VIDEOPARAM, 0), 0x44400080);
-  for (intptr_t k : {intptr_t{1}, intptr_t{5}, intptr_t{16}}) {
-    w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), k);
+  w.window->OnPictureChanged(0, 0x44400080);
+  for (int k : {1, 5, 16}) {
+    w.window->OnChannelSelected(k);
     EXPECT_EQ(positions(), (std::vector<int>{128, 0, 64, 68})) << k;
   }
   // An index beyond the table changes nothing.
-  w.window->OnCommand(MakeWParam(NC_VIDEOPARAM, 17), 0x01010101);
-  w.window->OnCommand(MakeWParam(NC_SELCHANNEL, 0), 16);
+  w.window->OnPictureChanged(17, 0x01010101);
+  w.window->OnChannelSelected(16);
   EXPECT_EQ(positions(), (std::vector<int>{128, 0, 64, 68}));
 }
 
@@ -767,14 +775,14 @@ TEST(ControlWindowCommands, LeavingTheSingleViewCompletesItsRecording) {
   // A grid chosen in the settings dialog: the record button no longer
   // reaches the channel, so its recording ends with the view.
   enlargeAndRecord();
-  w.window->OnCommand(MakeWParam(NC_DRAWMODE, 0), kDrawGrid9);
+  w.window->OnGridChosen(kDrawGrid9);
   EXPECT_EQ(channel1->bRecording.load(), 0);
   EXPECT_EQ(w.Text(kIdRecord), QString::fromUtf8("录像"));
 
   // A playback request turns the record button off; slot 0 would record
   // the played frames.
   enlargeAndRecord();
-  w.window->OnCommand(MakeWParam(NC_PLAYFILE, 0), reinterpret_cast<intptr_t>("CH01"));
+  w.window->OnFileChosen("CH01");
   EXPECT_EQ(channel1->bRecording.load(), 0);
   EXPECT_FALSE(w.Enabled(kIdRecord));
   EXPECT_EQ(w.Text(kIdRecord), QString::fromUtf8("录像"));
@@ -796,7 +804,7 @@ TEST(ControlWindowBridge, CallsRunOnTheGuiThreadAndGiveUpOnStop) {
   // Without the GUI thread serving it, a call waits, until the stop event.
   std::atomic<bool> returned{false};
   std::thread caller([&] {
-    ui->EnableControl(UiWindow::kControl, kIdStop, true);
+    ui->PlaybackStarted(100);
     returned = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -809,20 +817,26 @@ TEST(ControlWindowBridge, CallsRunOnTheGuiThreadAndGiveUpOnStop) {
   EXPECT_FALSE(w.Enabled(kIdStop));
   w.obj.hStopEvent->Reset();
 
+  // A disabled slider does not follow the playback; an enabled one does.
+  OffGui([&] { ui->PlaybackPosition(30); });
+  EXPECT_EQ(w.window->PositionSlider()->value(), 0);
   OffGui([&] {
-    ui->SetSliderRange(0, 100);
-    // A disabled slider does not follow the playback; an enabled one does.
-    ui->SetSliderPos(30);
-    ui->EnableControl(UiWindow::kControl, kIdPosition, true);
-    ui->SetSliderPos(40);
-    ui->SetControlText(UiWindow::kControl, kIdPlayPause, "暂停");
-    ui->FillChannelList({"全部通道", "CH 01", "CH 02"}, 0);
-    ui->EnableControl(UiWindow::kSettings, kIdChannelList, true);
+    ui->SessionStarted(kFlagPlayback | kFlagPictureSettings, 2);
+    ui->PlaybackStarted(100);
+    ui->PlaybackPosition(40);
   });
   EXPECT_EQ(w.window->PositionSlider()->maximum(), 100);
   EXPECT_EQ(w.window->PositionSlider()->value(), 40);
+  EXPECT_TRUE(w.Enabled(kIdStop));
+  EXPECT_FALSE(w.Enabled(kIdSettings));
   EXPECT_EQ(w.Text(kIdPlayPause), QString::fromUtf8("暂停"));
-  EXPECT_TRUE(w.window->Settings()->Item(kIdChannelList)->isEnabled());
+  auto* channels = qobject_cast<QComboBox*>(w.window->Settings()->Item(kIdChannelList));
+  ASSERT_NE(channels, nullptr);
+  EXPECT_TRUE(channels->isEnabled());
+  EXPECT_EQ(channels->count(), 3);
+  EXPECT_EQ(channels->itemText(0), QString::fromUtf8("全部通道"));
+  EXPECT_EQ(channels->itemText(2), QString::fromUtf8("CH 02"));
+  EXPECT_TRUE(w.window->Settings()->Item(kIdDefaultParams)->isEnabled());
 }
 
 TEST(ControlWindowBridge, ServerTextIsTakenWhenPosted) {

@@ -245,7 +245,7 @@ void RecorderTab::Poll() {
 
 void RecorderTab::WatchFrames(const SessionStatus& s, Clock::time_point now) {
   // A played-back recording stands still while the user pauses it.
-  const bool playback = control_->Object().dwDrawMode.load() == kPlaybackView;
+  const bool playback = control_->Object().dwDrawMode.load() == kDrawPlayback;
   if (s.framesReceived != framesSeen_ || playback) {
     framesSeen_ = s.framesReceived;
     lastFrameAt_ = now;
@@ -282,7 +282,7 @@ void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
   uint32_t shown = 0;
   if (view.kind == ViewKind::kGrid) {
     shown = (1u << (view.side * view.side)) - 1;
-  } else if (view.kind == ViewKind::kSingle && drawMode != kPlaybackView) {
+  } else if (view.kind == ViewKind::kSingle && drawMode != kDrawPlayback) {
     shown = 1u << view.slot;
   }
   const bool othersGoOn = stalledSeconds_ == 0 && now - lastFrameAt_ < std::chrono::seconds(1);

@@ -4,10 +4,8 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "net/playback.h"
 #include "net/session_log.h"
@@ -17,13 +15,6 @@ namespace zarvion {
 namespace {
 
 constexpr uint32_t kQuietMs = 100;
-
-// Control ids.
-constexpr int kPlaybackButton = 206;  // control window
-constexpr int kChannelList = 208;     // settings dialog
-constexpr int kDefaultsButton = 201;  // settings dialog
-constexpr int kFirstPictureSlider = 213;
-constexpr int kLastPictureSlider = 216;
 
 uint32_t NextThreadId() {
   static std::atomic<uint32_t> next{1};
@@ -99,24 +90,8 @@ class Session {
       return false;
     }
     const uint32_t flags = obj_.sessionFlags;
-    ControlUi* ui = obj_.ui;
-    if ((flags & kFlagPlayback) && ui) ui->EnableControl(UiWindow::kControl, kPlaybackButton, true);
+    if (obj_.ui) obj_.ui->SessionStarted(flags, obj_.channelCount.load());
     if (flags & kFlagPictureSettings) {
-      if (ui) {
-        std::vector<std::string> items{"全部通道"};
-        const uint32_t channels = obj_.channelCount;
-        for (uint32_t k = 1; k <= channels; ++k) {
-          char item[16];
-          std::snprintf(item, sizeof item, "CH %02u", k);
-          items.emplace_back(item);
-        }
-        ui->FillChannelList(items, 0);
-        ui->EnableControl(UiWindow::kSettings, kChannelList, true);
-        for (int id = kFirstPictureSlider; id <= kLastPictureSlider; ++id) {
-          ui->EnableControl(UiWindow::kSettings, id, true);
-        }
-        ui->EnableControl(UiWindow::kSettings, kDefaultsButton, true);
-      }
       if (!SendMessage(obj_, ComposeVideoParamQuery())) return false;
       MessageHeader table;
       if (!ReceiveHeader(&table)) return false;
@@ -132,32 +107,18 @@ class Session {
   // single view of a one-channel recorder with its first picture (a single
   // view enlarges only a channel that sends).
   void FitViewToChannels() {
-    fitSingle_ = false;
-    if (!MayFitView()) return;
-    const uint32_t fitted = FittedView(obj_.channelCount.load());
-    if (fitted == kDefaultDrawMode) return;
-    if (IsGridView(fitted)) {
-      ShowView(fitted, fitted);
-    } else {
-      fitSingle_ = true;
-    }
+    const ViewState view = ReadView(obj_);
+    const uint32_t channels = obj_.channelCount.load();
+    fitSingle_ = MayFitView(view) && IsChannelView(FittedView(channels));
+    const ViewStep step = FitToChannels(view, channels);
+    if (step.applies) ShowView(step);
   }
 
-  // No layout was chosen and the view is still the one a session starts with.
-  bool MayFitView() const {
-    return obj_.bFitViewToChannels.load() != 0 && obj_.dwDrawMode.load() == kDefaultDrawMode;
-  }
-
-  // Shows `next`, with `saved` as the view a double-click returns to.
-  void ShowView(uint32_t next, uint32_t saved) {
-    const uint32_t left = obj_.dwDrawMode.load();
-    obj_.bLayoutDirty = 1;
-    // A snapshot asked for in the view being left is not taken later, in
-    // whatever view comes next.
-    if (next != left) obj_.bSnapshot = 0;
-    obj_.dwSavedDrawMode = saved;
-    obj_.dwDrawMode = next;
-    if (next != left && obj_.ui) obj_.ui->ViewChanged(left);
+  // Shows a view the recorder brought about, tells the window which view it
+  // left, and redraws.
+  void ShowView(const ViewStep& step) {
+    ApplyView(obj_, step);
+    if (step.Changed() && obj_.ui) obj_.ui->ViewChanged(step.Left());
     Redraw();
   }
 
@@ -234,35 +195,14 @@ class Session {
     }
     if (fitSingle_ && h.channel == 0) {
       fitSingle_ = false;
-      // Not if the user has chosen a view meanwhile.
-      if (MayFitView()) ShowView(0, kDrawGrid4);
+      const ViewStep step = FitToFirstPicture(ReadView(obj_));
+      if (step.applies) ShowView(step);
     }
     return true;
   }
 
   void SelectView(const MessageHeader& h) {
-    const uint32_t left = obj_.dwDrawMode.load();
-    uint32_t next = left;
-    uint32_t saved = obj_.dwSavedDrawMode.load();
-    bool applies = true;
-    if (h.param0 == 1) {
-      // Channel 0 or above 16 names no decoder: the view stays as it is.
-      applies = h.channel >= 1 && h.channel <= kMaxChannels;
-      if (applies) {
-        next = uint32_t{h.channel} - 1;
-        // Only a grid is a view to return to: saving a single or playback
-        // view would leave the double-click no way back to a grid.
-        if (IsGridView(left)) saved = left;
-      }
-    } else {
-      next = uint32_t{h.channel} << 16;
-      saved = next;
-    }
-    if (!applies) {
-      Redraw();
-      return;
-    }
-    ShowView(next, saved);
+    ShowView(ServerSelectView(ReadView(obj_), h.param0 == 1, h.channel));
   }
 
   bool ServerNotice(const MessageHeader& h) {

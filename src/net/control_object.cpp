@@ -23,11 +23,28 @@ SessionStatus ReadSessionStatus(const ControlObject& obj) {
   return s;
 }
 
-uint32_t FittedView(uint32_t channels) {
-  if (channels == 1) return 0;  // channel 1 alone
-  if (channels >= 2 && channels <= 4) return kDrawGrid4;
-  if (channels >= 5 && channels <= 9) return kDrawGrid9;
-  return kDrawGrid16;
+ViewState ReadView(const ControlObject& obj) {
+  ViewState s;
+  s.shown = obj.dwDrawMode.load();
+  s.saved = obj.dwSavedDrawMode.load();
+  s.snapshot = obj.bSnapshot.load() != 0;
+  s.fitToChannels = obj.bFitViewToChannels.load() != 0;
+  return s;
+}
+
+void ApplyView(ControlObject& obj, const ViewStep& step) {
+  if (!step.applies) return;
+  // Only what the step changed is written: the other thread may change a
+  // word between the reading and the step (the renderer clears bSnapshot
+  // when it takes the snapshot, the recorder switches views), and an
+  // unchanged word written back would undo that.
+  if (step.layoutDirty) obj.bLayoutDirty = 1;
+  if (step.after.snapshot != step.before.snapshot) obj.bSnapshot = step.after.snapshot ? 1 : 0;
+  if (step.after.fitToChannels != step.before.fitToChannels) {
+    obj.bFitViewToChannels = step.after.fitToChannels ? 1 : 0;
+  }
+  if (step.after.saved != step.before.saved) obj.dwSavedDrawMode = step.after.saved;
+  if (step.after.shown != step.before.shown) obj.dwDrawMode = step.after.shown;
 }
 
 void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved) {

@@ -3,8 +3,8 @@
 //
 // The scriptable object owns one; the control window adds its surfaces,
 // decoders and dialogs for its own lifetime and binds `ui` and `video`.
-// Words that both threads touch are atomic 32-bit values; everything else
-// belongs to one thread, as noted.
+// The fields are grouped by what guards them: a lock, one owning thread,
+// or atomic words both threads touch.
 #pragma once
 
 #include <array>
@@ -19,24 +19,9 @@
 #include "net/video_sink.h"
 #include "platform/event.h"
 #include "platform/socket.h"
+#include "view/view_model.h"
 
 namespace zarvion {
-
-// DrawMode words.
-constexpr uint32_t kDrawGrid4 = 0x00040000;
-constexpr uint32_t kDrawGrid9 = 0x00090000;
-constexpr uint32_t kDrawGrid16 = 0x00100000;
-constexpr uint32_t kDrawPlayback = 0x80000000;
-constexpr uint32_t kDefaultDrawMode = kDrawGrid16;
-
-// One channel fills the view (the value is its decoder slot).
-constexpr bool IsChannelView(uint32_t drawMode) {
-  return drawMode < 16;
-}
-// One of the three grids.
-constexpr bool IsGridView(uint32_t drawMode) {
-  return drawMode == kDrawGrid4 || drawMode == kDrawGrid9 || drawMode == kDrawGrid16;
-}
 
 // What the connection thread is doing, for the host to show. The thread
 // writes these; nothing in the control reads them.
@@ -78,26 +63,29 @@ struct SessionStatus {
 };
 
 struct ControlObject {
-  // Connection settings, written by the scriptable members on the host's
-  // thread and copied by the connection thread when it connects and logs in
-  // (GBK bytes); both sides hold settingsLock, so a copy is never torn.
+  // Protected by settingsLock: the connection settings, written by the
+  // scriptable members on the host's thread and copied by the connection
+  // thread when it connects and logs in (GBK bytes), so a copy is never torn.
   char szHostName[64] = {};
   uint16_t wHostPort = 0;
   char szLoginPara[256] = {};
   std::mutex settingsLock;
 
-  // Created together, once, by whichever comes first: ConnectServer or the
-  // window's set-up (see EnsureEvents).
+  // Made together, once, by whichever comes first: ConnectServer or the
+  // window's set-up (see EnsureEvents), before any connection thread runs;
+  // the events themselves may be set and reset from any thread.
   std::unique_ptr<Event> hConnectEvent;
   std::unique_ptr<Event> hStopEvent;
   std::unique_ptr<Event> hIoEvent;
 
-  // The session socket. socketLock guards replacing or closing it and is
-  // held for the whole of every message sent, so messages from the two
-  // threads never interleave and the socket is never closed under a sender.
+  // Protected by socketLock: replacing or closing the session socket, and
+  // every message sent, held for the whole message, so messages from the
+  // two threads never interleave and the socket is never closed under a
+  // sender. Receiving is the connection thread's alone.
   Socket socket;
   std::mutex socketLock;
 
+  // Written by the connection thread, read by any thread (atomic words).
   std::atomic<uint32_t> bConnected{0};
   // SessionState, SessionError and their count; see SessionStatus.
   std::atomic<uint32_t> dwSessionState{0};
@@ -109,22 +97,30 @@ struct ControlObject {
   // From SessionInfo; 0 until one arrives.
   std::atomic<uint32_t> channelCount{0};
   std::atomic<uint32_t> sessionFlags{0};
-  // Picture settings of channels 1..16: entry k - 1 for channel k, bytes in
-  // the order brightness, hue, saturation, contrast.
-  // Written by the connection thread, read by the window: under videoParamLock.
+
+  // Protected by videoParamLock: the picture settings of channels 1..16,
+  // entry k - 1 for channel k, bytes in the order brightness, hue,
+  // saturation, contrast. Written from the recorder's table by the
+  // connection thread and from what the settings dialog sent by the window.
   std::array<std::array<uint8_t, 4>, kMaxChannels> byVideoParam{};
   std::mutex videoParamLock;
 
-  // Last server notice, NUL-terminated GBK; written by the connection
-  // thread before it posts, read by the window when it shows the text.
+  // Owned by the connection thread: the last server notice, NUL-terminated
+  // GBK, written before the thread posts it; the window copies it during
+  // the post, still on that thread.
   std::array<char, kServerTextSize> szServerText{};
 
-  // Receives each VideoFrame payload; allocated by the window's set-up.
+  // Made by the window's set-up before the connection thread starts; while
+  // it runs, the frame buffer is the connection thread's (each VideoFrame
+  // payload is received into it).
   uint16_t wFrameWidth = 352;
   uint16_t wFrameHeight = 288;
   std::unique_ptr<uint8_t[]> pFrameBuffer;
 
-  // View words (DrawMode values) and the renderer's hand-off flags.
+  // The view (DrawMode words and flags; see view/view_model.h). Atomic
+  // words both threads change, only through the view model (ReadView, a
+  // transition, ApplyView); the renderer reads dwDrawMode and clears
+  // bLayoutDirty and bSnapshot as it composes.
   std::atomic<uint32_t> dwDrawMode{kDefaultDrawMode};
   std::atomic<uint32_t> dwSavedDrawMode{kDefaultDrawMode};
   std::atomic<uint32_t> bLayoutDirty{0};
@@ -133,25 +129,38 @@ struct ControlObject {
   // recorder's channel count (see FittedView); the user's own choice of a
   // layout clears it.
   std::atomic<uint32_t> bFitViewToChannels{0};
-  // The last snapshot, written by whichever thread took it (the renderer
-  // takes it on its next composition) under snapshotLock; for the host.
+
+  // Protected by snapshotLock: the last snapshot, written by whichever
+  // thread took it (the renderer takes it on its next composition); for
+  // the host.
   SnapshotStatus lastSnapshot;
   mutable std::mutex snapshotLock;
 
-  // Playback. dwPlayPos and the slider position change under csPosition.
+  // Playback: atomic words both threads change. The connection thread sets
+  // the length and the position at PlaybackInfo and advances the position
+  // with one atomic add per step; the window stores the position where the
+  // slider is let go and sets and clears the pause. Neither change can undo
+  // the other, so the position needs no lock. csPosition is not taken by
+  // the control; a caller that must set dwPlayPos and bPaused as one change
+  // against another such caller holds it.
   std::atomic<uint32_t> dwPlayLength{0};
   std::atomic<uint32_t> dwPlayPos{0};
   std::atomic<uint32_t> bPaused{0};
   std::mutex csPosition;
 
-  // Bound by the window for its lifetime; null otherwise.
+  // Set by the window's set-up and cleared by its teardown, while no
+  // connection thread runs; null otherwise.
   ControlUi* ui = nullptr;
   VideoSink* video = nullptr;
 };
 
-// The view that fits a recorder of `channels` channels: one channel alone,
-// the 2 x 2 or 3 x 3 grid, else (none, or more than 9) the 4 x 4 grid.
-uint32_t FittedView(uint32_t channels);
+// The view as the control object's words hold it (any thread).
+ViewState ReadView(const ControlObject& obj);
+// Writes the view words `step` changed: the snapshot flag, the fit flag,
+// the saved view, then the view shown (the renderer reads the last), and
+// sets bLayoutDirty when the step asks for it. A step that does not apply
+// changes nothing.
+void ApplyView(ControlObject& obj, const ViewStep& step);
 
 // Creates hConnectEvent, hStopEvent and hIoEvent, in that order, when
 // hConnectEvent does not exist yet. Host thread only.

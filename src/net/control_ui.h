@@ -1,4 +1,6 @@
-// What the connection thread may do to the control window and its dialogs.
+// What the connection thread tells the control window: what happened in the
+// session, never which widget to change or what text to show. The window
+// maps each call onto its own widgets and dialogs.
 //
 // The thread never touches a widget: the window implements this interface by
 // running each call on the GUI thread and waiting for it, and gives up the
@@ -8,35 +10,31 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace zarvion {
-
-// The window a control id belongs to (ids repeat between templates).
-enum class UiWindow { kControl, kSettings, kPlayback };
 
 class ControlUi {
  public:
   virtual ~ControlUi() = default;
-  virtual void EnableControl(UiWindow window, int id, bool enable) = 0;
-  // Local texts are UTF-8.
-  virtual void SetControlText(UiWindow window, int id, const std::string& utf8) = 0;
-  // The position slider 205 of the control window.
-  virtual void SetSliderRange(int min, int max) = 0;
-  virtual void SetSliderPos(int pos) = 0;
-  // Empties combo 208 of the settings dialog, adds the items, selects one.
-  virtual void FillChannelList(const std::vector<std::string>& utf8Items, int selected) = 0;
-  // Appends a row to list 209 of the playback dialog. The texts are the GBK
-  // bytes as received; the dialog converts them for display and hands the
-  // location bytes back unchanged when the row is played.
-  virtual void AppendPlaybackRow(const std::string& channelGbk, const std::string& timeGbk,
-                                 const std::string& locationGbk) = 0;
+  // The recorder answered the session query: its SessionInfo flags
+  // (kFlagPlayback, kFlagPictureSettings) and channel count (at most 16).
+  // Called before the picture settings are asked for.
+  virtual void SessionStarted(uint32_t flags, uint32_t channels) = 0;
+  // PlaybackInfo: a recording of `steps` steps is played from step 0.
+  virtual void PlaybackStarted(uint32_t steps) = 0;
+  // The playback has asked for every step before `position`.
+  virtual void PlaybackPosition(uint32_t position) = 0;
+  // One recording the recorder offers for playback. The texts are the GBK
+  // bytes as received; the location bytes go back unchanged when the row is
+  // played.
+  virtual void PlaybackRow(const std::string& channelGbk, const std::string& timeGbk,
+                           const std::string& locationGbk) = 0;
   // Asks the window to show the server text (asynchronous, like a posted
   // message); the text is in the control object's szServerText.
   virtual void PostServerText() = 0;
-  // The server changed the view away from `leftView` (dwDrawMode holds the
-  // new one): the record and capture buttons are to match the view now
-  // shown, and a recording of a channel no longer shown alone ends.
+  // The view changed away from `leftView` (dwDrawMode holds the new one):
+  // the buttons are to match the view now shown, and a recording of a
+  // channel no longer shown alone ends.
   virtual void ViewChanged(uint32_t leftView) = 0;
 };
 

@@ -1,19 +1,9 @@
 #include "net/playback.h"
 
-#include <algorithm>
-#include <climits>
-
 #include "net/transfer.h"
 
 namespace zarvion {
 namespace {
-
-// Control ids of the control window.
-constexpr int kCaptureButton = 203;
-constexpr int kSettingsButton = 204;
-constexpr int kPositionSlider = 205;
-constexpr int kPlayButton = 207;
-constexpr int kStopButton = 211;
 
 // Appends at most `count` bytes of the field from `offset`, stopping at a NUL.
 void AppendPiece(std::string& out, const uint8_t* field, size_t offset, size_t count) {
@@ -22,11 +12,6 @@ void AppendPiece(std::string& out, const uint8_t* field, size_t offset, size_t c
     if (c == '\0') break;
     out += c;
   }
-}
-
-// Slider values are ints; step numbers are unsigned 32-bit.
-int SliderValue(uint32_t v) {
-  return static_cast<int>(std::min<uint32_t>(v, INT_MAX));
 }
 
 }  // namespace
@@ -61,7 +46,7 @@ bool HandleFileList(ControlObject& obj, const MessageHeader& header) {
     }
     if (obj.ui) {
       const PlaybackRow row = RowFromRecord(record);
-      obj.ui->AppendPlaybackRow(row.channel, row.time, row.location);
+      obj.ui->PlaybackRow(row.channel, row.time, row.location);
     }
   }
   return true;
@@ -70,47 +55,26 @@ bool HandleFileList(ControlObject& obj, const MessageHeader& header) {
 void HandlePlaybackInfo(ControlObject& obj, const MessageHeader& header) {
   const uint32_t length = PlaybackStepCount(header);
   obj.dwPlayLength = length;
-  if (ControlUi* ui = obj.ui) {
-    ui->EnableControl(UiWindow::kControl, kPositionSlider, true);
-    ui->SetSliderRange(0, SliderValue(length));
-    ui->SetSliderPos(0);
-    ui->EnableControl(UiWindow::kControl, kStopButton, true);
-    ui->EnableControl(UiWindow::kControl, kPlayButton, true);
-    ui->EnableControl(UiWindow::kControl, kSettingsButton, false);
-    ui->EnableControl(UiWindow::kControl, kCaptureButton, true);
-    ui->SetControlText(UiWindow::kControl, kPlayButton, "暂停");
-  }
-  {
-    std::lock_guard lock(obj.csPosition);
-    obj.dwPlayPos = 0;
-  }
+  if (obj.ui) obj.ui->PlaybackStarted(length);
+  obj.dwPlayPos = 0;
   obj.bPaused = 0;
-  const uint32_t left = obj.dwDrawMode.load();
-  // A snapshot asked for in the view being left is not taken of the
-  // recording.
-  if (left != kDrawPlayback) obj.bSnapshot = 0;
-  obj.dwDrawMode = kDrawPlayback;
+  const ViewStep step = PlaybackStarted(ReadView(obj));
+  ApplyView(obj, step);
   // The server may have switched to one channel since the request.
-  if (IsChannelView(left) && obj.ui) obj.ui->ViewChanged(left);
-  SendMessage(obj, ComposeSelectChannels(0));
+  if (IsChannelView(step.Left()) && obj.ui) obj.ui->ViewChanged(step.Left());
+  SendMessage(obj, ComposeSelectChannels(step.mask));
 }
 
 void PlaybackStep(ControlObject& obj) {
   if (obj.bPaused.load() != 0 || obj.dwDrawMode.load() != kDrawPlayback) return;
-  // The position is taken and advanced in one step under csPosition: a
-  // slider release landing between reading it for the message and
-  // advancing it would otherwise be overwritten, and the user's seek lost.
-  uint32_t position;
-  {
-    std::lock_guard lock(obj.csPosition);
-    position = obj.dwPlayPos.load();
-    obj.dwPlayPos = position + 1;
-  }
+  // Taken and advanced in one atomic step: a slider release, which stores
+  // where the slider was let go, lands either before it (this step asks for
+  // that position) or after it (the next one does), and is never lost.
+  const uint32_t position = obj.dwPlayPos.fetch_add(1);
   SendMessage(obj, ComposePlaybackStep(position));
-  // Outside csPosition: the window serves this call on its own thread, and
-  // that thread takes csPosition when the slider is released; holding the
-  // lock across the call could deadlock both threads.
-  if (obj.ui) obj.ui->SetSliderPos(SliderValue(obj.dwPlayPos.load()));
+  // The window serves this call on its own thread and takes no lock for it;
+  // a release since the add shows where it went.
+  if (obj.ui) obj.ui->PlaybackPosition(obj.dwPlayPos.load());
 }
 
 }  // namespace zarvion

@@ -27,8 +27,8 @@ PlaybackRow RowFromRecord(const FileRecord& record);
 // broken, and no row is made from a partly received record.
 bool HandleFileList(ControlObject& obj, const MessageHeader& header);
 
-// Takes the total step count, sets up the slider and the playback buttons,
-// enters the playback view and asks the server to stop the live streams.
+// Takes the total step count, tells the window the playback started, enters
+// the playback view and asks the server to stop the live streams.
 void HandlePlaybackInfo(ControlObject& obj, const MessageHeader& header);
 
 // One quiet interval of the steady state: while playing and not paused,

@@ -128,11 +128,6 @@ MessageHeader ComposeServerNotice(uint32_t bytes) {
   return Compose(kServerNotice, 0, 0, 0, 0, 0, 0, bytes);
 }
 
-uint16_t GridMask(uint32_t panes) {
-  if (panes >= 16) return 0xFFFF;
-  return static_cast<uint16_t>((1u << panes) - 1u);
-}
-
 FileRecord FileRecord::WithLocation(std::string_view location) {
   FileRecord r;
   const size_t n = std::min(location.size(), kFileLocationSize - 1);

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "view/draw_mode.h"  // GridMask: the mask a SelectChannels carries
+
 namespace zarvion {
 
 // Client to server.
@@ -99,9 +101,6 @@ MessageHeader ComposePlaybackInfo(uint32_t steps);
 MessageHeader ComposeVideoFrame(uint8_t channel, uint16_t frameFlags, uint32_t bytes);
 MessageHeader ComposeSelectView(bool single, uint8_t channelOrPanes);
 MessageHeader ComposeServerNotice(uint32_t bytes);
-
-// The n lowest bits set: the mask of a grid of n panes (n = 0 gives 0).
-uint16_t GridMask(uint32_t panes);
 
 // Step number of a PlaybackStep, total of a PlaybackInfo.
 inline uint32_t PlaybackStepNumber(const MessageHeader& h) {

@@ -49,8 +49,8 @@ class RowHeightDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-PlaybackDialog::PlaybackDialog(QWidget* parent, CommandTarget* target)
-    : QDialog(parent), form_(std::make_unique<Ui::PlaybackDialogForm>()), target_(target) {
+PlaybackDialog::PlaybackDialog(QWidget* parent)
+    : QDialog(parent), form_(std::make_unique<Ui::PlaybackDialogForm>()) {
   form_->setupUi(this);
   // Caption, system menu, no minimize box; a fixed frame.
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -148,7 +148,7 @@ void PlaybackDialog::Play(int row) {
   const std::string bytes = RowLocation(row);
   std::memcpy(location, bytes.data(),
               strnlen(bytes.data(), std::min(bytes.size(), kLocationBufferSize - 1)));
-  if (target_) target_->OnCommand(MakeWParam(NC_PLAYFILE, 0), reinterpret_cast<intptr_t>(location));
+  emit FileChosen(QByteArray(location));
 }
 
 void PlaybackDialog::accept() {

@@ -3,19 +3,18 @@
 //
 // The row played is the selection mark (the current row: the one most
 // recently clicked or moved to), provided any row is selected. OK hides the
-// dialog and then notifies; a double-click on the list notifies and then
-// hides, and does nothing while no row is selected. The notification is
-// NC_PLAYFILE with the address of the row's location bytes exactly as the
-// server sent them, NUL-terminated and valid only during the call.
+// dialog and then signals FileChosen; a double-click on the list signals and
+// then hides, and does nothing while no row is selected. The signal carries
+// the row's location bytes exactly as the server sent them (up to the first
+// NUL, at most 259 bytes), delivered at once on the dialog's thread.
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 
 #include <cstddef>
 #include <memory>
 #include <string>
-
-#include "settings/command_target.h"
 
 class QTreeWidget;
 
@@ -36,10 +35,8 @@ class PlaybackDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit PlaybackDialog(QWidget* parent = nullptr, CommandTarget* target = nullptr);
+  explicit PlaybackDialog(QWidget* parent = nullptr);
   ~PlaybackDialog() override;
-
-  void SetTarget(CommandTarget* target) { target_ = target; }
 
   // The control with a template id (1, 2, 209), or null.
   QWidget* Item(int id) const;
@@ -60,6 +57,10 @@ class PlaybackDialog : public QDialog {
   void accept() override;
   void reject() override;
 
+ signals:
+  // The user chose the recording at `locationGbk` to play.
+  void FileChosen(const QByteArray& locationGbk);
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -69,7 +70,6 @@ class PlaybackDialog : public QDialog {
   void Play(int row);
 
   std::unique_ptr<Ui::PlaybackDialogForm> form_;
-  CommandTarget* target_ = nullptr;
 };
 
 }  // namespace zarvion

@@ -46,8 +46,8 @@ void CentreOnScreen(QWidget* w) {
 
 }  // namespace
 
-SettingsDialog::SettingsDialog(QWidget* parent, CommandTarget* target)
-    : QDialog(parent), form_(std::make_unique<Ui::SettingsDialogForm>()), target_(target) {
+SettingsDialog::SettingsDialog(QWidget* parent)
+    : QDialog(parent), form_(std::make_unique<Ui::SettingsDialogForm>()) {
   form_->setupUi(this);
   // Caption, system menu and minimize box; a fixed frame.
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -100,7 +100,7 @@ SettingsDialog::SettingsDialog(QWidget* parent, CommandTarget* target)
   connect(form_->id1, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(form_->id2, &QPushButton::clicked, this, &SettingsDialog::reject);
   connect(form_->id208, &QComboBox::currentIndexChanged, this,
-          [this](int index) { Notify(NC_SELCHANNEL, 0, index < 0 ? 0 : index); });
+          [this](int index) { emit ChannelSelected(index < 0 ? 0 : index); });
   for (Trackbar* t : {form_->id213, form_->id214, form_->id215, form_->id216}) {
     t->onReleased = [this] { SendVideoParams(); };
   }
@@ -180,12 +180,8 @@ uint32_t SettingsDialog::ComboIndex() const {
   return index < 0 ? 0 : static_cast<uint32_t>(index);
 }
 
-void SettingsDialog::Notify(uint32_t code, uint32_t low, intptr_t lParam) {
-  if (target_) target_->OnCommand(MakeWParam(code, low), lParam);
-}
-
 void SettingsDialog::SendVideoParams() {
-  Notify(NC_VIDEOPARAM, ComboIndex(), static_cast<intptr_t>(VideoParams()));
+  emit PictureChanged(static_cast<int>(ComboIndex()), VideoParams());
 }
 
 void SettingsDialog::RestoreDefaultParams() {
@@ -193,7 +189,7 @@ void SettingsDialog::RestoreDefaultParams() {
   form_->id214->setValue(kDefaultHue);
   form_->id215->setValue(kDefaultSaturation);
   form_->id216->setValue(kDefaultContrast);
-  Notify(NC_VIDEOPARAM, ComboIndex(), static_cast<intptr_t>(kDefaultVideoParams));
+  emit PictureChanged(static_cast<int>(ComboIndex()), kDefaultVideoParams);
 }
 
 void SettingsDialog::Browse(QLineEdit* edit, const char* prompt) {
@@ -218,7 +214,7 @@ void SettingsDialog::accept() {
     return;
   }
   SettingsStore::SaveSettings(drawMode_, capDir_, recordDir_);
-  Notify(NC_DRAWMODE, 0, static_cast<intptr_t>(drawMode_));
+  emit GridChosen(drawMode_);
   hide();
 }
 

@@ -4,10 +4,10 @@
 // their state between showings, and its draw mode and folders are loaded
 // from the settings store once, when it is made.
 //
-// Everything that matters outside the dialog goes synchronously to the
-// CommandTarget: NC_DRAWMODE on OK, NC_SELCHANNEL when the channel list's
-// selection changes, NC_VIDEOPARAM when the mouse lets go of a picture
-// slider or "默认值" is pressed.
+// Everything that matters outside the dialog is a signal, delivered at once
+// on the dialog's thread: GridChosen on OK, ChannelSelected when the channel
+// list's selection changes, PictureChanged when the mouse lets go of a
+// picture slider or "默认值" is pressed.
 #pragma once
 
 #include <QDialog>
@@ -17,8 +17,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "settings/command_target.h"
 
 class QButtonGroup;
 class QComboBox;
@@ -80,12 +78,9 @@ class SettingsDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // Made hidden, owned by `parent`; notifications go to `target` (may be
-  // set later with SetTarget).
-  explicit SettingsDialog(QWidget* parent = nullptr, CommandTarget* target = nullptr);
+  // Made hidden, owned by `parent`.
+  explicit SettingsDialog(QWidget* parent = nullptr);
   ~SettingsDialog() override;
-
-  void SetTarget(CommandTarget* target) { target_ = target; }
 
   // The control with a template id (1, 2, 201, 208, 210-220), or null.
   QWidget* Item(int id) const;
@@ -106,10 +101,19 @@ class SettingsDialog : public QDialog {
 
  public slots:
   // OK: both folders must be folders this user can write to; then save,
-  // notify NC_DRAWMODE, hide.
+  // signal GridChosen, hide.
   void accept() override;
   // Cancel, Escape and the close box: hide, restoring nothing.
   void reject() override;
+
+ signals:
+  // OK was pressed with this layout (a grid DrawMode word).
+  void GridChosen(uint32_t layout);
+  // The channel list's selection: 0 for all channels, else channel k.
+  void ChannelSelected(int index);
+  // The picture settings to send for list entry `index` (0: all channels),
+  // packed as PackVideoParams packs them.
+  void PictureChanged(int index, uint32_t videoParams);
 
  protected:
   // The folder error box, owned by the dialog: `why` is what is wrong
@@ -119,7 +123,6 @@ class SettingsDialog : public QDialog {
   virtual QString BrowseForFolder(const QString& prompt, const QString& start);
 
  private:
-  void Notify(uint32_t code, uint32_t low, intptr_t lParam);
   void SendVideoParams();
   void RestoreDefaultParams();
   void Browse(QLineEdit* edit, const char* prompt);
@@ -127,7 +130,6 @@ class SettingsDialog : public QDialog {
 
   std::unique_ptr<Ui::SettingsDialogForm> form_;
   QButtonGroup* layoutGroup_ = nullptr;
-  CommandTarget* target_ = nullptr;
   uint32_t drawMode_ = 0;
   std::string capDir_;
   std::string recordDir_;

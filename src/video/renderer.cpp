@@ -8,26 +8,6 @@
 
 namespace zarvion {
 
-View ClassifyDrawMode(uint32_t drawMode) {
-  if (drawMode <= 0x00010000u || drawMode >= 0x80000000u) {
-    if (drawMode < static_cast<uint32_t>(kDecoderSlots)) {
-      return View{ViewKind::kSingle, static_cast<int>(drawMode), 0};
-    }
-    if (drawMode == kPlaybackView) return View{ViewKind::kSingle, 0, 0};
-    return View{};
-  }
-  switch (drawMode >> 16) {
-    case 4:
-      return View{ViewKind::kGrid, 0, 2};
-    case 9:
-      return View{ViewKind::kGrid, 0, 3};
-    case 16:
-      return View{ViewKind::kGrid, 0, 4};
-    default:
-      return View{};
-  }
-}
-
 Rect PaneRect(int side, int row, int col, int W, int H) {
   const int wg = W - 2 * side;
   const int hg = H - 2 * side;
@@ -307,7 +287,7 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
   const int32_t fps = d->nFps.load();
   const uint32_t bps = d->nBps.load();
   const bool ended =
-      words_.dwDrawMode.load() == kPlaybackView && playbackEnded_ && playbackEnded_();
+      words_.dwDrawMode.load() == kDrawPlayback && playbackEnded_ && playbackEnded_();
   // Frames of the other channels still arriving change nothing here.
   if (singleValid_ && singleSerial_ == d->dwPictureSerial && singleFps_ == fps &&
       singleBps_ == bps && singleEnded_ == ended) {

@@ -21,19 +21,17 @@
 #include <utility>
 
 #include "platform/surface.h"
+#include "view/draw_mode.h"
 #include "video/channel_decoder.h"
 #include "video/video_surface.h"
 
 namespace zarvion {
 
-inline constexpr int kDecoderSlots = 16;
 // Changed rectangles kept between two takes; more collapse into one.
 inline constexpr int kMaxChanges = 24;
 inline constexpr int kToolbarStrip = 20;  // bottom of the window not used for video
 inline constexpr uint32_t kBorderPointer = 0x00FFFF00;
 inline constexpr uint32_t kBorderPane = 0x00000000;
-// The DrawMode word of the playback view (slot 0 full size).
-inline constexpr uint32_t kPlaybackView = 0x80000000u;
 
 // The window's side of presenting. Every member may be called on either
 // thread, with the renderer lock held, so none may block on the GUI thread.
@@ -96,16 +94,6 @@ struct ViewWords {
   std::atomic<uint32_t>& bLayoutDirty;
   std::atomic<uint32_t>& bSnapshot;
 };
-
-enum class ViewKind { kSingle, kGrid, kNone };
-struct View {
-  ViewKind kind = ViewKind::kNone;
-  int slot = 0;  // kSingle: the slot shown (0 for the playback view)
-  int side = 0;  // kGrid: panes per side (2, 3 or 4)
-};
-// What a DrawMode word shows. Only 0..15, 0x80000000 and the grids of 4, 9
-// and 16 panes show anything; every other word is kNone.
-View ClassifyDrawMode(uint32_t drawMode);
 
 // Pane (row, col) of a side x side grid in a W x H video area.
 Rect PaneRect(int side, int row, int col, int W, int H);

@@ -1,18 +1,23 @@
 #include "window/connection_bridge.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include <QAbstractButton>
 #include <QSlider>
 
 #include "net/control_object.h"
+#include "net/protocol.h"
 #include "platform/code_page.h"
 #include "settings/playback_dialog.h"
 #include "settings/settings_dialog.h"
 #include "window/control_window.h"
 #include "window/gui_calls.h"
 #include "window/notice_box.h"
+#include "window/window_layout.h"
 #include "window/window_texts.h"
 
 namespace zarvion {
@@ -29,50 +34,56 @@ ConnectionBridge::~ConnectionBridge() {
   CloseNotice();
 }
 
-void ConnectionBridge::EnableControl(UiWindow window, int id, bool enable) {
-  Run([this, window, id, enable] {
-    if (QWidget* control = Find(window, id)) control->setEnabled(enable);
-  });
-}
-
-void ConnectionBridge::SetControlText(UiWindow window, int id, const std::string& utf8) {
-  Run([this, window, id, text = WindowText(utf8.c_str())] {
-    QWidget* control = Find(window, id);
-    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-      button->setText(text);
-    } else if (control) {
-      control->setWindowTitle(text);
+void ConnectionBridge::SessionStarted(uint32_t flags, uint32_t channels) {
+  Run([this, flags, channels] {
+    if (flags & kFlagPlayback) w_.Control(kIdPlaybackRequest)->setEnabled(true);
+    SettingsDialog* settings = w_.Settings();
+    if (!(flags & kFlagPictureSettings) || !settings) return;
+    // "All channels", then one entry per channel the recorder has.
+    std::vector<std::string> items{WindowText(kItemAllChannels).toStdString()};
+    for (uint32_t k = 1; k <= channels; ++k) {
+      items.push_back(QString::asprintf("CH %02u", k).toStdString());
+    }
+    settings->FillChannelList(items, 0);
+    for (int id :
+         {kIdChannelList, kIdBrightness, kIdHue, kIdSaturation, kIdContrast, kIdDefaultParams}) {
+      settings->EnableItem(id, true);
     }
   });
 }
 
-void ConnectionBridge::SetSliderRange(int min, int max) {
-  Run([this, min, max] { w_.PositionSlider()->setRange(min, max); });
+void ConnectionBridge::PlaybackStarted(uint32_t steps) {
+  Run([this, steps] {
+    QSlider* slider = w_.PositionSlider();
+    slider->setEnabled(true);
+    // Slider values are ints; step numbers are unsigned 32-bit.
+    slider->setRange(0, static_cast<int>(std::min<uint32_t>(steps, INT_MAX)));
+    FollowPlayback(0);
+    w_.Control(kIdStop)->setEnabled(true);
+    w_.Control(kIdPlayPause)->setEnabled(true);
+    w_.Control(kIdSettings)->setEnabled(false);
+    w_.Control(kIdCapture)->setEnabled(true);
+    w_.Button(kIdPlayPause)->setText(WindowText(kCaptionPause));
+  });
 }
 
-void ConnectionBridge::SetSliderPos(int pos) {
+void ConnectionBridge::PlaybackPosition(uint32_t position) {
+  Run([this, position] { FollowPlayback(position); });
+}
+
+void ConnectionBridge::FollowPlayback(uint32_t position) {
   // A step that was under way when the user pressed stop must not move
   // the slider back from 0: a disabled slider no longer follows playback.
   // Nor does a slider the user holds: the release seeks to where it was
   // let go, not to where the steps had got to.
-  Run([this, pos] {
-    QSlider* slider = w_.PositionSlider();
-    if (slider->isEnabled() && !slider->isSliderDown() && !w_.SliderReleasePending()) {
-      slider->setValue(pos);
-    }
-  });
+  QSlider* slider = w_.PositionSlider();
+  if (slider->isEnabled() && !slider->isSliderDown() && !w_.SliderReleasePending()) {
+    slider->setValue(static_cast<int>(std::min<uint32_t>(position, INT_MAX)));
+  }
 }
 
-void ConnectionBridge::FillChannelList(const std::vector<std::string>& utf8Items, int selected) {
-  std::vector<std::string> items;
-  for (const std::string& item : utf8Items) items.push_back(WindowText(item.c_str()).toStdString());
-  Run([this, items = std::move(items), selected] {
-    if (SettingsDialog* d = w_.Settings()) d->FillChannelList(items, selected);
-  });
-}
-
-void ConnectionBridge::AppendPlaybackRow(const std::string& channelGbk, const std::string& timeGbk,
-                                         const std::string& locationGbk) {
+void ConnectionBridge::PlaybackRow(const std::string& channelGbk, const std::string& timeGbk,
+                                   const std::string& locationGbk) {
   Run([this, channelGbk, timeGbk, locationGbk] {
     if (PlaybackDialog* d = w_.Playback()) d->AppendPlaybackRow(channelGbk, timeGbk, locationGbk);
   });
@@ -110,18 +121,6 @@ void ConnectionBridge::CloseNotice() {
 
 void ConnectionBridge::Run(std::function<void()> fn) {
   calls_.Call(std::move(fn), w_.Object().hStopEvent.get());
-}
-
-QWidget* ConnectionBridge::Find(UiWindow window, int id) const {
-  switch (window) {
-    case UiWindow::kControl:
-      return w_.Control(id);
-    case UiWindow::kSettings:
-      return w_.Settings() ? w_.Settings()->Item(id) : nullptr;
-    case UiWindow::kPlayback:
-      return w_.Playback() ? w_.Playback()->Item(id) : nullptr;
-  }
-  return nullptr;
 }
 
 void ConnectionBridge::ShowPendingNotice() {

@@ -1,7 +1,8 @@
 // The bridge from the connection thread to the control window: ControlUi,
 // whose every call runs on the GUI thread and is waited for (the wait ends
-// when the stop event is set), and the recorder's notices, handed over
-// without waiting and shown in one box.
+// when the stop event is set) and turns what happened in the session into
+// the widgets' states, and the recorder's notices, handed over without
+// waiting and shown in one box.
 #pragma once
 
 #include <cstdint>
@@ -34,13 +35,11 @@ class ConnectionBridge : public ControlUi {
   ConnectionBridge& operator=(const ConnectionBridge&) = delete;
 
   // ControlUi, for the connection thread.
-  void EnableControl(UiWindow window, int id, bool enable) override;
-  void SetControlText(UiWindow window, int id, const std::string& utf8) override;
-  void SetSliderRange(int min, int max) override;
-  void SetSliderPos(int pos) override;
-  void FillChannelList(const std::vector<std::string>& utf8Items, int selected) override;
-  void AppendPlaybackRow(const std::string& channelGbk, const std::string& timeGbk,
-                         const std::string& locationGbk) override;
+  void SessionStarted(uint32_t flags, uint32_t channels) override;
+  void PlaybackStarted(uint32_t steps) override;
+  void PlaybackPosition(uint32_t position) override;
+  void PlaybackRow(const std::string& channelGbk, const std::string& timeGbk,
+                   const std::string& locationGbk) override;
   void PostServerText() override;
   void ViewChanged(uint32_t leftView) override;
 
@@ -50,7 +49,9 @@ class ConnectionBridge : public ControlUi {
 
  private:
   void Run(std::function<void()> fn);
-  QWidget* Find(UiWindow window, int id) const;
+  // GUI thread: moves the position slider to a step the playback reached,
+  // unless it no longer follows the playback.
+  void FollowPlayback(uint32_t position);
   // GUI thread: shows the latest notice handed over.
   void ShowPendingNotice();
   // Shows a notice of the recorder at `from` ("a.b.c.d:port", or empty).

@@ -30,11 +30,13 @@ ControlWindow::ControlWindow(ControlObject& obj, QWidget* parent, ControlWindowO
   form_->setupUi(this);
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent);
-  for (QAbstractButton* button : findChildren<QAbstractButton*>()) {
-    const int id = button->property("controlId").toInt();
-    connect(button, &QAbstractButton::clicked, this,
-            [this, id] { OnCommand(static_cast<uint32_t>(id) | (kButtonClicked << 16), 0); });
-  }
+  connect(form_->record, &QAbstractButton::clicked, this, &ControlWindow::OnRecord);
+  connect(form_->capture, &QAbstractButton::clicked, this, &ControlWindow::OnCapture);
+  connect(form_->settings, &QAbstractButton::clicked, this, &ControlWindow::OnSettings);
+  connect(form_->playbackRequest, &QAbstractButton::clicked, this,
+          &ControlWindow::OnPlaybackRequest);
+  connect(form_->playPause, &QAbstractButton::clicked, this, &ControlWindow::OnPlayPause);
+  connect(form_->stop, &QAbstractButton::clicked, this, &ControlWindow::OnStop);
   for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
   SetUp();
   if (!setupComplete_) {

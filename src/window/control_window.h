@@ -23,12 +23,12 @@
 #include <functional>
 #include <memory>
 
+#include <QByteArray>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
 
 #include "platform/surface.h"
-#include "settings/command_target.h"
 #include "video/recording_repair.h"
 #include "video/renderer.h"
 #include "window/decoder_bank.h"
@@ -88,7 +88,7 @@ struct ControlWindowOptions {
 inline constexpr const char* kServerTextCaption =
     QT_TRANSLATE_NOOP("ControlWindow", "Zarvion 信息");
 
-class ControlWindow : public QWidget, public CommandTarget {
+class ControlWindow : public QWidget {
   Q_OBJECT
 
  public:
@@ -101,8 +101,20 @@ class ControlWindow : public QWidget, public CommandTarget {
   // The step set-up stopped at (kNone after a full set-up).
   SetupStep FailedStep() const { return failedStep_; }
 
-  // Button clicks and the dialogs' notifications (WM_COMMAND).
-  void OnCommand(uint32_t wParam, intptr_t lParam) override;
+  // The toolbar's buttons. After a partial set-up each does nothing.
+  void OnRecord();
+  void OnCapture();
+  void OnSettings();
+  void OnPlaybackRequest();
+  void OnPlayPause();
+  void OnStop();
+  // What the user chose in the dialogs: a grid (settings OK), a channel
+  // list entry (0: all channels), picture settings to send for an entry,
+  // a recording to play.
+  void OnGridChosen(uint32_t layout);
+  void OnChannelSelected(int index);
+  void OnPictureChanged(int index, uint32_t videoParams);
+  void OnFileChosen(const QByteArray& locationGbk);
   // The position slider let go of the mouse (NM_RELEASEDCAPTURE of 205).
   void OnSliderReleased();
   // Left double-click in the video area.
@@ -156,14 +168,8 @@ class ControlWindow : public QWidget, public CommandTarget {
 
   // Toolbar and dialog commands (window_commands.cpp).
   void Send(const struct MessageHeader& header, const void* payload = nullptr, uint32_t size = 0);
-  void PlayFile(const char* location);
-  void ChooseDrawMode(uint32_t drawMode);
-  void ShowChannelParams(uint32_t comboIndex);
-  void SendVideoParams(uint32_t comboIndex, uint32_t videoParams);
-  void TogglePause();
-  void StopPlayback();
-  void Capture();
-  void ToggleRecording();
+  // Bit k set: the decoder of slot k has had a picture.
+  uint16_t SendingChannels() const;
   // Sets the record and capture buttons for the view now shown, after
   // leaving `leftView`; ends the recording of a channel no longer shown.
   void MatchViewButtons(uint32_t leftView);

@@ -32,16 +32,14 @@ class GuiCalls {
   // runs at once. False when the wait was given up because `stop` was set
   // (or the queue is shutting down) before the call started.
   bool Call(std::function<void()> fn, const Event* stop);
-  // Runs whatever is queued now. GUI thread only: used by a GUI handler
-  // that must wait for a lock the connection thread may hold while it
-  // waits for a call.
-  void Drain();
   // Gives up every queued call and refuses new ones.
   void Shutdown();
 
  private:
   struct Pending;
   void Schedule();
+  // GUI thread: runs whatever is queued now.
+  void Drain();
 
   QPointer<QObject> context_;
   std::mutex lock_;

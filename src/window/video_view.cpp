@@ -59,7 +59,7 @@ void VideoView::Present(const Rect&, const Rect&) {
 }
 
 int VideoView::AreaHeight() const {
-  return std::max(0, widget_.height() - kVideoAreaAllowance);
+  return std::max(0, widget_.height() - kToolbarStrip);
 }
 
 void VideoView::RequestRepaint() {

@@ -19,23 +19,6 @@ QRect ToolbarSliderRect(const QRect& client) {
                std::max(0, client.width() - kSliderLeft), kToolbarHeight);
 }
 
-int GridSide(uint32_t drawMode) {
-  switch (drawMode) {
-    case kDrawGrid4:
-      return 2;
-    case kDrawGrid9:
-      return 3;
-    case kDrawGrid16:
-      return 4;
-    default:
-      return 0;
-  }
-}
-
-uint32_t ValidGridOr16(uint32_t drawMode) {
-  return GridSide(drawMode) != 0 ? drawMode : kDrawGrid16;
-}
-
 namespace {
 
 // The column (or row) whose open interval holds `p`, or -1.

@@ -1,5 +1,5 @@
 // Geometry of the control window: the toolbar band along the bottom edge,
-// the pointer's pane test, and what a DrawMode word selects.
+// and the pointer's pane test.
 #pragma once
 
 #include <array>
@@ -19,9 +19,6 @@ constexpr int kIdPosition = 205;
 constexpr int kIdPlaybackRequest = 206;
 constexpr int kIdPlayPause = 207;
 constexpr int kIdStop = 211;
-// The notification code of a button click (BN_CLICKED), in the high word of
-// a command's first parameter.
-constexpr uint16_t kButtonClicked = 0;
 
 // The buttons from left to right; the slider follows them.
 constexpr std::array<int, 6> kToolbarButtons = {kIdRecord,          kIdCapture,   kIdSettings,
@@ -30,21 +27,14 @@ constexpr std::array<int, 6> kToolbarButtons = {kIdRecord,          kIdCapture, 
 constexpr int kToolbarHeight = 18;
 constexpr int kToolbarButtonWidth = 32;
 constexpr int kSliderLeft = 192;
-// The renderer shows the window less its bottom 20 pixels; the double-click
-// measures its panes with 22.
-constexpr int kVideoAreaAllowance = 20;
+// The renderer shows the window less its bottom kToolbarStrip pixels; the
+// double-click measures its panes with 22.
 constexpr int kPointerAllowance = 22;
 
 // Button at position k (0..5) and the slider, in client coordinates. The
 // slider's width never goes below zero.
 QRect ToolbarButtonRect(const QRect& client, int position);
 QRect ToolbarSliderRect(const QRect& client);
-
-// Panes per side of a grid DrawMode (2, 3 or 4), or 0 for any other word.
-int GridSide(uint32_t drawMode);
-// A layout that can stand as the saved grid: one of the three grids, else
-// the 4 x 4 grid, so nothing derived from it can index past the decoders.
-uint32_t ValidGridOr16(uint32_t drawMode);
 
 // The pane of a grid with `side` panes per side that contains the pointer at
 // (px, py), relative to a window of the given size, or -1 when the pointer

@@ -30,16 +30,20 @@ void ControlWindow::SetUp() {
   // 1-2. csPosition and the server text are part of the control object.
   if (Fails(SetupStep::kServerText)) return;
 
-  // 3. The default view. A stored word that is none of the grids would
-  // select nothing (or a decoder that does not exist); it shows 4 x 4.
-  obj_.dwDrawMode = ValidGridOr16(SettingsStore::ReadDrawMode());
-  obj_.dwSavedDrawMode = obj_.dwDrawMode.load();
-  // With no layout chosen, the session fits the view to the recorder.
-  obj_.bFitViewToChannels = SettingsStore::DrawModeChosen() ? 0 : 1;
+  // 3. The default view, the stored layout or 4 x 4. With no layout
+  // chosen, the session fits the view to the recorder.
+  ApplyView(obj_, InitialView(ReadView(obj_), SettingsStore::ReadDrawMode(),
+                              SettingsStore::DrawModeChosen()));
 
-  // 4. The dialogs, hidden, sending their notifications here.
-  settingsDialog_ = std::make_unique<SettingsDialog>(this, this);
-  playbackDialog_ = std::make_unique<PlaybackDialog>(this, this);
+  // 4. The dialogs, hidden, telling the window what the user chose.
+  settingsDialog_ = std::make_unique<SettingsDialog>(this);
+  connect(settingsDialog_.get(), &SettingsDialog::GridChosen, this, &ControlWindow::OnGridChosen);
+  connect(settingsDialog_.get(), &SettingsDialog::ChannelSelected, this,
+          &ControlWindow::OnChannelSelected);
+  connect(settingsDialog_.get(), &SettingsDialog::PictureChanged, this,
+          &ControlWindow::OnPictureChanged);
+  playbackDialog_ = std::make_unique<PlaybackDialog>(this);
+  connect(playbackDialog_.get(), &PlaybackDialog::FileChosen, this, &ControlWindow::OnFileChosen);
 
   // 5. The socket library: nothing to start on this platform.
   if (Fails(SetupStep::kSocketLibrary)) return;

@@ -28,12 +28,10 @@ namespace zarvion::fuzz {
 
 class QuietUi : public ControlUi {
  public:
-  void EnableControl(UiWindow, int, bool) override {}
-  void SetControlText(UiWindow, int, const std::string&) override {}
-  void SetSliderRange(int, int) override {}
-  void SetSliderPos(int) override {}
-  void FillChannelList(const std::vector<std::string>&, int) override {}
-  void AppendPlaybackRow(const std::string&, const std::string&, const std::string&) override {}
+  void SessionStarted(uint32_t, uint32_t) override {}
+  void PlaybackStarted(uint32_t) override {}
+  void PlaybackPosition(uint32_t) override {}
+  void PlaybackRow(const std::string&, const std::string&, const std::string&) override {}
   void PostServerText() override { ++posts; }
   void ViewChanged(uint32_t) override {}
   std::atomic<int> posts{0};
