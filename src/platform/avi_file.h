@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/bitmap_info.h"
+#include "platform/unique_fd.h"
 
 namespace zarvion {
 
@@ -116,11 +117,11 @@ class AviFile {
 
  private:
   friend class AviStream;
-  AviFile(int fd, std::string path);
+  AviFile(UniqueFd fd, std::string path);
   bool WriteHeaders();
   void Finish();
 
-  int fd_;
+  UniqueFd fd_;
   std::string path_;
   uint64_t dev_ = 0;
   uint64_t ino_ = 0;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/event.h"
+#include "platform/unique_fd.h"
 
 namespace zarvion {
 
@@ -22,18 +23,13 @@ class Socket {
  public:
   Socket() = default;
   explicit Socket(int fd) : fd_(fd) {}
-  ~Socket();
-  Socket(Socket&& other) noexcept;
-  Socket& operator=(Socket&& other) noexcept;
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
 
   // A new non-blocking AF_INET socket of the given type; invalid on failure.
   static Socket Create(int type);
 
-  bool Valid() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
-  void Close();
+  bool Valid() const { return fd_.Valid(); }
+  int Fd() const { return fd_.Get(); }
+  void Close() { fd_.Reset(); }
   // Ends both directions without releasing the descriptor: a thread waiting
   // on the socket wakes and sees the connection closed.
   void Shutdown();
@@ -61,7 +57,7 @@ class Socket {
   std::string PeerAddress() const;
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 }  // namespace zarvion

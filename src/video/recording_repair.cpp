@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace zarvion {
 
 namespace {
@@ -29,14 +31,19 @@ std::set<std::string>& FoldersUnderRepair() {
 
 int RepairRecordings(const std::string& folder, const AviRepairOptions& options,
                      const RecordingRepairHook& hook) {
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return 0;
+  const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.Valid()) return 0;
+  const int dirFd = dir.Get();
   std::vector<std::string> names;
-  if (DIR* dir = ::fdopendir(::dup(dirFd))) {
-    while (const dirent* e = ::readdir(dir)) {
+  // The listing takes a copy of the descriptor, which closedir closes; the
+  // folder's own stays open for the repairs.
+  UniqueFd copy(::dup(dirFd));
+  if (DIR* listing = copy.Valid() ? ::fdopendir(copy.Get()) : nullptr) {
+    static_cast<void>(copy.Release());  // the listing owns it now
+    while (const dirent* e = ::readdir(listing)) {
       if (IsRecordingName(e->d_name)) names.emplace_back(e->d_name);
     }
-    ::closedir(dir);
+    ::closedir(listing);
   }
   std::sort(names.begin(), names.end());
   RecordingRepairNote note;
@@ -65,7 +72,6 @@ int RepairRecordings(const std::string& folder, const AviRepairOptions& options,
       hook(note);
     }
   }
-  ::close(dirFd);
   if (hook) {
     note.kind = RecordingRepairNote::Kind::kFinished;
     note.name.clear();
