@@ -12,11 +12,8 @@
 
 #include <QGuiApplication>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
 #include "mp43_test_frames.h"
+#include "platform/av_pointers.h"
 #include "video/captions.h"
 #include "video/channel_decoder.h"
 #include "video/renderer.h"
@@ -65,13 +62,13 @@ struct Pipeline {
 void BM_BareDecode(benchmark::State& state) {
   const auto& frames = Frames();
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MSMPEG4V3);
-  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  AvCodecContextPtr ctx(avcodec_alloc_context3(codec));
   ctx->width = 352;
   ctx->height = 288;
   ctx->thread_count = 1;
-  avcodec_open2(ctx, codec, nullptr);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
+  avcodec_open2(ctx.get(), codec, nullptr);
+  AvPacketPtr pkt(av_packet_alloc());
+  AvFramePtr frame(av_frame_alloc());
   std::vector<std::vector<uint8_t>> padded;
   for (const auto& f : frames) {
     padded.emplace_back(f.bytes);
@@ -82,14 +79,11 @@ void BM_BareDecode(benchmark::State& state) {
     const size_t k = i++ % frames.size();
     pkt->data = padded[k].data();
     pkt->size = static_cast<int>(frames[k].bytes.size());
-    avcodec_send_packet(ctx, pkt);
-    avcodec_receive_frame(ctx, frame);
+    avcodec_send_packet(ctx.get(), pkt.get());
+    avcodec_receive_frame(ctx.get(), frame.get());
     benchmark::DoNotOptimize(frame->data[0]);
-    av_frame_unref(frame);
+    av_frame_unref(frame.get());
   }
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  avcodec_free_context(&ctx);
 }
 
 // What the connection thread does for one VideoFrame of a 4 x 4 grid.
