@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,7 +39,8 @@ class NullPresenter : public Presenter {
 // Sixteen decoders bound to a renderer of a 1920 x 1080 screen.
 struct Pipeline {
   Pipeline() {
-    renderer.Create(1920, 1080);
+    // Without the surfaces there is nothing to measure.
+    if (!renderer.Create(1920, 1080)) std::abort();
     renderer.SetCaptionFont(&small);
     renderer.SetPresenter(&presenter);
     for (int s = 0; s < kDecoderSlots; ++s) {
@@ -46,7 +48,7 @@ struct Pipeline {
       decoders[s]->nChannel = s;
       decoders[s]->hFont = &large;
       renderer.BindDecoder(s, decoders[s].get());
-      decoders[s]->Create(352, 288);
+      if (!decoders[s]->Create(352, 288)) std::abort();
     }
   }
   Font small{kFontSmallHeight};
@@ -112,7 +114,10 @@ void BM_DecoderDecode(benchmark::State& state) {
   size_t i = 0;
   for (auto _ : state) {
     const EncodedFrame& f = frames[i++ % frames.size()];
-    p.decoders[0]->Decode(f.bytes.data(), static_cast<uint32_t>(f.bytes.size()), f.Flags());
+    if (!p.decoders[0]->Decode(f.bytes.data(), static_cast<uint32_t>(f.bytes.size()), f.Flags())) {
+      state.SkipWithError("the decoder has no surface");
+      break;
+    }
   }
 }
 

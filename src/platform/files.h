@@ -43,20 +43,20 @@ LocalTime GetLocalTime();
 class File {
  public:
   // Creates the file, or empties an existing one.
-  bool Create(std::string_view path);
+  [[nodiscard]] bool Create(std::string_view path);
   bool IsOpen() const { return fd_.Valid(); }
   // Writes all `size` bytes or fails.
-  bool Write(const void* data, size_t size);
+  [[nodiscard]] bool Write(const void* data, size_t size);
   // Moves the write position to an absolute offset.
-  bool Seek(uint64_t offset);
+  [[nodiscard]] bool Seek(uint64_t offset);
   // Flushes to the device and closes; false when anything was lost.
-  bool Close();
+  [[nodiscard]] bool Close();
 
  private:
   UniqueFd fd_;
 };
 
 // Creates (or empties) the file and writes `size` bytes to it.
-bool WriteFile(std::string_view path, const void* data, size_t size);
+[[nodiscard]] bool WriteFile(std::string_view path, const void* data, size_t size);
 
 }  // namespace zarvion

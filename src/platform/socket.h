@@ -39,16 +39,16 @@ class Socket {
   // On failure *error (when given) holds the errno that says why: EINVAL for
   // an address that is not dotted IPv4, ETIMEDOUT for the time-out, EINTR
   // when stopped.
-  bool Connect(const char* dottedIpv4, uint16_t port, const Event* stop, uint32_t timeoutMs,
-               int* error = nullptr);
+  [[nodiscard]] bool Connect(const char* dottedIpv4, uint16_t port, const Event* stop,
+                             uint32_t timeoutMs, int* error = nullptr);
 
   // One send and one receive. Each waits until the socket is ready or the
   // stop event is set or the time-out passes; nothing stays pending after
   // it returns.
-  IoResult SendSome(const void* data, size_t count, size_t* moved, const Event* stop,
-                    uint32_t timeoutMs);
-  IoResult ReceiveSome(void* data, size_t count, size_t* moved, const Event* stop,
-                       uint32_t timeoutMs);
+  [[nodiscard]] IoResult SendSome(const void* data, size_t count, size_t* moved, const Event* stop,
+                                  uint32_t timeoutMs);
+  [[nodiscard]] IoResult ReceiveSome(void* data, size_t count, size_t* moved, const Event* stop,
+                                     uint32_t timeoutMs);
 
   // Without consuming anything: true when the peer has closed the connection
   // and no data is left to read, or the connection failed.
