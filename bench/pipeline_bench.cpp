@@ -6,17 +6,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
 
 #include <QGuiApplication>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
 #include "mp43_test_frames.h"
+#include "platform/av_pointers.h"
 #include "video/captions.h"
 #include "video/channel_decoder.h"
 #include "video/renderer.h"
@@ -41,7 +39,8 @@ class NullPresenter : public Presenter {
 // Sixteen decoders bound to a renderer of a 1920 x 1080 screen.
 struct Pipeline {
   Pipeline() {
-    renderer.Create(1920, 1080);
+    // Without the surfaces there is nothing to measure.
+    if (!renderer.Create(1920, 1080)) std::abort();
     renderer.SetCaptionFont(&small);
     renderer.SetPresenter(&presenter);
     for (int s = 0; s < kDecoderSlots; ++s) {
@@ -49,7 +48,7 @@ struct Pipeline {
       decoders[s]->nChannel = s;
       decoders[s]->hFont = &large;
       renderer.BindDecoder(s, decoders[s].get());
-      decoders[s]->Create(352, 288);
+      if (!decoders[s]->Create(352, 288)) std::abort();
     }
   }
   Font small{kFontSmallHeight};
@@ -65,13 +64,13 @@ struct Pipeline {
 void BM_BareDecode(benchmark::State& state) {
   const auto& frames = Frames();
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MSMPEG4V3);
-  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  AvCodecContextPtr ctx(avcodec_alloc_context3(codec));
   ctx->width = 352;
   ctx->height = 288;
   ctx->thread_count = 1;
-  avcodec_open2(ctx, codec, nullptr);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
+  avcodec_open2(ctx.get(), codec, nullptr);
+  AvPacketPtr pkt(av_packet_alloc());
+  AvFramePtr frame(av_frame_alloc());
   std::vector<std::vector<uint8_t>> padded;
   for (const auto& f : frames) {
     padded.emplace_back(f.bytes);
@@ -82,14 +81,11 @@ void BM_BareDecode(benchmark::State& state) {
     const size_t k = i++ % frames.size();
     pkt->data = padded[k].data();
     pkt->size = static_cast<int>(frames[k].bytes.size());
-    avcodec_send_packet(ctx, pkt);
-    avcodec_receive_frame(ctx, frame);
+    avcodec_send_packet(ctx.get(), pkt.get());
+    avcodec_receive_frame(ctx.get(), frame.get());
     benchmark::DoNotOptimize(frame->data[0]);
-    av_frame_unref(frame);
+    av_frame_unref(frame.get());
   }
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  avcodec_free_context(&ctx);
 }
 
 // What the connection thread does for one VideoFrame of a 4 x 4 grid.
@@ -118,7 +114,10 @@ void BM_DecoderDecode(benchmark::State& state) {
   size_t i = 0;
   for (auto _ : state) {
     const EncodedFrame& f = frames[i++ % frames.size()];
-    p.decoders[0]->Decode(f.bytes.data(), static_cast<uint32_t>(f.bytes.size()), f.Flags());
+    if (!p.decoders[0]->Decode(f.bytes.data(), static_cast<uint32_t>(f.bytes.size()), f.Flags())) {
+      state.SkipWithError("the decoder has no surface");
+      break;
+    }
   }
 }
 

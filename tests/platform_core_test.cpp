@@ -1,4 +1,5 @@
 // Code page conversions, the file-backed registry and the file helpers.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/wait.h>
@@ -10,10 +11,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "platform/code_page.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/unique_fd.h"
 
 namespace fs = std::filesystem;
 using namespace zarvion;
@@ -277,8 +280,10 @@ TEST(Registry, WithoutHomeTheFolderComesFromThePasswordDatabaseOrThereIsNone) {
     const bool wrote = RegSetString(Hive::kCurrentUser, "Software\\Test", "v", "x");
     std::string got;
     const bool read = RegGetString(Hive::kCurrentUser, "Software\\Test", "v", &got);
-    RegSetString(Hive::kCurrentUser, "Software\\Test", "w", "y");  // told only once
-    return RegistryFolder().empty() && HiveFilePath(Hive::kClassesRoot).empty() && !wrote && !read
+    // A second write fails the same way, and the reason is told only once.
+    const bool wroteAgain = RegSetString(Hive::kCurrentUser, "Software\\Test", "w", "y");
+    return RegistryFolder().empty() && HiveFilePath(Hive::kClassesRoot).empty() && !wrote &&
+                   !read && !wroteAgain
                ? 0
                : 1;
   });
@@ -321,6 +326,35 @@ TEST(Files, FoldersFilesAndClock) {
   EXPECT_TRUE(t.wMonth >= 1 && t.wMonth <= 12 && t.wDay >= 1 && t.wDay <= 31);
   EXPECT_TRUE(t.wHour < 24 && t.wMinute < 60 && t.wSecond < 60 && t.wMilliseconds < 1000);
   fs::remove_all(dir);
+}
+
+// A descriptor is closed once, by whichever owner holds it last.
+TEST(Files, ADescriptorHasOneOwnerAndIsClosedOnce) {
+  auto open = [](int fd) { return ::fcntl(fd, F_GETFD) != -1; };
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  const int r = fds[0], w = fds[1];
+  {
+    UniqueFd a(r);
+    UniqueFd b(std::move(a));
+    EXPECT_FALSE(a.Valid());
+    UniqueFd c(w);
+    c = std::move(b);  // lets go of w
+    EXPECT_FALSE(open(w));
+    EXPECT_EQ(c.Get(), r);
+    EXPECT_TRUE(open(r));
+  }
+  EXPECT_FALSE(open(r));
+
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  UniqueFd kept(fds[0]);
+  const int released = UniqueFd(fds[1]).Release();
+  EXPECT_TRUE(open(released));
+  ::close(released);
+  EXPECT_TRUE(kept.Close());
+  EXPECT_FALSE(kept.Valid());
+  EXPECT_FALSE(kept.Close());
+  EXPECT_FALSE(open(fds[0]));
 }
 
 }  // namespace

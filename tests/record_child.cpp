@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   if (!decoder.StartRecording()) return 4;
   for (size_t i = 0; i < 100000; ++i) {
     const Frame& f = frames[i % frames.size()];
-    decoder.Decode(f.data, f.size, f.flags);
+    if (!decoder.Decode(f.data, f.size, f.flags)) return 6;
     if (::write(1, "x", 1) != 1) return 5;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

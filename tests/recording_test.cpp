@@ -62,7 +62,7 @@ class RecordingTest : public ::testing::Test {
     return d;
   }
   static void Decode(CChannelDecoder& d, const EncodedFrame& f) {
-    d.Decode(f.bytes.data(), static_cast<uint32_t>(f.bytes.size()), f.Flags());
+    EXPECT_TRUE(d.Decode(f.bytes.data(), static_cast<uint32_t>(f.bytes.size()), f.Flags()));
   }
 };
 
@@ -436,7 +436,7 @@ TEST_F(RecordingTest, RecordingThatCannotWriteItsFirstFrameLeavesNoFile) {
   d->onRecordingStopped = [&] { ++stops; };
   ASSERT_TRUE(d->StartRecording());
   const std::vector<uint8_t> frame(32 * 1024, 0x00);
-  d->Decode(frame.data(), static_cast<uint32_t>(frame.size()), 0x10);
+  EXPECT_TRUE(d->Decode(frame.data(), static_cast<uint32_t>(frame.size()), 0x10));
   EXPECT_EQ(d->bRecording, 0);
   EXPECT_EQ(stops, 1);
   EXPECT_EQ(SortedFiles(dir), std::vector<std::string>{"filler"});

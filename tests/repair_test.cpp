@@ -50,8 +50,8 @@ Crash MakeCrash(const std::vector<EncodedFrame>& source, size_t count, const std
   size_t at = 224;
   for (size_t i = 0; i < count; ++i) {
     const EncodedFrame& f = source[i % source.size()];
-    stream->Write(static_cast<int32_t>(i), 1, f.bytes.data(), static_cast<uint32_t>(f.bytes.size()),
-                  f.Flags());
+    EXPECT_TRUE(stream->Write(static_cast<int32_t>(i), 1, f.bytes.data(),
+                              static_cast<uint32_t>(f.bytes.size()), f.Flags()));
     c.at.push_back(at);
     c.frames.push_back(f);
     at += 8 + f.bytes.size() + (f.bytes.size() & 1);

@@ -38,8 +38,8 @@ void WriteCrashRecording(const std::string& path) {
     auto avi = AviFile::Open(path + ".writing", kOfCreate | kOfWrite);
     AviStream* stream = testing::CreateMp43Stream(*avi);
     for (size_t i = 0; i < frames.size(); ++i) {
-      stream->Write(static_cast<int32_t>(i), 1, frames[i].bytes.data(),
-                    static_cast<uint32_t>(frames[i].bytes.size()), frames[i].Flags());
+      ASSERT_TRUE(stream->Write(static_cast<int32_t>(i), 1, frames[i].bytes.data(),
+                                static_cast<uint32_t>(frames[i].bytes.size()), frames[i].Flags()));
     }
     std::ifstream in(path + ".writing", std::ios::binary);
     bytes.assign(std::istreambuf_iterator<char>(in), {});

@@ -82,7 +82,7 @@ std::vector<fs::path> FilesIn(const fs::path& folder, const std::string& extensi
 class Session : public ::testing::Test {
  protected:
   void SetUp() override {
-    RegDeleteKey(Hive::kCurrentUser, kSettingsKey);
+    ASSERT_TRUE(RegDeleteKey(Hive::kCurrentUser, kSettingsKey));
     dvrsim::Options options;
     options.channels = 16;
     options.recordings = 4;
@@ -703,7 +703,7 @@ TEST(FittedView, ARecorderWithFewChannelsGetsAViewThatFitsThem) {
   for (const Case c : {Case{9, false, kDrawGrid9}, Case{4, false, kDrawGrid4}, Case{1, false, 0u},
                        Case{12, false, kDrawGrid16}, Case{4, true, kDrawGrid16}}) {
     SCOPED_TRACE(std::to_string(c.channels) + (c.layoutChosen ? " chosen" : ""));
-    RegDeleteKey(Hive::kCurrentUser, kSettingsKey);
+    ASSERT_TRUE(RegDeleteKey(Hive::kCurrentUser, kSettingsKey));
     if (c.layoutChosen) {
       SettingsStore::SaveSettings(kDrawGrid16, testing::TestHome(), testing::TestHome());
     }
@@ -736,7 +736,7 @@ TEST(FittedView, ARecorderWithFewChannelsGetsAViewThatFitsThem) {
       EXPECT_EQ(control.Object().dwSavedDrawMode.load(), kDrawGrid4);
     }
   }
-  RegDeleteKey(Hive::kCurrentUser, kSettingsKey);
+  ASSERT_TRUE(RegDeleteKey(Hive::kCurrentUser, kSettingsKey));
 }
 
 TEST_F(Session, AWindowMadeAgainGetsANewSession) {

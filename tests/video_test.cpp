@@ -162,9 +162,11 @@ TEST_F(VideoTest, RatesCountClosedIntervalsAndCaptionsFormatThem) {
   EXPECT_EQ(d->nBps, 0u);
   // Hold the clock within one second, then let the next frame open a new one.
   d->tLastTick = INT32_MAX;
-  for (uint32_t size : {100u, 200u, 300u, 34u, 400u, 100u}) d->Decode(junk.data(), size, 0);
+  for (uint32_t size : {100u, 200u, 300u, 34u, 400u, 100u}) {
+    EXPECT_TRUE(d->Decode(junk.data(), size, 0));
+  }
   d->tLastTick = 0;
-  d->Decode(junk.data(), 500, 0);
+  EXPECT_TRUE(d->Decode(junk.data(), 500, 0));
   EXPECT_EQ(d->nFps, 7);
   EXPECT_EQ(d->nBps, 1234u);
   EXPECT_EQ(FormatSingleCaption(d->nChannel + 1, d->nFps, d->nBps), "CH 3 07fps 01234Bps");
@@ -173,9 +175,9 @@ TEST_F(VideoTest, RatesCountClosedIntervalsAndCaptionsFormatThem) {
   // The interval in which the byte total wraps keeps the previous rate.
   d->tLastTick = INT32_MAX;
   d->dwBytesTotal = d->dwBytesAtTick = 0xFFFFFF00u;
-  d->Decode(junk.data(), 0x200, 0);
+  EXPECT_TRUE(d->Decode(junk.data(), 0x200, 0));
   d->tLastTick = 0;
-  d->Decode(junk.data(), 10, 0);
+  EXPECT_TRUE(d->Decode(junk.data(), 10, 0));
   EXPECT_EQ(d->nFps, 2);
   EXPECT_EQ(d->nBps, 1234u);
 
@@ -244,7 +246,7 @@ TEST_F(VideoTest, RecordingHoldsEveryFrameAsReceived) {
   d->recordFolder = [&] { return junkDir.Path(); };
   ASSERT_TRUE(d->StartRecording());
   std::vector<uint8_t> junk(77, 0xFF);
-  d->Decode(junk.data(), 77, 0);
+  EXPECT_TRUE(d->Decode(junk.data(), 77, 0));
   Decode(*d, frames[6]);
   d->StopRecording();
   ASSERT_EQ(junkDir.Files().size(), 1u);

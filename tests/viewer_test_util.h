@@ -87,7 +87,7 @@ inline Recorder At(const dvrsim::Server& server, const std::string& login = "use
 
 class ViewerTest : public ::testing::Test {
  protected:
-  void SetUp() override { RegDeleteKey(Hive::kCurrentUser, kViewerKey); }
+  void SetUp() override { ASSERT_TRUE(RegDeleteKey(Hive::kCurrentUser, kViewerKey)); }
 };
 
 }  // namespace zarvion::viewer::test

@@ -176,7 +176,7 @@ TEST(ControlWindowSetUp, DefaultViewFromTheStore) {
     if (c.stored) {
       ASSERT_TRUE(RegSetDword(Hive::kCurrentUser, kSettingsKey, kDrawModeValue, c.value));
     } else {
-      RegDeleteValue(Hive::kCurrentUser, kSettingsKey, kDrawModeValue);
+      ASSERT_TRUE(RegDeleteValue(Hive::kCurrentUser, kSettingsKey, kDrawModeValue));
     }
     Offline w;
     EXPECT_EQ(w.obj.dwDrawMode.load(), c.view) << std::hex << c.value;
@@ -185,7 +185,7 @@ TEST(ControlWindowSetUp, DefaultViewFromTheStore) {
     w.window->OnGridChosen(c.value);
     EXPECT_TRUE(IsGridView(w.obj.dwDrawMode.load())) << std::hex << c.value;
   }
-  RegDeleteValue(Hive::kCurrentUser, kSettingsKey, kDrawModeValue);
+  EXPECT_TRUE(RegDeleteValue(Hive::kCurrentUser, kSettingsKey, kDrawModeValue));
 }
 
 TEST(ControlWindowSetUp, PartialSetUpStaysInert) {
@@ -510,8 +510,8 @@ TEST(ControlWindowPaint, GridPanesAreShownAsTheRendererWouldComposeThem) {
   auto place = [&](int slot, const std::vector<uint8_t>& bytes) {
     const int before = trace.shown;
     OffGui([&] {
-      w.window->Decoder(slot)->Decode(bytes.data(), static_cast<uint32_t>(bytes.size()),
-                                      kAviIfKeyFrame);
+      EXPECT_TRUE(w.window->Decoder(slot)->Decode(bytes.data(), static_cast<uint32_t>(bytes.size()),
+                                                  kAviIfKeyFrame));
       renderer.PlaceChannel(slot);
       renderer.Redraw();
     });

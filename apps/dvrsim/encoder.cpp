@@ -8,21 +8,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "platform/av_pointers.h"
+
 namespace zarvion::dvrsim {
 namespace {
-
-struct CodecContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsDeleter {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -33,10 +22,10 @@ std::string AvError(int code) {
 }  // namespace
 
 struct Mp43Encoder::Impl {
-  std::unique_ptr<AVCodecContext, CodecContextDeleter> context;
-  std::unique_ptr<AVFrame, FrameDeleter> frame;
-  std::unique_ptr<AVPacket, PacketDeleter> packet;
-  std::unique_ptr<SwsContext, SwsDeleter> scaler;
+  AvCodecContextPtr context;
+  AvFramePtr frame;
+  AvPacketPtr packet;
+  SwsContextPtr scaler;
   int64_t pts = 0;
 };
 

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "platform/unique_fd.h"
+
 namespace zarvion::viewer {
 
 void KeepLoginPrivate() { prctl(PR_SET_DUMPABLE, 0, 0, 0, 0); }
@@ -28,19 +30,17 @@ std::optional<std::string> ReadLoginLine(std::istream& in) {
 bool ReadLoginFile(const std::string& path, std::string* login, std::string* error) {
   // The checks are made on the file opened, not on the name, so the file
   // cannot be swapped between check and read.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.Valid()) {
     *error = "cannot read the login file " + path + ": " + std::strerror(errno);
     return false;
   }
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
+  if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     *error = "the login file " + path + " is not a regular file";
     return false;
   }
   if (st.st_mode & (S_IRGRP | S_IROTH)) {
-    close(fd);
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
     *error = "the login file " + path + " may be read by group or others (mode " + mode +
@@ -50,17 +50,14 @@ bool ReadLoginFile(const std::string& path, std::string* login, std::string* err
   std::string bytes;
   char buffer[1024];
   ssize_t n;
-  while (bytes.size() <= kMaxLoginBytes && (n = read(fd, buffer, sizeof buffer)) != 0) {
+  while (bytes.size() <= kMaxLoginBytes && (n = read(fd.Get(), buffer, sizeof buffer)) != 0) {
     if (n < 0) {
       if (errno == EINTR) continue;
-      const int e = errno;
-      close(fd);
-      *error = "cannot read the login file " + path + ": " + std::strerror(e);
+      *error = "cannot read the login file " + path + ": " + std::strerror(errno);
       return false;
     }
     bytes.append(buffer, static_cast<size_t>(n));
   }
-  close(fd);
   std::istringstream in(bytes);
   std::optional<std::string> line = ReadLoginLine(in);
   if (!line) {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "platform/avi_layout.h"
 #include "platform/log.h"
@@ -102,16 +103,16 @@ std::unique_ptr<AviFile> AviFile::Open(const std::string& path, uint32_t mode) {
   if ((mode & (kOfCreate | kOfWrite)) != (kOfCreate | kOfWrite)) return nullptr;
   // Always a new file: a name that is taken (another recording, a link
   // planted in the folder) is never opened, let alone emptied.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
   // A name that is taken is no failure: the caller tries the next one.
-  if (fd < 0 && errno != EEXIST) LogFailure(path, "cannot create");
-  if (fd < 0) return nullptr;
-  std::unique_ptr<AviFile> file(new AviFile(fd, path));
+  if (!fd.Valid() && errno != EEXIST) LogFailure(path, "cannot create");
+  if (!fd.Valid()) return nullptr;
+  std::unique_ptr<AviFile> file(new AviFile(std::move(fd), path));
   // Held while the file is written: a repair in another process leaves a
   // recording under way alone. A repair looks at a file this new only for a
   // moment, so the lock is tried for a while; a file that cannot be locked
   // is not recorded into.
-  for (int attempt = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; ++attempt) {
+  for (int attempt = 0; ::flock(file->fd_.Get(), LOCK_EX | LOCK_NB) != 0; ++attempt) {
     if ((errno != EWOULDBLOCK && errno != EINTR) || attempt == 100) {
       LogFailure(path, "cannot lock");
       file->Discard();
@@ -122,9 +123,9 @@ std::unique_ptr<AviFile> AviFile::Open(const std::string& path, uint32_t mode) {
   return file;
 }
 
-AviFile::AviFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
+AviFile::AviFile(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {
   struct stat st {};
-  if (::fstat(fd_, &st) == 0) {
+  if (::fstat(fd_.Get(), &st) == 0) {
     dev_ = st.st_dev;
     ino_ = st.st_ino;
   }
@@ -140,16 +141,15 @@ AviFile::~AviFile() {
   } else if (stream_ && !Removed()) {
     Finish();
   }
-  ::close(fd_);
 }
 
 bool AviFile::Removed() const {
   struct stat st {};
-  return ::fstat(fd_, &st) != 0 || st.st_nlink == 0;
+  return ::fstat(fd_.Get(), &st) != 0 || st.st_nlink == 0;
 }
 
 void AviFile::Finish() {
-  CompleteFile(fd_, end_, index_, info_.dwRate, info_.dwScale, path_);
+  CompleteFile(fd_.Get(), end_, index_, info_.dwRate, info_.dwScale, path_);
 }
 
 bool AviFile::Fits(uint32_t size) const {
@@ -226,7 +226,7 @@ bool AviFile::WriteHeaders() {
   p = PutLe32(p, 4);
   p = PutLe32(p, MakeFourCC('m', 'o', 'v', 'i'));
   if (p != h + sizeof h) return false;
-  return PWriteAll(fd_, h, sizeof h, 0);
+  return PWriteAll(fd_.Get(), h, sizeof h, 0);
 }
 
 bool AviStream::SetFormat(int32_t /*pos*/, const BitmapInfoHeader& format, uint32_t size) {
@@ -239,7 +239,7 @@ bool AviStream::SetFormat(int32_t /*pos*/, const BitmapInfoHeader& format, uint3
   }
   uint8_t bytes[40];
   PutBitmapInfoHeader(bytes, format);
-  if (!PWriteAll(f.fd_, bytes, sizeof bytes, kStrfData)) {
+  if (!PWriteAll(f.fd_.Get(), bytes, sizeof bytes, kStrfData)) {
     LogFailure(f.path_, "cannot write the format");
     return false;
   }
@@ -263,14 +263,14 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
   uint64_t offset = f.end_;
   int first = 0;
   while (total > 0) {
-    ssize_t n = ::pwritev(f.fd_, iov + first, 3 - first, static_cast<off_t>(offset));
+    ssize_t n = ::pwritev(f.fd_.Get(), iov + first, 3 - first, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       // The sizes still describe the samples before this one; the torn
       // chunk goes, and the file takes nothing more.
       LogFailure(f.path_, "cannot write a frame");
       f.failed_ = true;
-      ::ftruncate(f.fd_, static_cast<off_t>(f.end_));
+      ::ftruncate(f.fd_.Get(), static_cast<off_t>(f.end_));
       return false;
     }
     total -= static_cast<size_t>(n);
@@ -287,7 +287,7 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
   }
   f.index_.push_back({flags, static_cast<uint32_t>(f.end_ - kMoviTag), size});
   f.end_ = after;
-  if (!PatchCounts(f.fd_, f.end_, static_cast<uint32_t>(f.index_.size()))) {
+  if (!PatchCounts(f.fd_.Get(), f.end_, static_cast<uint32_t>(f.index_.size()))) {
     LogFailure(f.path_, "cannot update the sizes");
     f.failed_ = true;
     return false;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/bitmap_info.h"
+#include "platform/unique_fd.h"
 
 namespace zarvion {
 
@@ -70,12 +71,13 @@ class AviStream {
   // later one that differs only in biSizeImage (the per-frame length the
   // recorder passes before every frame) is accepted and changes nothing;
   // any other change is refused.
-  bool SetFormat(int32_t pos, const BitmapInfoHeader& format, uint32_t size);
+  [[nodiscard]] bool SetFormat(int32_t pos, const BitmapInfoHeader& format, uint32_t size);
   // Appends one sample. `pos` must be the next position; `flags` become its
   // index flags. False when nothing was written (wrong position, a write
   // error, or the file would outgrow what RIFF sizes can describe); the file
   // then still holds every earlier sample intact.
-  bool Write(int32_t pos, int32_t samples, const void* data, uint32_t size, uint32_t flags);
+  [[nodiscard]] bool Write(int32_t pos, int32_t samples, const void* data, uint32_t size,
+                           uint32_t flags);
   int32_t Length() const;
 
  private:
@@ -89,7 +91,7 @@ class AviFile {
   // Creates the file, which must not exist yet (a link of that name is not
   // followed), and locks it; mode must include kOfCreate|kOfWrite. Null when
   // the file cannot be created or locked; an existing file is left alone.
-  static std::unique_ptr<AviFile> Open(const std::string& path, uint32_t mode);
+  [[nodiscard]] static std::unique_ptr<AviFile> Open(const std::string& path, uint32_t mode);
   // Patches the headers, appends the index and closes the file. When the
   // file system has no room for the whole index, frames are dropped from the
   // end until it fits: an indexed file is worth more than its last frames.
@@ -99,7 +101,7 @@ class AviFile {
 
   // The single video stream with the given header; null if one exists
   // already, the type is not "vids", or the headers cannot be written.
-  AviStream* CreateStream(const AviStreamInfo& info);
+  [[nodiscard]] AviStream* CreateStream(const AviStreamInfo& info);
 
   // Bytes in the file so far (headers and whole frames, without the index).
   uint64_t Bytes() const { return end_; }
@@ -116,11 +118,11 @@ class AviFile {
 
  private:
   friend class AviStream;
-  AviFile(int fd, std::string path);
+  AviFile(UniqueFd fd, std::string path);
   bool WriteHeaders();
   void Finish();
 
-  int fd_;
+  UniqueFd fd_;
   std::string path_;
   uint64_t dev_ = 0;
   uint64_t ino_ = 0;

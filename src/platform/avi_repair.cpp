@@ -12,6 +12,7 @@
 
 #include "platform/avi_layout.h"
 #include "platform/log.h"
+#include "platform/unique_fd.h"
 
 namespace zarvion {
 
@@ -305,22 +306,21 @@ AviRepair RepairInPlace(int fd, uint64_t size, const uint8_t* header,
   return AviRepair::kFailed;
 }
 
+// Removes the copy `fd` again unless it is kept, if its name still refers
+// to it. Made after the descriptor's owner, so it runs while `fd` is open.
 struct Unlinker {
   int dirFd;
   const std::string& name;
   int fd;
   bool keep = false;
   ~Unlinker() {
-    if (fd < 0) return;
-    if (!keep) {
-      struct stat mine {}, named {};
-      if (::fstat(fd, &mine) == 0 &&
-          ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-          mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
-        ::unlinkat(dirFd, name.c_str(), 0);
-      }
+    if (keep) return;
+    struct stat mine {}, named {};
+    if (::fstat(fd, &mine) == 0 &&
+        ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
+      ::unlinkat(dirFd, name.c_str(), 0);
     }
-    ::close(fd);
   }
 };
 
@@ -335,9 +335,10 @@ AviRepair CopyFrames(int dirFd, const std::string& copyName, int fd, const uint8
   }
   if (moviEnd + 8 + 16 * frames.size() > kMostBytes) return AviRepair::kSkipped;
 
-  const int out = ::openat(dirFd, copyName.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (out < 0) return errno == EEXIST ? AviRepair::kCopyExists : AviRepair::kFailed;
+  const UniqueFd copy(::openat(dirFd, copyName.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!copy.Valid()) return errno == EEXIST ? AviRepair::kCopyExists : AviRepair::kFailed;
+  const int out = copy.Get();
   Unlinker guard{dirFd, copyName, out};
   if (::flock(out, LOCK_EX | LOCK_NB) != 0) return AviRepair::kFailed;
   if (!PWriteAll(out, header, kHeaderEnd, 0)) return AviRepair::kFailed;
@@ -430,16 +431,13 @@ AviRepairResult RepairAviAt(int dirFd, const std::string& name, const AviRepairO
   if (!Plain(named)) return Left(AviRepair::kNotOurs, "not a plain file of this user");
   bool writable = true;
   const int how = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  int fd = ::openat(dirFd, name.c_str(), O_RDWR | how);
-  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+  UniqueFd file(::openat(dirFd, name.c_str(), O_RDWR | how));
+  if (!file.Valid() && (errno == EACCES || errno == EROFS || errno == EPERM)) {
     writable = false;
-    fd = ::openat(dirFd, name.c_str(), O_RDONLY | how);
+    file.Reset(::openat(dirFd, name.c_str(), O_RDONLY | how));
   }
-  if (fd < 0) return Left(AviRepair::kNotOurs, "cannot be read");
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  if (!file.Valid()) return Left(AviRepair::kNotOurs, "cannot be read");
+  const int fd = file.Get();
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !SameFile(st, named) || !Plain(st)) {
     return Left(AviRepair::kNotOurs, "not a plain file of this user");
@@ -509,11 +507,9 @@ AviRepairResult RepairAvi(const std::string& path, const AviRepairOptions& optio
   const std::string folder =
       slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return Left(AviRepair::kNotOurs, "cannot be read");
-  AviRepairResult r = RepairAviAt(dirFd, name, options);
-  ::close(dirFd);
-  return r;
+  const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.Valid()) return Left(AviRepair::kNotOurs, "cannot be read");
+  return RepairAviAt(dir.Get(), name, options);
 }
 
 AviRepair RepairAvi(const std::string& path) {

@@ -63,12 +63,13 @@ struct AviRepairResult {
 
 // Repairs `path`. The file must not be a symbolic link; the copy, if one is
 // made, goes into the same folder.
-AviRepairResult RepairAvi(const std::string& path, const AviRepairOptions& options);
+[[nodiscard]] AviRepairResult RepairAvi(const std::string& path, const AviRepairOptions& options);
 // The same for `name` (no '/') in the folder open as `dirFd`: the file must
 // be in that folder itself and have no other name.
-AviRepairResult RepairAviAt(int dirFd, const std::string& name, const AviRepairOptions& options);
+[[nodiscard]] AviRepairResult RepairAviAt(int dirFd, const std::string& name,
+                                          const AviRepairOptions& options);
 // With the default bounds; the status only.
-AviRepair RepairAvi(const std::string& path);
+[[nodiscard]] AviRepair RepairAvi(const std::string& path);
 
 // The name of the repaired copy of `name`.
 std::string RepairedCopyName(const std::string& name);

@@ -12,30 +12,26 @@ namespace zarvion {
 
 Event::Event() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
-Event::~Event() {
-  if (fd_ >= 0) close(fd_);
-}
-
 // The eventfd counter stays non-zero, and the descriptor readable, from Set
 // until Reset drains it; a second Set only adds to the counter.
 void Event::Set() {
-  if (fd_ < 0) return;
+  if (!fd_.Valid()) return;
   sets_.fetch_add(1, std::memory_order_acq_rel);
   const uint64_t one = 1;
-  while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  while (write(fd_.Get(), &one, sizeof one) < 0 && errno == EINTR) {
   }
 }
 
 void Event::Reset() {
-  if (fd_ < 0) return;
+  if (!fd_.Valid()) return;
   uint64_t value;
-  while (read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
+  while (read(fd_.Get(), &value, sizeof value) < 0 && errno == EINTR) {
   }
 }
 
 bool Event::IsSet() const {
-  if (fd_ < 0) return false;
-  pollfd p{fd_, POLLIN, 0};
+  if (!fd_.Valid()) return false;
+  pollfd p{fd_.Get(), POLLIN, 0};
   const bool set = poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
   if (set) Acquire();
   return set;

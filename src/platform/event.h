@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "platform/unique_fd.h"
+
 namespace zarvion {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
@@ -13,16 +15,15 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 class Event {
  public:
   Event();  // non-signalled
-  ~Event();
   Event(const Event&) = delete;
   Event& operator=(const Event&) = delete;
 
-  bool Valid() const { return fd_ >= 0; }
+  bool Valid() const { return fd_.Valid(); }
   void Set();
   void Reset();
   bool IsSet() const;
   // Readable while the event is set.
-  int Fd() const { return fd_; }
+  int Fd() const { return fd_.Get(); }
 
   // Orders memory: what a thread wrote before Set is visible to a thread
   // that has seen the event set (IsSet, or WaitAny reporting it). The
@@ -31,7 +32,7 @@ class Event {
   void Acquire() const { (void)sets_.load(std::memory_order_acquire); }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
   mutable std::atomic<uint64_t> sets_{0};
 };
 

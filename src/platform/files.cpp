@@ -86,38 +86,18 @@ LocalTime GetLocalTime() {
   return t;
 }
 
-File::~File() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-File::File(File&& other) noexcept : fd_(other.fd_) {
-  other.fd_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 bool File::Create(std::string_view path) {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  fd_.Reset();
   if (path.empty()) return false;
-  fd_ = ::open(std::string(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  return fd_ >= 0;
+  fd_.Reset(::open(std::string(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  return fd_.Valid();
 }
 
 bool File::Write(const void* data, size_t size) {
-  if (fd_ < 0) return false;
+  if (!fd_.Valid()) return false;
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t n = ::write(fd_, p, size);
+    ssize_t n = ::write(fd_.Get(), p, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     p += n;
@@ -127,16 +107,14 @@ bool File::Write(const void* data, size_t size) {
 }
 
 bool File::Seek(uint64_t offset) {
-  if (fd_ < 0) return false;
-  return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+  if (!fd_.Valid()) return false;
+  return ::lseek(fd_.Get(), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
 bool File::Close() {
-  if (fd_ < 0) return false;
-  int fd = fd_;
-  fd_ = -1;
-  bool ok = ::fsync(fd) == 0 || errno == EINVAL;
-  return (::close(fd) == 0) && ok;
+  if (!fd_.Valid()) return false;
+  const bool ok = ::fsync(fd_.Get()) == 0 || errno == EINVAL;
+  return fd_.Close() && ok;
 }
 
 bool WriteFile(std::string_view path, const void* data, size_t size) {

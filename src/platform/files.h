@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
+
 namespace zarvion {
 
 // True when the path names an existing file or folder.
@@ -40,28 +42,21 @@ LocalTime GetLocalTime();
 // A file open for writing; closed when destroyed.
 class File {
  public:
-  File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-
   // Creates the file, or empties an existing one.
-  bool Create(std::string_view path);
-  bool IsOpen() const { return fd_ >= 0; }
+  [[nodiscard]] bool Create(std::string_view path);
+  bool IsOpen() const { return fd_.Valid(); }
   // Writes all `size` bytes or fails.
-  bool Write(const void* data, size_t size);
+  [[nodiscard]] bool Write(const void* data, size_t size);
   // Moves the write position to an absolute offset.
-  bool Seek(uint64_t offset);
+  [[nodiscard]] bool Seek(uint64_t offset);
   // Flushes to the device and closes; false when anything was lost.
-  bool Close();
+  [[nodiscard]] bool Close();
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 // Creates (or empties) the file and writes `size` bytes to it.
-bool WriteFile(std::string_view path, const void* data, size_t size);
+[[nodiscard]] bool WriteFile(std::string_view path, const void* data, size_t size);
 
 }  // namespace zarvion

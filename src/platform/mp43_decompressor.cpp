@@ -11,33 +11,16 @@
 #include <vector>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
 #include <libavutil/log.h>
-#include <libswscale/swscale.h>
 }
+
+#include "platform/av_pointers.h"
 
 namespace zarvion {
 
 namespace {
 
 constexpr int kMaxSide = 4096;
-
-struct CodecContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct BufferDeleter {
-  void operator()(AVBufferRef* b) const { av_buffer_unref(&b); }
-};
-struct SwsDeleter {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 
 bool IsMp43(uint32_t fcc) {
   char c[4];
@@ -93,7 +76,7 @@ AVPixelFormat OutputFormat(uint16_t bitCount) {
 // A conversion context kept for as long as the pictures keep their size
 // and format.
 struct SwsCache {
-  std::unique_ptr<SwsContext, SwsDeleter> sws;
+  SwsContextPtr sws;
   AVPixelFormat source = AV_PIX_FMT_NONE;
   AVPixelFormat target = AV_PIX_FMT_NONE;
   int width = 0;
@@ -162,16 +145,16 @@ bool PictureConverter::Convert(const SharedPicture& picture, uint8_t* pixels, in
 
 struct Mp43Decompressor::State {
   const AVCodec* codec = nullptr;
-  std::unique_ptr<AVCodecContext, CodecContextDeleter> ctx;
-  std::unique_ptr<AVPacket, PacketDeleter> packet;
-  std::unique_ptr<AVFrame, FrameDeleter> frame;
+  AvCodecContextPtr ctx;
+  AvPacketPtr packet;
+  AvFramePtr frame;
   SwsCache sws;
   // The codec reads a little past the end of its input; the frame is copied
   // into this zero-padded buffer, which only ever grows. It is handed over
   // counted, so the codec takes a reference instead of a copy of its own;
   // should the codec still hold it when the next frame comes, a new one is
   // made.
-  std::unique_ptr<AVBufferRef, BufferDeleter> input;
+  AvBufferPtr input;
   BitmapInfoHeader in;
   BitmapInfoHeader out;
   uint16_t preferredBits = 32;
@@ -222,7 +205,7 @@ int32_t Mp43Decompressor::Query(const BitmapInfoHeader& in, const BitmapInfoHead
 int32_t Mp43Decompressor::Begin(const BitmapInfoHeader& in, const BitmapInfoHeader& out) {
   if (int32_t r = Query(in, out); r != kIcErrOk) return r;
   End();
-  std::unique_ptr<AVCodecContext, CodecContextDeleter> ctx(avcodec_alloc_context3(state_->codec));
+  AvCodecContextPtr ctx(avcodec_alloc_context3(state_->codec));
   if (!ctx) return kIcErrMemory;
   // The stream carries no picture size, so it has to come from the format.
   ctx->width = in.biWidth;

@@ -74,7 +74,7 @@ class PictureConverter {
   // `pixels` holds the picture's height rows of `stride` bytes, each with
   // room for its width. False (pixels untouched) for an empty picture or
   // when the conversion cannot be set up.
-  bool Convert(const SharedPicture& picture, uint8_t* pixels, int stride);
+  [[nodiscard]] bool Convert(const SharedPicture& picture, uint8_t* pixels, int stride);
 
  private:
   struct State;
@@ -86,8 +86,8 @@ class Mp43Decompressor {
   // A decompressor for type "vidc" and the given handler (the only one
   // there is: "MP43", any letter case); null for any other FOURCC or when
   // libavcodec has no MS MPEG-4 v3 decoder.
-  static std::unique_ptr<Mp43Decompressor> Open(uint32_t fccType, uint32_t fccHandler,
-                                                uint32_t mode = kIcModeFastDecompress);
+  [[nodiscard]] static std::unique_ptr<Mp43Decompressor> Open(
+      uint32_t fccType, uint32_t fccHandler, uint32_t mode = kIcModeFastDecompress);
   ~Mp43Decompressor();
   Mp43Decompressor(const Mp43Decompressor&) = delete;
   Mp43Decompressor& operator=(const Mp43Decompressor&) = delete;
@@ -98,31 +98,31 @@ class Mp43Decompressor {
   // Writes the preferred output for `in` over `out`: same size, bottom-up,
   // one plane, the preferred bit count, BI_RGB. Fails (out untouched) when
   // `in` is not an MP43 format with a usable size.
-  int32_t GetFormat(const BitmapInfoHeader& in, BitmapInfoHeader* out) const;
+  [[nodiscard]] int32_t GetFormat(const BitmapInfoHeader& in, BitmapInfoHeader* out) const;
   // Whether `in` can be turned into `out` (32 or 24 bits, BI_RGB, same
   // width, height of the same magnitude; negative = top-down rows).
-  int32_t Query(const BitmapInfoHeader& in, const BitmapInfoHeader& out) const;
+  [[nodiscard]] int32_t Query(const BitmapInfoHeader& in, const BitmapInfoHeader& out) const;
   // Opens the codec for `in` and prepares the conversion to `out`. May be
   // called again to switch formats; replaces what an earlier Begin set up.
-  int32_t Begin(const BitmapInfoHeader& in, const BitmapInfoHeader& out);
+  [[nodiscard]] int32_t Begin(const BitmapInfoHeader& in, const BitmapInfoHeader& out);
   // Decompresses `in.biSizeImage` bytes of `data` into `picture`, which
   // holds at least out's image size. Both formats must match those given to
   // Begin (biSizeImage of `in` aside), except that `out` may turn the row
   // order (the sign of biHeight) frame by frame. `flags` are the decompression flags;
   // none of them changes an ordinary decompression.
-  int32_t Decompress(uint32_t flags, const BitmapInfoHeader& in, const uint8_t* data,
-                     const BitmapInfoHeader& out, uint8_t* picture);
+  [[nodiscard]] int32_t Decompress(uint32_t flags, const BitmapInfoHeader& in, const uint8_t* data,
+                                   const BitmapInfoHeader& out, uint8_t* picture);
   // Decompress in two halves: DecodeOnly decodes the frame and keeps its
   // picture; ConvertHeld writes that picture out (any number of times) until
   // the next DecodeOnly or End. A picture nobody looks at need not be
   // converted. ConvertHeld fails when the last decode did.
-  int32_t DecodeOnly(uint32_t flags, const BitmapInfoHeader& in, const uint8_t* data,
-                     const BitmapInfoHeader& out);
-  int32_t ConvertHeld(const BitmapInfoHeader& out, uint8_t* picture);
+  [[nodiscard]] int32_t DecodeOnly(uint32_t flags, const BitmapInfoHeader& in, const uint8_t* data,
+                                   const BitmapInfoHeader& out);
+  [[nodiscard]] int32_t ConvertHeld(const BitmapInfoHeader& out, uint8_t* picture);
   // Shares the held picture with `into` (replacing what it held); false,
   // and `into` emptied, when there is none. Unlike the rest, this takes a
   // few small allocations for the shared references.
-  bool ShareHeld(SharedPicture* into) const;
+  [[nodiscard]] bool ShareHeld(SharedPicture* into) const;
   // Releases what Begin set up; Decompress then fails until the next Begin.
   int32_t End();
 

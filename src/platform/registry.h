@@ -63,31 +63,34 @@ std::string HiveFilePath(Hive hive);
 // REG_SZ reads always end the text with a zero byte, stored or not, and
 // need room for it: a 259-byte text fits a 260-byte buffer, a 260-byte one
 // does not. *size then counts the text and its zero.
-bool RegGetValue(Hive hive, std::string_view subKey, std::string_view value, RegType expected,
-                 void* data, uint32_t* size);
+[[nodiscard]] bool RegGetValue(Hive hive, std::string_view subKey, std::string_view value,
+                               RegType expected, void* data, uint32_t* size);
 
 // Writes one value, creating the key and its ancestors when needed.
 // REG_DWORD needs exactly 4 bytes (host byte order).
-bool RegSetValue(Hive hive, std::string_view subKey, std::string_view value, RegType type,
-                 const void* data, uint32_t size);
+[[nodiscard]] bool RegSetValue(Hive hive, std::string_view subKey, std::string_view value,
+                               RegType type, const void* data, uint32_t size);
 
 // Convenience forms of the two calls above.
-bool RegGetDword(Hive hive, std::string_view subKey, std::string_view value, uint32_t* out);
-bool RegSetDword(Hive hive, std::string_view subKey, std::string_view value, uint32_t v);
+[[nodiscard]] bool RegGetDword(Hive hive, std::string_view subKey, std::string_view value,
+                               uint32_t* out);
+[[nodiscard]] bool RegSetDword(Hive hive, std::string_view subKey, std::string_view value,
+                               uint32_t v);
 // The stored text without any terminating zero; false when absent or not REG_SZ.
-bool RegGetString(Hive hive, std::string_view subKey, std::string_view value, std::string* out);
+[[nodiscard]] bool RegGetString(Hive hive, std::string_view subKey, std::string_view value,
+                                std::string* out);
 // Stores the text followed by a zero byte.
-bool RegSetString(Hive hive, std::string_view subKey, std::string_view value,
-                  std::string_view text);
+[[nodiscard]] bool RegSetString(Hive hive, std::string_view subKey, std::string_view value,
+                                std::string_view text);
 
 // Creates a key (and its ancestors) without values; true if it exists afterwards.
-bool RegCreateKey(Hive hive, std::string_view subKey);
-bool RegKeyExists(Hive hive, std::string_view subKey);
+[[nodiscard]] bool RegCreateKey(Hive hive, std::string_view subKey);
+[[nodiscard]] bool RegKeyExists(Hive hive, std::string_view subKey);
 // Deletes a key with everything below it. True when the key is gone
 // afterwards (also when it never existed).
-bool RegDeleteKey(Hive hive, std::string_view subKey);
+[[nodiscard]] bool RegDeleteKey(Hive hive, std::string_view subKey);
 // True when the value is gone afterwards.
-bool RegDeleteValue(Hive hive, std::string_view subKey, std::string_view value);
+[[nodiscard]] bool RegDeleteValue(Hive hive, std::string_view subKey, std::string_view value);
 // Names of the direct sub-keys and of the values of a key, in file order.
 std::vector<std::string> RegEnumSubKeys(Hive hive, std::string_view subKey);
 std::vector<std::string> RegEnumValues(Hive hive, std::string_view subKey);
@@ -120,6 +123,6 @@ class RegBatch {
  private:
   std::vector<Op> ops_;
 };
-bool RegApply(Hive hive, const RegBatch& batch);
+[[nodiscard]] bool RegApply(Hive hive, const RegBatch& batch);
 
 }  // namespace zarvion

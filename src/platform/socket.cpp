@@ -43,34 +43,12 @@ bool IsClosedError(int e) {
 
 }  // namespace
 
-Socket::~Socket() {
-  Close();
-}
-
-Socket::Socket(Socket&& other) noexcept : fd_(other.fd_) {
-  other.fd_ = -1;
-}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 Socket Socket::Create(int type) {
   return Socket(socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
 
-void Socket::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-}
-
 void Socket::Shutdown() {
-  if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
+  if (fd_.Valid()) shutdown(fd_.Get(), SHUT_RDWR);
 }
 
 bool Socket::Connect(const char* dottedIpv4, uint16_t port, const Event* stop, uint32_t timeoutMs,
@@ -79,7 +57,7 @@ bool Socket::Connect(const char* dottedIpv4, uint16_t port, const Event* stop, u
     if (error) *error = e;
     return false;
   };
-  if (fd_ < 0) return fail(EBADF);
+  if (!fd_.Valid()) return fail(EBADF);
   if (dottedIpv4 == nullptr) return fail(EINVAL);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -89,9 +67,9 @@ bool Socket::Connect(const char* dottedIpv4, uint16_t port, const Event* stop, u
   if (inet_aton(dottedIpv4, &addr.sin_addr) == 0) return fail(EINVAL);
 
   const auto start = Clock::now();
-  if (connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return true;
+  if (connect(fd_.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return true;
   if (errno != EINPROGRESS && errno != EINTR) return fail(errno);
-  switch (WaitReady(fd_, POLLOUT, stop, start, timeoutMs)) {
+  switch (WaitReady(fd_.Get(), POLLOUT, stop, start, timeoutMs)) {
     case IoResult::kDone:
       break;
     case IoResult::kStopped:
@@ -103,18 +81,18 @@ bool Socket::Connect(const char* dottedIpv4, uint16_t port, const Event* stop, u
   }
   int soError = 0;
   socklen_t len = sizeof soError;
-  if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) return fail(errno);
+  if (getsockopt(fd_.Get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0) return fail(errno);
   return soError == 0 ? true : fail(soError);
 }
 
 IoResult Socket::SendSome(const void* data, size_t count, size_t* moved, const Event* stop,
                           uint32_t timeoutMs) {
   *moved = 0;
-  if (fd_ < 0) return IoResult::kError;
+  if (!fd_.Valid()) return IoResult::kError;
   if (count == 0) return IoResult::kDone;
   const auto start = Clock::now();
   for (;;) {
-    const ssize_t n = send(fd_, data, count, MSG_NOSIGNAL);
+    const ssize_t n = send(fd_.Get(), data, count, MSG_NOSIGNAL);
     if (n > 0) {
       *moved = static_cast<size_t>(n);
       return IoResult::kDone;
@@ -123,7 +101,7 @@ IoResult Socket::SendSome(const void* data, size_t count, size_t* moved, const E
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
       return IsClosedError(errno) ? IoResult::kClosed : IoResult::kError;
     }
-    const IoResult ready = WaitReady(fd_, POLLOUT, stop, start, timeoutMs);
+    const IoResult ready = WaitReady(fd_.Get(), POLLOUT, stop, start, timeoutMs);
     if (ready != IoResult::kDone) return ready;
   }
 }
@@ -131,11 +109,11 @@ IoResult Socket::SendSome(const void* data, size_t count, size_t* moved, const E
 IoResult Socket::ReceiveSome(void* data, size_t count, size_t* moved, const Event* stop,
                              uint32_t timeoutMs) {
   *moved = 0;
-  if (fd_ < 0) return IoResult::kError;
+  if (!fd_.Valid()) return IoResult::kError;
   if (count == 0) return IoResult::kDone;
   const auto start = Clock::now();
   for (;;) {
-    const ssize_t n = recv(fd_, data, count, 0);
+    const ssize_t n = recv(fd_.Get(), data, count, 0);
     if (n > 0) {
       *moved = static_cast<size_t>(n);
       return IoResult::kDone;
@@ -145,16 +123,16 @@ IoResult Socket::ReceiveSome(void* data, size_t count, size_t* moved, const Even
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       return IsClosedError(errno) ? IoResult::kClosed : IoResult::kError;
     }
-    const IoResult ready = WaitReady(fd_, POLLIN, stop, start, timeoutMs);
+    const IoResult ready = WaitReady(fd_.Get(), POLLIN, stop, start, timeoutMs);
     if (ready != IoResult::kDone) return ready;
   }
 }
 
 bool Socket::PeerClosed() const {
-  if (fd_ < 0) return true;
+  if (!fd_.Valid()) return true;
   char c;
   for (;;) {
-    const ssize_t n = recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t n = recv(fd_.Get(), &c, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0) return false;
     if (n == 0) return true;
     if (errno == EINTR) continue;
@@ -165,7 +143,7 @@ bool Socket::PeerClosed() const {
 std::string Socket::PeerAddress() const {
   sockaddr_in a{};
   socklen_t size = sizeof a;
-  if (fd_ < 0 || getpeername(fd_, reinterpret_cast<sockaddr*>(&a), &size) != 0 ||
+  if (!fd_.Valid() || getpeername(fd_.Get(), reinterpret_cast<sockaddr*>(&a), &size) != 0 ||
       a.sin_family != AF_INET) {
     return {};
   }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/event.h"
+#include "platform/unique_fd.h"
 
 namespace zarvion {
 
@@ -22,18 +23,13 @@ class Socket {
  public:
   Socket() = default;
   explicit Socket(int fd) : fd_(fd) {}
-  ~Socket();
-  Socket(Socket&& other) noexcept;
-  Socket& operator=(Socket&& other) noexcept;
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
 
   // A new non-blocking AF_INET socket of the given type; invalid on failure.
   static Socket Create(int type);
 
-  bool Valid() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
-  void Close();
+  bool Valid() const { return fd_.Valid(); }
+  int Fd() const { return fd_.Get(); }
+  void Close() { fd_.Reset(); }
   // Ends both directions without releasing the descriptor: a thread waiting
   // on the socket wakes and sees the connection closed.
   void Shutdown();
@@ -43,16 +39,16 @@ class Socket {
   // On failure *error (when given) holds the errno that says why: EINVAL for
   // an address that is not dotted IPv4, ETIMEDOUT for the time-out, EINTR
   // when stopped.
-  bool Connect(const char* dottedIpv4, uint16_t port, const Event* stop, uint32_t timeoutMs,
-               int* error = nullptr);
+  [[nodiscard]] bool Connect(const char* dottedIpv4, uint16_t port, const Event* stop,
+                             uint32_t timeoutMs, int* error = nullptr);
 
   // One send and one receive. Each waits until the socket is ready or the
   // stop event is set or the time-out passes; nothing stays pending after
   // it returns.
-  IoResult SendSome(const void* data, size_t count, size_t* moved, const Event* stop,
-                    uint32_t timeoutMs);
-  IoResult ReceiveSome(void* data, size_t count, size_t* moved, const Event* stop,
-                       uint32_t timeoutMs);
+  [[nodiscard]] IoResult SendSome(const void* data, size_t count, size_t* moved, const Event* stop,
+                                  uint32_t timeoutMs);
+  [[nodiscard]] IoResult ReceiveSome(void* data, size_t count, size_t* moved, const Event* stop,
+                                     uint32_t timeoutMs);
 
   // Without consuming anything: true when the peer has closed the connection
   // and no data is left to read, or the connection failed.
@@ -61,7 +57,7 @@ class Socket {
   std::string PeerAddress() const;
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 }  // namespace zarvion

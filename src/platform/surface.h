@@ -132,7 +132,7 @@ class Surface {
   // Allocates width x height pixels (contents zero). False when the size is
   // not positive, is too large, or the memory cannot be had; the surface is
   // then left as it was.
-  bool Create(int width, int height);
+  [[nodiscard]] bool Create(int width, int height);
   bool Valid() const { return pixels_ != nullptr; }
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -147,7 +147,7 @@ class Surface {
 
   // Exchanges the pixels with `other`, a surface of the same size, without
   // copying them. False (nothing changed) for any other surface.
-  bool SwapPixels(Surface& other);
+  [[nodiscard]] bool SwapPixels(Surface& other);
 
   // Colour fill of the whole surface, or of a rectangle clipped to it.
   void Fill(uint32_t pixel);

@@ -50,12 +50,14 @@ std::string SettingsStore::ReadFolderSetting(FolderSetting which) {
 
 void SettingsStore::SaveSettings(uint32_t drawMode, std::string_view capDir,
                                  std::string_view recordDir) {
-  RegSetValue(Hive::kCurrentUser, kSettingsKey, kDrawModeValue, REG_DWORD, &drawMode,
-              sizeof drawMode);
-  RegSetValue(Hive::kCurrentUser, kSettingsKey, kCapDirValue, REG_SZ, capDir.data(),
-              static_cast<uint32_t>(capDir.size()));
-  RegSetValue(Hive::kCurrentUser, kSettingsKey, kRecordDirValue, REG_SZ, recordDir.data(),
-              static_cast<uint32_t>(recordDir.size()));
+  // Each value is written even when one before it failed, and a failure is
+  // not reported: the next reader falls back to the default.
+  static_cast<void>(RegSetValue(Hive::kCurrentUser, kSettingsKey, kDrawModeValue, REG_DWORD,
+                                &drawMode, sizeof drawMode));
+  static_cast<void>(RegSetValue(Hive::kCurrentUser, kSettingsKey, kCapDirValue, REG_SZ,
+                                capDir.data(), static_cast<uint32_t>(capDir.size())));
+  static_cast<void>(RegSetValue(Hive::kCurrentUser, kSettingsKey, kRecordDirValue, REG_SZ,
+                                recordDir.data(), static_cast<uint32_t>(recordDir.size())));
 }
 
 std::string SettingsStore::DefaultParentFolder() {

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace zarvion {
 
 extern const unsigned char kResourceTable[];
@@ -26,20 +28,6 @@ uint32_t U32(std::string_view s, size_t at) {
   return v;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 bool ReadAt(int fd, void* out, size_t size, uint64_t offset) {
   auto* p = static_cast<char*>(out);
   while (size > 0) {
@@ -54,10 +42,10 @@ bool ReadAt(int fd, void* out, size_t size, uint64_t offset) {
 
 // The bytes of the section named `name` in a 64-bit little-endian ELF file.
 std::optional<std::string> ReadSection(const std::string& path, std::string_view name) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.Valid()) return std::nullopt;
   Elf64_Ehdr eh;
-  if (!ReadAt(fd.get(), &eh, sizeof eh, 0)) return std::nullopt;
+  if (!ReadAt(fd.Get(), &eh, sizeof eh, 0)) return std::nullopt;
   if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64 ||
       eh.e_ident[EI_DATA] != ELFDATA2LSB || eh.e_shentsize != sizeof(Elf64_Shdr) ||
       eh.e_shstrndx >= eh.e_shnum) {
@@ -65,13 +53,13 @@ std::optional<std::string> ReadSection(const std::string& path, std::string_view
   }
   auto header = [&](size_t i) -> std::optional<Elf64_Shdr> {
     Elf64_Shdr sh;
-    if (!ReadAt(fd.get(), &sh, sizeof sh, eh.e_shoff + i * sizeof sh)) return std::nullopt;
+    if (!ReadAt(fd.Get(), &sh, sizeof sh, eh.e_shoff + i * sizeof sh)) return std::nullopt;
     return sh;
   };
   auto names = header(eh.e_shstrndx);
   if (!names || names->sh_size > kMaxTableSize) return std::nullopt;
   std::string strtab(names->sh_size, '\0');
-  if (!ReadAt(fd.get(), strtab.data(), strtab.size(), names->sh_offset)) return std::nullopt;
+  if (!ReadAt(fd.Get(), strtab.data(), strtab.size(), names->sh_offset)) return std::nullopt;
   for (size_t i = 0; i < eh.e_shnum; ++i) {
     auto sh = header(i);
     if (!sh) return std::nullopt;
@@ -79,7 +67,7 @@ std::optional<std::string> ReadSection(const std::string& path, std::string_view
     if (std::string_view(strtab.c_str() + sh->sh_name) != name) continue;
     if (sh->sh_type == SHT_NOBITS || sh->sh_size > kMaxTableSize) return std::nullopt;
     std::string bytes(sh->sh_size, '\0');
-    if (!ReadAt(fd.get(), bytes.data(), bytes.size(), sh->sh_offset)) return std::nullopt;
+    if (!ReadAt(fd.Get(), bytes.data(), bytes.size(), sh->sh_offset)) return std::nullopt;
     return bytes;
   }
   return std::nullopt;

@@ -88,9 +88,11 @@ bool CChannelDecoder::Create(int width, int height) {
   if (hic) {
     BitmapInfoHeader& in = biIn.bmiHeader;
     BitmapInfoHeader& out = biOut.bmiHeader;
-    hic->GetFormat(in, &out);
-    hic->Query(in, out);
-    hic->Begin(in, out);
+    // A size the codec cannot take fails here and then every frame, each
+    // showing the channel's notice: the surface stands all the same.
+    if (hic->GetFormat(in, &out) == kIcErrOk && hic->Query(in, out) == kIcErrOk) {
+      static_cast<void>(hic->Begin(in, out));
+    }
   }
   return true;
 }
@@ -263,8 +265,10 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
       stopped = !SplitRecording();
     }
     if (!stopped) {
-      pAviStream->SetFormat(lAviPos, biIn.bmiHeader, sizeof(BitmapInfoHeader));
-      stopped = !pAviStream->Write(lAviPos, 1, data, size, flags);
+      // The format goes again before every frame with the frame's length,
+      // the one field the stream lets change.
+      stopped = !pAviStream->SetFormat(lAviPos, biIn.bmiHeader, sizeof(BitmapInfoHeader)) ||
+                !pAviStream->Write(lAviPos, 1, data, size, flags);
       // A file that never took a frame is no recording: it goes.
       if (stopped && lAviPos == 0) pAviFile->Discard();
       lAviPos += 1;

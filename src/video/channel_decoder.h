@@ -54,7 +54,7 @@ class CChannelDecoder : public CVideoSurface {
 
   // One compressed frame of this channel. False only when the surface
   // memory cannot be obtained (the caller then clears the composed view).
-  bool Decode(const uint8_t* data, uint32_t size, uint16_t flags);
+  [[nodiscard]] bool Decode(const uint8_t* data, uint32_t size, uint16_t flags);
 
   // Creates "CLIENT_CHnn_<local time>.avi" in the record folder ("_2",
   // "_3", ... before ".avi" when that name is taken) and starts appending
@@ -136,11 +136,11 @@ class CChannelDecoder : public CVideoSurface {
   void ReleaseRecording();
   // A new file for the recording: the header, stream and format. Null (and
   // no file left) when any of them cannot be written.
-  std::unique_ptr<AviFile> OpenRecordingFile(AviStream** stream);
+  [[nodiscard]] std::unique_ptr<AviFile> OpenRecordingFile(AviStream** stream);
   // The folder of the file being written is gone or unwritable.
   bool RecordPlaceLost() const;
   // Completes the running file and goes on in a fresh one.
-  bool SplitRecording();
+  [[nodiscard]] bool SplitRecording();
 
   uint64_t splitBytes_ = 0;
   // The folder the file is in, as it was when the file was made.

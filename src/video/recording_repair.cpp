@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/log.h"
+#include "platform/unique_fd.h"
 
 namespace zarvion {
 
@@ -32,8 +33,8 @@ std::set<std::string>& FoldersUnderRepair() {
 
 int RepairRecordings(const std::string& folder, const AviRepairOptions& options,
                      const RecordingRepairHook& hook) {
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) {
+  const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.Valid()) {
     // No folder yet is no failure: nothing has been recorded there.
     if (errno != ENOENT) {
       Log(LogCategory::kRecording, LogSeverity::kWarning, "repair: cannot open %s: %s",
@@ -41,12 +42,17 @@ int RepairRecordings(const std::string& folder, const AviRepairOptions& options,
     }
     return 0;
   }
+  const int dirFd = dir.Get();
   std::vector<std::string> names;
-  if (DIR* dir = ::fdopendir(::dup(dirFd))) {
-    while (const dirent* e = ::readdir(dir)) {
+  // The listing takes a copy of the descriptor, which closedir closes; the
+  // folder's own stays open for the repairs.
+  UniqueFd copy(::dup(dirFd));
+  if (DIR* listing = copy.Valid() ? ::fdopendir(copy.Get()) : nullptr) {
+    static_cast<void>(copy.Release());  // the listing owns it now
+    while (const dirent* e = ::readdir(listing)) {
       if (IsRecordingName(e->d_name)) names.emplace_back(e->d_name);
     }
-    ::closedir(dir);
+    ::closedir(listing);
   }
   std::sort(names.begin(), names.end());
   RecordingRepairNote note;
@@ -75,7 +81,6 @@ int RepairRecordings(const std::string& folder, const AviRepairOptions& options,
       hook(note);
     }
   }
-  ::close(dirFd);
   if (hook) {
     note.kind = RecordingRepairNote::Kind::kFinished;
     note.name.clear();

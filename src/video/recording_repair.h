@@ -53,7 +53,7 @@ class RecordingRepair {
 
   void Start();
   // Waits until the repair is over, at most `timeout`; true when it is.
-  bool WaitFinished(std::chrono::milliseconds timeout);
+  [[nodiscard]] bool WaitFinished(std::chrono::milliseconds timeout);
 
  private:
   void Run();

@@ -105,7 +105,7 @@ class Renderer {
   Renderer& operator=(const Renderer&) = delete;
 
   // The back surface at screen size, allocated once, then cleared to blue.
-  bool Create(int cxScreen, int cyScreen);
+  [[nodiscard]] bool Create(int cxScreen, int cyScreen);
 
   // Bindings, made by the window's set-up before the connection thread
   // starts. BindDecoder also hands the decoder this renderer's lock, so do

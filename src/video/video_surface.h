@@ -38,8 +38,11 @@ class CVideoSurface {
 
   // Creates the width x height surface. False (and nothing changed) when it
   // cannot be had.
-  virtual bool Create(int width, int height);
+  [[nodiscard]] virtual bool Create(int width, int height);
 
+  // Fills ddsd with the surface's pixels and size, or clears it when there
+  // is no surface; true when ddsd.lpSurface is set, which is what callers
+  // test.
   bool LockSurface();
   void UnlockSurface();
 
@@ -53,7 +56,7 @@ class CVideoSurface {
   // A 32-bit bottom-up BMP of the whole surface. False when the file could
   // not be written whole; no file is then left (the surface itself is never
   // changed).
-  bool SaveBitmap(const std::string& fileName);
+  [[nodiscard]] bool SaveBitmap(const std::string& fileName);
 
   void Fill(uint32_t pixel);
 

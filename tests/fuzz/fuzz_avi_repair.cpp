@@ -61,7 +61,7 @@ struct Setup {
       info.dwRate = 10;
       info.rcFrame = AviRect{0, 0, 352, 288};
       AviStream* stream = avi->CreateStream(info);
-      stream->SetFormat(0, MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0), 40);
+      Check(stream->SetFormat(0, MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 0), 40));
       header = ReadAll(path).substr(0, 224);
       avi->Discard();
     }

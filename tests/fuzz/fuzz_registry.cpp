@@ -33,9 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* key = "SoftWare\\Holmvard\\Zarvion";
   char buffer[260];
   uint32_t n = sizeof buffer;
-  RegGetValue(Hive::kCurrentUser, key, "szDefaultCapDir", REG_SZ, buffer, &n);
+  // Whatever the file holds, a read that succeeds fits its buffer.
+  if (RegGetValue(Hive::kCurrentUser, key, "szDefaultCapDir", REG_SZ, buffer, &n) &&
+      n > sizeof buffer) {
+    std::abort();
+  }
   uint32_t mode = 0;
-  RegGetDword(Hive::kCurrentUser, key, "dwDefaultDrawMode", &mode);
+  static_cast<void>(RegGetDword(Hive::kCurrentUser, key, "dwDefaultDrawMode", &mode));
   for (const std::string& sub : RegEnumSubKeys(Hive::kCurrentUser, "SoftWare")) {
     RegEnumValues(Hive::kCurrentUser, "SoftWare\\" + sub);
   }

@@ -51,7 +51,7 @@ class Session : public VideoSink {
     obj.pFrameBuffer = std::make_unique<uint8_t[]>(kFrameBufferSize);
     obj.ui = &ui;
     obj.video = this;
-    renderer.Create(640, 500);
+    if (!renderer.Create(640, 500)) std::abort();
     renderer.SetCaptionFont(&small);
     renderer.SetPresenter(&presenter);
     renderer.SetSnapshotFolder([this] { return folder.Path(); });
