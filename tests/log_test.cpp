@@ -145,7 +145,9 @@ TEST(Log, UndecodableFramesAreCountedNotLoggedOneByOne) {
     CChannelDecoder decoder;
     decoder.nChannel = 2;
     ASSERT_TRUE(decoder.Create(352, 288));
-    for (int i = 0; i < 300; ++i) decoder.Decode(garbage.data(), garbage.size(), kAviIfKeyFrame);
+    for (int i = 0; i < 300; ++i) {
+      EXPECT_TRUE(decoder.Decode(garbage.data(), garbage.size(), kAviIfKeyFrame));
+    }
     const auto lines = log.Of(LogCategory::kVideo);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("channel 3"), std::string::npos) << lines[0];
@@ -204,7 +206,7 @@ int ChildFailures(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   if (ModulePath().empty()) return 1;
   LogSessionError("127.0.0.1", 9, SessionError::kRefused, ECONNREFUSED);
-  AviFile::Open("/proc/no-such-folder/CLIENT_CH01.avi", kOfCreate | kOfWrite);
+  if (AviFile::Open("/proc/no-such-folder/CLIENT_CH01.avi", kOfCreate | kOfWrite)) return 1;
   return 0;
 }
 

@@ -112,7 +112,10 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
       if (!d) continue;
       if (start) {
         d->recordFolder = [dir = a.recordDir] { return dir; };
-        d->StartRecording();
+        if (!d->StartRecording()) {
+          std::fprintf(stderr, "wall: channel %d cannot record into %s\n", slot + 1,
+                       a.recordDir.c_str());
+        }
       } else {
         d->StopRecording();
       }

@@ -71,7 +71,7 @@ class CChannelDecoder : public CVideoSurface {
   // renamed or made unwritable stops the recording the same way at the next
   // frame. onRecordingStopped then tells the owner, on the connection
   // thread.
-  bool StartRecording();
+  [[nodiscard]] bool StartRecording();
   // Completes the file. Returns once no append is under way; harmless when
   // not recording.
   void StopRecording();

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>
@@ -65,8 +66,8 @@ class Session : public VideoSink {
       d->bWaitKeyFrame = 1;
       decoders[slot] = std::move(d);
     }
-    decoders[0]->StartRecording();
-    decoders[5]->StartRecording();
+    // Two recordings under way, so that hostile input also meets the writer.
+    if (!decoders[0]->StartRecording() || !decoders[5]->StartRecording()) std::abort();
     obj.dwDrawMode = 0;  // single view of slot 0, where the snapshot is taken
     obj.bSnapshot = 1;
   }
@@ -162,7 +163,7 @@ inline std::vector<uint8_t> HostileSession(uint32_t seed,
   for (int i = 0; i < messages; ++i) {
     MessageHeader h;
     // Mostly frames, as in a real session.
-    h.code = pick(2) ? kVideoFrame : codes[pick(std::size(codes))];
+    h.code = pick(2) ? uint8_t{kVideoFrame} : codes[pick(std::size(codes))];
     h.channel = static_cast<uint8_t>(pick(4) ? pick(17) : pick(256));
     h.param0 = static_cast<uint16_t>(random());
     h.param1 = static_cast<uint16_t>(random());
