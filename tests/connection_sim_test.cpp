@@ -360,6 +360,9 @@ TEST_P(SimulatorFault, SurvivedInStep) {
   }
   if (name == "close-after-login") {
     EXPECT_TRUE(client.ui.Calls().empty());
+    // Closed without a word in reply: told apart from a session the
+    // recorder ended (see ViewsNoticesAndCloseReachTheControl).
+    EXPECT_EQ(ReadSessionStatus(client.obj).lastError, SessionError::kLoginRefused);
   }
   if (name == "truncated-frame") {
     EXPECT_GE(client.video.FrameCount(), 2u);

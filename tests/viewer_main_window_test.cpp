@@ -38,6 +38,48 @@ namespace {
 
 using namespace test;
 
+// A recorder that closes the session on our login is said to refuse it,
+// tried three times and then left alone; "立即重连" (menu or banner) makes
+// one more try each, and another login connects.
+TEST_F(ViewerTest, ARefusedLoginIsToldAndTriedThreeTimesOnly) {
+  auto server = StartRecorder(0, "right");
+  ASSERT_TRUE(server);
+  MainWindow window(MainWindowOptions{.remember = false});
+  window.show();
+  EXPECT_FALSE(window.RetryAction()->isEnabled());
+  RecorderTab* tab = window.OpenRecorder(At(*server, "wrong"));
+  const auto firstDelay = std::chrono::milliseconds(300);
+  tab->SetReconnectPolicy(ReconnectPolicy(firstDelay));
+  const QString refused = QString::fromUtf8("录像机拒绝了登录参数");
+  ASSERT_TRUE(WaitUntil([&] { return tab->BannerText().contains(refused); }, 5000 * kSlow))
+      << tab->BannerText().toStdString();
+  EXPECT_TRUE(window.windowTitle().contains(refused));
+  EXPECT_FALSE(tab->StateText().contains(QString::fromUtf8("关闭了连接")));
+
+  ASSERT_TRUE(WaitUntil([&] { return tab->RetryStopped(); }, 5000 * kSlow));
+  EXPECT_EQ(Logins(*server), 3);
+  EXPECT_TRUE(tab->BannerText().endsWith(refused + QString::fromUtf8("，已停止重试")))
+      << tab->BannerText().toStdString();
+  EXPECT_TRUE(tab->Banner()->isVisible());
+  // Longer than the fourth delay would have been.
+  QTest::qWait(static_cast<int>(firstDelay.count()) * 5);
+  EXPECT_EQ(Logins(*server), 3);
+
+  EXPECT_TRUE(window.RetryAction()->isEnabled());
+  window.RetryAction()->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return Logins(*server) == 4 && tab->RetryStopped(); }, 5000 * kSlow));
+  ASSERT_TRUE(tab->RetryButton()->isVisible());
+  QTest::mouseClick(tab->RetryButton(), Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return Logins(*server) == 5 && tab->RetryStopped(); }, 5000 * kSlow));
+  QTest::qWait(static_cast<int>(firstDelay.count()) * 2);
+  EXPECT_EQ(Logins(*server), 5);
+
+  window.OpenRecorder(At(*server, "right"));
+  ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kLive; }, 5000 * kSlow));
+  EXPECT_TRUE(WaitUntil([&] { return !window.RetryAction()->isEnabled(); }, 2000 * kSlow));
+  EXPECT_FALSE(tab->RetryButton()->isVisible());
+}
+
 TEST_F(ViewerTest, DialogConnectsRemembersAndTheRecentEntryConnectsAgain) {
   auto server = StartRecorder();
   ASSERT_TRUE(server);

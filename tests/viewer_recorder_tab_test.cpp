@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <QLabel>
+#include <QPushButton>
 
 #include <sstream>
 
@@ -67,7 +68,8 @@ TEST_F(ViewerTest, LostSessionShowsNoSignalAndComesBackLiveByItself) {
 
   server.reset();
   ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kWaiting; }, 3000 * kSlow));
-  EXPECT_EQ(tab.BannerText(), QString::fromUtf8("连接中断，正在重连…"));
+  // The session showed pictures: the next try is a second away.
+  EXPECT_EQ(tab.BannerText(), QString::fromUtf8("连接中断，正在重连… 1 秒后重试"));
   EXPECT_TRUE(tab.Banner()->isVisible());
   EXPECT_TRUE(tab.StateText().contains(QString::fromUtf8("录像机关闭了连接")));
   ASSERT_TRUE(WaitUntil([&] { return AllPanesWithoutSignal(tab); }, 2000 * kSlow));
@@ -78,6 +80,45 @@ TEST_F(ViewerTest, LostSessionShowsNoSignalAndComesBackLiveByItself) {
   EXPECT_EQ(tab.Sessions(), 2);
   EXPECT_TRUE(PicturesMove(tab, 5000 * kSlow));
   EXPECT_FALSE(tab.Banner()->isVisible());
+}
+
+// The banner counts the wait down second by second, and a session that
+// showed pictures starts the delays over however short it was.
+TEST_F(ViewerTest, TheWaitCountsDownAndStartsOverAfterPictures) {
+  auto probe = StartRecorder();
+  ASSERT_TRUE(probe);
+  const uint16_t port = probe->Port();
+  probe.reset();
+  RecorderTab tab;
+  tab.resize(800, 640);
+  tab.show();
+  tab.SetReconnectPolicy(ReconnectPolicy(std::chrono::seconds(3)));
+  std::vector<int> counted;  // the seconds the banner showed, in order
+  QObject::connect(&tab, &RecorderTab::Changed, [&] {
+    const QString text = tab.BannerText();
+    const int end = text.lastIndexOf(QString::fromUtf8(" 秒后重试"));
+    if (tab.CurrentState() != State::kWaiting || end < 0) return;
+    const int start = text.lastIndexOf(QString::fromUtf8("，"), end) + 1;
+    const int seconds = text.mid(start, end - start).toInt();
+    if (counted.empty() || counted.back() != seconds) counted.push_back(seconds);
+  });
+  Recorder r;
+  r.host = "127.0.0.1";
+  r.port = port;
+  tab.Connect(r);
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kWaiting; }, 5000 * kSlow));
+  EXPECT_TRUE(tab.RetryButton()->isVisible());
+  auto server = StartRecorder(port);
+  ASSERT_TRUE(server);
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kLive; }, 8000 * kSlow));
+  EXPECT_EQ(counted, (std::vector<int>{3, 2, 1}));
+  EXPECT_FALSE(tab.RetryButton()->isVisible());
+
+  ASSERT_TRUE(PicturesMove(tab, 5000 * kSlow));
+  server.reset();
+  ASSERT_TRUE(WaitUntil([&] { return tab.CurrentState() == State::kWaiting; }, 3000 * kSlow));
+  // The first delay again, not the doubled one the failed connect left.
+  EXPECT_EQ(tab.BannerText(), QString::fromUtf8("连接中断，正在重连… 3 秒后重试"));
 }
 
 // A recorder that stays connected but stops sending: the pictures on screen

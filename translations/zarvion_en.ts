@@ -387,6 +387,10 @@ these settings change the picture for every client. Use with care!</translation>
         <source>Zarvion 查看器 — %1</source>
         <translation>Zarvion viewer — %1</translation>
     </message>
+    <message>
+        <source>立即重连</source>
+        <translation>Reconnect now</translation>
+    </message>
 </context>
 <context>
     <name>zarvion::viewer::RecorderTab</name>
@@ -481,6 +485,22 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>抓图未能保存：%1</source>
         <translation>Snapshot could not be saved: %1</translation>
+    </message>
+    <message>
+        <source>录像机拒绝了登录参数</source>
+        <translation>the recorder refused the login parameters</translation>
+    </message>
+    <message>
+        <source>立即重连</source>
+        <translation>Reconnect now</translation>
+    </message>
+    <message>
+        <source>无法连接 %1：%2，已停止重试</source>
+        <translation>Cannot connect to %1: %2, no more retries</translation>
+    </message>
+    <message>
+        <source>%1 秒后重试</source>
+        <translation>retrying in %1 s</translation>
     </message>
 </context>
 </TS>

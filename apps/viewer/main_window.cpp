@@ -121,6 +121,9 @@ void MainWindow::BuildMenus() {
   connectAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   recentMenu_ = recorder->addMenu(tr("最近的录像机"));
   disconnectAction_ = recorder->addAction(tr("断开"), this, &MainWindow::DisconnectCurrent);
+  retryAction_ = recorder->addAction(tr("立即重连"), this, [this] {
+    if (RecorderTab* tab = CurrentTab()) tab->RetryNow();
+  });
   recorder->addSeparator();
   QAction* newTab = recorder->addAction(tr("新建标签页"), this, [this] {
     NewTab();
@@ -347,6 +350,7 @@ void MainWindow::ShowCurrentState() {
   status_->setText(state);
   disconnectAction_->setEnabled(tab && tab->Target() &&
                                 tab->CurrentState() != RecorderTab::State::kDisconnected);
+  retryAction_->setEnabled(tab && tab->CanRetryNow());
 }
 
 bool MainWindow::RestoreTabs() {

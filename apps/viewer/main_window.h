@@ -70,6 +70,8 @@ class MainWindow : public QMainWindow {
   // The connect dialog while it is open, else null.
   ConnectDialog* OpenDialog() const;
   QAction* ConnectAction() const { return connectAction_; }
+  // "立即重连": the current tab tries its recorder now.
+  QAction* RetryAction() const { return retryAction_; }
   // "语言 / Language" with its two choices; a choice is stored at once and
   // takes effect at the viewer's next start.
   QMenu* LanguageMenu() const { return languageMenu_; }
@@ -100,6 +102,7 @@ class MainWindow : public QMainWindow {
   QMenu* recentMenu_ = nullptr;
   QAction* connectAction_ = nullptr;
   QAction* disconnectAction_ = nullptr;
+  QAction* retryAction_ = nullptr;
   QAction* fullScreenAction_ = nullptr;
   QMenu* languageMenu_ = nullptr;
   QAction* chineseAction_ = nullptr;

@@ -4,18 +4,26 @@
 
 namespace zarvion::viewer {
 
-int ReconnectPolicy::Take() {
-  const int delay = next_;
-  next_ = std::min(next_ * 2, kMaxDelaySeconds);
+ReconnectPolicy::Delay ReconnectPolicy::Take() {
+  const Delay delay = next_;
+  next_ = std::min(next_ * 2, max_);
   return delay;
 }
 
-int ReconnectPolicy::AfterFailedConnect() {
+ReconnectPolicy::Delay ReconnectPolicy::AfterFailedConnect() {
+  refusals_ = 0;
   return Take();
 }
 
-int ReconnectPolicy::AfterSessionEnded(std::chrono::steady_clock::duration lasted) {
-  if (lasted >= kStableSession) Reset();
+ReconnectPolicy::Delay ReconnectPolicy::AfterSessionEnded(
+    std::chrono::steady_clock::duration lasted, bool showedPictures) {
+  refusals_ = 0;
+  if (showedPictures || lasted >= kStableSession) ResetDelay();
+  return Take();
+}
+
+std::optional<ReconnectPolicy::Delay> ReconnectPolicy::AfterLoginRefused() {
+  if (++refusals_ >= kRefusalsBeforeStop) return std::nullopt;
   return Take();
 }
 

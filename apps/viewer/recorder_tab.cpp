@@ -8,6 +8,7 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -82,6 +83,8 @@ QString ReasonText(SessionError error) {
       return RecorderTab::tr("录像机关闭了连接");
     case SessionError::kLost:
       return RecorderTab::tr("连接意外中断");
+    case SessionError::kLoginRefused:
+      return RecorderTab::tr("录像机拒绝了登录参数");
     case SessionError::kNone:
     case SessionError::kConnectFailed:
       break;
@@ -101,6 +104,16 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
       "background-color: rgb(150, 0, 0); color: white; font-size: 14px; font-weight: bold;"
       " padding: 2px;"));
   PassPointerThrough(banner_);
+  // The banner lets the pointer through to the control; its button takes
+  // it, and like the banner needs a native window of its own to stay above
+  // the control's.
+  retry_ = new QPushButton(tr("立即重连"), this);
+  retry_->setFocusPolicy(Qt::NoFocus);
+  if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    retry_->setAttribute(Qt::WA_NativeWindow);
+  }
+  retry_->hide();
+  connect(retry_, &QPushButton::clicked, this, &RecorderTab::RetryNow);
   resolver_ = new HostResolver(this);
   connect(resolver_, &HostResolver::Resolved, this,
           [this](const QString&, const QString& address, const QString& error) {
@@ -127,6 +140,7 @@ void RecorderTab::ReplaceControl() {
   layout_->addWidget(window_.get());
   window_->show();
   banner_->raise();
+  retry_->raise();
   controlUsed_ = false;
   errorsSeen_ = 0;
   snapshotsSeen_ = 0;
@@ -147,8 +161,19 @@ void RecorderTab::Disconnect() {
   SetState(State::kDisconnected);
 }
 
+void RecorderTab::RetryNow() {
+  if (!CanRetryNow()) return;
+  policy_.ResetDelay();
+  Attempt();
+}
+
+bool RecorderTab::CanRetryNow() const {
+  return target_ && state_ != State::kLive && state_ != State::kIdle;
+}
+
 void RecorderTab::Attempt() {
   if (!target_) return;
+  stopped_ = false;
   resolver_->Cancel();
   if (controlUsed_) ReplaceControl();
   attemptStart_ = Clock::now();
@@ -198,7 +223,11 @@ void RecorderTab::Poll() {
     case State::kConnecting:
       if (s.errorCount != errorsSeen_) {
         errorsSeen_ = s.errorCount;
-        WaitBeforeRetry(policy_.AfterFailedConnect(), ReasonText(s.lastError), false);
+        if (s.lastError == SessionError::kLoginRefused) {
+          LoginRefused();
+        } else {
+          WaitBeforeRetry(policy_.AfterFailedConnect(), ReasonText(s.lastError), false);
+        }
       } else if (s.state == SessionState::kSession) {
         sessionStart_ = now;
         ++sessions_;
@@ -220,16 +249,23 @@ void RecorderTab::Poll() {
     case State::kLive:
       if (s.state != SessionState::kSession || s.errorCount != errorsSeen_) {
         const SessionError error = s.errorCount != errorsSeen_ ? s.lastError : SessionError::kLost;
+        // Counted by this session's control, which is new with the session.
+        const bool showedPictures = s.framesReceived != 0;
         // The pictures on screen are frozen now: a new control shows the
         // panes without signal until the recorder is back.
         ReplaceControl();
-        WaitBeforeRetry(policy_.AfterSessionEnded(now - sessionStart_), ReasonText(error), true);
+        if (error == SessionError::kLoginRefused) {
+          LoginRefused();
+        } else {
+          WaitBeforeRetry(policy_.AfterSessionEnded(now - sessionStart_, showedPictures),
+                          ReasonText(error), true);
+        }
       } else {
         WatchFrames(s, now);
       }
       break;
     case State::kWaiting:
-      if (now >= retryAt_) {
+      if (!stopped_ && now >= retryAt_) {
         Attempt();
       } else {
         const QString before = banner_->text();
@@ -355,6 +391,7 @@ void RecorderTab::PlacePaneMarks() {
     mark->raise();
   }
   banner_->raise();
+  retry_->raise();
 }
 
 QLabel* RecorderTab::PaneMark(int channel) const {
@@ -369,12 +406,29 @@ bool RecorderTab::PicturesStopped() const {
                      [](int seconds) { return seconds > 0; });
 }
 
-void RecorderTab::WaitBeforeRetry(int seconds, const QString& why, bool lost) {
-  Log(LogCategory::kViewer, LogSeverity::kInfo, "%s: %s; next try in %d s", qUtf8Printable(Title()),
-      qUtf8Printable(why), seconds);
+void RecorderTab::WaitBeforeRetry(ReconnectPolicy::Delay delay, const QString& why, bool lost) {
+  Log(LogCategory::kViewer, LogSeverity::kInfo, "%s: %s; next try in %lld ms",
+      qUtf8Printable(Title()), qUtf8Printable(why), static_cast<long long>(delay.count()));
   reason_ = why;
   lost_ = lost;
-  retryAt_ = Clock::now() + std::chrono::seconds(seconds);
+  stopped_ = false;
+  retryAt_ = Clock::now() + delay;
+  SetState(State::kWaiting);
+}
+
+void RecorderTab::LoginRefused() {
+  const QString why = ReasonText(SessionError::kLoginRefused);
+  if (const auto delay = policy_.AfterLoginRefused()) {
+    WaitBeforeRetry(*delay, why, false);
+    return;
+  }
+  // The same login would be refused again: the operator changes it, or
+  // asks for one more try.
+  Log(LogCategory::kViewer, LogSeverity::kWarning, "%s: %s; no more tries",
+      qUtf8Printable(Title()), qUtf8Printable(why));
+  reason_ = why;
+  lost_ = false;
+  stopped_ = true;
   SetState(State::kWaiting);
 }
 
@@ -407,9 +461,10 @@ QString RecorderTab::BannerText() const {
       }
       return QString();
     case State::kWaiting: {
-      if (lost_) return tr("连接中断，正在重连…");
+      if (stopped_) return tr("无法连接 %1：%2，已停止重试").arg(address, reason_);
       const auto left = std::chrono::duration<double>(retryAt_ - Clock::now()).count();
       const int seconds = std::max(1, static_cast<int>(std::ceil(left)));
+      if (lost_) return tr("连接中断，正在重连…") + QLatin1Char(' ') + tr("%1 秒后重试").arg(seconds);
       return tr("无法连接 %1：%2，%3 秒后重试").arg(address, reason_).arg(seconds);
     }
   }
@@ -445,8 +500,10 @@ void RecorderTab::UpdateBanner() {
   const QString text = BannerText();
   banner_->setText(text);
   banner_->setVisible(!text.isEmpty());
+  retry_->setVisible(state_ == State::kWaiting);
   PlaceBanner();
   banner_->raise();
+  retry_->raise();
 }
 
 void RecorderTab::PlaceBanner() {
@@ -454,7 +511,10 @@ void RecorderTab::PlaceBanner() {
   const int videoBottom =
       window_ ? window_->mapTo(this, QPoint(0, window_->height() - kToolbarStrip)).y()
               : height() - kToolbarStrip;
-  banner_->setGeometry(0, std::max(0, videoBottom - kBannerHeight), width(), kBannerHeight);
+  const int top = std::max(0, videoBottom - kBannerHeight);
+  banner_->setGeometry(0, top, width(), kBannerHeight);
+  const int w = retry_->sizeHint().width();
+  retry_->setGeometry(std::max(0, width() - w - 4), top + 2, w, kBannerHeight - 4);
 }
 
 void RecorderTab::resizeEvent(QResizeEvent* event) {

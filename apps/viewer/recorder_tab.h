@@ -27,6 +27,7 @@
 #include "viewer/reconnect_policy.h"
 
 class QLabel;
+class QPushButton;
 class QVBoxLayout;
 
 namespace zarvion {
@@ -66,8 +67,18 @@ class RecorderTab : public QWidget {
   void SetTarget(const Recorder& recorder) { target_ = recorder; }
   // Ends the session and stops retrying; the panes show no signal.
   void Disconnect();
+  // Tries the recorder now instead of when the wait is over, also after
+  // the retries stopped or the user chose "断开". Refusals of the login go
+  // on counting: a refused try stops the retries again.
+  void RetryNow();
+  // There is a recorder to try and no live session.
+  bool CanRetryNow() const;
+  // The delays between tries (tests shorten them).
+  void SetReconnectPolicy(const ReconnectPolicy& policy) { policy_ = policy; }
 
   State CurrentState() const { return state_; }
+  // Waiting with no try due: the recorder refused the login too often.
+  bool RetryStopped() const { return state_ == State::kWaiting && stopped_; }
   const std::optional<Recorder>& Target() const { return target_; }
   // The recorder's address, or "新标签页" before one is chosen.
   QString Title() const;
@@ -76,6 +87,8 @@ class RecorderTab : public QWidget {
   // What the banner says; empty while the picture is live.
   QString BannerText() const;
   QLabel* Banner() const { return banner_; }
+  // "立即重连", at the end of the banner while waiting.
+  QPushButton* RetryButton() const { return retry_; }
   // The mark over a shown channel's pane (0-based) whose picture stopped
   // while the others go on; hidden, or null, while the channel is live.
   QLabel* PaneMark(int channel) const;
@@ -109,7 +122,9 @@ class RecorderTab : public QWidget {
   void ConnectControl(const QString& address);
   void Resolved(const QString& address, const QString& error);
   void Poll();
-  void WaitBeforeRetry(int seconds, const QString& why, bool lost);
+  void WaitBeforeRetry(ReconnectPolicy::Delay delay, const QString& why, bool lost);
+  // The recorder closed the session before answering the login.
+  void LoginRefused();
   void SetState(State state);
   void UpdateBanner();
   void PlaceBanner();
@@ -129,6 +144,7 @@ class RecorderTab : public QWidget {
   uint32_t snapshotsSeen_ = 0;  // control_'s snapshots already told
   QVBoxLayout* layout_;
   QLabel* banner_;
+  QPushButton* retry_;
   HostResolver* resolver_;
 
   std::optional<Recorder> target_;
@@ -141,7 +157,8 @@ class RecorderTab : public QWidget {
   std::chrono::steady_clock::time_point sessionStart_;
   std::chrono::steady_clock::time_point retryAt_;
   QString reason_;     // why the last try failed or the last session ended
-  bool lost_ = false;  // the wait follows a session that ended
+  bool lost_ = false;     // the wait follows a session that ended
+  bool stopped_ = false;  // the wait has no end: no try is due
   int sessions_ = 0;
   uint32_t framesSeen_ = 0;
   std::chrono::steady_clock::time_point lastFrameAt_;

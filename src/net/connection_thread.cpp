@@ -32,6 +32,10 @@ class Session {
     if (Begin()) SteadyState();
   }
 
+  // The recorder sent its first reply to the login (the session's
+  // information, or a message that came before it).
+  bool Answered() const { return answered_; }
+
  private:
   bool Receive(void* buffer, uint32_t count) {
     uint32_t total = 0;
@@ -78,6 +82,7 @@ class Session {
 
     MessageHeader reply;
     if (!ReceiveHeader(&reply)) return false;
+    answered_ = true;
     if (reply.code == kSessionInfo) {
       // Beyond 16 channels there are neither decoders nor picture settings;
       // the channel list must not offer channels the control cannot hold.
@@ -218,6 +223,7 @@ class Session {
   ControlObject& obj_;
   const Event* stop_;
   bool fitSingle_ = false;  // the first picture of channel 1 brings its single view
+  bool answered_ = false;
 };
 
 }  // namespace
@@ -296,12 +302,17 @@ void ConnectionThread::Run() {
     }
     obj.bConnected = 1;
     setState(SessionState::kSession);
-    Session(obj).Run();
+    Session session(obj);
+    session.Run();
     if (!stop->IsSet()) {
       // A close the recorder made reads as end of stream; anything else
-      // (a reset, a failed receive) broke the session off.
-      ReportSessionError(
-          obj, obj.socket.PeerClosed() ? SessionError::kClosedByServer : SessionError::kLost);
+      // (a reset, a failed receive) broke the session off. A recorder that
+      // does not take the login closes without a word in reply.
+      SessionError ended = SessionError::kLost;
+      if (obj.socket.PeerClosed()) {
+        ended = session.Answered() ? SessionError::kClosedByServer : SessionError::kLoginRefused;
+      }
+      ReportSessionError(obj, ended);
       LogSessionError(host, port, static_cast<SessionError>(obj.dwLastError.load()));
     }
     break;

@@ -42,6 +42,7 @@ enum class SessionError : uint32_t {
   kConnectFailed,   // any other connect failure
   kClosedByServer,  // the recorder closed the session
   kLost,            // the session broke off (receive failure, reset)
+  kLoginRefused,    // the recorder closed the session before answering the login
 };
 
 // The last snapshot the control took: where it went, whether the file was

@@ -24,13 +24,16 @@ const char* SessionErrorText(SessionError error) {
       return "session closed by the recorder";
     case SessionError::kLost:
       return "session lost";
+    case SessionError::kLoginRefused:
+      return "login refused (closed before the session's information)";
   }
   return "no error";
 }
 
 void LogSessionError(const char* host, uint16_t port, SessionError error, int sysError) {
   if (!LogEnabled(LogCategory::kNet)) return;
-  const bool connecting = error != SessionError::kClosedByServer && error != SessionError::kLost;
+  const bool connecting = error != SessionError::kClosedByServer &&
+                          error != SessionError::kLost && error != SessionError::kLoginRefused;
   // The system's words only where the reason leaves a choice open.
   const bool tell =
       sysError != 0 && error != SessionError::kRefused && error != SessionError::kTimedOut;
