@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "viewer/event_log.h"
@@ -244,6 +245,33 @@ TEST_F(EventStoreTest, DamagedDatabaseIsSetAsideAndReportedOnce) {
   }
   auto store = Open();
   ExpectSetAside(*store, Path(), torn);
+}
+
+TEST_F(EventStoreTest, LockedDatabaseIsLeftAloneAndAFreshOneGoesBeside) {
+  { Open()->Append(Make(QStringLiteral("r"), 1, EventKind::kVideoLost)); }
+  // Another program holds the file for itself.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(Path().toUtf8().constData(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  {
+    auto store = Open();
+    EXPECT_NE(store->Path(), Path());
+    EXPECT_EQ(QFileInfo(store->Path()).absolutePath(), QFileInfo(Path()).absolutePath());
+    const QList<Event> rows = store->Query();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].kind, EventKind::kDatabaseSetAside);
+    EXPECT_EQ(rows[0].detail, Path());
+  }
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  // Once free, the file is used again with what it held.
+  auto store = Open();
+  EXPECT_EQ(store->Path(), Path());
+  const QList<Event> rows = store->Query();
+  ASSERT_EQ(rows.size(), 1);
+  EXPECT_EQ(rows[0].kind, EventKind::kVideoLost);
 }
 
 // --- kill -9 -------------------------------------------------------------------
