@@ -184,6 +184,7 @@ TEST_F(EventStoreTest, AcknowledgementAndTheUnacknowledgedAlarmCount) {
   }
   // Counted again from the file at the next start.
   auto store = Open();
+  store->Flush();
   EXPECT_EQ(store->UnacknowledgedAlarms(), 3);
   store->AcknowledgeAll();
   store->Flush();

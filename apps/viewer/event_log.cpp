@@ -148,13 +148,10 @@ EventStore::EventStore(EventStoreOptions options, QObject* parent)
   qRegisterMetaType<Event>();
   qRegisterMetaType<QList<Event>>();
   path_ = options_.path.isEmpty() ? DefaultPath() : options_.path;
-  OpenOrSetAside();
-  if (db_) {
-    Prune();
-    CountAlarms();
-  }
-  prunedAt_ = std::chrono::steady_clock::now();
-  writer_ = std::thread([this] { Run(); });
+  writer_ = std::thread([this] {
+    Open();
+    Run();
+  });
 }
 
 EventStore::~EventStore() {
@@ -173,7 +170,31 @@ QString EventStore::DefaultPath() {
   return folder + QStringLiteral("/events.sqlite");
 }
 
+QString EventStore::Path() const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [&] { return opened_; });
+  return path_;
+}
+
+bool EventStore::IsOpen() const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [&] { return opened_; });
+  return db_ != nullptr;
+}
+
 // --- opening -----------------------------------------------------------------
+
+void EventStore::Open() {
+  OpenOrSetAside();
+  if (db_) {
+    Prune();
+    CountAlarms();
+  }
+  prunedAt_ = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(mutex_);
+  opened_ = true;
+  done_.notify_all();
+}
 
 bool EventStore::Exec(const char* sql) {
   char* message = nullptr;

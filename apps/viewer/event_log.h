@@ -2,22 +2,23 @@
 // or a snapshot, kept in an SQLite database in the viewer's data folder.
 //
 // The GUI thread only queues: Append, Acknowledge and AcknowledgeAll hand
-// their work to the store's writer thread, which writes what has come in
-// at most every kBatchInterval in one transaction (WAL, synchronous=NORMAL:
-// a killed viewer loses at most the batch it was writing, never the file).
-// What was written comes back through Stored, queued to the GUI thread;
-// the count of unacknowledged alarms is kept in memory.
+// their work to the store's writer thread, which opens and checks the
+// database when the store is made, then writes what has come in at most
+// every kBatchInterval in one transaction (WAL, synchronous=NORMAL: a
+// killed viewer loses at most the batch it was writing, never the file).
+// What was written comes back through Stored, queued to the receiver's
+// thread; the count of unacknowledged alarms is kept in memory.
 //
 // A repeat of the same recorder, channel and kind while its latest row is
-// unacknowledged and younger than kCoalesceWindow adds to that row's count
-// and moves its time, so a flapping feed or a flood of notices stays a few
-// rows. The oldest rows beyond kMaxRows or older than kMaxAge are removed
-// when the database opens and then every few minutes.
+// unacknowledged and younger than the coalescing window (a minute) adds to
+// that row's count and moves its time, so a flapping feed or a flood of
+// notices stays a few rows. Rows beyond the newest 100,000 or older than
+// 90 days are removed when the database opens and then every few minutes.
 //
-// A database that cannot be used (damaged, not a database, locked by
-// another program) is set aside and the store goes on with a fresh one in
-// the same place; the first row of the fresh one says so
-// (EventKind::kDatabaseSetAside).
+// A damaged database (not a database, or failing its quick check) is
+// renamed aside and a fresh one takes its place; a locked one is left to
+// whoever holds it and a fresh one goes beside it. Either way the fresh
+// one's first row says so (EventKind::kDatabaseSetAside).
 #pragma once
 
 #include <chrono>
@@ -106,8 +107,9 @@ class EventStore : public QObject {
   static constexpr std::chrono::milliseconds kBatchInterval{250};
   static constexpr std::chrono::minutes kPruneInterval{10};
 
-  // Opens (or creates) the database, checks it, sets it aside if it cannot
-  // be used, removes what retention says, and starts the writer thread.
+  // Starts the writer thread, which opens (or creates) the database, checks
+  // it, sets it aside if it cannot be used and removes what retention says,
+  // all before the first batch; events may be appended at once.
   explicit EventStore(EventStoreOptions options = {}, QObject* parent = nullptr);
   // Writes what is still queued, then closes the database.
   ~EventStore() override;
@@ -117,11 +119,11 @@ class EventStore : public QObject {
   // events.sqlite in the viewer's data folder (created if need be).
   static QString DefaultPath();
 
-  // The database file in use.
-  const QString& Path() const { return path_; }
+  // The database file in use; waits until it is open.
+  QString Path() const;
   // False only when not even a fresh database could be opened: events are
-  // then dropped (and the failure logged once).
-  bool IsOpen() const { return db_ != nullptr; }
+  // then dropped (and the failure logged once). Waits until it is open.
+  bool IsOpen() const;
 
   // Queues an event; its time is now when not given.
   void Append(Event event);
@@ -129,7 +131,9 @@ class EventStore : public QObject {
   void Acknowledge(int64_t id);
   void AcknowledgeAll();
 
-  // Unacknowledged alarm rows as of the last batch written (no disk).
+  // Unacknowledged alarm rows as of the last batch written (no disk); 0
+  // until the database is open. Connect to AlarmCountChanged first, then
+  // read this, and no change is missed.
   int UnacknowledgedAlarms() const;
 
   // Waits until everything queued so far is written.
@@ -151,7 +155,8 @@ class EventStore : public QObject {
   struct Statements;
   using Key = std::tuple<QString, int, int>;  // recorder, channel, kind
 
-  // Opening, on the constructing thread before the writer starts.
+  // Opening, on the writer thread before its first batch.
+  void Open();
   bool OpenAt(const QString& path, QString* why, bool* locked);
   void OpenOrSetAside();
   bool Migrate();
@@ -174,15 +179,16 @@ class EventStore : public QObject {
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  std::condition_variable done_;
+  mutable std::condition_variable done_;
   std::deque<Command> queue_;
   uint64_t queued_ = 0;   // commands ever queued
   uint64_t written_ = 0;  // commands ever written
   bool urgent_ = false;   // someone waits for the queue to be written
+  bool opened_ = false;   // the writer has tried to open the database
   bool stopping_ = false;
   int alarms_ = 0;
 
-  // Writer thread only (and the constructor before it starts).
+  // Writer thread only; path_ and db_ are read elsewhere once opened_.
   std::unique_ptr<Statements> statements_;
   std::map<Key, Event> recent_;  // the latest row of keys seen lately
   std::chrono::steady_clock::time_point prunedAt_;
