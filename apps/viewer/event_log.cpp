@@ -1,0 +1,645 @@
+#include "viewer/event_log.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include "platform/log.h"
+
+namespace zarvion::viewer {
+
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The schema, one step per version: step i brings user_version i to i + 1.
+// A step is never changed once released; later needs add a step.
+constexpr const char* kMigrations[] = {
+    "CREATE TABLE events("
+    "  id INTEGER PRIMARY KEY,"
+    "  time INTEGER NOT NULL,"        // latest occurrence, ms since the epoch (UTC)
+    "  first_time INTEGER NOT NULL,"  // first occurrence coalesced into the row
+    "  recorder TEXT NOT NULL,"
+    "  channel INTEGER,"  // NULL: the whole recorder
+    "  kind INTEGER NOT NULL,"
+    "  detail TEXT NOT NULL DEFAULT '',"
+    "  count INTEGER NOT NULL DEFAULT 1,"
+    "  acknowledged INTEGER);"  // ms since the epoch; NULL until acknowledged
+    "CREATE INDEX events_by_time ON events(time);"
+    "CREATE INDEX events_by_key ON events(recorder, channel, kind, time);"
+    "CREATE INDEX events_unacknowledged ON events(kind) WHERE acknowledged IS NULL;",
+};
+constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
+
+// Keys remembered for coalescing before the memory starts over (the
+// database still has them; a miss only costs a lookup).
+constexpr size_t kMaxRecentKeys = 10000;
+
+constexpr const char* kColumns =
+    "id, time, first_time, recorder, channel, kind, detail, count, acknowledged";
+
+QString Text(sqlite3_stmt* s, int column) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+  return text ? QString::fromUtf8(text, sqlite3_column_bytes(s, column)) : QString();
+}
+
+Event RowOf(sqlite3_stmt* s) {
+  Event e;
+  e.id = sqlite3_column_int64(s, 0);
+  e.timeMs = sqlite3_column_int64(s, 1);
+  e.firstMs = sqlite3_column_int64(s, 2);
+  e.recorder = Text(s, 3);
+  e.channel = sqlite3_column_type(s, 4) == SQLITE_NULL ? kNoChannel : sqlite3_column_int(s, 4);
+  e.kind = static_cast<EventKind>(sqlite3_column_int(s, 5));
+  e.detail = Text(s, 6);
+  e.count = sqlite3_column_int64(s, 7);
+  e.acknowledgedMs = sqlite3_column_int64(s, 8);  // NULL reads as 0
+  return e;
+}
+
+void BindText(sqlite3_stmt* s, int index, const QString& text) {
+  const QByteArray utf8 = text.toUtf8();
+  sqlite3_bind_text(s, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+}
+
+void BindChannel(sqlite3_stmt* s, int index, int channel) {
+  if (channel == kNoChannel) {
+    sqlite3_bind_null(s, index);
+  } else {
+    sqlite3_bind_int(s, index, channel);
+  }
+}
+
+// A statement prepared once and reset after each use.
+class Statement {
+ public:
+  Statement() = default;
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  ~Statement() { sqlite3_finalize(s_); }
+
+  bool Prepare(sqlite3* db, const char* sql) {
+    return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s_, nullptr) == SQLITE_OK;
+  }
+  sqlite3_stmt* Use() {
+    sqlite3_reset(s_);
+    sqlite3_clear_bindings(s_);
+    return s_;
+  }
+
+ private:
+  sqlite3_stmt* s_ = nullptr;
+};
+
+}  // namespace
+
+bool IsAlarm(EventKind kind) {
+  switch (kind) {
+    case EventKind::kRecorderLost:
+    case EventKind::kLoginRefused:
+    case EventKind::kVideoLost:
+    case EventKind::kRecordingFailed:
+    case EventKind::kDiskSpaceLow:
+      return true;
+    default:
+      return false;
+  }
+}
+
+const std::vector<EventKind>& AllEventKinds() {
+  static const std::vector<EventKind> kinds = {
+      EventKind::kRecorderConnected, EventKind::kRecorderLost,     EventKind::kRecorderUnreachable,
+      EventKind::kLoginRefused,      EventKind::kVideoLost,        EventKind::kVideoBack,
+      EventKind::kRecordingStarted,  EventKind::kRecordingStopped, EventKind::kRecordingFailed,
+      EventKind::kRecordingResumed,  EventKind::kSnapshotSaved,    EventKind::kSnapshotFailed,
+      EventKind::kDiskSpaceLow,      EventKind::kServerNotice,     EventKind::kDatabaseSetAside,
+  };
+  return kinds;
+}
+
+struct EventStore::Command {
+  enum class Type { kAppend, kAcknowledge, kAcknowledgeAll, kQuery, kFlush };
+  Type type = Type::kFlush;
+  Event event;
+  int64_t id = 0;
+  int64_t timeMs = 0;
+  EventFilter filter;
+  QList<Event>* rows = nullptr;
+};
+
+struct EventStore::Statements {
+  Statement insert, update, latest, acknowledge, acknowledgeAll, countAlarms;
+};
+
+EventStore::EventStore(EventStoreOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {
+  qRegisterMetaType<Event>();
+  qRegisterMetaType<QList<Event>>();
+  path_ = options_.path.isEmpty() ? DefaultPath() : options_.path;
+  writer_ = std::thread([this] {
+    Open();
+    Run();
+  });
+}
+
+EventStore::~EventStore() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  writer_.join();
+  Close();
+}
+
+QString EventStore::DefaultPath() {
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  QDir().mkpath(folder);
+  return folder + QStringLiteral("/events.sqlite");
+}
+
+QString EventStore::Path() const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [&] { return opened_; });
+  return path_;
+}
+
+bool EventStore::IsOpen() const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [&] { return opened_; });
+  return db_ != nullptr;
+}
+
+// --- opening -----------------------------------------------------------------
+
+void EventStore::Open() {
+  OpenOrSetAside();
+  if (db_) {
+    Prune();
+    CountAlarms();
+  }
+  prunedAt_ = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(mutex_);
+  opened_ = true;
+  done_.notify_all();
+}
+
+bool EventStore::Exec(const char* sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+  Log(LogCategory::kViewer, LogSeverity::kError, "events database %s: %s (%s)",
+      path_.toUtf8().constData(), message ? message : sqlite3_errmsg(db_), sql);
+  sqlite3_free(message);
+  return false;
+}
+
+bool EventStore::OpenAt(const QString& path, QString* why, bool* locked) {
+  *locked = false;
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  auto fail = [&](int code) {
+    *locked = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+    *why = QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+    sqlite3_close(db);
+    return false;
+  };
+  if (rc != SQLITE_OK) return fail(rc);
+  sqlite3_extended_result_codes(db, 0);
+  sqlite3_busy_timeout(db, 2000);
+
+  // A quick check reads every page: a file that is not a database, or one
+  // torn inside, fails here rather than at some later write.
+  sqlite3_stmt* check = nullptr;
+  rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &check, nullptr);
+  if (rc != SQLITE_OK) return fail(rc);
+  QString verdict;
+  while ((rc = sqlite3_step(check)) == SQLITE_ROW) {
+    if (verdict.isEmpty()) verdict = Text(check, 0);
+  }
+  sqlite3_finalize(check);
+  if (rc != SQLITE_DONE) return fail(rc);
+  if (verdict != QLatin1String("ok")) {
+    *why = verdict;
+    sqlite3_close(db);
+    return false;
+  }
+
+  sqlite3_stmt* mode = nullptr;
+  rc = sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &mode, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(mode);
+  const QString journal = rc == SQLITE_ROW ? Text(mode, 0) : QString();
+  sqlite3_finalize(mode);
+  if (rc != SQLITE_ROW) return fail(rc);
+  if (journal.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+    *why = QStringLiteral("journal mode stays ") + journal;
+    sqlite3_close(db);
+    return false;
+  }
+  db_ = db;
+  path_ = path;
+  if (!Exec("PRAGMA synchronous=NORMAL") || !Migrate()) {
+    *why = QString::fromUtf8(sqlite3_errmsg(db_));
+    *locked = sqlite3_errcode(db_) == SQLITE_BUSY || sqlite3_errcode(db_) == SQLITE_LOCKED;
+    sqlite3_close(db_);
+    db_ = nullptr;
+    return false;
+  }
+
+  statements_ = std::make_unique<Statements>();
+  const std::string select = std::string("SELECT ") + kColumns +
+                             " FROM events WHERE recorder = ?1 AND channel IS ?2 AND kind = ?3"
+                             " ORDER BY time DESC, id DESC LIMIT 1";
+  if (!statements_->insert.Prepare(
+          db_,
+          "INSERT INTO events(time, first_time, recorder, channel, kind, detail, count)"
+          " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)") ||
+      !statements_->update.Prepare(
+          db_, "UPDATE events SET time = ?2, detail = ?3, count = ?4 WHERE id = ?1") ||
+      !statements_->latest.Prepare(db_, select.c_str()) ||
+      !statements_->acknowledge.Prepare(
+          db_, "UPDATE events SET acknowledged = ?2 WHERE id = ?1 AND acknowledged IS NULL") ||
+      !statements_->acknowledgeAll.Prepare(
+          db_, "UPDATE events SET acknowledged = ?1 WHERE acknowledged IS NULL") ||
+      !statements_->countAlarms.Prepare(
+          db_, "SELECT kind, COUNT(*) FROM events WHERE acknowledged IS NULL GROUP BY kind")) {
+    *why = QString::fromUtf8(sqlite3_errmsg(db_));
+    Close();
+    return false;
+  }
+  return true;
+}
+
+bool EventStore::Migrate() {
+  sqlite3_stmt* s = nullptr;
+  int version = 0;
+  if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &s, nullptr) != SQLITE_OK) return false;
+  if (sqlite3_step(s) == SQLITE_ROW) version = sqlite3_column_int(s, 0);
+  sqlite3_finalize(s);
+  // A newer viewer's database: its later steps only add, so it is used as it is.
+  for (; version < kSchemaVersion; ++version) {
+    const std::string step = std::string("BEGIN IMMEDIATE;") + kMigrations[version] +
+                             "PRAGMA user_version=" + std::to_string(version + 1) + ";COMMIT;";
+    if (!Exec(step.c_str())) {
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      return false;
+    }
+  }
+  return true;
+}
+
+void EventStore::OpenOrSetAside() {
+  const QString path = path_;
+  QString why;
+  bool locked = false;
+  if (OpenAt(path, &why, &locked)) return;
+
+  // The file is kept for whoever wants to look at it; a locked one is
+  // someone else's and stays where it is, the fresh one goes beside it.
+  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  QString aside = path;
+  QString fresh = path;
+  if (locked) {
+    const QFileInfo info(path);
+    fresh = info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('-') +
+            stamp + QLatin1Char('.') + info.suffix();
+  } else {
+    aside = path + QStringLiteral(".damaged-") + stamp;
+    for (const QString& end : {QString(), QStringLiteral("-wal")}) {
+      if (QFile::exists(path + end) && !QFile::rename(path + end, aside + end)) {
+        Log(LogCategory::kViewer, LogSeverity::kError, "events database: cannot move %s aside",
+            (path + end).toUtf8().constData());
+      }
+    }
+    QFile::remove(path + QStringLiteral("-shm"));
+  }
+  Log(LogCategory::kViewer, LogSeverity::kError,
+      "events database %s cannot be used (%s); kept as %s, going on with %s",
+      path.toUtf8().constData(), why.toUtf8().constData(), aside.toUtf8().constData(),
+      fresh.toUtf8().constData());
+  if (!OpenAt(fresh, &why, &locked)) {
+    Log(LogCategory::kViewer, LogSeverity::kError,
+        "events database %s cannot be opened either (%s); events are not kept",
+        fresh.toUtf8().constData(), why.toUtf8().constData());
+    path_ = fresh;
+    return;
+  }
+  Event e;
+  e.recorder = QString();
+  e.kind = EventKind::kDatabaseSetAside;
+  e.detail = aside;
+  Append(std::move(e));
+}
+
+void EventStore::Close() {
+  recent_.clear();
+  statements_.reset();
+  if (db_) sqlite3_close(db_);
+  db_ = nullptr;
+}
+
+void EventStore::Prune() {
+  const int64_t oldest =
+      NowMs() - std::chrono::duration_cast<std::chrono::milliseconds>(options_.maxAge).count();
+  const std::string sql =
+      "DELETE FROM events WHERE time < " + std::to_string(oldest) +
+      ";DELETE FROM events WHERE id IN (SELECT id FROM events ORDER BY time DESC, id DESC"
+      " LIMIT -1 OFFSET " +
+      std::to_string(options_.maxRows) + ")";
+  if (!Exec(sql.c_str())) WriteFailed("removing old events");
+  recent_.clear();
+}
+
+// --- the GUI side ---------------------------------------------------------------
+
+void EventStore::Append(Event event) {
+  if (event.timeMs == 0) event.timeMs = NowMs();
+  if (event.count < 1) event.count = 1;
+  Command c;
+  c.type = Command::Type::kAppend;
+  c.event = std::move(event);
+  std::lock_guard<std::mutex> lock(mutex_);
+  queue_.push_back(std::move(c));
+  ++queued_;
+  if (queue_.size() == 1) wake_.notify_one();
+}
+
+void EventStore::Acknowledge(int64_t id) {
+  Command c;
+  c.type = Command::Type::kAcknowledge;
+  c.id = id;
+  c.timeMs = NowMs();
+  std::lock_guard<std::mutex> lock(mutex_);
+  queue_.push_back(std::move(c));
+  ++queued_;
+  wake_.notify_one();
+}
+
+void EventStore::AcknowledgeAll() {
+  Command c;
+  c.type = Command::Type::kAcknowledgeAll;
+  c.timeMs = NowMs();
+  std::lock_guard<std::mutex> lock(mutex_);
+  queue_.push_back(std::move(c));
+  ++queued_;
+  wake_.notify_one();
+}
+
+int EventStore::UnacknowledgedAlarms() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return alarms_;
+}
+
+void EventStore::Flush() {
+  Command c;
+  c.type = Command::Type::kFlush;
+  std::unique_lock<std::mutex> lock(mutex_);
+  queue_.push_back(std::move(c));
+  const uint64_t mine = ++queued_;
+  urgent_ = true;
+  wake_.notify_one();
+  done_.wait(lock, [&] { return written_ >= mine; });
+}
+
+QList<Event> EventStore::Query(const EventFilter& filter) {
+  QList<Event> rows;
+  Command c;
+  c.type = Command::Type::kQuery;
+  c.filter = filter;
+  c.rows = &rows;
+  std::unique_lock<std::mutex> lock(mutex_);
+  queue_.push_back(std::move(c));
+  const uint64_t mine = ++queued_;
+  urgent_ = true;
+  wake_.notify_one();
+  done_.wait(lock, [&] { return written_ >= mine; });
+  return rows;
+}
+
+// --- the writer thread ----------------------------------------------------------
+
+void EventStore::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    const auto pruneAt = prunedAt_ + kPruneInterval;
+    wake_.wait_until(lock, pruneAt, [&] { return stopping_ || !queue_.empty(); });
+    if (queue_.empty()) {
+      if (stopping_) break;
+      lock.unlock();
+      if (db_) Prune();
+      prunedAt_ = std::chrono::steady_clock::now();
+      lock.lock();
+      continue;
+    }
+    // Gathers what comes in for a while, so a burst is one transaction.
+    wake_.wait_for(lock, kBatchInterval, [&] { return stopping_ || urgent_; });
+    urgent_ = false;
+    std::deque<Command> batch;
+    batch.swap(queue_);
+    lock.unlock();
+    WriteBatch(batch);
+    if (db_ && std::chrono::steady_clock::now() - prunedAt_ >= kPruneInterval) {
+      Prune();
+      prunedAt_ = std::chrono::steady_clock::now();
+    }
+    lock.lock();
+    written_ += batch.size();
+    done_.notify_all();
+  }
+}
+
+void EventStore::WriteFailed(const char* what) {
+  if (writeFailureLogged_) return;
+  writeFailureLogged_ = true;
+  Log(LogCategory::kViewer, LogSeverity::kError, "events database %s: %s failed: %s",
+      path_.toUtf8().constData(), what, db_ ? sqlite3_errmsg(db_) : "not open");
+}
+
+std::optional<Event> EventStore::LatestOf(const Key& key) {
+  if (auto it = recent_.find(key); it != recent_.end()) return it->second;
+  sqlite3_stmt* s = statements_->latest.Use();
+  BindText(s, 1, std::get<0>(key));
+  BindChannel(s, 2, std::get<1>(key));
+  sqlite3_bind_int(s, 3, std::get<2>(key));
+  std::optional<Event> row;
+  if (sqlite3_step(s) == SQLITE_ROW) row = RowOf(s);
+  sqlite3_reset(s);
+  return row;
+}
+
+bool EventStore::Record(Event e, Event* row) {
+  const Key key{e.recorder, e.channel, static_cast<int>(e.kind)};
+  const int64_t window = options_.coalesceWindow.count();
+  std::optional<Event> latest = LatestOf(key);
+  if (latest && !latest->Acknowledged() && std::llabs(e.timeMs - latest->timeMs) < window) {
+    latest->count += e.count;
+    latest->timeMs = std::max(latest->timeMs, e.timeMs);
+    if (!e.detail.isEmpty()) latest->detail = e.detail;
+    sqlite3_stmt* s = statements_->update.Use();
+    sqlite3_bind_int64(s, 1, latest->id);
+    sqlite3_bind_int64(s, 2, latest->timeMs);
+    BindText(s, 3, latest->detail);
+    sqlite3_bind_int64(s, 4, latest->count);
+    if (sqlite3_step(s) != SQLITE_DONE) return false;
+    *row = *latest;
+  } else {
+    sqlite3_stmt* s = statements_->insert.Use();
+    e.firstMs = e.timeMs;
+    sqlite3_bind_int64(s, 1, e.timeMs);
+    sqlite3_bind_int64(s, 2, e.firstMs);
+    BindText(s, 3, e.recorder);
+    BindChannel(s, 4, e.channel);
+    sqlite3_bind_int(s, 5, static_cast<int>(e.kind));
+    BindText(s, 6, e.detail);
+    sqlite3_bind_int64(s, 7, e.count);
+    if (sqlite3_step(s) != SQLITE_DONE) return false;
+    e.id = sqlite3_last_insert_rowid(db_);
+    e.acknowledgedMs = 0;
+    *row = std::move(e);
+  }
+  if (recent_.size() >= kMaxRecentKeys) recent_.clear();
+  recent_[key] = *row;
+  return true;
+}
+
+void EventStore::WriteBatch(std::deque<Command>& batch) {
+  if (!db_) {
+    for (Command& c : batch) {
+      if (c.rows) c.rows->clear();
+    }
+    return;
+  }
+  // Rows in the order they were first touched, each as it ends up.
+  QList<Event> touched;
+  std::map<int64_t, qsizetype> touchedAt;
+  std::vector<std::pair<int64_t, int64_t>> acknowledged;
+  bool ok = Exec("BEGIN");
+  for (Command& c : batch) {
+    if (!ok && c.type != Command::Type::kQuery) continue;
+    switch (c.type) {
+      case Command::Type::kAppend: {
+        Event row;
+        if (!Record(std::move(c.event), &row)) {
+          ok = false;
+          WriteFailed("writing an event");
+          break;
+        }
+        if (auto it = touchedAt.find(row.id); it != touchedAt.end()) {
+          touched[it->second] = row;
+        } else {
+          touchedAt[row.id] = touched.size();
+          touched.push_back(row);
+        }
+        break;
+      }
+      case Command::Type::kAcknowledge: {
+        sqlite3_stmt* s = statements_->acknowledge.Use();
+        sqlite3_bind_int64(s, 1, c.id);
+        sqlite3_bind_int64(s, 2, c.timeMs);
+        if (sqlite3_step(s) != SQLITE_DONE) {
+          ok = false;
+          WriteFailed("acknowledging an event");
+          break;
+        }
+        if (sqlite3_changes(db_) > 0) acknowledged.emplace_back(c.id, c.timeMs);
+        for (auto it = recent_.begin(); it != recent_.end(); ++it) {
+          if (it->second.id == c.id) {
+            recent_.erase(it);
+            break;
+          }
+        }
+        if (auto it = touchedAt.find(c.id); it != touchedAt.end()) {
+          touched[it->second].acknowledgedMs = c.timeMs;
+        }
+        break;
+      }
+      case Command::Type::kAcknowledgeAll: {
+        sqlite3_stmt* s = statements_->acknowledgeAll.Use();
+        sqlite3_bind_int64(s, 1, c.timeMs);
+        if (sqlite3_step(s) != SQLITE_DONE) {
+          ok = false;
+          WriteFailed("acknowledging the events");
+          break;
+        }
+        acknowledged.emplace_back(0, c.timeMs);
+        recent_.clear();
+        for (Event& e : touched) {
+          if (!e.Acknowledged()) e.acknowledgedMs = c.timeMs;
+        }
+        break;
+      }
+      case Command::Type::kQuery:
+        if (!Select(c.filter, c.rows)) WriteFailed("reading the events");
+        break;
+      case Command::Type::kFlush:
+        break;
+    }
+  }
+  if (ok) ok = Exec("COMMIT");
+  if (!ok) {
+    // What the batch changed is lost; the memory of latest rows may be
+    // ahead of the file, so it starts over from the file.
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    recent_.clear();
+    return;
+  }
+  writeFailureLogged_ = false;
+  if (!touched.isEmpty()) emit Stored(touched);
+  for (const auto& [id, timeMs] : acknowledged) emit Acknowledged(id, timeMs);
+  CountAlarms();
+}
+
+void EventStore::CountAlarms() {
+  sqlite3_stmt* s = statements_->countAlarms.Use();
+  int count = 0;
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    if (IsAlarm(static_cast<EventKind>(sqlite3_column_int(s, 0)))) {
+      count += sqlite3_column_int(s, 1);
+    }
+  }
+  sqlite3_reset(s);
+  if (rc != SQLITE_DONE) return;
+  bool changed;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    changed = alarms_ != count;
+    alarms_ = count;
+  }
+  if (changed) emit AlarmCountChanged(count);
+}
+
+bool EventStore::Select(const EventFilter& filter, QList<Event>* rows) {
+  std::string sql = std::string("SELECT ") + kColumns + " FROM events WHERE 1";
+  if (filter.recorder) sql += " AND recorder = ?1";
+  if (!filter.kinds.empty()) {
+    sql += " AND kind IN (";
+    for (size_t i = 0; i < filter.kinds.size(); ++i) {
+      sql += (i ? "," : "") + std::to_string(static_cast<int>(filter.kinds[i]));
+    }
+    sql += ")";
+  }
+  sql += " ORDER BY time DESC, id DESC LIMIT " + std::to_string(std::max(filter.limit, 0));
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) return false;
+  if (filter.recorder) BindText(s, 1, *filter.recorder);
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) rows->push_back(RowOf(s));
+  sqlite3_finalize(s);
+  return rc == SQLITE_DONE;
+}
+
+}  // namespace zarvion::viewer
