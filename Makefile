@@ -56,14 +56,6 @@ fuzz: deps
 	  test_hostile_session
 	@scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS) $(HOSTILE_SESSIONS)
 
-# The Debian package, build/zarvion-viewer_VERSION_amd64.deb.
-package: build
-	cmake --build $(BUILD) --target package
-
-# The same files as the package, under $(DESTDIR)/usr (stripped like them).
-install: build
-	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix /usr --strip
-
 # The Debian package (build/zarvion-viewer_VERSION_amd64.deb), and the same
 # files installed under $(DESTDIR)/usr.
 package: build
