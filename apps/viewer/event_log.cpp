@@ -137,10 +137,7 @@ void EventStore::Append(Event event) {
   Command c;
   c.type = Command::Type::kAppend;
   c.event = std::move(event);
-  std::lock_guard<std::mutex> lock(mutex_);
-  queue_.push_back(std::move(c));
-  ++queued_;
-  if (queue_.size() == 1) wake_.notify_one();
+  Submit(std::move(c), false);
 }
 
 void EventStore::Acknowledge(int64_t id) {
@@ -148,20 +145,14 @@ void EventStore::Acknowledge(int64_t id) {
   c.type = Command::Type::kAcknowledge;
   c.id = id;
   c.timeMs = NowMs();
-  std::lock_guard<std::mutex> lock(mutex_);
-  queue_.push_back(std::move(c));
-  ++queued_;
-  wake_.notify_one();
+  Submit(std::move(c), false);
 }
 
 void EventStore::AcknowledgeAll() {
   Command c;
   c.type = Command::Type::kAcknowledgeAll;
   c.timeMs = NowMs();
-  std::lock_guard<std::mutex> lock(mutex_);
-  queue_.push_back(std::move(c));
-  ++queued_;
-  wake_.notify_one();
+  Submit(std::move(c), false);
 }
 
 int EventStore::UnacknowledgedAlarms() const {
@@ -172,12 +163,7 @@ int EventStore::UnacknowledgedAlarms() const {
 void EventStore::Flush() {
   Command c;
   c.type = Command::Type::kFlush;
-  std::unique_lock<std::mutex> lock(mutex_);
-  queue_.push_back(std::move(c));
-  const uint64_t mine = ++queued_;
-  urgent_ = true;
-  wake_.notify_one();
-  done_.wait(lock, [&] { return written_ >= mine; });
+  Submit(std::move(c), true);
 }
 
 QList<Event> EventStore::Query(const EventFilter& filter) {
@@ -186,13 +172,18 @@ QList<Event> EventStore::Query(const EventFilter& filter) {
   c.type = Command::Type::kQuery;
   c.filter = filter;
   c.rows = &rows;
+  Submit(std::move(c), true);
+  return rows;
+}
+
+void EventStore::Submit(Command c, bool wait) {
   std::unique_lock<std::mutex> lock(mutex_);
+  const bool append = c.type == Command::Type::kAppend;
   queue_.push_back(std::move(c));
   const uint64_t mine = ++queued_;
-  urgent_ = true;
-  wake_.notify_one();
-  done_.wait(lock, [&] { return written_ >= mine; });
-  return rows;
+  if (wait) urgent_ = true;
+  if (!append || queue_.size() == 1) wake_.notify_one();
+  if (wait) done_.wait(lock, [&] { return written_ >= mine; });
 }
 
 // --- the writer thread ----------------------------------------------------------

@@ -162,6 +162,10 @@ class EventStore : public QObject {
   bool Migrate();
   void Prune();
 
+  // Hands a command to the writer thread. An append wakes it only when the
+  // queue was empty (it collects batches); with `wait` it writes at once and
+  // this returns once it has.
+  void Submit(Command c, bool wait);
   void Run();
   void WriteBatch(std::deque<Command>& batch);
   // Coalesces into the key's latest row or adds one; the row as it stands.
