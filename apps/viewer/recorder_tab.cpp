@@ -139,8 +139,7 @@ void RecorderTab::ReplaceControl() {
   connect(window_.get(), &ControlWindow::RecordingsRepairStatus, this, &RecorderTab::RepairStatus);
   layout_->addWidget(window_.get());
   window_->show();
-  banner_->raise();
-  retry_->raise();
+  RaiseBanner();
   controlUsed_ = false;
   errorsSeen_ = 0;
   snapshotsSeen_ = 0;
@@ -390,8 +389,7 @@ void RecorderTab::PlacePaneMarks() {
     mark->show();
     mark->raise();
   }
-  banner_->raise();
-  retry_->raise();
+  RaiseBanner();
 }
 
 QLabel* RecorderTab::PaneMark(int channel) const {
@@ -502,6 +500,10 @@ void RecorderTab::UpdateBanner() {
   banner_->setVisible(!text.isEmpty());
   retry_->setVisible(state_ == State::kWaiting);
   PlaceBanner();
+  RaiseBanner();
+}
+
+void RecorderTab::RaiseBanner() {
   banner_->raise();
   retry_->raise();
 }

@@ -128,6 +128,8 @@ class RecorderTab : public QWidget {
   void SetState(State state);
   void UpdateBanner();
   void PlaceBanner();
+  // The banner and its button above the control and the pane marks.
+  void RaiseBanner();
   // While live: notes the frames received so far and marks the tab stalled
   // when none came for a while.
   void WatchFrames(const SessionStatus& s, std::chrono::steady_clock::time_point now);
