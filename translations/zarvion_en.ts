@@ -319,6 +319,73 @@ these settings change the picture for every client. Use with care!</translation>
     </message>
 </context>
 <context>
+    <name>zarvion::viewer::EventStore</name>
+    <message>
+        <source>录像机已连接</source>
+        <translation>Recorder connected</translation>
+    </message>
+    <message>
+        <source>录像机连接中断</source>
+        <translation>Recorder connection lost</translation>
+    </message>
+    <message>
+        <source>无法连接录像机</source>
+        <translation>Recorder unreachable</translation>
+    </message>
+    <message>
+        <source>登录被拒绝</source>
+        <translation>Login refused</translation>
+    </message>
+    <message>
+        <source>视频丢失</source>
+        <translation>Video lost</translation>
+    </message>
+    <message>
+        <source>视频恢复</source>
+        <translation>Video back</translation>
+    </message>
+    <message>
+        <source>开始录像</source>
+        <translation>Recording started</translation>
+    </message>
+    <message>
+        <source>录像已停止</source>
+        <translation>Recording stopped</translation>
+    </message>
+    <message>
+        <source>录像中断</source>
+        <translation>Recording interrupted</translation>
+    </message>
+    <message>
+        <source>录像已恢复</source>
+        <translation>Recording resumed</translation>
+    </message>
+    <message>
+        <source>抓图已保存</source>
+        <translation>Snapshot saved</translation>
+    </message>
+    <message>
+        <source>抓图失败</source>
+        <translation>Snapshot failed</translation>
+    </message>
+    <message>
+        <source>磁盘空间不足</source>
+        <translation>Disk space low</translation>
+    </message>
+    <message>
+        <source>录像机消息</source>
+        <translation>Recorder message</translation>
+    </message>
+    <message>
+        <source>事件数据库已另存</source>
+        <translation>Event database set aside</translation>
+    </message>
+    <message>
+        <source>未知事件</source>
+        <translation>Unknown event</translation>
+    </message>
+</context>
+<context>
     <name>zarvion::viewer::HostResolver</name>
     <message>
         <source>主机 %1 没有 IPv4 地址</source>

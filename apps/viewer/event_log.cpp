@@ -56,6 +56,42 @@ void BindChannel(sqlite3_stmt* s, int index, int channel) {
 
 }  // namespace
 
+QString EventKindText(EventKind kind) {
+  switch (kind) {
+    case EventKind::kRecorderConnected:
+      return EventStore::tr("录像机已连接");
+    case EventKind::kRecorderLost:
+      return EventStore::tr("录像机连接中断");
+    case EventKind::kRecorderUnreachable:
+      return EventStore::tr("无法连接录像机");
+    case EventKind::kLoginRefused:
+      return EventStore::tr("登录被拒绝");
+    case EventKind::kVideoLost:
+      return EventStore::tr("视频丢失");
+    case EventKind::kVideoBack:
+      return EventStore::tr("视频恢复");
+    case EventKind::kRecordingStarted:
+      return EventStore::tr("开始录像");
+    case EventKind::kRecordingStopped:
+      return EventStore::tr("录像已停止");
+    case EventKind::kRecordingFailed:
+      return EventStore::tr("录像中断");
+    case EventKind::kRecordingResumed:
+      return EventStore::tr("录像已恢复");
+    case EventKind::kSnapshotSaved:
+      return EventStore::tr("抓图已保存");
+    case EventKind::kSnapshotFailed:
+      return EventStore::tr("抓图失败");
+    case EventKind::kDiskSpaceLow:
+      return EventStore::tr("磁盘空间不足");
+    case EventKind::kServerNotice:
+      return EventStore::tr("录像机消息");
+    case EventKind::kDatabaseSetAside:
+      return EventStore::tr("事件数据库已另存");
+  }
+  return EventStore::tr("未知事件");
+}
+
 bool IsAlarm(EventKind kind) {
   switch (kind) {
     case EventKind::kRecorderLost:

@@ -66,6 +66,8 @@ enum class EventKind : int {
 // Alarms are what the operator must not miss: a recorder lost or its login
 // refused, video lost, a recording failed, disk space low.
 bool IsAlarm(EventKind kind);
+// What happened, in a few words, as the event list shows it ("录像机连接中断").
+QString EventKindText(EventKind kind);
 // Every kind, in the order of their numbers.
 const std::vector<EventKind>& AllEventKinds();
 

@@ -444,6 +444,26 @@ QString RecorderTab::Title() const {
   return target_ ? target_->Label() : tr("新标签页");
 }
 
+QString RecorderTab::RecorderName() const { return Title(); }
+
+QString RecorderTab::CameraName(int channel) const {
+  return QStringLiteral("CH %1").arg(channel + 1);
+}
+
+bool RecorderTab::EnlargeChannel(int channel) {
+  (void)channel;
+  return false;
+}
+
+void RecorderTab::Report(EventKind kind, int channel, const QString& detail) {
+  Event event;
+  event.recorder = Title();
+  event.channel = channel;
+  event.kind = kind;
+  event.detail = detail;
+  emit EventOccurred(event);
+}
+
 QString RecorderTab::BannerText() const {
   const QString address = Title();
   switch (state_) {

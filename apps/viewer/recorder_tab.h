@@ -23,6 +23,7 @@
 #include <QWidget>
 
 #include "shell/zarvinet.h"
+#include "viewer/event_log.h"
 #include "viewer/recent_recorders.h"
 #include "viewer/reconnect_policy.h"
 
@@ -82,6 +83,10 @@ class RecorderTab : public QWidget {
   const std::optional<Recorder>& Target() const { return target_; }
   // The recorder's address, or "新标签页" before one is chosen.
   QString Title() const;
+  // The recorder as the operator named it, else its address (Title()).
+  QString RecorderName() const;
+  // A camera (0-based channel) as the operator named it, else "CH n".
+  QString CameraName(int channel) const;
   // One line for the window title and status bar.
   QString StateText() const;
   // What the banner says; empty while the picture is live.
@@ -95,6 +100,9 @@ class RecorderTab : public QWidget {
   // Live, but some picture on screen has stopped: the whole recorder's (the
   // banner) or one channel's (its pane mark).
   bool PicturesStopped() const;
+  // Shows `channel` (0-based) alone, as a double-click on its pane does;
+  // false when the tab is not live or the recorder has no such channel.
+  bool EnlargeChannel(int channel);
   // The control's window (for the screenshot and tests).
   ControlWindow* Window() const { return window_.get(); }
   // Sessions this tab has started, a new one after each reconnect.
@@ -109,6 +117,9 @@ class RecorderTab : public QWidget {
   // Something the operator did has an outcome to tell, in one line (where
   // a snapshot went).
   void Notice(const QString& text);
+  // Something worth keeping in the event list happened to this recorder;
+  // the event's recorder is its address (Title()), its time now.
+  void EventOccurred(const zarvion::viewer::Event& event);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -126,6 +137,8 @@ class RecorderTab : public QWidget {
   // The recorder closed the session before answering the login.
   void LoginRefused();
   void SetState(State state);
+  // Emits EventOccurred for this recorder.
+  void Report(EventKind kind, int channel = kNoChannel, const QString& detail = {});
   void UpdateBanner();
   void PlaceBanner();
   // The banner and its button above the control and the pane marks.
