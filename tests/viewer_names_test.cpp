@@ -126,6 +126,7 @@ TEST_F(ViewerTest, NamingFromATabOrAPaneShowsTheNamesWhereChosen) {
   EXPECT_EQ(tab->CameraName(2), "仓库");
   EXPECT_EQ(tab->CameraName(3), "CH 4");
   EXPECT_EQ(window.Tabs()->tabText(0), "东门");
+  EXPECT_TRUE(window.Tabs()->tabToolTip(0).startsWith("东门 (127.0.0.1:1)\n"));
   EXPECT_TRUE(window.windowTitle().contains("东门"));
   EXPECT_EQ(window.RecentMenu()->actions()[0]->text(), QString::fromUtf8("东门 (127.0.0.1:1)"));
   EXPECT_EQ(LoadOpenTabs()[0].cameras[2], "仓库");

@@ -397,7 +397,11 @@ void MainWindow::TabChanged(RecorderTab* tab) {
   if (index < 0) return;
   tabs_->setTabText(index, tab->RecorderName());
   tabs_->setTabIcon(index, StateMark(*tab));
-  tabs_->setTabToolTip(index, tab->StateText());
+  // A named recorder's address stays a hover away.
+  const bool named = tab->Target() && !tab->Target()->name.empty();
+  tabs_->setTabToolTip(index, named
+                                  ? tab->Target()->MenuText() + QLatin1Char('\n') + tab->StateText()
+                                  : tab->StateText());
   if (tab == CurrentTab()) ShowCurrentState();
 }
 
