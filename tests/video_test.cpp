@@ -185,6 +185,25 @@ TEST_F(VideoTest, RatesCountClosedIntervalsAndCaptionsFormatThem) {
   EXPECT_EQ(FormatPaneCaption(1, false), "CH 1 无信号");
 }
 
+// A camera's name takes the place of "CH k"; one too wide for its room is
+// cut between characters, with "…" after it, so that it and what follows fit.
+TEST(CaptionTest, ANamedCameraIsShownByItsNameCutToItsRoom) {
+  EXPECT_EQ(FormatPaneCaption(3, false, "仓库"), "仓库 无信号");
+  EXPECT_EQ(FormatSingleCaption(3, 7, 1234, "仓库"), "仓库 07fps 01234Bps");
+  const Font font(kFontSmallHeight);
+  const std::string rest = " " + NoSignalWord();
+  EXPECT_EQ(FitCameraName(&font, "仓库", rest, 200), "仓库");
+  const std::string name = "东侧仓库北门外的停车场入口";
+  const std::string cut = FitCameraName(&font, name, rest, 100);
+  ASSERT_GT(cut.size(), std::string("…").size());
+  EXPECT_EQ(name.rfind(cut.substr(0, cut.size() - std::string("…").size()), 0), 0u);
+  EXPECT_TRUE(cut.ends_with("…"));
+  TextPainter painter;
+  EXPECT_LE(painter.Extent(&font, cut + rest, 0, 0).right, 100);
+  EXPECT_GT(painter.Extent(&font, name + rest, 0, 0).right, 100);
+  EXPECT_EQ(FitCameraName(&font, name, rest, 1), "…");
+}
+
 TEST(FileNameTest, OneTrailingSeparatorIsDropped) {
   LocalTime t;
   t.wYear = 2007;

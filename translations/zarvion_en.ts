@@ -458,6 +458,37 @@ these settings change the picture for every client. Use with care!</translation>
         <source>立即重连</source>
         <translation>Reconnect now</translation>
     </message>
+    <message>
+        <source>命名…</source>
+        <translation>Name…</translation>
+    </message>
+</context>
+<context>
+    <name>zarvion::viewer::NameDialog</name>
+    <message>
+        <source>命名</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>摄像机</source>
+        <translation>Cameras</translation>
+    </message>
+    <message>
+        <source>在画面标题中显示摄像机名称</source>
+        <translation>Show camera names in the picture captions</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>录像机名称：</source>
+        <translation>Recorder name:</translation>
+    </message>
 </context>
 <context>
     <name>zarvion::viewer::RecorderTab</name>
@@ -568,6 +599,10 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>%1 秒后重试</source>
         <translation>retrying in %1 s</translation>
+    </message>
+    <message>
+        <source>命名…</source>
+        <translation>Name…</translation>
     </message>
 </context>
 </TS>

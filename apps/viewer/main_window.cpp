@@ -25,6 +25,7 @@
 
 #include "viewer/connect_dialog.h"
 #include "viewer/language.h"
+#include "viewer/name_dialog.h"
 #include "viewer/recorder_tab.h"
 #include "window/screen_fit.h"
 
@@ -93,6 +94,13 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
   statusBar()->addPermanentWidget(repairStatus_);
   connect(tabs_, &QTabWidget::tabCloseRequested, this, &MainWindow::CloseTab);
   connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::ShowCurrentState);
+  tabMenu_ = new QMenu(this);
+  tabMenu_->addAction(tr("命名…"), this, [this] {
+    if (menuTab_) ShowNameDialog(menuTab_);
+  });
+  tabs_->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(tabs_->tabBar(), &QWidget::customContextMenuRequested, this,
+          &MainWindow::TabMenuRequested);
   BuildMenus();
   RefreshRecentMenu();
 
@@ -185,7 +193,7 @@ void MainWindow::RefreshRecentMenu() {
   recentMenu_->clear();
   const std::vector<Recorder> recent = options_.remember ? LoadRecent() : std::vector<Recorder>{};
   for (const Recorder& r : recent) {
-    recentMenu_->addAction(r.Label(), this, [this, entry = Recorder(r)]() mutable {
+    recentMenu_->addAction(r.MenuText(), this, [this, entry = Recorder(r)]() mutable {
       if (!entry.rememberLogin) {
         auto typed = typedLogins_.find({entry.host, entry.port});
         if (typed != typedLogins_.end()) entry.login = typed->second;
@@ -203,7 +211,9 @@ RecorderTab* MainWindow::NewTab() {
   // Said in the status bar for a while; the tab's state line comes back.
   connect(tab, &RecorderTab::Notice, this,
           [this](const QString& text) { statusBar()->showMessage(text, kNoticeMs); });
-  const int index = tabs_->addTab(tab, StateMark(*tab), tab->Title());
+  connect(tab, &RecorderTab::NameRequested, this,
+          [this, tab](int channel) { ShowNameDialog(tab, channel); });
+  const int index = tabs_->addTab(tab, StateMark(*tab), tab->RecorderName());
   tabs_->setCurrentIndex(index);
   return tab;
 }
@@ -216,11 +226,23 @@ RecorderTab* MainWindow::Tab(int index) const {
   return qobject_cast<RecorderTab*>(tabs_->widget(index));
 }
 
-RecorderTab* MainWindow::OpenRecorder(const Recorder& recorder) {
-  typedLogins_[{recorder.host, recorder.port}] = recorder.login;
+RecorderTab* MainWindow::OpenRecorder(const Recorder& given) {
+  typedLogins_[{given.host, given.port}] = given.login;
+  // The names stay those the recorder has: a tab's of it, or the kept ones.
+  Recorder recorder = given;
   if (options_.remember) {
     RememberRecorder(recorder);
+    const std::vector<Recorder> recent = LoadRecent();
+    if (!recent.empty() && recent.front().SameAddress(recorder)) {
+      recorder.TakeNames(recent.front());
+    }
     RefreshRecentMenu();
+  }
+  for (int i = 0; i < tabs_->count(); ++i) {
+    const RecorderTab* tab = Tab(i);
+    if (tab->Target() && tab->Target()->SameAddress(recorder)) {
+      recorder.TakeNames(*tab->Target());
+    }
   }
   for (int i = 0; i < tabs_->count(); ++i) {
     RecorderTab* tab = Tab(i);
@@ -303,6 +325,42 @@ ConnectDialog* MainWindow::OpenDialog() const {
   return dialog_.data();
 }
 
+NameDialog* MainWindow::ShowNameDialog(RecorderTab* tab, int channel) {
+  if (!tab || !tab->Target()) return nullptr;
+  // One at a time: a second request replaces the first.
+  if (nameDialog_) nameDialog_->close();
+  nameDialog_ = new NameDialog(this, *tab->Target(), tab->ChannelCount(), channel);
+  nameDialog_->setAttribute(Qt::WA_DeleteOnClose);
+  connect(nameDialog_, &QDialog::accepted, this,
+          [this, dialog = nameDialog_.data(), target = QPointer<RecorderTab>(tab)] {
+            if (!target || !target->Target()) return;
+            const Recorder named = dialog->Named();
+            if (!named.SameAddress(*target->Target())) return;  // the tab moved on
+            target->SetNames(named);
+            if (options_.remember) {
+              NameRecorder(*target->Target());
+              RefreshRecentMenu();
+            }
+          });
+  nameDialog_->open();
+  return nameDialog_;
+}
+
+NameDialog* MainWindow::OpenNameDialog() const {
+  return nameDialog_.data();
+}
+
+RecorderTab* MainWindow::TabMenuTab() const {
+  return menuTab_.data();
+}
+
+void MainWindow::TabMenuRequested(const QPoint& pos) {
+  RecorderTab* tab = Tab(tabs_->tabBar()->tabAt(pos));
+  if (!tab || !tab->Target()) return;
+  menuTab_ = tab;
+  tabMenu_->popup(tabs_->tabBar()->mapToGlobal(pos));
+}
+
 void MainWindow::CloseTab(int index) {
   QWidget* tab = tabs_->widget(index);
   if (!tab) return;
@@ -337,9 +395,13 @@ void MainWindow::ToggleFullScreen() {
 void MainWindow::TabChanged(RecorderTab* tab) {
   const int index = tabs_->indexOf(tab);
   if (index < 0) return;
-  tabs_->setTabText(index, tab->Title());
+  tabs_->setTabText(index, tab->RecorderName());
   tabs_->setTabIcon(index, StateMark(*tab));
-  tabs_->setTabToolTip(index, tab->StateText());
+  // A named recorder's address stays a hover away.
+  const bool named = tab->Target() && !tab->Target()->name.empty();
+  tabs_->setTabToolTip(index, named
+                                  ? tab->Target()->MenuText() + QLatin1Char('\n') + tab->StateText()
+                                  : tab->StateText());
   if (tab == CurrentTab()) ShowCurrentState();
 }
 

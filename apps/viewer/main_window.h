@@ -25,6 +25,7 @@ class QTabWidget;
 namespace zarvion::viewer {
 
 class ConnectDialog;
+class NameDialog;
 class RecorderTab;
 
 // Loads Qt's own Chinese texts (standard buttons, the folder chooser, ...)
@@ -62,6 +63,10 @@ class MainWindow : public QMainWindow {
   void CloseTab(int index);
   void DisconnectCurrent();
   void ToggleFullScreen();
+  // Opens "命名" for the recorder of `tab` (window-modal), with the focus on
+  // `channel`'s camera (0-based) or on the recorder's name (-1). OK gives
+  // the tab the names and keeps them with the remembered recorder.
+  NameDialog* ShowNameDialog(RecorderTab* tab, int channel = -1);
 
   QTabWidget* Tabs() const { return tabs_; }
   RecorderTab* CurrentTab() const;
@@ -69,6 +74,11 @@ class MainWindow : public QMainWindow {
   QMenu* RecentMenu() const { return recentMenu_; }
   // The connect dialog while it is open, else null.
   ConnectDialog* OpenDialog() const;
+  // The name dialog while it is open, else null.
+  NameDialog* OpenNameDialog() const;
+  // What a right-click on a tab offers ("命名…"), and the tab it was for.
+  QMenu* TabMenu() const { return tabMenu_; }
+  RecorderTab* TabMenuTab() const;
   QAction* ConnectAction() const { return connectAction_; }
   // "立即重连": the current tab tries its recorder now.
   QAction* RetryAction() const { return retryAction_; }
@@ -91,6 +101,7 @@ class MainWindow : public QMainWindow {
   void ShowCurrentState();
   void TabChanged(RecorderTab* tab);
   void SaveTabs();
+  void TabMenuRequested(const QPoint& pos);
 
   MainWindowOptions options_;
   // Login parameters typed in this run, by address: a recent recorder whose
@@ -109,6 +120,9 @@ class MainWindow : public QMainWindow {
   QAction* englishAction_ = nullptr;
   QShortcut* leaveFullScreen_ = nullptr;
   QPointer<ConnectDialog> dialog_;
+  QPointer<NameDialog> nameDialog_;
+  QMenu* tabMenu_ = nullptr;
+  QPointer<RecorderTab> menuTab_;
   bool wasMaximized_ = false;
   bool askWhenShown_ = false;
 };

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QVBoxLayout>
@@ -19,6 +21,7 @@
 #include "video/renderer.h"
 #include "viewer/host_resolver.h"
 #include "viewer/login_source.h"
+#include "window/window_layout.h"
 
 namespace zarvion::viewer {
 namespace {
@@ -114,6 +117,8 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
   }
   retry_->hide();
   connect(retry_, &QPushButton::clicked, this, &RecorderTab::RetryNow);
+  paneMenu_ = new QMenu(this);
+  paneMenu_->addAction(tr("命名…"), this, [this] { emit NameRequested(menuChannel_); });
   resolver_ = new HostResolver(this);
   connect(resolver_, &HostResolver::Resolved, this,
           [this](const QString&, const QString& address, const QString& error) {
@@ -136,6 +141,9 @@ void RecorderTab::ReplaceControl() {
   control_.reset();
   control_ = std::make_unique<Zarvinet>();
   window_ = CreateControlWindow(*control_, this);
+  // The control does nothing with a right-click: it is the tab's.
+  window_->installEventFilter(this);
+  ApplyCameraNames();
   connect(window_.get(), &ControlWindow::RecordingsRepairStatus, this, &RecorderTab::RepairStatus);
   layout_->addWidget(window_.get());
   window_->show();
@@ -147,9 +155,31 @@ void RecorderTab::ReplaceControl() {
 
 void RecorderTab::Connect(const Recorder& recorder) {
   if (!recorder.login.empty()) KeepLoginPrivate();
+  if (!target_ || !target_->SameAddress(recorder)) channels_ = kMaxCameras;
   target_ = recorder;
+  ApplyCameraNames();
   policy_.Reset();
   Attempt();
+}
+
+void RecorderTab::SetTarget(const Recorder& recorder) {
+  target_ = recorder;
+  ApplyCameraNames();
+}
+
+void RecorderTab::SetNames(const Recorder& named) {
+  if (!target_) return;
+  target_->TakeNames(named);
+  ApplyCameraNames();
+  emit Changed();
+}
+
+void RecorderTab::ApplyCameraNames() {
+  CameraNames names{};
+  if (target_ && target_->cameraCaptions) {
+    std::copy(target_->cameras.begin(), target_->cameras.end(), names.begin());
+  }
+  control_->SetCameraNames(names);
 }
 
 void RecorderTab::Disconnect() {
@@ -228,6 +258,9 @@ void RecorderTab::Poll() {
           WaitBeforeRetry(policy_.AfterFailedConnect(), ReasonText(s.lastError), false);
         }
       } else if (s.state == SessionState::kSession) {
+        // The session's information has come: the count is the recorder's.
+        const uint32_t count = control_->Object().channelCount.load();
+        if (count >= 1 && count <= kMaxChannels) channels_ = static_cast<int>(count);
         sessionStart_ = now;
         ++sessions_;
         framesSeen_ = s.framesReceived;
@@ -444,10 +477,41 @@ QString RecorderTab::Title() const {
   return target_ ? target_->Label() : tr("新标签页");
 }
 
-QString RecorderTab::RecorderName() const { return Title(); }
+QString RecorderTab::RecorderName() const {
+  return target_ ? target_->DisplayName() : Title();
+}
 
 QString RecorderTab::CameraName(int channel) const {
+  if (target_ && channel >= 0 && channel < kMaxCameras) {
+    const std::string& name = target_->cameras[static_cast<size_t>(channel)];
+    if (!name.empty()) return QString::fromStdString(name);
+  }
   return QStringLiteral("CH %1").arg(channel + 1);
+}
+
+int RecorderTab::ChannelAt(const QPoint& point) const {
+  if (!window_ || point.y() >= window_->height() - kToolbarStrip) return -1;
+  const uint32_t drawMode = control_->Object().dwDrawMode.load();
+  const View view = ClassifyDrawMode(drawMode);
+  if (view.kind == ViewKind::kGrid) {
+    return PaneAtPointer(view.side, window_->width(), window_->height(), point.x(), point.y());
+  }
+  if (view.kind == ViewKind::kSingle && drawMode != kDrawPlayback) return view.slot;
+  return -1;
+}
+
+bool RecorderTab::eventFilter(QObject* watched, QEvent* event) {
+  if (window_ && watched == window_.get() && event->type() == QEvent::ContextMenu && target_) {
+    const auto* menu = static_cast<QContextMenuEvent*>(event);
+    // Only over the video: the toolbar's buttons stay as they are.
+    if (menu->pos().y() < window_->height() - kToolbarStrip) {
+      const int channel = ChannelAt(menu->pos());
+      menuChannel_ = channel < channels_ ? channel : -1;
+      paneMenu_->popup(menu->globalPos());
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 bool RecorderTab::EnlargeChannel(int channel) {
@@ -465,7 +529,7 @@ void RecorderTab::Report(EventKind kind, int channel, const QString& detail) {
 }
 
 QString RecorderTab::BannerText() const {
-  const QString address = Title();
+  const QString address = RecorderName();
   switch (state_) {
     case State::kIdle:
       return tr("未连接：按 Ctrl+O 连接录像机");
@@ -490,7 +554,7 @@ QString RecorderTab::BannerText() const {
 }
 
 QString RecorderTab::StateText() const {
-  const QString address = Title();
+  const QString address = RecorderName();
   switch (state_) {
     case State::kIdle:
       return tr("未连接");

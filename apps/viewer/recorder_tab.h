@@ -27,7 +27,9 @@
 #include "viewer/recent_recorders.h"
 #include "viewer/reconnect_policy.h"
 
+class QAction;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QVBoxLayout;
 
@@ -65,7 +67,10 @@ class RecorderTab : public QWidget {
   void Connect(const Recorder& recorder);
   // Takes `recorder` (same address) as the target without connecting again:
   // what is kept of it when the tabs are saved.
-  void SetTarget(const Recorder& recorder) { target_ = recorder; }
+  void SetTarget(const Recorder& recorder);
+  // Gives the recorder and its cameras the names of `named`; the panes'
+  // captions follow at once.
+  void SetNames(const Recorder& named);
   // Ends the session and stops retrying; the panes show no signal.
   void Disconnect();
   // Tries the recorder now instead of when the wait is over, also after
@@ -87,6 +92,15 @@ class RecorderTab : public QWidget {
   QString RecorderName() const;
   // A camera (0-based channel) as the operator named it, else "CH n".
   QString CameraName(int channel) const;
+  // The recorder's channels as its last session told, 16 before any.
+  int ChannelCount() const { return channels_; }
+  // The channel (0-based) of the pane at `point` of the control's window
+  // in the view it shows, or -1 (between panes, on the toolbar, playback).
+  int ChannelAt(const QPoint& point) const;
+  // What a right-click on the video area offers ("命名…"); the channel it
+  // was for, while it shows.
+  QMenu* PaneMenu() const { return paneMenu_; }
+  int PaneMenuChannel() const { return menuChannel_; }
   // One line for the window title and status bar.
   QString StateText() const;
   // What the banner says; empty while the picture is live.
@@ -120,14 +134,20 @@ class RecorderTab : public QWidget {
   // Something worth keeping in the event list happened to this recorder;
   // the event's recorder is its address (Title()), its time now.
   void EventOccurred(const zarvion::viewer::Event& event);
+  // The operator asked to name this recorder, from the pane of `channel`
+  // (0-based), or -1 from no pane.
+  void NameRequested(int channel);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // A new control object and window; the old ones go first (the window's
   // teardown stops and joins its connection thread).
   void ReplaceControl();
+  // Hands the control the cameras' names when the captions are to show them.
+  void ApplyCameraNames();
   void Attempt();
   // Hands the recorder's address to the control and asks it to connect.
   void ConnectControl(const QString& address);
@@ -187,6 +207,9 @@ class RecorderTab : public QWidget {
   std::array<int, kMaxChannels> channelStalled_{};
   std::array<QLabel*, kMaxChannels> paneMarks_{};
   uint32_t marksDrawMode_ = 0;  // the view the marks were placed for
+  int channels_ = kMaxCameras;
+  QMenu* paneMenu_;
+  int menuChannel_ = -1;
 };
 
 }  // namespace zarvion::viewer

@@ -59,6 +59,21 @@ SnapshotStatus ReadLastSnapshot(const ControlObject& obj) {
   return obj.lastSnapshot;
 }
 
+void SetCameraNames(ControlObject& obj, const CameraNames& names) {
+  std::lock_guard lock(obj.cameraNamesLock);
+  if (obj.cameraNames == names) return;
+  obj.cameraNames = names;
+  obj.cameraNamesSerial.fetch_add(1);
+}
+
+bool ReadCameraNames(const ControlObject& obj, uint32_t* serial, CameraNames* names) {
+  if (obj.cameraNamesSerial.load() == *serial) return false;
+  std::lock_guard lock(obj.cameraNamesLock);
+  *serial = obj.cameraNamesSerial.load();
+  *names = obj.cameraNames;
+  return true;
+}
+
 void ReportSessionError(ControlObject& obj, SessionError error) {
   obj.dwLastError = static_cast<uint32_t>(error);
   obj.dwErrorCount.fetch_add(1);

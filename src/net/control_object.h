@@ -63,6 +63,10 @@ struct SessionStatus {
   std::array<uint32_t, kMaxChannels> channelFrames{};  // the same, channel by channel
 };
 
+// Names the host gave the cameras (UTF-8), entry k - 1 for channel k; an
+// empty one leaves that camera's captions saying "CH k".
+using CameraNames = std::array<std::string, kMaxChannels>;
+
 struct ControlObject {
   // Protected by settingsLock: the connection settings, written by the
   // scriptable members on the host's thread and copied by the connection
@@ -137,6 +141,13 @@ struct ControlObject {
   SnapshotStatus lastSnapshot;
   mutable std::mutex snapshotLock;
 
+  // Protected by cameraNamesLock: the names the captions show in place of
+  // "CH k", set by the host, read by the renderer; cameraNamesSerial grows
+  // with every change, so the renderer reads them again only then.
+  CameraNames cameraNames;
+  mutable std::mutex cameraNamesLock;
+  std::atomic<uint32_t> cameraNamesSerial{0};
+
   // Playback: atomic words both threads change. The connection thread sets
   // the length and the position at PlaybackInfo and advances the position
   // with one atomic add per step; the window stores the position where the
@@ -172,6 +183,10 @@ SessionStatus ReadSessionStatus(const ControlObject& obj);
 // Records a snapshot just taken, and reads the last one (any thread).
 void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved);
 SnapshotStatus ReadLastSnapshot(const ControlObject& obj);
+// Sets the cameras' names (host thread), and reads them when they changed
+// since `*serial` (any thread): false, with `names` untouched, when not.
+void SetCameraNames(ControlObject& obj, const CameraNames& names);
+bool ReadCameraNames(const ControlObject& obj, uint32_t* serial, CameraNames* names);
 // The connection thread's side: records an error and counts it.
 void ReportSessionError(ControlObject& obj, SessionError error);
 // The error a failed connect's errno stands for.

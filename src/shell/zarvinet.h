@@ -76,6 +76,10 @@ class Zarvinet final : public IZarvinet {
   SessionStatus Status() const { return ReadSessionStatus(object_); }
   // For the host, read only: the last snapshot the capture button took.
   SnapshotStatus LastSnapshot() const { return ReadLastSnapshot(object_); }
+  // For the host: names for the cameras, shown in the captions in place of
+  // "CH k" from the next composition on; an empty name (the default) keeps
+  // "CH k". Nothing a script sees changes.
+  void SetCameraNames(const CameraNames& names) { zarvion::SetCameraNames(object_, names); }
 
   // The record the control window and the connection thread are built on.
   ControlObject& Object() { return object_; }

@@ -55,7 +55,11 @@ void Renderer::Redraw() {
     if (v.kind == ViewKind::kSingle && words_.bSnapshot.exchange(0)) TakeSnapshot(v.slot);
     return;
   }
-  if (words_.bLayoutDirty.exchange(0)) ClearViewLocked();
+  const bool dirty = words_.bLayoutDirty.exchange(0) != 0;
+  // New names for the cameras: every caption is drawn again.
+  const bool renamed = cameraNames_ && cameraNames_(&namesSerial_, &names_);
+  if (renamed) fitted_ = {};
+  if (dirty || renamed) ClearViewLocked();
   ComposeAndPresent();
 }
 
@@ -299,8 +303,7 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
   } else {
     Touch(view, d->pSurface->Valid() && !d->rcSurface.Empty());
     backBuffer_.pSurface->StretchFrom(view, *d->pSurface, d->rcSurface);
-    const std::string caption =
-        ended ? FormatPlaybackEndCaption(slot + 1) : FormatSingleCaption(slot + 1, fps, bps);
+    const std::string caption = SingleCaption(slot, ended, fps, bps, view);
     backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), 4, 4, kCaptionSingleColor);
     Changed(view);
   }
@@ -332,7 +335,7 @@ bool Renderer::ComposeGrid(int side, const Rect& view, Point cursor) {
           p.pane = pane;
           p.border = under ? kBorderPointer : kBorderPane;
           p.captionColor = under ? kCaptionPointerColor : kCaptionPaneColor;
-          p.caption = FormatPaneCaption(s + 1, signal);
+          p.caption = PaneCaption(s, signal, pane);
           paneFresh_ |= bit;
           changesPending_ = true;
           drawn = true;
@@ -347,7 +350,7 @@ bool Renderer::ComposeGrid(int side, const Rect& view, Point cursor) {
       placed_ &= ~bit;
       paneState_[static_cast<size_t>(s)] = state;
       Touch(pane, false);
-      const std::string caption = FormatPaneCaption(s + 1, signal);
+      const std::string caption = PaneCaption(s, signal, pane);
       backBuffer_.DrawBorder(pane.left, pane.top, pane.right, pane.bottom,
                              under ? kBorderPointer : kBorderPane);
       backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), pane.left + 4, pane.top + 4,
@@ -367,8 +370,7 @@ bool Renderer::TakeSingle(Surface& picture, Rect* source, std::string* caption,
   }
   CChannelDecoder* d = Decoder(v.slot);
   if (!d || !d->pSurface->Valid()) return false;
-  *caption = singleEnded_ ? FormatPlaybackEndCaption(v.slot + 1)
-                          : FormatSingleCaption(v.slot + 1, singleFps_, singleBps_);
+  *caption = SingleCaption(v.slot, singleEnded_, singleFps_, singleBps_, lastView_);
   *source = d->rcSurface;
   if (shared && d->SharePicture(shared)) return true;
   d->CatchUp();
@@ -406,6 +408,40 @@ uint32_t Renderer::TakeGridPictures(std::array<PanePicture, kDecoderSlots>& pane
   // A pane whose look is not set yet keeps its new picture for the next take.
   pictureFresh_ &= ~fresh;
   return fresh;
+}
+
+// Captions start 4 pixels into their pane or view, and a name stops as far
+// before its right edge.
+constexpr int kCaptionInset = 4;
+
+std::string Renderer::PaneCaption(int slot, bool signal, const Rect& pane) {
+  const std::string& name = names_[static_cast<size_t>(slot)];
+  if (name.empty()) return FormatPaneCaption(slot + 1, signal);
+  const std::string rest = signal ? std::string() : ' ' + NoSignalWord();
+  return FormatPaneCaption(slot + 1, signal,
+                           FittedName(slot, rest, pane.Width() - 2 * kCaptionInset));
+}
+
+std::string Renderer::SingleCaption(int slot, bool ended, int32_t fps, uint32_t bps,
+                                    const Rect& view) {
+  const std::string& name = names_[static_cast<size_t>(slot)];
+  if (name.empty()) {
+    return ended ? FormatPlaybackEndCaption(slot + 1) : FormatSingleCaption(slot + 1, fps, bps);
+  }
+  const std::string rest = ended ? ' ' + PlaybackEndWord() : std::string(kWidestRates);
+  const std::string& fitted = FittedName(slot, rest, view.Width() - 2 * kCaptionInset);
+  return ended ? FormatPlaybackEndCaption(slot + 1, fitted)
+               : FormatSingleCaption(slot + 1, fps, bps, fitted);
+}
+
+const std::string& Renderer::FittedName(int slot, const std::string& rest, int room) {
+  Fitted& f = fitted_[static_cast<size_t>(slot)];
+  if (f.room != room || f.rest != rest) {
+    f.text = FitCameraName(hFontSmall_, names_[static_cast<size_t>(slot)], rest, room);
+    f.room = room;
+    f.rest = rest;
+  }
+  return f.text;
 }
 
 void Renderer::TakeSnapshot(int slot) {

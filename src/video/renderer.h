@@ -16,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -120,6 +121,12 @@ class Renderer {
   // Told of every snapshot: the file's name and whether it was written.
   using SnapshotReport = std::function<void(const std::string& path, bool saved)>;
   void SetSnapshotReport(SnapshotReport report) { snapshotReport_ = std::move(report); }
+  // The names of the cameras, for the captions in place of "CH k": fills
+  // `names` and moves `serial` on when they changed since `serial`, else
+  // returns false. Asked at every redraw; a change draws every caption again.
+  using CameraNamesSource =
+      std::function<bool(uint32_t* serial, std::array<std::string, kDecoderSlots>* names)>;
+  void SetCameraNames(CameraNamesSource source) { cameraNames_ = std::move(source); }
   // Null detaches; Redraw does nothing without a presenter.
   void SetPresenter(Presenter* presenter);
 
@@ -167,6 +174,12 @@ class Renderer {
   bool ComposeSingle(int slot, const Rect& view);
   bool ComposeGrid(int side, const Rect& view, Point cursor);
   void TakeSnapshot(int slot);
+  // A channel's captions: "CH k" as ever, or the camera's name cut to the
+  // pane's or view's width.
+  std::string PaneCaption(int slot, bool signal, const Rect& pane);
+  std::string SingleCaption(int slot, bool ended, int32_t fps, uint32_t bps, const Rect& view);
+  // The camera's name cut to `room` pixels with `rest` after it.
+  const std::string& FittedName(int slot, const std::string& rest, int room);
   void Changed(const Rect& r);
   void ChangedAll();
   // Before `r` of the back surface is drawn on; `whole`: every pixel of it.
@@ -184,6 +197,16 @@ class Renderer {
   FolderSource snapshotFolder_;
   SnapshotReport snapshotReport_;
   PlaybackEnded playbackEnded_;
+  CameraNamesSource cameraNames_;
+  uint32_t namesSerial_ = 0;
+  std::array<std::string, kDecoderSlots> names_;
+  // Each name as last cut, with what it was cut for.
+  struct Fitted {
+    int room = -1;
+    std::string rest;
+    std::string text;
+  };
+  std::array<Fitted, kDecoderSlots> fitted_;
   Presenter* presenter_ = nullptr;
 
   // Changes since the last take.

@@ -86,6 +86,9 @@ void ControlWindow::SetUp() {
   // Every step up to the length has been asked for, and the quiet that let
   // the next one go brought nothing: the recording is over.
   renderer_->SetPlaybackEnded([this] { return obj_.dwPlayPos.load() > obj_.dwPlayLength.load(); });
+  renderer_->SetCameraNames([this](uint32_t* serial, CameraNames* names) {
+    return ReadCameraNames(obj_, serial, names);
+  });
   renderer_->SetSnapshotReport(
       [this](const std::string& path, bool saved) { ReportSnapshot(obj_, path, saved); });
 
