@@ -76,6 +76,9 @@ class Zarvinet final : public IZarvinet {
   SessionStatus Status() const { return ReadSessionStatus(object_); }
   // For the host, read only: the last snapshot the capture button took.
   SnapshotStatus LastSnapshot() const { return ReadLastSnapshot(object_); }
+  // For the host, read only: the record button's recording now, or how the
+  // last one ended (the window starts and stops it: ControlWindow).
+  RecordingStatus Recording() const { return ReadRecording(object_); }
 
   // The record the control window and the connection thread are built on.
   ControlObject& Object() { return object_; }
