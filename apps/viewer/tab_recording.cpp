@@ -78,8 +78,10 @@ void RecorderTab::WatchRecording(Clock::time_point now) {
     recordingsSeen_ = r.count;
     const QString path = QString::fromStdString(r.path);
     const bool followed = recordingChannel_ >= 0;
-    // A recording that began and ended between two polls is told whole.
-    if (!followed && !path.isEmpty() && (r.Recording() || changes >= 2)) {
+    // A recording that began and ended between two polls is told whole,
+    // unless it left no file (its first frame could not be written).
+    if (!followed && !path.isEmpty() &&
+        (r.Recording() || (changes >= 2 && QFileInfo::exists(path)))) {
       Report(resumeStarted_ ? EventKind::kRecordingResumed : EventKind::kRecordingStarted,
              r.channel, path);
       resumeStarted_ = false;
