@@ -80,8 +80,9 @@ void RecorderTab::WatchRecording(Clock::time_point now) {
     const bool followed = recordingChannel_ >= 0;
     // A recording that began and ended between two polls is told whole,
     // unless it left no file (its first frame could not be written).
+    const bool lost = r.failure == FileFailure::kSessionLost;
     if (!followed && !path.isEmpty() &&
-        (r.Recording() || (changes >= 2 && QFileInfo::exists(path)))) {
+        (r.Recording() || lost || (changes >= 2 && QFileInfo::exists(path)))) {
       Report(resumeStarted_ ? EventKind::kRecordingResumed : EventKind::kRecordingStarted,
              r.channel, path);
       resumeStarted_ = false;
@@ -103,9 +104,10 @@ void RecorderTab::WatchRecording(Clock::time_point now) {
       if (r.failure == FileFailure::kDiskFull || r.failure == FileFailure::kFolderUnwritable) {
         diskCheckedAt_ = {};
       }
-      // The resumed recording could not start: retrying would fail alike.
+      // A lost session's recording goes on once live again; one that could
+      // not be written would fail alike.
       resumeStarted_ = false;
-      resumeChannel_ = -1;
+      resumeChannel_ = lost ? r.channel : -1;
       recordingChannel_ = -1;
       recordingPath_.clear();
     }
