@@ -601,6 +601,38 @@ these settings change the picture for every client. Use with care!</translation>
         <translation>retrying in %1 s</translation>
     </message>
     <message>
+        <source>磁盘已满</source>
+        <translation>Disk full</translation>
+    </message>
+    <message>
+        <source>抓图文件夹无法写入</source>
+        <translation>Cannot write to the snapshot folder</translation>
+    </message>
+    <message>
+        <source>录像文件夹无法写入</source>
+        <translation>Cannot write to the recording folder</translation>
+    </message>
+    <message>
+        <source>连接中断</source>
+        <translation>Connection lost</translation>
+    </message>
+    <message>
+        <source>没有可保存的画面</source>
+        <translation>No picture to save</translation>
+    </message>
+    <message>
+        <source>文件无法写入</source>
+        <translation>The file could not be written</translation>
+    </message>
+    <message>
+        <source>通道无画面，录像未能恢复</source>
+        <translation>The channel shows no picture; the recording was not resumed</translation>
+    </message>
+    <message>
+        <source>● REC</source>
+        <translation>● REC</translation>
+    </message>
+    <message>
         <source>命名…</source>
         <translation>Name…</translation>
     </message>

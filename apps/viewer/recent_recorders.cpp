@@ -31,9 +31,10 @@ std::vector<Recorder> LoadList(const std::string& key, size_t limit) {
     r.port = static_cast<uint16_t>(port);
     r.rememberLogin = RegGetString(Hive::kCurrentUser, entry, "szLoginPara", &r.login);
     // Entries stored before recorders had names have none of these.
-    RegGetString(Hive::kCurrentUser, entry, "szName", &r.name);
+    static_cast<void>(RegGetString(Hive::kCurrentUser, entry, "szName", &r.name));
     for (int c = 0; c < kMaxCameras; ++c) {
-      RegGetString(Hive::kCurrentUser, entry, CameraValue(c), &r.cameras[static_cast<size_t>(c)]);
+      static_cast<void>(RegGetString(Hive::kCurrentUser, entry, CameraValue(c),
+                                     &r.cameras[static_cast<size_t>(c)]));
     }
     uint32_t captions = 0;
     r.cameraCaptions =

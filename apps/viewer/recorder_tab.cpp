@@ -35,9 +35,10 @@ constexpr int kStallSeconds = 3;
 // sit at the top of every pane, and the pictures stay seen above it.
 constexpr int kBannerHeight = 26;
 
-// An overlay over the control's video area: it shows, the control takes the
-// pointer. The overlay is a native window of its own (so that it stays above
-// the native window the control shows its single view in), and such a window
+}  // namespace
+
+// The overlay is a native window of its own (so that it stays above the
+// native window the control shows its single view in), and such a window
 // would take the X server's pointer events before Qt could pass them on: the
 // window itself is made transparent for input, not only the widget.
 // Elsewhere (no X server, so no such window) the widget attribute is enough.
@@ -50,6 +51,8 @@ void PassPointerThrough(QWidget* overlay) {
     window->setFlag(Qt::WindowTransparentForInput, true);
   }
 }
+
+namespace {
 
 Variant Text(const QString& text) {
   return Variant::Bstr(
@@ -151,11 +154,13 @@ void RecorderTab::ReplaceControl() {
   controlUsed_ = false;
   errorsSeen_ = 0;
   snapshotsSeen_ = 0;
+  recordingsSeen_ = 0;
 }
 
 void RecorderTab::Connect(const Recorder& recorder) {
   if (!recorder.login.empty()) KeepLoginPrivate();
   if (!target_ || !target_->SameAddress(recorder)) channels_ = kMaxCameras;
+  EndRecordingWithControl(false);
   target_ = recorder;
   ApplyCameraNames();
   policy_.Reset();
@@ -185,6 +190,7 @@ void RecorderTab::ApplyCameraNames() {
 void RecorderTab::Disconnect() {
   if (!target_) return;
   resolver_->Cancel();
+  EndRecordingWithControl(false);
   if (controlUsed_) ReplaceControl();
   policy_.Reset();
   SetState(State::kDisconnected);
@@ -240,12 +246,7 @@ void RecorderTab::ConnectControl(const QString& address) {
 }
 
 void RecorderTab::Poll() {
-  const SnapshotStatus shot = control_->LastSnapshot();
-  if (shot.count != snapshotsSeen_) {
-    snapshotsSeen_ = shot.count;
-    const QString path = QString::fromStdString(shot.path);
-    emit Notice(shot.saved ? tr("抓图已保存：%1").arg(path) : tr("抓图未能保存：%1").arg(path));
-  }
+  WatchSnapshots();
   const SessionStatus s = control_->Status();
   const auto now = Clock::now();
   switch (state_) {
@@ -283,6 +284,8 @@ void RecorderTab::Poll() {
         const SessionError error = s.errorCount != errorsSeen_ ? s.lastError : SessionError::kLost;
         // Counted by this session's control, which is new with the session.
         const bool showedPictures = s.framesReceived != 0;
+        WatchRecording(now);
+        EndRecordingWithControl(true);
         // The pictures on screen are frozen now: a new control shows the
         // panes without signal until the recorder is back.
         ReplaceControl();
@@ -309,6 +312,7 @@ void RecorderTab::Poll() {
     case State::kDisconnected:
       break;
   }
+  WatchRecording(now);
 }
 
 void RecorderTab::WatchFrames(const SessionStatus& s, Clock::time_point now) {
@@ -422,6 +426,7 @@ void RecorderTab::PlacePaneMarks() {
     mark->show();
     mark->raise();
   }
+  PlaceRecordMark();
   RaiseBanner();
 }
 
@@ -515,8 +520,7 @@ bool RecorderTab::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool RecorderTab::EnlargeChannel(int channel) {
-  (void)channel;
-  return false;
+  return state_ == State::kLive && window_ && window_->EnlargeChannel(channel);
 }
 
 void RecorderTab::Report(EventKind kind, int channel, const QString& detail) {
@@ -588,6 +592,7 @@ void RecorderTab::UpdateBanner() {
 }
 
 void RecorderTab::RaiseBanner() {
+  if (recordMark_) recordMark_->raise();
   banner_->raise();
   retry_->raise();
 }

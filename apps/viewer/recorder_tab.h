@@ -11,10 +11,19 @@
 // Every retry runs on a fresh control object: after a session the control's
 // connect request stays set, and a window re-created on the same object
 // would connect at once, outside the back-off.
+//
+// The tab follows the control's recording (Zarvinet::Recording) and
+// snapshots and tells each start, stop, failure and saved or failed
+// snapshot as an event; a recording a lost session interrupted goes on
+// when the tab is live again, into a new file. While a channel records its
+// pane carries a "● REC" mark. The record and snapshot folders are watched
+// for free space while recording and at every snapshot.
 #pragma once
 
 #include <array>
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -43,6 +52,19 @@ class HostResolver;
 
 // The words for why a connect failed or a session ended.
 QString ReasonText(SessionError error);
+// Makes `overlay` show over the control's video area while the control
+// takes the pointer.
+void PassPointerThrough(QWidget* overlay);
+// The words for why a recording or a snapshot could not be written.
+QString FailureText(FileFailure failure, int error, bool snapshot);
+
+// Free space counts as low below this share of the volume, or below the
+// floor when that is more.
+inline constexpr uint64_t kDiskLowFloor = uint64_t{1} << 30;
+inline constexpr int kDiskLowPercent = 2;
+// Whether the volume holding `folder` has less free space than
+// max(floor, 2 % of its size); nullopt when it cannot be asked.
+std::optional<bool> DiskSpaceLow(const QString& folder, uint64_t floor = kDiskLowFloor);
 
 class RecorderTab : public QWidget {
   Q_OBJECT
@@ -115,8 +137,17 @@ class RecorderTab : public QWidget {
   // banner) or one channel's (its pane mark).
   bool PicturesStopped() const;
   // Shows `channel` (0-based) alone, as a double-click on its pane does;
-  // false when the tab is not live or the recorder has no such channel.
+  // false when the tab is not live or the channel has sent no picture.
   bool EnlargeChannel(int channel);
+  // "● REC" over the pane of the channel that records; hidden, or null,
+  // while none does.
+  QLabel* RecordMark() const { return recordMark_; }
+  // The channel a lost session interrupted, to record again once live;
+  // -1 when there is none.
+  int ChannelToResume() const { return resumeChannel_; }
+  // The free space below which a folder's volume counts as low, when more
+  // than 2 % of it (tests use small volumes).
+  void SetDiskLowFloor(uint64_t bytes) { diskLowFloor_ = bytes; }
   // The control's window (for the screenshot and tests).
   ControlWindow* Window() const { return window_.get(); }
   // Sessions this tab has started, a new one after each reconnect.
@@ -173,6 +204,20 @@ class RecorderTab : public QWidget {
   // The channels whose pane carries a mark, one bit each.
   uint32_t MarkedChannels() const;
 
+  // Recording and snapshots (tab_recording.cpp).
+  // Tells what became of the control's snapshots since the last poll.
+  void WatchSnapshots();
+  // Tells what became of the control's recording since the last poll,
+  // resumes an interrupted one, and checks the free space while recording.
+  void WatchRecording(std::chrono::steady_clock::time_point now);
+  void TryResume(std::chrono::steady_clock::time_point now);
+  // The recording this tab follows ended with its control: the session was
+  // lost (`lost`: it goes on once live again) or the operator left it.
+  void EndRecordingWithControl(bool lost);
+  // One kDiskSpaceLow event each time `folder`'s volume runs low.
+  void CheckDiskSpace(const QString& folder);
+  void PlaceRecordMark();
+
   std::unique_ptr<Zarvinet> control_;
   std::unique_ptr<ControlWindow> window_;
   bool controlUsed_ = false;    // ConnectServer was called on control_
@@ -191,7 +236,7 @@ class RecorderTab : public QWidget {
   std::chrono::steady_clock::time_point attemptStart_;
   std::chrono::steady_clock::time_point sessionStart_;
   std::chrono::steady_clock::time_point retryAt_;
-  QString reason_;     // why the last try failed or the last session ended
+  QString reason_;        // why the last try failed or the last session ended
   bool lost_ = false;     // the wait follows a session that ended
   bool stopped_ = false;  // the wait has no end: no try is due
   int sessions_ = 0;
@@ -210,6 +255,18 @@ class RecorderTab : public QWidget {
   int channels_ = kMaxCameras;
   QMenu* paneMenu_;
   int menuChannel_ = -1;
+
+  // The recording told so far: control_'s count of its changes, and the
+  // channel and file of the one running (-1 and empty when none).
+  uint32_t recordingsSeen_ = 0;
+  int recordingChannel_ = -1;
+  QString recordingPath_;
+  int resumeChannel_ = -1;      // see ChannelToResume
+  bool resumeStarted_ = false;  // the next start is the resumed recording
+  std::chrono::steady_clock::time_point diskCheckedAt_;
+  uint64_t diskLowFloor_ = kDiskLowFloor;
+  std::map<QString, bool> diskLow_;  // per folder: low when last checked
+  QLabel* recordMark_ = nullptr;
 };
 
 }  // namespace zarvion::viewer

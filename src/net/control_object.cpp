@@ -47,11 +47,77 @@ void ApplyView(ControlObject& obj, const ViewStep& step) {
   if (step.after.shown != step.before.shown) obj.dwDrawMode = step.after.shown;
 }
 
-void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved) {
+FileFailure FileFailureFromErrno(int error) {
+  switch (error) {
+    case 0:
+      return FileFailure::kNone;
+    case ENOSPC:
+    case EDQUOT:
+      return FileFailure::kDiskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ENOENT:
+    case ENOTDIR:
+      return FileFailure::kFolderUnwritable;
+    default:
+      return FileFailure::kOther;
+  }
+}
+
+void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved, int error) {
   std::lock_guard lock(obj.snapshotLock);
   obj.lastSnapshot.path = path;
   obj.lastSnapshot.saved = saved;
+  // A snapshot not saved with no error behind it had no picture to save.
+  obj.lastSnapshot.failure = saved   ? FileFailure::kNone
+                             : error ? FileFailureFromErrno(error)
+                                     : FileFailure::kOther;
+  obj.lastSnapshot.error = saved ? 0 : error;
   ++obj.lastSnapshot.count;
+}
+
+void ReportRecordingFile(ControlObject& obj, int channel, const std::string& path) {
+  std::lock_guard lock(obj.recordingLock);
+  RecordingStatus& r = obj.recording;
+  // A new file of the same recording is no new start.
+  if (r.Recording() && r.channel == channel) {
+    r.path = path;
+    return;
+  }
+  r.outcome = RecordingStatus::Outcome::kRecording;
+  r.channel = channel;
+  r.path = path;
+  r.failure = FileFailure::kNone;
+  r.error = 0;
+  ++r.count;
+}
+
+void ReportRecordingEnd(ControlObject& obj, FileFailure failure, int error) {
+  std::lock_guard lock(obj.recordingLock);
+  RecordingStatus& r = obj.recording;
+  const bool failed = failure != FileFailure::kNone;
+  // A stop with nothing recording is no news; a start that failed is.
+  if (!r.Recording() && !failed) return;
+  if (!r.Recording()) r.path.clear();
+  r.outcome = failed ? RecordingStatus::Outcome::kFailed : RecordingStatus::Outcome::kStopped;
+  r.failure = failure;
+  r.error = error;
+  ++r.count;
+}
+
+RecordingStatus ReadRecording(const ControlObject& obj) {
+  RecordingStatus r;
+  {
+    std::lock_guard lock(obj.recordingLock);
+    r = obj.recording;
+  }
+  if (r.Recording() &&
+      static_cast<SessionState>(obj.dwSessionState.load()) == SessionState::kEnded) {
+    r.outcome = RecordingStatus::Outcome::kFailed;
+    r.failure = FileFailure::kSessionLost;
+  }
+  return r;
 }
 
 SnapshotStatus ReadLastSnapshot(const ControlObject& obj) {

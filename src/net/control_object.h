@@ -45,12 +45,51 @@ enum class SessionError : uint32_t {
   kLoginRefused,    // the recorder closed the session before answering the login
 };
 
+// Why a recording or a snapshot could not be written.
+enum class FileFailure : uint32_t {
+  kNone,
+  kDiskFull,          // no room left on the volume or in the quota
+  kFolderUnwritable,  // the folder is missing, read-only or not ours to write
+  kSessionLost,       // the session ended under the recording
+  kOther,             // any other error: see the errno kept with it
+};
+
+// The failure an errno of a file operation stands for (0: kNone).
+FileFailure FileFailureFromErrno(int error);
+// The same for an operation known to have failed: kOther when it left no
+// errno to go by.
+inline FileFailure FailureOf(int error) {
+  return error ? FileFailureFromErrno(error) : FileFailure::kOther;
+}
+
 // The last snapshot the control took: where it went, whether the file was
-// written, and a count that grows with each, so a host sees every one.
+// written (and if not, why), and a count that grows with each, so a host
+// sees every one.
 struct SnapshotStatus {
   uint32_t count = 0;
   std::string path;  // UTF-8
   bool saved = false;
+  FileFailure failure = FileFailure::kNone;
+  int error = 0;  // the errno behind the failure; 0 when there was none
+};
+
+// The record button's recording: the channel it records now, the file, and
+// how the last recording ended or why one could not start. `count` grows
+// with every start and every end, so a host sees each.
+struct RecordingStatus {
+  enum class Outcome : uint32_t {
+    kNone,       // nothing recorded yet
+    kRecording,  // `channel` is recording into `path`
+    kStopped,    // stopped by the button, or by a change of view
+    kFailed,     // could not start, or stopped by `failure`
+  };
+  uint32_t count = 0;
+  Outcome outcome = Outcome::kNone;
+  int channel = -1;  // 0-based, while recording; else the last channel recorded
+  std::string path;  // UTF-8: the file written now or last; empty when none was made
+  FileFailure failure = FileFailure::kNone;
+  int error = 0;  // the errno behind the failure
+  bool Recording() const { return outcome == Outcome::kRecording; }
 };
 
 // A consistent enough reading of the three words below: errorCount changes
@@ -147,6 +186,11 @@ struct ControlObject {
   CameraNames cameraNames;
   mutable std::mutex cameraNamesLock;
   std::atomic<uint32_t> cameraNamesSerial{0};
+  // Protected by recordingLock: the record button's recording, written by
+  // the window on its thread and by a decoder whose recording stopped by
+  // itself on the connection thread; for the host.
+  RecordingStatus recording;
+  mutable std::mutex recordingLock;
 
   // Playback: atomic words both threads change. The connection thread sets
   // the length and the position at PlaybackInfo and advances the position
@@ -180,13 +224,23 @@ void EnsureEvents(ControlObject& obj);
 
 // Reads the session words (any thread).
 SessionStatus ReadSessionStatus(const ControlObject& obj);
-// Records a snapshot just taken, and reads the last one (any thread).
-void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved);
+// Records a snapshot just taken (`error`: the errno when it was not
+// saved), and reads the last one (any thread).
+void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved, int error = 0);
 SnapshotStatus ReadLastSnapshot(const ControlObject& obj);
 // Sets the cameras' names (host thread), and reads them when they changed
 // since `*serial` (any thread): false, with `names` untouched, when not.
 void SetCameraNames(ControlObject& obj, const CameraNames& names);
 bool ReadCameraNames(const ControlObject& obj, uint32_t* serial, CameraNames* names);
+// Records that `channel` started recording into `path`, or that the file of
+// the running recording is now `path` (a split); any thread.
+void ReportRecordingFile(ControlObject& obj, int channel, const std::string& path);
+// Records the end of the recording, or a start that failed: stopped when
+// `failure` is kNone, else failed with the errno `error`; any thread.
+void ReportRecordingEnd(ControlObject& obj, FileFailure failure, int error = 0);
+// The recording as the host sees it: one still open when the session has
+// ended takes no more frames and reads as failed, session lost.
+RecordingStatus ReadRecording(const ControlObject& obj);
 // The connection thread's side: records an error and counts it.
 void ReportSessionError(ControlObject& obj, SessionError error);
 // The error a failed connect's errno stands for.

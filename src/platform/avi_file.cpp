@@ -22,10 +22,12 @@ namespace {
 using namespace avi;
 
 // A recording that could not be written as it should: which file, what
-// failed and the system's reason.
+// failed and the system's reason, which errno keeps for the caller.
 void LogFailure(const std::string& path, const char* what) {
+  const int error = errno;
   Log(LogCategory::kRecording, LogSeverity::kWarning, "%s: %s: %s", path.c_str(), what,
-      ErrnoText(errno).c_str());
+      ErrnoText(error).c_str());
+  errno = error;
 }
 
 uint8_t* PutRect16(uint8_t* p, const AviRect& r) {

@@ -80,6 +80,9 @@ class Zarvinet final : public IZarvinet {
   // "CH k" from the next composition on; an empty name (the default) keeps
   // "CH k". Nothing a script sees changes.
   void SetCameraNames(const CameraNames& names) { zarvion::SetCameraNames(object_, names); }
+  // For the host, read only: the record button's recording now, or how the
+  // last one ended (the window starts and stops it: ControlWindow).
+  RecordingStatus Recording() const { return ReadRecording(object_); }
 
   // The record the control window and the connection thread are built on.
   ControlObject& Object() { return object_; }

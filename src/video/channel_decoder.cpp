@@ -238,37 +238,43 @@ void CChannelDecoder::CatchUp() {
   if (!dst) Notice(kPixelRed150);
 }
 
-bool CChannelDecoder::RecordPlaceLost() const {
+int CChannelDecoder::RecordPlaceLost() const {
   // The folder deleted (the file has no name left), replaced or renamed
   // away, or no longer writable: the recording must not go on unseen.
-  if (pAviFile->Removed()) return true;
+  if (pAviFile->Removed()) return ENOENT;
   struct stat st {};
-  return ::stat(recordPlace_.c_str(), &st) != 0 || st.st_dev != placeDev_ ||
-         st.st_ino != placeIno_ || ::access(recordPlace_.c_str(), W_OK) != 0;
+  if (::stat(recordPlace_.c_str(), &st) != 0) return errno ? errno : ENOENT;
+  if (st.st_dev != placeDev_ || st.st_ino != placeIno_) return ENOENT;
+  if (::access(recordPlace_.c_str(), W_OK) != 0) return errno ? errno : EACCES;
+  return 0;
 }
 
 void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags) {
   bool stopped = false;
+  std::string newFile;
   {
     std::lock_guard<std::mutex> lock(recordLock_);
     // Checked again under the lock: a stop may have released the stream
     // between the caller's test and here.
     if (!bRecording || !pAviStream) return;
-    stopped = RecordPlaceLost();
+    int error = RecordPlaceLost();
+    stopped = error != 0;
     const bool placeLost = stopped;
     // A file splits only before a key frame, so each file plays on its own;
     // only the hard 32-bit limit splits elsewhere.
     const bool key = (flags & kAviIfKeyFrame) != 0;
     const bool full = !stopped && !pAviFile->Fits(size);
-    if (!stopped && lAviPos > 0 &&
-        (full || (key && pAviFile->Bytes() + 8 + size > splitBytes_))) {
-      stopped = !SplitRecording();
+    if (!stopped && lAviPos > 0 && (full || (key && pAviFile->Bytes() + 8 + size > splitBytes_))) {
+      stopped = !SplitRecording(&newFile);
+      if (stopped) error = recordError_.load();
     }
     if (!stopped) {
       // The format goes again before every frame with the frame's length,
       // the one field the stream lets change.
+      errno = 0;
       stopped = !pAviStream->SetFormat(lAviPos, biIn.bmiHeader, sizeof(BitmapInfoHeader)) ||
                 !pAviStream->Write(lAviPos, 1, data, size, flags);
+      if (stopped) error = errno;
       // A file that never took a frame is no recording: it goes.
       if (stopped && lAviPos == 0) pAviFile->Discard();
       lAviPos += 1;
@@ -280,19 +286,22 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
       Log(LogCategory::kRecording, LogSeverity::kWarning,
           "channel %d: recording into %s stopped: %s", nChannel + 1, recordPlace_.c_str(),
           placeLost ? "the folder is gone or not writable" : "the file could not be written");
+      recordError_ = error;
       bRecording = 0;
       ReleaseRecording();
     }
   }
+  if (!newFile.empty() && !stopped && onRecordingFile) onRecordingFile(newFile);
   if (stopped && onRecordingStopped) onRecordingStopped();
 }
 
-std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream) {
+std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream, std::string* path) {
   const std::string folder = recordFolder();
   struct stat place {};
   if (::stat(folder.c_str(), &place) != 0) {
+    recordError_ = errno;
     Log(LogCategory::kRecording, LogSeverity::kWarning, "record folder %s: %s", folder.c_str(),
-        ErrnoText(errno).c_str());
+        ErrnoText(recordError_.load()).c_str());
     return nullptr;
   }
   const LocalTime now = recordClock ? recordClock() : GetLocalTime();
@@ -302,12 +311,17 @@ std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream) 
   // suffix: a recording never opens another's file.
   std::unique_ptr<AviFile> file;
   for (int n = 1; n < 100 && !file; ++n) {
-    const std::string name =
-        n == 1 ? base : base.substr(0, base.size() - 4) + "_" + std::to_string(n) + ".avi";
-    file = AviFile::Open(name, kOfCreate | kOfWrite);
-    if (!file && errno != EEXIST) return nullptr;
+    *path = n == 1 ? base : base.substr(0, base.size() - 4) + "_" + std::to_string(n) + ".avi";
+    file = AviFile::Open(*path, kOfCreate | kOfWrite);
+    if (!file && errno != EEXIST) {
+      recordError_ = errno;
+      return nullptr;
+    }
   }
-  if (!file) return nullptr;
+  if (!file) {
+    recordError_ = EEXIST;
+    return nullptr;
+  }
   AviStreamInfo info;
   info.fccType = kStreamTypeVideo;
   info.fccHandler = 0;
@@ -316,6 +330,7 @@ std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream) 
   info.dwQuality = 0;
   info.dwSuggestedBufferSize = static_cast<uint32_t>(wWidth) * wHeight * 4;
   info.rcFrame = AviRect{0, 0, wWidth, wHeight};
+  errno = 0;
   *stream = file->CreateStream(info);
   // The format goes in at once, so that a recording stopped before its
   // first frame is still a well-formed file. It is built afresh: biIn's
@@ -323,6 +338,7 @@ std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream) 
   const BitmapInfoHeader format = MakeBitmapInfoHeader(wWidth, wHeight, 24, fccHandler,
                                                        static_cast<uint32_t>(wWidth) * wHeight * 3);
   if (!*stream || !(*stream)->SetFormat(0, format, sizeof(BitmapInfoHeader))) {
+    recordError_ = errno;
     file->Discard();
     return nullptr;
   }
@@ -333,9 +349,9 @@ std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream) 
   return file;
 }
 
-bool CChannelDecoder::SplitRecording() {
+bool CChannelDecoder::SplitRecording(std::string* path) {
   AviStream* stream = nullptr;
-  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream);
+  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream, path);
   if (!file) return false;
   ReleaseRecording();
   pAviFile = std::move(file);
@@ -345,18 +361,22 @@ bool CChannelDecoder::SplitRecording() {
 }
 
 bool CChannelDecoder::StartRecording() {
+  recordError_ = 0;
   if (!pSurface || !recordFolder) return false;
   if (bRecording) StopRecording();
   AviStream* stream = nullptr;
-  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream);
+  std::string path;
+  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream, &path);
   if (!file) return false;
-
-  std::lock_guard<std::mutex> lock(recordLock_);
-  splitBytes_ = RecordSplitBytes();
-  pAviFile = std::move(file);
-  pAviStream = stream;
-  lAviPos = 0;
-  bRecording = 1;
+  {
+    std::lock_guard<std::mutex> lock(recordLock_);
+    splitBytes_ = RecordSplitBytes();
+    pAviFile = std::move(file);
+    pAviStream = stream;
+    lAviPos = 0;
+    bRecording = 1;
+  }
+  if (onRecordingFile) onRecordingFile(path);
   return true;
 }
 

@@ -70,7 +70,8 @@ class CChannelDecoder : public CVideoSurface {
   // not be written is removed instead. A record folder that is deleted,
   // renamed or made unwritable stops the recording the same way at the next
   // frame. onRecordingStopped then tells the owner, on the connection
-  // thread.
+  // thread. RecordError() gives the errno of a start that failed or of the
+  // failure that stopped the recording.
   [[nodiscard]] bool StartRecording();
   // Completes the file. Returns once no append is under way; harmless when
   // not recording.
@@ -111,6 +112,12 @@ class CChannelDecoder : public CVideoSurface {
   // surface lock), so the single view stretches only what is new.
   uint32_t dwPictureSerial = 0;
   std::function<void()> onRecordingStopped;
+  // Told of every file a recording opens (its start, and each split), on the
+  // thread that opened it, with no lock of the decoder held.
+  std::function<void(const std::string& path)> onRecordingFile;
+  // The errno behind the last start that failed or the last recording that
+  // stopped by itself; 0 when it had none to give.
+  int RecordError() const { return recordError_.load(); }
   // Set by the renderer while it reads this channel's picture only through
   // CatchUp or Picture (every channel but the one a single view shows): its
   // frames are then decoded (and recorded) but converted to pixels only
@@ -134,15 +141,18 @@ class CChannelDecoder : public CVideoSurface {
   void Notice(uint32_t background);
   void AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags);
   void ReleaseRecording();
-  // A new file for the recording: the header, stream and format. Null (and
-  // no file left) when any of them cannot be written.
-  [[nodiscard]] std::unique_ptr<AviFile> OpenRecordingFile(AviStream** stream);
-  // The folder of the file being written is gone or unwritable.
-  bool RecordPlaceLost() const;
-  // Completes the running file and goes on in a fresh one.
-  [[nodiscard]] bool SplitRecording();
+  // A new file for the recording: the header, stream and format, and its
+  // name in `path`. Null (no file left, RecordError set) when any of them
+  // cannot be written.
+  [[nodiscard]] std::unique_ptr<AviFile> OpenRecordingFile(AviStream** stream, std::string* path);
+  // The folder of the file being written is gone or unwritable: the errno
+  // that says so, else 0.
+  int RecordPlaceLost() const;
+  // Completes the running file and goes on in a fresh one, named in `path`.
+  [[nodiscard]] bool SplitRecording(std::string* path);
 
   uint64_t splitBytes_ = 0;
+  std::atomic<int> recordError_{0};
   // The folder the file is in, as it was when the file was made.
   std::string recordPlace_;
   uint64_t placeDev_ = 0;

@@ -450,8 +450,9 @@ void Renderer::TakeSnapshot(int slot) {
   d->CatchUp();
   // The slot is 0..15 here, so slot + 1 is the product's (mode & 0xF) + 1.
   const std::string path = SnapshotFileName(snapshotFolder_(), slot + 1, GetLocalTime());
-  const bool saved = d->SaveBitmap(path);
-  if (snapshotReport_) snapshotReport_(path, saved);
+  int error = 0;
+  const bool saved = d->SaveBitmap(path, &error);
+  if (snapshotReport_) snapshotReport_(path, saved, error);
 }
 
 }  // namespace zarvion

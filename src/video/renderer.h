@@ -22,9 +22,9 @@
 #include <utility>
 
 #include "platform/surface.h"
-#include "view/draw_mode.h"
 #include "video/channel_decoder.h"
 #include "video/video_surface.h"
+#include "view/draw_mode.h"
 
 namespace zarvion {
 
@@ -118,8 +118,9 @@ class Renderer {
   // length): the playback view's caption then says so instead of rates.
   using PlaybackEnded = std::function<bool()>;
   void SetPlaybackEnded(PlaybackEnded ended) { playbackEnded_ = std::move(ended); }
-  // Told of every snapshot: the file's name and whether it was written.
-  using SnapshotReport = std::function<void(const std::string& path, bool saved)>;
+  // Told of every snapshot: the file's name, whether it was written, and
+  // if not, the errno of the failure (0: there was no picture to save).
+  using SnapshotReport = std::function<void(const std::string& path, bool saved, int error)>;
   void SetSnapshotReport(SnapshotReport report) { snapshotReport_ = std::move(report); }
   // The names of the cameras, for the captions in place of "CH k": fills
   // `names` and moves `serial` on when they changed since `serial`, else

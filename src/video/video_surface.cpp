@@ -53,7 +53,7 @@ void CVideoSurface::DrawBorder(int left, int top, int right, int bottom, uint32_
   UnlockSurface();
 }
 
-bool CVideoSurface::SaveBitmap(const std::string& fileName) {
+bool CVideoSurface::SaveBitmap(const std::string& fileName, int* errorOut) {
   const int w = rcSurface.right, h = rcSurface.bottom;
   const uint32_t imageBytes = static_cast<uint32_t>(w) * static_cast<uint32_t>(h) * 4;
   uint8_t header[54] = {};
@@ -66,8 +66,10 @@ bool CVideoSurface::SaveBitmap(const std::string& fileName) {
 
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(fileName.c_str(), "wb"), &std::fclose);
   if (!file) {
+    const int error = errno;
     Log(LogCategory::kRecording, LogSeverity::kWarning, "snapshot %s: cannot create: %s",
-        fileName.c_str(), ErrnoText(errno).c_str());
+        fileName.c_str(), ErrnoText(error).c_str());
+    if (errorOut) *errorOut = error;
     return false;
   }
   bool ok = std::fwrite(header, sizeof header, 1, file.get()) == 1;
@@ -95,6 +97,7 @@ bool CVideoSurface::SaveBitmap(const std::string& fileName) {
         pictured ? ("cannot write: " + ErrnoText(error)).c_str() : "no picture to save");
     std::remove(fileName.c_str());
   }
+  if (errorOut) *errorOut = ok ? 0 : error;
   return ok;
 }
 

@@ -55,8 +55,8 @@ class CVideoSurface {
   void DrawBorder(int left, int top, int right, int bottom, uint32_t pixel);
   // A 32-bit bottom-up BMP of the whole surface. False when the file could
   // not be written whole; no file is then left (the surface itself is never
-  // changed).
-  [[nodiscard]] bool SaveBitmap(const std::string& fileName);
+  // changed) and `error`, if given, holds the errno (0: no picture to save).
+  [[nodiscard]] bool SaveBitmap(const std::string& fileName, int* error = nullptr);
 
   void Fill(uint32_t pixel);
 

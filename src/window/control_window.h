@@ -120,6 +120,20 @@ class ControlWindow : public QWidget {
   // Left double-click in the video area.
   void OnDoubleClick();
 
+  // For the host (C++ only), on the GUI thread: what the pointer and the
+  // record button do, without them. The host reads the outcome through
+  // Zarvinet::Recording().
+  // Shows `channel` (0-based) alone as a double-click on its pane does
+  // (from another channel alone, by way of the grid a double-click returns
+  // to); only a channel that has sent a picture is enlarged. True when it
+  // is shown alone now.
+  bool EnlargeChannel(int channel);
+  // Presses the record button for the channel shown alone, when it offers
+  // to record; true when that channel records now.
+  bool StartRecording();
+  // Presses it when it offers to stop; harmless otherwise.
+  void StopRecording();
+
   // The toolbar control with a template id (201..211), or null.
   QWidget* Control(int id) const;
   QAbstractButton* Button(int id) const;
@@ -177,6 +191,11 @@ class ControlWindow : public QWidget {
   CChannelDecoder* ShownDecoder() const;
   // Completes a recording of the channel shown alone, if one runs.
   void StopShownRecording();
+  // Completes `decoder`'s recording, if one runs, and tells the host it
+  // stopped.
+  void EndRecording(CChannelDecoder* decoder);
+  // A double-click on grid pane `pane` (-1: none under the pointer).
+  void DoubleClickAt(int pane);
 
   // Made by the constructor, kept until the window goes.
   ControlObject& obj_;

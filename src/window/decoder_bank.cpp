@@ -10,14 +10,18 @@ DecoderBank::~DecoderBank() {
 }
 
 void DecoderBank::Create(Renderer& renderer, const Font* noticeFont, int width, int height,
-                         std::function<void()> onRecordingStopped) {
+                         std::function<void(int slot)> onRecordingStopped,
+                         std::function<void(int slot, const std::string& path)> onRecordingFile) {
   renderer_ = &renderer;
   for (int slot = 0; slot < kDecoderSlots; ++slot) {
     auto decoder = std::make_unique<CChannelDecoder>();
     decoder->nChannel = slot;
     decoder->hFont = noticeFont;
     decoder->recordFolder = [] { return SettingsStore::ReadFolderSetting(kRecordDir); };
-    decoder->onRecordingStopped = onRecordingStopped;
+    decoder->onRecordingStopped = [onRecordingStopped, slot] { onRecordingStopped(slot); };
+    decoder->onRecordingFile = [onRecordingFile, slot](const std::string& path) {
+      onRecordingFile(slot, path);
+    };
     renderer.BindDecoder(slot, decoder.get());
     decoder->Create(width, height);
     decoder->bWaitKeyFrame = 1;

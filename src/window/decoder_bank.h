@@ -25,9 +25,11 @@ class DecoderBank : public VideoSink {
   // GUI thread, at set-up: makes the decoders in slot order, each bound to
   // its slot of `renderer`, writing its notices in `noticeFont`, for frames
   // of width x height. `onRecordingStopped` runs on the decoding thread when
-  // a recording stopped by itself.
+  // a slot's recording stopped by itself; `onRecordingFile` whenever a
+  // slot's recording opens a file (CChannelDecoder::onRecordingFile).
   void Create(Renderer& renderer, const Font* noticeFont, int width, int height,
-              std::function<void()> onRecordingStopped);
+              std::function<void(int slot)> onRecordingStopped,
+              std::function<void(int slot, const std::string& path)> onRecordingFile);
   // GUI thread, at teardown (no thread decodes any more): completes every
   // recording and releases the decoders.
   void Release();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include <QAbstractButton>
 #include <QCursor>
 #include <QSlider>
 #include <QTimer>
@@ -161,8 +162,14 @@ CChannelDecoder* ControlWindow::ShownDecoder() const {
 void ControlWindow::StopShownRecording() {
   CChannelDecoder* decoder = ShownDecoder();
   if (!decoder || decoder->bRecording.load() == 0) return;
-  decoder->StopRecording();
+  EndRecording(decoder);
   SetText(kIdRecord, kCaptionRecord);
+}
+
+void ControlWindow::EndRecording(CChannelDecoder* decoder) {
+  if (!decoder || decoder->bRecording.load() == 0) return;
+  decoder->StopRecording();
+  ReportRecordingEnd(obj_, FileFailure::kNone);
 }
 
 void ControlWindow::OnRecord() {
@@ -171,21 +178,46 @@ void ControlWindow::OnRecord() {
   if (!decoder) {
     // The server switched the view away from a recording channel: the
     // button, still showing "停止", ends that recording.
-    for (int slot = 0; slot < kDecoderSlots; ++slot) {
-      CChannelDecoder* d = Decoder(slot);
-      if (d && d->bRecording.load() != 0) d->StopRecording();
-    }
+    for (int slot = 0; slot < kDecoderSlots; ++slot) EndRecording(Decoder(slot));
     SetText(kIdRecord, kCaptionRecord);
     return;
   }
   if (decoder->bRecording.load() == 0) {
     // A start that could not open the file leaves the decoder idle, and the
-    // button keeps offering to record.
-    if (decoder->StartRecording()) SetText(kIdRecord, kCaptionStopRecording);
+    // button keeps offering to record; the host hears why.
+    if (decoder->StartRecording()) {
+      SetText(kIdRecord, kCaptionStopRecording);
+    } else {
+      const int error = decoder->RecordError();
+      ReportRecordingEnd(obj_, FailureOf(error), error);
+    }
   } else {
-    decoder->StopRecording();
+    EndRecording(decoder);
     SetText(kIdRecord, kCaptionRecord);
   }
+}
+
+bool ControlWindow::StartRecording() {
+  CChannelDecoder* decoder = setupComplete_ ? ShownDecoder() : nullptr;
+  if (!decoder) return false;
+  if (decoder->bRecording.load() == 0 && Button(kIdRecord)->isEnabled()) OnRecord();
+  return decoder->bRecording.load() != 0;
+}
+
+void ControlWindow::StopRecording() {
+  CChannelDecoder* decoder = setupComplete_ ? ShownDecoder() : nullptr;
+  if (decoder && decoder->bRecording.load() != 0) OnRecord();
+}
+
+bool ControlWindow::EnlargeChannel(int channel) {
+  if (!setupComplete_ || channel < 0 || channel >= kDecoderSlots) return false;
+  const auto shown = [this] { return obj_.dwDrawMode.load(); };
+  if (shown() == static_cast<uint32_t>(channel)) return true;
+  // From another channel alone, a double-click goes back to the grid first.
+  if (IsChannelView(shown())) DoubleClickAt(-1);
+  if (!IsGridView(shown())) return false;
+  DoubleClickAt(channel);
+  return shown() == static_cast<uint32_t>(channel);
 }
 
 void ControlWindow::OnSliderReleased() {
@@ -204,18 +236,22 @@ void ControlWindow::OnSliderReleased() {
 
 void ControlWindow::OnDoubleClick() {
   if (!setupComplete_) return;
-  const ViewState view = ReadView(obj_);
+  const uint32_t shown = obj_.dwDrawMode.load();
   int pane = -1;
-  if (IsGridView(view.shown)) {
+  if (IsGridView(shown)) {
     const QPoint global = options_.cursorPos ? options_.cursorPos() : QCursor::pos();
     const QPoint p = mapFromGlobal(global);
-    pane = PaneAtPointer(ClassifyDrawMode(view.shown).side, width(), height(), p.x(), p.y());
+    pane = PaneAtPointer(ClassifyDrawMode(shown).side, width(), height(), p.x(), p.y());
   }
-  const ViewStep step = DoubleClick(view, pane, SendingChannels());
+  DoubleClickAt(pane);
+}
+
+void ControlWindow::DoubleClickAt(int pane) {
+  const ViewStep step = DoubleClick(ReadView(obj_), pane, SendingChannels());
   if (step.Changed() && IsChannelView(step.after.shown)) {
     // The channel enlarged starts with the record button offering to record.
     SetText(kIdRecord, kCaptionRecord);
-    Decoder(static_cast<int>(step.after.shown))->StopRecording();
+    EndRecording(Decoder(static_cast<int>(step.after.shown)));
   }
   for (int slot = 0; slot < step.keyFramePanes; ++slot) {
     if (static_cast<uint32_t>(slot) != step.Left()) Decoder(slot)->bWaitKeyFrame = 1;
@@ -231,8 +267,7 @@ void ControlWindow::MatchViewButtons(uint32_t leftView) {
   // The record button no longer reaches a channel that is not shown alone,
   // so its recording ends with its view.
   if (IsChannelView(leftView) && leftView != m) {
-    CChannelDecoder* left = Decoder(static_cast<int>(leftView));
-    if (left && left->bRecording.load() != 0) left->StopRecording();
+    EndRecording(Decoder(static_cast<int>(leftView)));
     SetText(kIdRecord, kCaptionRecord);
   }
   const ViewButtons buttons = ButtonsFor(m);

@@ -89,8 +89,9 @@ void ControlWindow::SetUp() {
   renderer_->SetCameraNames([this](uint32_t* serial, CameraNames* names) {
     return ReadCameraNames(obj_, serial, names);
   });
-  renderer_->SetSnapshotReport(
-      [this](const std::string& path, bool saved) { ReportSnapshot(obj_, path, saved); });
+  renderer_->SetSnapshotReport([this](const std::string& path, bool saved, int error) {
+    ReportSnapshot(obj_, path, saved, error);
+  });
 
   // 11. The frame buffer.
   obj_.pFrameBuffer = std::make_unique<uint8_t[]>(size_t{obj_.wFrameWidth} * obj_.wFrameHeight * 4);
@@ -107,16 +108,22 @@ void ControlWindow::SetUp() {
   repair_->Start();
 
   // 12. The decoders, in slot order.
-  // A recording that stopped by itself (full disk) shows "录像" again.
-  decoders_.Create(*renderer_, hFontLarge_.get(), obj_.wFrameWidth, obj_.wFrameHeight, [this] {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          CChannelDecoder* shown = ShownDecoder();
-          if (shown && shown->bRecording.load() == 0) SetText(kIdRecord, kCaptionRecord);
-        },
-        Qt::QueuedConnection);
-  });
+  // A recording that stopped by itself (full disk) is told to the host at
+  // once and shows "录像" again.
+  decoders_.Create(
+      *renderer_, hFontLarge_.get(), obj_.wFrameWidth, obj_.wFrameHeight,
+      [this](int slot) {
+        const int error = Decoder(slot)->RecordError();
+        ReportRecordingEnd(obj_, FailureOf(error), error);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+              CChannelDecoder* shown = ShownDecoder();
+              if (shown && shown->bRecording.load() == 0) SetText(kIdRecord, kCaptionRecord);
+            },
+            Qt::QueuedConnection);
+      },
+      [this](int slot, const std::string& path) { ReportRecordingFile(obj_, slot, path); });
 
   // 13. The toolbar: only the settings button works before a session.
   LayOutToolbar();
