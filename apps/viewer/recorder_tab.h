@@ -137,8 +137,11 @@ class RecorderTab : public QWidget {
   // The recorder closed the session before answering the login.
   void LoginRefused();
   void SetState(State state);
-  // Emits EventOccurred for this recorder.
-  void Report(EventKind kind, int channel = kNoChannel, const QString& detail = {});
+  // Emits EventOccurred for this recorder; `count` occurrences at once.
+  void Report(EventKind kind, int channel = kNoChannel, const QString& detail = {},
+              int64_t count = 1);
+  // A connect failed for `why`: told as an event, then waited on.
+  void ConnectFailed(const QString& why);
   void UpdateBanner();
   void PlaceBanner();
   // The banner and its button above the control and the pane marks.
@@ -157,6 +160,7 @@ class RecorderTab : public QWidget {
   std::unique_ptr<ControlWindow> window_;
   bool controlUsed_ = false;    // ConnectServer was called on control_
   uint32_t snapshotsSeen_ = 0;  // control_'s snapshots already told
+  uint32_t noticesSeen_ = 0;    // control_'s notices already told
   QVBoxLayout* layout_;
   QLabel* banner_;
   QPushButton* retry_;
@@ -187,6 +191,10 @@ class RecorderTab : public QWidget {
   std::array<int, kMaxChannels> channelStalled_{};
   std::array<QLabel*, kMaxChannels> paneMarks_{};
   uint32_t marksDrawMode_ = 0;  // the view the marks were placed for
+  // What has been told as video lost and not yet as back, this session: the
+  // channels, one bit each, and the whole recorder.
+  uint32_t videoLost_ = 0;
+  bool allVideoLost_ = false;
 };
 
 }  // namespace zarvion::viewer

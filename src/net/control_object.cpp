@@ -1,6 +1,11 @@
 #include "net/control_object.h"
 
 #include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "platform/code_page.h"
 
 namespace zarvion {
 
@@ -57,6 +62,20 @@ void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved) {
 SnapshotStatus ReadLastSnapshot(const ControlObject& obj) {
   std::lock_guard lock(obj.snapshotLock);
   return obj.lastSnapshot;
+}
+
+void ReportNotice(ControlObject& obj) {
+  const auto& buffer = obj.szServerText;
+  std::string text =
+      GbkToUtf8(std::string_view(buffer.data(), strnlen(buffer.data(), buffer.size())));
+  std::lock_guard lock(obj.noticeLock);
+  obj.lastNotice.text = std::move(text);
+  ++obj.lastNotice.count;
+}
+
+NoticeStatus ReadLastNotice(const ControlObject& obj) {
+  std::lock_guard lock(obj.noticeLock);
+  return obj.lastNotice;
 }
 
 void ReportSessionError(ControlObject& obj, SessionError error) {

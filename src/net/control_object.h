@@ -53,6 +53,13 @@ struct SnapshotStatus {
   bool saved = false;
 };
 
+// The last notice the recorder sent, and a count that grows with each, so a
+// host that reads now and then learns of every one.
+struct NoticeStatus {
+  uint32_t count = 0;
+  std::string text;  // UTF-8, as the notice box shows it
+};
+
 // A consistent enough reading of the three words below: errorCount changes
 // after lastError is written, so a reader that sees a new count sees its error.
 struct SessionStatus {
@@ -110,6 +117,10 @@ struct ControlObject {
   // GBK, written before the thread posts it; the window copies it during
   // the post, still on that thread.
   std::array<char, kServerTextSize> szServerText{};
+  // Protected by noticeLock: the same notice for the host, written by the
+  // connection thread as it receives it.
+  NoticeStatus lastNotice;
+  mutable std::mutex noticeLock;
 
   // Made by the window's set-up before the connection thread starts; while
   // it runs, the frame buffer is the connection thread's (each VideoFrame
@@ -172,6 +183,10 @@ SessionStatus ReadSessionStatus(const ControlObject& obj);
 // Records a snapshot just taken, and reads the last one (any thread).
 void ReportSnapshot(ControlObject& obj, const std::string& path, bool saved);
 SnapshotStatus ReadLastSnapshot(const ControlObject& obj);
+// Records the notice just received in szServerText (connection thread), and
+// reads the last one (any thread).
+void ReportNotice(ControlObject& obj);
+NoticeStatus ReadLastNotice(const ControlObject& obj);
 // The connection thread's side: records an error and counts it.
 void ReportSessionError(ControlObject& obj, SessionError error);
 // The error a failed connect's errno stands for.

@@ -76,6 +76,8 @@ class Zarvinet final : public IZarvinet {
   SessionStatus Status() const { return ReadSessionStatus(object_); }
   // For the host, read only: the last snapshot the capture button took.
   SnapshotStatus LastSnapshot() const { return ReadLastSnapshot(object_); }
+  // For the host, read only: the last notice the recorder sent.
+  NoticeStatus LastNotice() const { return ReadLastNotice(object_); }
 
   // The record the control window and the connection thread are built on.
   ControlObject& Object() { return object_; }
