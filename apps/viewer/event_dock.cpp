@@ -26,7 +26,10 @@ EventDock::EventDock(EventStore& store, EventModel::Names names, QAction* mute, 
 
   recorders_ = new QComboBox(body);
   recorders_->addItem(tr("全部"));
-  recorders_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  // Sized once, not to its items: measuring every name as recorders are
+  // added would grow with their number.
+  recorders_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  recorders_->setMinimumContentsLength(22);
   kinds_ = new QComboBox(body);
   kinds_->addItem(tr("全部"));
   for (EventKind kind : AllEventKinds()) kinds_->addItem(EventKindText(kind), static_cast<int>(kind));
