@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
   std::printf("rows in the list     %d\n", window.Dock()->Model()->rowCount());
   std::printf("GUI gap median (ms)  %.2f\n", median);
   std::printf("GUI gap 99th (ms)    %.2f\n", p99);
-  std::printf("GUI gap max (ms)     %.2f %s\n", longest, longest < 50 ? "(under 50)" : "(50 OR MORE)");
+  std::printf("GUI gap max (ms)     %.2f %s\n", longest,
+              longest < 50 ? "(under 50)" : "(50 OR MORE)");
   return 0;
 }

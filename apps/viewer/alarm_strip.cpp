@@ -10,9 +10,9 @@ namespace zarvion::viewer {
 AlarmStrip::AlarmStrip(QWidget* parent) : QFrame(parent) {
   setObjectName(QStringLiteral("alarmStrip"));
   setAutoFillBackground(true);
-  setStyleSheet(QStringLiteral(
-      "#alarmStrip { background-color: rgb(220, 0, 0); }"
-      " #alarmStrip QLabel { color: white; font-size: 14px; font-weight: bold; }"));
+  setStyleSheet(
+      QStringLiteral("#alarmStrip { background-color: rgb(220, 0, 0); }"
+                     " #alarmStrip QLabel { color: white; font-size: 14px; font-weight: bold; }"));
   // The controls show their single view in a native window; over it only
   // another native window stays seen.
   if (QGuiApplication::platformName() == QLatin1String("xcb")) {

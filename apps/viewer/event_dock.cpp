@@ -32,7 +32,8 @@ EventDock::EventDock(EventStore& store, EventModel::Names names, QAction* mute, 
   recorders_->setMinimumContentsLength(22);
   kinds_ = new QComboBox(body);
   kinds_->addItem(tr("全部"));
-  for (EventKind kind : AllEventKinds()) kinds_->addItem(EventKindText(kind), static_cast<int>(kind));
+  for (EventKind kind : AllEventKinds())
+    kinds_->addItem(EventKindText(kind), static_cast<int>(kind));
   bar->addWidget(new QLabel(tr("录像机："), body));
   bar->addWidget(recorders_);
   bar->addWidget(new QLabel(tr("类型："), body));

@@ -144,9 +144,8 @@ QVariant EventModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       switch (index.column()) {
         case kTime:
-          return QDateTime::fromMSecsSinceEpoch(e.timeMs)
-              .toLocalTime()
-              .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+          return QDateTime::fromMSecsSinceEpoch(e.timeMs).toLocalTime().toString(
+              QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         case kRecorder:
           return names_.recorder ? names_.recorder(e.recorder) : e.recorder;
         case kCamera:

@@ -126,8 +126,11 @@ MainWindow::~MainWindow() {
     tabs_->removeTab(0);
     delete tab;
   }
-  // The list goes before the store it reads; the store writes what is
-  // still queued as it goes.
+  // Whether the list shows is kept for the next start (as before full
+  // screen hid it). It goes before the store it reads; the store writes
+  // what is still queued as it goes.
+  const bool shown = isFullScreen() ? dockWasVisible_ : !dock_->isHidden();
+  (void)RegSetDword(Hive::kCurrentUser, kViewerKey, kEventsShownValue, shown ? 1 : 0);
   delete dock_;
   dock_ = nullptr;
   events_.reset();
@@ -168,9 +171,6 @@ void MainWindow::BuildEvents() {
   uint32_t shown = 0;
   dock_->setVisible(RegGetDword(Hive::kCurrentUser, kViewerKey, kEventsShownValue, &shown) &&
                     shown != 0);
-  connect(dock_->toggleViewAction(), &QAction::triggered, this, [](bool shown) {
-    (void)RegSetDword(Hive::kCurrentUser, kViewerKey, kEventsShownValue, shown ? 1 : 0);
-  });
   connect(dock_, &EventDock::Chosen, this, &MainWindow::GoTo);
 
   strip_ = new AlarmStrip(this);
@@ -539,6 +539,8 @@ void MainWindow::ShowCurrentState() {
   disconnectAction_->setEnabled(tab && tab->Target() &&
                                 tab->CurrentState() != RecorderTab::State::kDisconnected);
   retryAction_->setEnabled(tab && tab->CanRetryNow());
+  // The page now shown may hold native windows made after the strip.
+  if (strip_->isVisible()) strip_->raise();
 }
 
 bool MainWindow::RestoreTabs() {
