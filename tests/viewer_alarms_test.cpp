@@ -85,6 +85,14 @@ TEST_F(ViewerTest, ARecordersEventsAreListedAcknowledgedAndKept) {
     ASSERT_TRUE(
         WaitUntil([&] { return RowOf(model, EventKind::kVideoBack, 2) >= 0; }, 5000 * kSlow));
     EXPECT_FALSE(model.data(model.index(0, 0), Qt::FontRole).value<QFont>().bold());
+    // Every camera at once is the recorder's video, not each camera's.
+    const int rows = model.rowCount();
+    ASSERT_TRUE(server->Command("pause"));
+    ASSERT_TRUE(WaitUntil([&] { return RowOf(model, EventKind::kVideoLost) >= 0; }, 6000 * kSlow));
+    ASSERT_TRUE(server->Command("resume"));
+    ASSERT_TRUE(WaitUntil([&] { return RowOf(model, EventKind::kVideoBack) >= 0; }, 3000 * kSlow));
+    EXPECT_EQ(model.rowCount(), rows + 2);
+    window.Events().Acknowledge(model.At(RowOf(model, EventKind::kVideoLost)).id);
 
     server.reset();
     ASSERT_TRUE(

@@ -528,7 +528,7 @@ void MainWindow::TabChanged(RecorderTab* tab) {
   // A name may have changed; a control made anew is a native window that
   // may now lie above the strip.
   dock_->NamesChanged();
-  if (strip_->isVisible()) strip_->raise();
+  if (strip_->isVisible()) UpdateAlarms();
 }
 
 void MainWindow::ShowCurrentState() {
