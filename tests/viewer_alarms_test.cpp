@@ -152,8 +152,8 @@ TEST_F(ViewerTest, ARecordersEventsAreListedAcknowledgedAndKept) {
 }
 
 // Three refusals of the login are one row counting them, which says the
-// retries stopped; a flood of notices is one row counting them all while
-// the window goes on answering.
+// retries stopped, and the strip's words bring its tab; a flood of notices
+// is one row counting them all while the window goes on answering.
 TEST_F(ViewerTest, RefusalsAndAFloodOfNoticesAreFewCountedRows) {
   auto refusing = StartRecorder(0, "right");
   auto talking = StartRecorder();
@@ -201,6 +201,13 @@ TEST_F(ViewerTest, RefusalsAndAFloodOfNoticesAreFewCountedRows) {
   EXPECT_EQ(refusals[0].detail, Utf8("录像机拒绝了登录参数，已停止重试"));
   // Both recorders' rows, each once, in a list that has room for them all.
   EXPECT_LE(window.Dock()->Model()->rowCount(), 10);
+
+  // The strip names the refusing recorder; a click on its words brings it.
+  ASSERT_EQ(window.CurrentTab(), noisy);
+  ASSERT_TRUE(WaitUntil([&] { return window.Strip()->isVisible(); }, 2000 * kSlow));
+  EXPECT_TRUE(window.Strip()->Text()->text().startsWith(refused->Title()));
+  QTest::mouseClick(window.Strip()->Text(), Qt::LeftButton);
+  EXPECT_EQ(window.CurrentTab(), refused);
 }
 
 // The list keeps the newest thousand rows, updates a row where it stands

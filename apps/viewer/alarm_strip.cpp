@@ -1,5 +1,6 @@
 #include "viewer/alarm_strip.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,6 +23,8 @@ AlarmStrip::AlarmStrip(QWidget* parent) : QFrame(parent) {
   row->setContentsMargins(8, 2, 4, 2);
   text_ = new QLabel(this);
   text_->setTextFormat(Qt::PlainText);
+  text_->setCursor(Qt::PointingHandCursor);
+  text_->installEventFilter(this);
   row->addWidget(text_, 1);
   acknowledge_ = new QPushButton(tr("确认"), this);
   acknowledge_->setFocusPolicy(Qt::NoFocus);
@@ -34,6 +37,11 @@ void AlarmStrip::Show(const QString& text, int count) {
   text_->setText(text + QStringLiteral("    ") + tr("%n 个未确认的报警", nullptr, count));
   show();
   raise();
+}
+
+bool AlarmStrip::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == text_ && event->type() == QEvent::MouseButtonRelease) emit TextClicked();
+  return QFrame::eventFilter(watched, event);
 }
 
 void AlarmStrip::PlaceOver(const QRect& area) {

@@ -1,7 +1,8 @@
 // The strip across the top of the video area while alarms wait to be
 // acknowledged: the latest one (recorder, camera, what happened), how many
-// there are, and "确认" for the one it names. It lies over whatever tab is
-// shown, in full screen too, above the controls' native video windows.
+// there are, and "确认" for the one it names; a click on its words asks for
+// that alarm's recorder. It lies over whatever tab is shown, in full screen
+// too, above the controls' native video windows.
 #pragma once
 
 #include <QFrame>
@@ -30,6 +31,11 @@ class AlarmStrip : public QFrame {
 
  signals:
   void AcknowledgeClicked();
+  // The words were clicked.
+  void TextClicked();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QLabel* text_;

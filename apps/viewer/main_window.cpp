@@ -176,19 +176,14 @@ void MainWindow::BuildEvents() {
   strip_ = new AlarmStrip(this);
   connect(strip_, &AlarmStrip::AcknowledgeClicked, this, [this] {
     // The alarm the strip names; the next one then takes its place.
-    int64_t shown = 0;
-    int64_t newest = 0;
-    for (const auto& [id, e] : alarms_) {
-      if (e.timeMs >= newest) {
-        newest = e.timeMs;
-        shown = id;
-      }
-    }
-    if (shown != 0) {
-      events_->Acknowledge(shown);
+    if (const Event* shown = NewestAlarm()) {
+      events_->Acknowledge(shown->id);
     } else {
       events_->AcknowledgeAll();
     }
+  });
+  connect(strip_, &AlarmStrip::TextClicked, this, [this] {
+    if (const Event* shown = NewestAlarm()) GoTo(*shown);
   });
   connect(events_.get(), &EventStore::Stored, this, &MainWindow::AlarmsStored);
   connect(events_.get(), &EventStore::Acknowledged, this,
@@ -250,10 +245,7 @@ void MainWindow::UpdateAlarms() {
     strip_->hide();
     return;
   }
-  const Event* latest = nullptr;
-  for (const auto& [id, e] : alarms_) {
-    if (!latest || e.timeMs >= latest->timeMs) latest = &e;
-  }
+  const Event* latest = NewestAlarm();
   QString text;
   if (latest) {
     const RecorderTab* tab = TabOf(latest->recorder);
@@ -267,6 +259,14 @@ void MainWindow::UpdateAlarms() {
   const bool wasHidden = strip_->isHidden();
   strip_->Show(text, count);
   if (wasHidden) PlaceStrip();
+}
+
+const Event* MainWindow::NewestAlarm() const {
+  const Event* newest = nullptr;
+  for (const auto& [id, e] : alarms_) {
+    if (!newest || e.timeMs >= newest->timeMs) newest = &e;
+  }
+  return newest;
 }
 
 void MainWindow::PlaceStrip() {

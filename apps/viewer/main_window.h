@@ -119,6 +119,8 @@ class MainWindow : public QMainWindow {
   void AlarmsStored(const QList<Event>& rows);
   void AlarmsAcknowledged(int64_t id);
   void UpdateAlarms();
+  // The unacknowledged alarm the strip names, if it knows one.
+  const Event* NewestAlarm() const;
   void PlaceStrip();
 
   MainWindowOptions options_;
