@@ -2,7 +2,8 @@
 // (xdotool): a double-click on the pane of channel 6 of the demo enlarges
 // it; the overlays over the pictures let double-clicks through; a new user
 // connects from the dialog by typing; the X server's stretch of the single
-// view. Skipped where Xvfb or xdotool is not installed.
+// view; the alarm strip over a full-screen picture. Skipped where Xvfb or
+// xdotool is not installed.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,6 +95,21 @@ TEST(ViewerOnX, OverlaysPassDoubleClicksAndAStoppedCameraStaysMarkedEnlarged) {
   const std::string command =
       UnderXvfb("env QT_QPA_PLATFORM=xcb " ZARVION_BIN_DIR "/x_overlay_check '" + out + "'",
                 90 * zarvion::testing::kSlowdown);
+  const int status = std::system(command.c_str());
+  std::ifstream in(out);
+  const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << report;
+  EXPECT_EQ(report, "ok\n");
+}
+
+// Full screen on one recorder while another is lost: the alarm strip is on
+// the screen, over the pictures, within a second.
+TEST(ViewerOnX, AnAlarmStripShowsOverAFullScreenPictureWithinASecond) {
+  if (!Have("xvfb-run")) GTEST_SKIP() << "needs xvfb-run";
+  const std::string out = zarvion::testing::TestHome() + "/x_alarm.txt";
+  const std::string command =
+      UnderXvfb("env QT_QPA_PLATFORM=xcb " ZARVION_BIN_DIR "/x_alarm_check '" + out + "'",
+                60 * zarvion::testing::kSlowdown);
   const int status = std::system(command.c_str());
   std::ifstream in(out);
   const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -44,7 +44,7 @@ using namespace test;
 TEST_F(ViewerTest, ARefusedLoginIsToldAndTriedThreeTimesOnly) {
   auto server = StartRecorder(0, "right");
   ASSERT_TRUE(server);
-  MainWindow window(MainWindowOptions{.remember = false});
+  MainWindow window(MainWindowOptions{.remember = false, .eventsPath = {}});
   window.show();
   EXPECT_FALSE(window.RetryAction()->isEnabled());
   RecorderTab* tab = window.OpenRecorder(At(*server, "wrong"));

@@ -158,7 +158,7 @@ TEST_F(ViewerTest, TheNameDialogHasAFieldPerCameraOfTheRecorder) {
   options.channels = 6;
   dvrsim::Server server(options);
   ASSERT_TRUE(server.Start());
-  MainWindow window(MainWindowOptions{.remember = false});
+  MainWindow window(MainWindowOptions{.remember = false, .eventsPath = {}});
   RecorderTab* tab = window.OpenRecorder(At(server));
   EXPECT_EQ(tab->ChannelCount(), 16);
   ASSERT_TRUE(WaitUntil([&] { return tab->CurrentState() == State::kLive; }, 5000 * kSlow));

@@ -27,3 +27,7 @@ add_dependencies(test_ui_xvfb x_grab)
 # A recorder's notices in the real box, the simulated recorder as the sender.
 zarvion_test(test_notice SOURCES notice_test.cpp ui_test_main.cpp
   LIBS zarvion_shell zarvion_window zarvion_dvrsim Qt6::Test)
+# Run by test_ui_xvfb too: the alarm strip over a full-screen picture.
+add_executable(x_alarm_check x_alarm_check.cpp)
+target_link_libraries(x_alarm_check PRIVATE zarvion_viewer_app zarvion_dvrsim)
+add_dependencies(test_ui_xvfb x_alarm_check)

@@ -264,6 +264,31 @@ these settings change the picture for every client. Use with care!</translation>
     </message>
 </context>
 <context>
+    <name>zarvion::viewer::AlarmSound</name>
+    <message>
+        <source>没有音频输出设备</source>
+        <translation>no audio output device</translation>
+    </message>
+    <message>
+        <source>音频输出出错</source>
+        <translation>the audio output failed</translation>
+    </message>
+</context>
+<context>
+    <name>zarvion::viewer::AlarmStrip</name>
+    <message>
+        <source>确认</source>
+        <translation>Acknowledge</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个未确认的报警</source>
+        <translation>
+            <numerusform>%n unacknowledged alarm</numerusform>
+            <numerusform>%n unacknowledged alarms</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>zarvion::viewer::ConnectDialog</name>
     <message>
         <source>连接录像机</source>
@@ -316,6 +341,56 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>%1 不是录像机的地址，无法连接：请填写录像机的 IP 地址。</source>
         <translation>%1 is not a recorder&apos;s address and cannot be connected to: enter the recorder&apos;s IP address.</translation>
+    </message>
+</context>
+<context>
+    <name>zarvion::viewer::EventDock</name>
+    <message>
+        <source>事件</source>
+        <translation>Events</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>录像机：</source>
+        <translation>Recorder:</translation>
+    </message>
+    <message>
+        <source>类型：</source>
+        <translation>Kind:</translation>
+    </message>
+    <message>
+        <source>确认</source>
+        <translation>Acknowledge</translation>
+    </message>
+    <message>
+        <source>全部确认</source>
+        <translation>Acknowledge all</translation>
+    </message>
+</context>
+<context>
+    <name>zarvion::viewer::EventModel</name>
+    <message>
+        <source>：</source>
+        <translation>: </translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>录像机</source>
+        <translation>Recorder</translation>
+    </message>
+    <message>
+        <source>摄像机</source>
+        <translation>Camera</translation>
+    </message>
+    <message>
+        <source>事件内容</source>
+        <translation>What happened</translation>
     </message>
 </context>
 <context>
@@ -383,6 +458,10 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>未知事件</source>
         <translation>Unknown event</translation>
+    </message>
+    <message>
+        <source>无法播放报警声音</source>
+        <translation>Alarm sound unavailable</translation>
     </message>
 </context>
 <context>
@@ -461,6 +540,14 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>命名…</source>
         <translation>Name…</translation>
+    </message>
+    <message>
+        <source>静音</source>
+        <translation>Mute</translation>
+    </message>
+    <message>
+        <source>：</source>
+        <translation>: </translation>
     </message>
 </context>
 <context>
@@ -631,6 +718,10 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>● REC</source>
         <translation>● REC</translation>
+    </message>
+    <message>
+        <source>%1，已停止重试</source>
+        <translation>%1; no more retries</translation>
     </message>
     <message>
         <source>命名…</source>

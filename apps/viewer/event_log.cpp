@@ -88,6 +88,8 @@ QString EventKindText(EventKind kind) {
       return EventStore::tr("录像机消息");
     case EventKind::kDatabaseSetAside:
       return EventStore::tr("事件数据库已另存");
+    case EventKind::kSoundUnavailable:
+      return EventStore::tr("无法播放报警声音");
   }
   return EventStore::tr("未知事件");
 }
@@ -112,6 +114,7 @@ const std::vector<EventKind>& AllEventKinds() {
       EventKind::kRecordingStarted,  EventKind::kRecordingStopped, EventKind::kRecordingFailed,
       EventKind::kRecordingResumed,  EventKind::kSnapshotSaved,    EventKind::kSnapshotFailed,
       EventKind::kDiskSpaceLow,      EventKind::kServerNotice,     EventKind::kDatabaseSetAside,
+      EventKind::kSoundUnavailable,
   };
   return kinds;
 }

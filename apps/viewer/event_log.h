@@ -61,6 +61,8 @@ enum class EventKind : int {
   kServerNotice = 50,  // detail: the notice's text
   // The database could not be used and was set aside; detail: where it is now.
   kDatabaseSetAside = 60,
+  // The alarm cannot be heard: no audio output, or it failed; detail: which.
+  kSoundUnavailable = 61,
 };
 
 // Alarms are what the operator must not miss: a recorder lost or its login

@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
@@ -23,7 +24,12 @@
 #include <QTranslator>
 #include <QWindow>
 
+#include "platform/registry.h"
+#include "viewer/alarm_sound.h"
+#include "viewer/alarm_strip.h"
 #include "viewer/connect_dialog.h"
+#include "viewer/event_dock.h"
+#include "viewer/event_model.h"
 #include "viewer/language.h"
 #include "viewer/name_dialog.h"
 #include "viewer/recorder_tab.h"
@@ -65,6 +71,11 @@ QIcon StateMark(const RecorderTab& tab) {
 // How long the status bar tells an outcome (a snapshot's file).
 constexpr int kNoticeMs = 15000;
 
+// Value under the viewer's key: 1 while the event list is shown.
+constexpr const char* kEventsShownValue = "bEventsShown";
+// Unacknowledged alarms kept for the strip to name.
+constexpr size_t kMaxAlarmsKept = 1000;
+
 }  // namespace
 
 bool LoadQtTranslations(QApplication& app) {
@@ -101,6 +112,8 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
   tabs_->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(tabs_->tabBar(), &QWidget::customContextMenuRequested, this,
           &MainWindow::TabMenuRequested);
+  tabs_->installEventFilter(this);
+  BuildEvents();
   BuildMenus();
   RefreshRecentMenu();
 
@@ -121,6 +134,159 @@ MainWindow::~MainWindow() {
     tabs_->removeTab(0);
     delete tab;
   }
+  // Whether the list shows is kept for the next start (as before full
+  // screen hid it). It goes before the store it reads; the store writes
+  // what is still queued as it goes.
+  const bool shown = isFullScreen() ? dockWasVisible_ : !dock_->isHidden();
+  (void)RegSetDword(Hive::kCurrentUser, kViewerKey, kEventsShownValue, shown ? 1 : 0);
+  delete dock_;
+  dock_ = nullptr;
+  events_.reset();
+}
+
+void MainWindow::BuildEvents() {
+  EventStoreOptions store;
+  store.path = options_.eventsPath;
+  events_ = std::make_unique<EventStore>(store);
+
+  sound_ = new AlarmSound(this);
+  connect(sound_, &AlarmSound::Unavailable, this, [this](const QString& why) {
+    Event e;
+    e.kind = EventKind::kSoundUnavailable;
+    e.detail = why;
+    events_->Append(e);
+  });
+  muteAction_ = new QAction(tr("静音"), this);
+  muteAction_->setCheckable(true);
+  muteAction_->setChecked(LoadAlarmMuted());
+  sound_->SetMuted(muteAction_->isChecked());
+  connect(muteAction_, &QAction::toggled, this, [this](bool muted) {
+    SaveAlarmMuted(muted);
+    sound_->SetMuted(muted);
+  });
+
+  EventModel::Names names;
+  names.recorder = [this](const QString& recorder) {
+    const RecorderTab* tab = TabOf(recorder);
+    return tab ? tab->RecorderName() : recorder;
+  };
+  names.camera = [this](const QString& recorder, int channel) {
+    const RecorderTab* tab = TabOf(recorder);
+    return tab ? tab->CameraName(channel) : QStringLiteral("CH %1").arg(channel + 1);
+  };
+  dock_ = new EventDock(*events_, names, muteAction_, this);
+  addDockWidget(Qt::BottomDockWidgetArea, dock_);
+  uint32_t shown = 0;
+  dock_->setVisible(RegGetDword(Hive::kCurrentUser, kViewerKey, kEventsShownValue, &shown) &&
+                    shown != 0);
+  connect(dock_, &EventDock::Chosen, this, &MainWindow::GoTo);
+
+  strip_ = new AlarmStrip(this);
+  connect(strip_, &AlarmStrip::AcknowledgeClicked, this, [this] {
+    // The alarm the strip names; the next one then takes its place.
+    if (const Event* shown = NewestAlarm()) {
+      events_->Acknowledge(shown->id);
+    } else {
+      events_->AcknowledgeAll();
+    }
+  });
+  connect(strip_, &AlarmStrip::TextClicked, this, [this] {
+    if (const Event* shown = NewestAlarm()) GoTo(*shown);
+  });
+  connect(events_.get(), &EventStore::Stored, this, &MainWindow::AlarmsStored);
+  connect(events_.get(), &EventStore::Acknowledged, this,
+          [this](int64_t id, int64_t) { AlarmsAcknowledged(id); });
+  connect(events_.get(), &EventStore::AlarmCountChanged, this, &MainWindow::UpdateAlarms);
+  // The alarms left unacknowledged by an earlier run.
+  EventFilter alarms;
+  for (EventKind kind : AllEventKinds()) {
+    if (IsAlarm(kind)) alarms.kinds.push_back(kind);
+  }
+  alarms.limit = static_cast<int>(kMaxAlarmsKept);
+  AlarmsStored(events_->Query(alarms));
+}
+
+QAction* MainWindow::EventsAction() const {
+  return dock_->toggleViewAction();
+}
+
+RecorderTab* MainWindow::TabOf(const QString& recorder) const {
+  for (int i = 0; i < tabs_->count(); ++i) {
+    RecorderTab* tab = Tab(i);
+    if (tab && tab->Target() && tab->Title() == recorder) return tab;
+  }
+  return nullptr;
+}
+
+void MainWindow::GoTo(const Event& event) {
+  RecorderTab* tab = TabOf(event.recorder);
+  if (!tab) return;
+  tabs_->setCurrentWidget(tab);
+  if (event.channel != kNoChannel) tab->EnlargeChannel(event.channel);
+}
+
+void MainWindow::AlarmsStored(const QList<Event>& rows) {
+  for (const Event& e : rows) {
+    if (IsAlarm(e.kind) && !e.Acknowledged()) {
+      alarms_[e.id] = e;
+    } else {
+      alarms_.erase(e.id);
+    }
+  }
+  while (alarms_.size() > kMaxAlarmsKept) alarms_.erase(alarms_.begin());
+  UpdateAlarms();
+}
+
+void MainWindow::AlarmsAcknowledged(int64_t id) {
+  if (id == 0) {
+    alarms_.clear();
+  } else {
+    alarms_.erase(id);
+  }
+  UpdateAlarms();
+}
+
+void MainWindow::UpdateAlarms() {
+  const int count = events_->UnacknowledgedAlarms();
+  sound_->SetAlarmed(count > 0);
+  if (count == 0) {
+    strip_->hide();
+    return;
+  }
+  const Event* latest = NewestAlarm();
+  QString text;
+  if (latest) {
+    const RecorderTab* tab = TabOf(latest->recorder);
+    text = tab ? tab->RecorderName() : latest->recorder;
+    if (latest->channel != kNoChannel) {
+      text += QLatin1Char(' ') + (tab ? tab->CameraName(latest->channel)
+                                      : QStringLiteral("CH %1").arg(latest->channel + 1));
+    }
+    text += tr("：") + EventModel::WhatText(*latest);
+  }
+  const bool wasHidden = strip_->isHidden();
+  strip_->Show(text, count);
+  if (wasHidden) PlaceStrip();
+}
+
+const Event* MainWindow::NewestAlarm() const {
+  const Event* newest = nullptr;
+  for (const auto& [id, e] : alarms_) {
+    if (!newest || e.timeMs >= newest->timeMs) newest = &e;
+  }
+  return newest;
+}
+
+void MainWindow::PlaceStrip() {
+  // Over the top of the tabs' pages, below the tab bar while it shows.
+  QRect area = tabs_->geometry();
+  if (!tabs_->tabBar()->isHidden()) area.setTop(area.top() + tabs_->tabBar()->sizeHint().height());
+  strip_->PlaceOver(area);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  PlaceStrip();
 }
 
 void MainWindow::BuildMenus() {
@@ -152,6 +318,12 @@ void MainWindow::BuildMenus() {
   leaveFullScreen_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   leaveFullScreen_->setEnabled(false);
   connect(leaveFullScreen_, &QShortcut::activated, this, &MainWindow::ToggleFullScreen);
+
+  view->addSeparator();
+  QAction* events = dock_->toggleViewAction();
+  events->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+  view->addAction(events);
+  view->addAction(muteAction_);
 
   BuildLanguageMenu();
 
@@ -208,6 +380,7 @@ RecorderTab* MainWindow::NewTab() {
   auto* tab = new RecorderTab(tabs_);
   connect(tab, &RecorderTab::Changed, this, [this, tab] { TabChanged(tab); });
   connect(tab, &RecorderTab::RepairStatus, repairStatus_, &QLabel::setText);
+  connect(tab, &RecorderTab::EventOccurred, this, [this](const Event& e) { events_->Append(e); });
   // Said in the status bar for a while; the tab's state line comes back.
   connect(tab, &RecorderTab::Notice, this,
           [this](const QString& text) { statusBar()->showMessage(text, kNoticeMs); });
@@ -310,6 +483,9 @@ void MainWindow::AskForRecorderWhenShown() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == tabs_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
+    PlaceStrip();
+  }
   // The first expose comes once the window is mapped where it stays; the
   // dialog opens from the event loop, after this window is painted.
   if (askWhenShown_ && watched == windowHandle() && event->type() == QEvent::Expose &&
@@ -380,6 +556,13 @@ void MainWindow::ToggleFullScreen() {
   for (QToolBar* bar : findChildren<QToolBar*>()) bar->setVisible(!enter);
   tabs_->tabBar()->setVisible(!enter);
   statusBar()->setVisible(!enter);
+  // The picture fills the screen; the event list comes back after.
+  if (enter) {
+    dockWasVisible_ = dock_->isVisible();
+    dock_->hide();
+  } else if (dockWasVisible_) {
+    dock_->show();
+  }
   if (enter) {
     wasMaximized_ = isMaximized();
     showFullScreen();
@@ -390,6 +573,7 @@ void MainWindow::ToggleFullScreen() {
   }
   fullScreenAction_->setChecked(enter);
   leaveFullScreen_->setEnabled(enter);
+  PlaceStrip();
 }
 
 void MainWindow::TabChanged(RecorderTab* tab) {
@@ -403,6 +587,10 @@ void MainWindow::TabChanged(RecorderTab* tab) {
                                   ? tab->Target()->MenuText() + QLatin1Char('\n') + tab->StateText()
                                   : tab->StateText());
   if (tab == CurrentTab()) ShowCurrentState();
+  // A name may have changed; a control made anew is a native window that
+  // may now lie above the strip.
+  dock_->NamesChanged();
+  if (strip_->isVisible()) UpdateAlarms();
 }
 
 void MainWindow::ShowCurrentState() {
@@ -413,6 +601,8 @@ void MainWindow::ShowCurrentState() {
   disconnectAction_->setEnabled(tab && tab->Target() &&
                                 tab->CurrentState() != RecorderTab::State::kDisconnected);
   retryAction_->setEnabled(tab && tab->CanRetryNow());
+  // The page now shown may hold native windows made after the strip.
+  if (strip_->isVisible()) strip_->raise();
 }
 
 bool MainWindow::RestoreTabs() {

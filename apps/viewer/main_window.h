@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include "viewer/event_log.h"
 #include "viewer/recent_recorders.h"
 
 class QAction;
@@ -24,8 +26,11 @@ class QTabWidget;
 
 namespace zarvion::viewer {
 
+class AlarmSound;
+class AlarmStrip;
 class ConnectDialog;
 class NameDialog;
+class EventDock;
 class RecorderTab;
 
 // Loads Qt's own Chinese texts (standard buttons, the folder chooser, ...)
@@ -36,6 +41,8 @@ struct MainWindowOptions {
   // Remember recorders and open tabs in the hive (not for the demo, whose
   // recorder lives only as long as the program).
   bool remember = true;
+  // The events database; empty: EventStore::DefaultPath().
+  QString eventsPath;
 };
 
 class MainWindow : public QMainWindow {
@@ -90,8 +97,24 @@ class MainWindow : public QMainWindow {
   // The status bar's line about the repair of recordings at start-up.
   QLabel* RepairStatus() const { return repairStatus_; }
 
+  // Every tab's events go to this store; the dock lists them.
+  EventStore& Events() const { return *events_; }
+  EventDock* Dock() const { return dock_; }
+  // "事件" in the view menu: shows or hides the dock.
+  QAction* EventsAction() const;
+  // "静音": the alarm sound's switch, kept in the hive.
+  QAction* MuteAction() const { return muteAction_; }
+  AlarmSound* Sound() const { return sound_; }
+  AlarmStrip* Strip() const { return strip_; }
+  // The tab of the recorder an event names, or null.
+  RecorderTab* TabOf(const QString& recorder) const;
+  // Brings the tab of `event`'s recorder to the front and enlarges its
+  // camera, if it names one.
+  void GoTo(const Event& event);
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void CentreDialog();
@@ -102,6 +125,14 @@ class MainWindow : public QMainWindow {
   void TabChanged(RecorderTab* tab);
   void SaveTabs();
   void TabMenuRequested(const QPoint& pos);
+  void BuildEvents();
+  // The alarms waiting, as the store wrote them.
+  void AlarmsStored(const QList<Event>& rows);
+  void AlarmsAcknowledged(int64_t id);
+  void UpdateAlarms();
+  // The unacknowledged alarm the strip names, if it knows one.
+  const Event* NewestAlarm() const;
+  void PlaceStrip();
 
   MainWindowOptions options_;
   // Login parameters typed in this run, by address: a recent recorder whose
@@ -125,6 +156,16 @@ class MainWindow : public QMainWindow {
   QPointer<RecorderTab> menuTab_;
   bool wasMaximized_ = false;
   bool askWhenShown_ = false;
+  bool dockWasVisible_ = false;  // before full screen hid it
+
+  std::unique_ptr<EventStore> events_;
+  EventDock* dock_ = nullptr;
+  AlarmSound* sound_ = nullptr;
+  AlarmStrip* strip_ = nullptr;
+  QAction* muteAction_ = nullptr;
+  // Unacknowledged alarm rows by id (the latest ones, at most a thousand):
+  // the strip names the newest.
+  std::map<int64_t, Event> alarms_;
 };
 
 }  // namespace zarvion::viewer

@@ -155,6 +155,7 @@ void RecorderTab::ReplaceControl() {
   errorsSeen_ = 0;
   snapshotsSeen_ = 0;
   recordingsSeen_ = 0;
+  noticesSeen_ = 0;
 }
 
 void RecorderTab::Connect(const Recorder& recorder) {
@@ -226,7 +227,7 @@ void RecorderTab::Attempt() {
 void RecorderTab::Resolved(const QString& address, const QString& error) {
   if (state_ != State::kConnecting) return;
   if (!error.isEmpty()) {
-    WaitBeforeRetry(policy_.AfterFailedConnect(), error, false);
+    ConnectFailed(error);
     return;
   }
   ConnectControl(address);
@@ -247,6 +248,13 @@ void RecorderTab::ConnectControl(const QString& address) {
 
 void RecorderTab::Poll() {
   WatchSnapshots();
+  const NoticeStatus notice = control_->LastNotice();
+  if (notice.count != noticesSeen_) {
+    // Notices faster than the poll are told as one event counting them all.
+    Report(EventKind::kServerNotice, kNoChannel, QString::fromStdString(notice.text),
+           notice.count - noticesSeen_);
+    noticesSeen_ = notice.count;
+  }
   const SessionStatus s = control_->Status();
   const auto now = Clock::now();
   switch (state_) {
@@ -256,7 +264,7 @@ void RecorderTab::Poll() {
         if (s.lastError == SessionError::kLoginRefused) {
           LoginRefused();
         } else {
-          WaitBeforeRetry(policy_.AfterFailedConnect(), ReasonText(s.lastError), false);
+          ConnectFailed(ReasonText(s.lastError));
         }
       } else if (s.state == SessionState::kSession) {
         // The session's information has come: the count is the recorder's.
@@ -270,13 +278,16 @@ void RecorderTab::Poll() {
         channelSeen_ = s.channelFrames;
         shownChannels_ = 0;
         channelStalled_.fill(0);
+        videoLost_ = 0;
+        allVideoLost_ = false;
+        Report(EventKind::kRecorderConnected);
         SetState(State::kLive);
       } else if (now - attemptStart_ > connectTimeout_) {
         // The connect waits as long as the system lets it; the operator
         // should not. The teardown of the control stops it.
         resolver_->Cancel();
         ReplaceControl();
-        WaitBeforeRetry(policy_.AfterFailedConnect(), ReasonText(SessionError::kTimedOut), false);
+        ConnectFailed(ReasonText(SessionError::kTimedOut));
       }
       break;
     case State::kLive:
@@ -292,6 +303,7 @@ void RecorderTab::Poll() {
         if (error == SessionError::kLoginRefused) {
           LoginRefused();
         } else {
+          Report(EventKind::kRecorderLost, kNoChannel, ReasonText(error));
           WaitBeforeRetry(policy_.AfterSessionEnded(now - sessionStart_, showedPictures),
                           ReasonText(error), true);
         }
@@ -333,6 +345,10 @@ void RecorderTab::WatchFrames(const SessionStatus& s, Clock::time_point now) {
   const int stalled = quiet >= kStallSeconds && !explained ? static_cast<int>(quiet) : 0;
   const bool changed = stalled != stalledSeconds_;
   stalledSeconds_ = stalled;
+  if ((stalled > 0) != allVideoLost_) {
+    allVideoLost_ = stalled > 0;
+    Report(allVideoLost_ ? EventKind::kVideoLost : EventKind::kVideoBack);
+  }
   if (!changed) return;
   UpdateBanner();
   emit Changed();
@@ -361,6 +377,7 @@ void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
   bool changed = false;
   for (size_t c = 0; c < kMaxChannels; ++c) {
     const uint32_t bit = 1u << c;
+    const bool grew = s.channelFrames[c] != channelSeen_[c];
     // A channel just put on screen (the recorder sends only what is shown)
     // is given its time to start again. One that stays on screen through a
     // change of view (a pane enlarged, or back in the grid) keeps its count.
@@ -382,6 +399,15 @@ void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
     }
     changed |= stalled != channelStalled_[c] || ((shown ^ shownChannels_) & bit);
     channelStalled_[c] = stalled;
+    // Lost when its mark appears; back when it sends again (its mark may
+    // have gone before, with the channel off screen).
+    if (stalled > 0 && !(videoLost_ & bit)) {
+      videoLost_ |= bit;
+      Report(EventKind::kVideoLost, static_cast<int>(c));
+    } else if ((videoLost_ & bit) && grew) {
+      videoLost_ &= ~bit;
+      Report(EventKind::kVideoBack, static_cast<int>(c));
+    }
   }
   // A change of view moves the marks at once, even with nothing else new.
   changed |= drawMode != marksDrawMode_;
@@ -452,12 +478,19 @@ void RecorderTab::WaitBeforeRetry(ReconnectPolicy::Delay delay, const QString& w
   SetState(State::kWaiting);
 }
 
+void RecorderTab::ConnectFailed(const QString& why) {
+  Report(EventKind::kRecorderUnreachable, kNoChannel, why);
+  WaitBeforeRetry(policy_.AfterFailedConnect(), why, false);
+}
+
 void RecorderTab::LoginRefused() {
   const QString why = ReasonText(SessionError::kLoginRefused);
   if (const auto delay = policy_.AfterLoginRefused()) {
+    Report(EventKind::kLoginRefused, kNoChannel, why);
     WaitBeforeRetry(*delay, why, false);
     return;
   }
+  Report(EventKind::kLoginRefused, kNoChannel, tr("%1，已停止重试").arg(why));
   // The same login would be refused again: the operator changes it, or
   // asks for one more try.
   Log(LogCategory::kViewer, LogSeverity::kWarning, "%s: %s; no more tries",
@@ -523,8 +556,9 @@ bool RecorderTab::EnlargeChannel(int channel) {
   return state_ == State::kLive && window_ && window_->EnlargeChannel(channel);
 }
 
-void RecorderTab::Report(EventKind kind, int channel, const QString& detail) {
+void RecorderTab::Report(EventKind kind, int channel, const QString& detail, int64_t count) {
   Event event;
+  event.count = count;
   event.recorder = Title();
   event.channel = channel;
   event.kind = kind;

@@ -188,8 +188,11 @@ class RecorderTab : public QWidget {
   // The recorder closed the session before answering the login.
   void LoginRefused();
   void SetState(State state);
-  // Emits EventOccurred for this recorder.
-  void Report(EventKind kind, int channel = kNoChannel, const QString& detail = {});
+  // Emits EventOccurred for this recorder; `count` occurrences at once.
+  void Report(EventKind kind, int channel = kNoChannel, const QString& detail = {},
+              int64_t count = 1);
+  // A connect failed for `why`: told as an event, then waited on.
+  void ConnectFailed(const QString& why);
   void UpdateBanner();
   void PlaceBanner();
   // The banner and its button above the control and the pane marks.
@@ -222,6 +225,7 @@ class RecorderTab : public QWidget {
   std::unique_ptr<ControlWindow> window_;
   bool controlUsed_ = false;    // ConnectServer was called on control_
   uint32_t snapshotsSeen_ = 0;  // control_'s snapshots already told
+  uint32_t noticesSeen_ = 0;    // control_'s notices already told
   QVBoxLayout* layout_;
   QLabel* banner_;
   QPushButton* retry_;
@@ -267,6 +271,10 @@ class RecorderTab : public QWidget {
   uint64_t diskLowFloor_ = kDiskLowFloor;
   std::map<QString, bool> diskLow_;  // per folder: low when last checked
   QLabel* recordMark_ = nullptr;
+  // What has been told as video lost and not yet as back, this session: the
+  // channels, one bit each, and the whole recorder.
+  uint32_t videoLost_ = 0;
+  bool allVideoLost_ = false;
 };
 
 }  // namespace zarvion::viewer

@@ -216,6 +216,7 @@ class Session {
     obj_.szServerText.fill('\0');
     const uint32_t kept = std::min<uint32_t>(h.length, kServerTextSize - 1);
     if (!Receive(obj_.szServerText.data(), kept) || !Discard(h.length - kept)) return false;
+    ReportNotice(obj_);
     if (obj_.ui) obj_.ui->PostServerText();
     return true;
   }

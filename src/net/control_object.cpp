@@ -1,6 +1,11 @@
 #include "net/control_object.h"
 
 #include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "platform/code_page.h"
 
 namespace zarvion {
 
@@ -138,6 +143,20 @@ bool ReadCameraNames(const ControlObject& obj, uint32_t* serial, CameraNames* na
   *serial = obj.cameraNamesSerial.load();
   *names = obj.cameraNames;
   return true;
+}
+
+void ReportNotice(ControlObject& obj) {
+  const auto& buffer = obj.szServerText;
+  std::string text =
+      GbkToUtf8(std::string_view(buffer.data(), strnlen(buffer.data(), buffer.size())));
+  std::lock_guard lock(obj.noticeLock);
+  obj.lastNotice.text = std::move(text);
+  ++obj.lastNotice.count;
+}
+
+NoticeStatus ReadLastNotice(const ControlObject& obj) {
+  std::lock_guard lock(obj.noticeLock);
+  return obj.lastNotice;
 }
 
 void ReportSessionError(ControlObject& obj, SessionError error) {

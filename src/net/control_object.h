@@ -92,6 +92,13 @@ struct RecordingStatus {
   bool Recording() const { return outcome == Outcome::kRecording; }
 };
 
+// The last notice the recorder sent, and a count that grows with each, so a
+// host that reads now and then learns of every one.
+struct NoticeStatus {
+  uint32_t count = 0;
+  std::string text;  // UTF-8, as the notice box shows it
+};
+
 // A consistent enough reading of the three words below: errorCount changes
 // after lastError is written, so a reader that sees a new count sees its error.
 struct SessionStatus {
@@ -153,6 +160,10 @@ struct ControlObject {
   // GBK, written before the thread posts it; the window copies it during
   // the post, still on that thread.
   std::array<char, kServerTextSize> szServerText{};
+  // Protected by noticeLock: the same notice for the host, written by the
+  // connection thread as it receives it.
+  NoticeStatus lastNotice;
+  mutable std::mutex noticeLock;
 
   // Made by the window's set-up before the connection thread starts; while
   // it runs, the frame buffer is the connection thread's (each VideoFrame
@@ -241,6 +252,10 @@ void ReportRecordingEnd(ControlObject& obj, FileFailure failure, int error = 0);
 // The recording as the host sees it: one still open when the session has
 // ended takes no more frames and reads as failed, session lost.
 RecordingStatus ReadRecording(const ControlObject& obj);
+// Records the notice just received in szServerText (connection thread), and
+// reads the last one (any thread).
+void ReportNotice(ControlObject& obj);
+NoticeStatus ReadLastNotice(const ControlObject& obj);
 // The connection thread's side: records an error and counts it.
 void ReportSessionError(ControlObject& obj, SessionError error);
 // The error a failed connect's errno stands for.

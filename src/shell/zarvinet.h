@@ -83,6 +83,8 @@ class Zarvinet final : public IZarvinet {
   // For the host, read only: the record button's recording now, or how the
   // last one ended (the window starts and stops it: ControlWindow).
   RecordingStatus Recording() const { return ReadRecording(object_); }
+  // For the host, read only: the last notice the recorder sent.
+  NoticeStatus LastNotice() const { return ReadLastNotice(object_); }
 
   // The record the control window and the connection thread are built on.
   ControlObject& Object() { return object_; }

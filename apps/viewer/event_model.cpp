@@ -1,0 +1,196 @@
+#include "viewer/event_model.h"
+
+#include <algorithm>
+
+#include <QBrush>
+#include <QColor>
+#include <QDateTime>
+#include <QFont>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+
+namespace zarvion::viewer {
+namespace {
+
+// The marker of an alarm not yet acknowledged.
+QIcon AlarmMarker() {
+  QPixmap dot(12, 12);
+  dot.fill(Qt::transparent);
+  QPainter painter(&dot);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setBrush(QColor(210, 0, 0));
+  painter.setPen(Qt::NoPen);
+  painter.drawEllipse(1, 1, 10, 10);
+  return QIcon(dot);
+}
+
+bool Pending(const Event& e) {
+  return IsAlarm(e.kind) && !e.Acknowledged();
+}
+
+}  // namespace
+
+EventModel::EventModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+bool EventModel::Passes(const Event& e) const {
+  if (filter_.recorder && e.recorder != *filter_.recorder) return false;
+  return filter_.kinds.empty() ||
+         std::find(filter_.kinds.begin(), filter_.kinds.end(), e.kind) != filter_.kinds.end();
+}
+
+void EventModel::Reset(const QList<Event>& newestFirst) {
+  beginResetModel();
+  front_ += rows_.size();
+  rows_.clear();
+  sequenceOf_.clear();
+  const qsizetype n = std::min<qsizetype>(newestFirst.size(), kMaxRows);
+  for (qsizetype i = n - 1; i >= 0; --i) {
+    if (!Passes(newestFirst[i])) continue;
+    sequenceOf_[newestFirst[i].id] = front_ + rows_.size();
+    rows_.push_back(newestFirst[i]);
+  }
+  endResetModel();
+}
+
+int EventModel::RowOfSequence(uint64_t sequence) const {
+  return static_cast<int>(front_ + rows_.size() - 1 - sequence);
+}
+
+void EventModel::Add(const QList<Event>& rows) {
+  int changedFirst = -1;
+  int changedLast = -1;
+  QList<const Event*> fresh;
+  for (const Event& e : rows) {
+    const auto known = sequenceOf_.find(e.id);
+    if (known != sequenceOf_.end()) {
+      rows_[known->second - front_] = e;
+      const int row = RowOfSequence(known->second);
+      changedFirst = changedFirst < 0 ? row : std::min(changedFirst, row);
+      changedLast = std::max(changedLast, row);
+    } else if (Passes(e)) {
+      fresh.push_back(&e);
+    }
+  }
+  // Rows are numbered from the top, so the update's rows are told before
+  // the new ones push them down.
+  if (changedFirst >= 0) {
+    emit dataChanged(index(changedFirst, 0), index(changedLast, kColumnCount - 1));
+  }
+  if (!fresh.isEmpty()) {
+    beginInsertRows({}, 0, static_cast<int>(fresh.size()) - 1);
+    for (const Event* e : fresh) {
+      sequenceOf_[e->id] = front_ + rows_.size();
+      rows_.push_back(*e);
+    }
+    endInsertRows();
+    Trim();
+  }
+}
+
+void EventModel::Trim() {
+  if (rows_.size() <= static_cast<size_t>(kMaxRows)) return;
+  const int excess = static_cast<int>(rows_.size()) - kMaxRows;
+  beginRemoveRows({}, kMaxRows, kMaxRows + excess - 1);
+  for (int i = 0; i < excess; ++i) {
+    sequenceOf_.erase(rows_.front().id);
+    rows_.pop_front();
+    ++front_;
+  }
+  endRemoveRows();
+}
+
+void EventModel::MarkAcknowledged(int64_t id, int64_t timeMs) {
+  if (rows_.empty()) return;
+  if (id == 0) {
+    for (Event& e : rows_) {
+      if (!e.Acknowledged()) e.acknowledgedMs = timeMs;
+    }
+    emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1));
+    return;
+  }
+  const auto known = sequenceOf_.find(id);
+  if (known == sequenceOf_.end()) return;
+  rows_[known->second - front_].acknowledgedMs = timeMs;
+  const int row = RowOfSequence(known->second);
+  emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
+}
+
+void EventModel::NamesChanged() {
+  if (rows_.empty()) return;
+  emit dataChanged(index(0, kRecorder), index(rowCount() - 1, kCamera), {Qt::DisplayRole});
+}
+
+QString EventModel::WhatText(const Event& e) {
+  QString text = EventKindText(e.kind);
+  if (!e.detail.isEmpty()) text += tr("：") + e.detail;
+  if (e.count > 1) text += QStringLiteral(" ×%1").arg(e.count);
+  return text;
+}
+
+int EventModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int EventModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant EventModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const Event& e = At(index.row());
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+      switch (index.column()) {
+        case kTime:
+          return QDateTime::fromMSecsSinceEpoch(e.timeMs).toLocalTime().toString(
+              QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        case kRecorder:
+          return names_.recorder ? names_.recorder(e.recorder) : e.recorder;
+        case kCamera:
+          if (e.channel == kNoChannel) return QString();
+          return names_.camera ? names_.camera(e.recorder, e.channel)
+                               : QStringLiteral("CH %1").arg(e.channel + 1);
+        case kWhat:
+          return WhatText(e);
+      }
+      break;
+    case Qt::DecorationRole:
+      if (index.column() == kTime && Pending(e)) {
+        static const QIcon marker = AlarmMarker();
+        return marker;
+      }
+      break;
+    case Qt::FontRole:
+      if (Pending(e)) {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+      }
+      break;
+    case Qt::ForegroundRole:
+      if (Pending(e)) return QBrush(QColor(170, 0, 0));
+      break;
+    default:
+      break;
+  }
+  return {};
+}
+
+QVariant EventModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  switch (section) {
+    case kTime:
+      return tr("时间");
+    case kRecorder:
+      return tr("录像机");
+    case kCamera:
+      return tr("摄像机");
+    case kWhat:
+      return tr("事件内容");
+  }
+  return {};
+}
+
+}  // namespace zarvion::viewer
