@@ -27,7 +27,7 @@ cat "$work/contents"
 awk '$1 !~ /^d/ { print $6 }' "$work/contents" | sed 's|^\.||' | sort >"$work/files"
 lib=/usr/lib/x86_64-linux-gnu/zarvion/libzarvion.so
 for f in /usr/bin/zarvion-viewer /usr/bin/zarvion-dvrsim /usr/bin/zarvion-avi-repair \
-  /usr/bin/zarvion-regsvr "$lib" \
+  /usr/bin/zarvion-regsvr /usr/bin/zarvion-export "$lib" \
   /usr/share/applications/com.holmvard.ZarvionViewer.desktop \
   /usr/share/metainfo/com.holmvard.ZarvionViewer.metainfo.xml \
   /usr/share/icons/hicolor/48x48/apps/zarvion-viewer.png \
@@ -35,6 +35,7 @@ for f in /usr/bin/zarvion-viewer /usr/bin/zarvion-dvrsim /usr/bin/zarvion-avi-re
   /usr/share/icons/hicolor/scalable/apps/zarvion-viewer.svg \
   /usr/share/man/man1/zarvion-viewer.1.gz /usr/share/man/man1/zarvion-dvrsim.1.gz \
   /usr/share/man/man1/zarvion-avi-repair.1.gz /usr/share/man/man1/zarvion-regsvr.1.gz \
+  /usr/share/man/man1/zarvion-export.1.gz \
   /usr/share/doc/zarvion-viewer/copyright; do
   grep -qxF "$f" "$work/files" || fail "$f is not in the package"
 done
@@ -73,7 +74,7 @@ mkdir -p -m 700 "$home"
 run() {
   env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home" QT_QPA_PLATFORM=offscreen "$@"
 }
-for p in zarvion-viewer zarvion-dvrsim zarvion-avi-repair zarvion-regsvr; do
+for p in zarvion-viewer zarvion-dvrsim zarvion-avi-repair zarvion-regsvr zarvion-export; do
   out=$(run "$root/usr/bin/$p" --version)
   [ "$out" = "$p $version" ] || fail "$p --version said '$out'"
 done

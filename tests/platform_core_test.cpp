@@ -1,4 +1,5 @@
-// Code page conversions, the file-backed registry and the file helpers.
+// Code page conversions, the file-backed registry, the file helpers and
+// frame rates.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -15,6 +16,7 @@
 
 #include "platform/code_page.h"
 #include "platform/files.h"
+#include "platform/frame_rate.h"
 #include "platform/registry.h"
 #include "platform/unique_fd.h"
 
@@ -355,6 +357,30 @@ TEST(Files, ADescriptorHasOneOwnerAndIsClosedOnce) {
   EXPECT_FALSE(kept.Valid());
   EXPECT_FALSE(kept.Close());
   EXPECT_FALSE(open(fds[0]));
+}
+
+TEST(FrameRates, ArrivalGivesTheUsualRateNearbyElseTheMeasuredOne) {
+  // Near a usual rate (network jitter of a percent or two): that rate.
+  EXPECT_EQ(NearestFrameRate(24.6), (FrameRate{25, 1}));
+  EXPECT_EQ(NearestFrameRate(29.95), (FrameRate{30000, 1001}));
+  EXPECT_EQ(NearestFrameRate(7.4), (FrameRate{15, 2}));
+  EXPECT_EQ(NearestFrameRate(17.3), (FrameRate{17300, 1000}));
+  EXPECT_EQ(NearestFrameRate(0), std::nullopt);
+  EXPECT_EQ((FrameRate{30000, 1001}).MicrosecondsPerFrame(), 33367u);
+
+  // 2 s of frames 40 ms apart (minus a late one) before a rate is told; the
+  // first 5 s decide it.
+  ArrivalRate a;
+  const auto t0 = ArrivalRate::Clock::time_point{};
+  auto at = [&](int ms) { return t0 + std::chrono::milliseconds(ms); };
+  for (int i = 0; i < 50; ++i) a.Frame(at(i * 40 + (i == 20 ? 30 : 0)));
+  EXPECT_EQ(a.Rate(), std::nullopt);
+  EXPECT_EQ(a.Rate(std::chrono::seconds(1)), (FrameRate{25, 1}));
+  for (int i = 50; i < 200; ++i) a.Frame(at(i * 40));
+  EXPECT_TRUE(a.Settled());
+  EXPECT_EQ(a.Rate(), (FrameRate{25, 1}));
+  a.Frame(at(60000));  // a pause after the first seconds changes nothing
+  EXPECT_EQ(a.Rate(), (FrameRate{25, 1}));
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
 // A recording process for the kill tests: records channel 1 into the folder
 // given, feeding the frames of a frame file in a loop through the real
 // decoder, and writes one byte to its standard output after each frame it
-// has appended. It runs until it is killed (or a generous bound).
+// has appended. It runs until it is killed (or a generous bound). Frames
+// follow each other 2 ms apart, or PERIOD milliseconds apart as a camera
+// sends them (kept on time over the whole run).
 //
-//   record_child FOLDER FRAMES   (FRAMES: per frame u32 size, u8 key, bytes)
+//   record_child FOLDER FRAMES [PERIOD]   (FRAMES: per frame u32 size, u8 key, bytes)
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -18,7 +21,8 @@
 #include "video/channel_decoder.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) return 2;
+  if (argc != 3 && argc != 4) return 2;
+  const int period = argc == 4 ? std::atoi(argv[3]) : 0;
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   std::ifstream in(argv[2], std::ios::binary);
@@ -44,11 +48,13 @@ int main(int argc, char** argv) {
   const std::string folder = argv[1];
   decoder.recordFolder = [&] { return folder; };
   if (!decoder.StartRecording()) return 4;
+  const auto start = std::chrono::steady_clock::now();
   for (size_t i = 0; i < 100000; ++i) {
+    if (period > 0) std::this_thread::sleep_until(start + std::chrono::milliseconds(period) * i);
     const Frame& f = frames[i % frames.size()];
     if (!decoder.Decode(f.data, f.size, f.flags)) return 6;
     if (::write(1, "x", 1) != 1) return 5;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (period == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return 0;
 }

@@ -18,6 +18,8 @@
 #include <fstream>
 #include <filesystem>
 #include <iterator>
+#include <optional>
+#include <thread>
 
 #include "avi_test_util.h"
 #include "mp43_test_frames.h"
@@ -73,7 +75,8 @@ struct Child {
   int out = -1;
 };
 
-Child SpawnRecorder(const std::string& folder, const std::string& framesFile) {
+Child SpawnRecorder(const std::string& folder, const std::string& framesFile,
+                    const std::string& period = {}) {
   int fds[2];
   if (::pipe(fds) != 0) return {};
   posix_spawn_file_actions_t actions;
@@ -82,7 +85,8 @@ Child SpawnRecorder(const std::string& folder, const std::string& framesFile) {
   posix_spawn_file_actions_addclose(&actions, fds[0]);
   const std::string program = std::string(ZARVION_BIN_DIR) + "/record_child";
   char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(folder.c_str()),
-                  const_cast<char*>(framesFile.c_str()), nullptr};
+                  const_cast<char*>(framesFile.c_str()),
+                  period.empty() ? nullptr : const_cast<char*>(period.c_str()), nullptr};
   Child c;
   if (posix_spawn(&c.pid, program.c_str(), &actions, nullptr, argv, environ) != 0) c.pid = -1;
   posix_spawn_file_actions_destroy(&actions);
@@ -106,19 +110,22 @@ size_t ReadAcks(int fd, size_t have, size_t want) {
   return have;
 }
 
+// The frames as record_child reads them.
+void WriteFramesFile(const std::string& path, const std::vector<EncodedFrame>& frames) {
+  std::ofstream f(path, std::ios::binary);
+  for (const EncodedFrame& e : frames) {
+    const uint32_t n = static_cast<uint32_t>(e.bytes.size());
+    const char head[5] = {char(n), char(n >> 8), char(n >> 16), char(n >> 24), char(e.key)};
+    f.write(head, 5);
+    f.write(reinterpret_cast<const char*>(e.bytes.data()), n);
+  }
+}
+
 TEST_F(RecordingTest, KilledRecordingKeepsEveryAppendedFrameAndRepairRestoresKeyFrames) {
   const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(12, 4);
   TempDir dir;
   const std::string framesFile = dir.Path() + "/frames.bin";
-  {
-    std::ofstream f(framesFile, std::ios::binary);
-    for (const EncodedFrame& e : frames) {
-      const uint32_t n = static_cast<uint32_t>(e.bytes.size());
-      const char head[5] = {char(n), char(n >> 8), char(n >> 16), char(n >> 24), char(e.key)};
-      f.write(head, 5);
-      f.write(reinterpret_cast<const char*>(e.bytes.data()), n);
-    }
-  }
+  WriteFramesFile(framesFile, frames);
   // Kills at several moments of the recording, counted in appended frames.
   for (size_t moment : {1u, 5u, 13u, 40u}) {
     SCOPED_TRACE("killed after " + std::to_string(moment) + " frames");
@@ -160,6 +167,58 @@ TEST_F(RecordingTest, KilledRecordingKeepsEveryAppendedFrameAndRepairRestoresKey
     ExpectDecodes(file);
     EXPECT_EQ(RepairAvi(file), AviRepair::kIntact);
   }
+}
+
+// What ffprobe reads of a file's rate and length.
+std::string ProbeRate(const std::string& file) {
+  std::string out;
+  RunCommand("ffprobe -v error -select_streams v -show_entries "
+             "stream=r_frame_rate,avg_frame_rate,nb_frames -of csv=p=0 '" + file + "'",
+             &out);
+  return out;
+}
+
+std::optional<AviRateOrigin> RateMark(const std::string& file) {
+  const std::string bytes = ReadFile(file);
+  return ReadAviRateMark(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+TEST_F(RecordingTest, HeaderTellsTheRateFramesArriveAtAlsoAfterACrash) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(25, 5);
+  TempDir dir;
+  const std::string framesFile = dir.Path() + "/frames.bin";
+  WriteFramesFile(framesFile, frames);
+  // A recording process killed 3.2 s into a 25 fps channel; meanwhile one
+  // here completes 3 s of it.
+  TempDir crashed, completed;
+  Child child = SpawnRecorder(crashed.Path(), framesFile, "40");
+  ASSERT_GT(child.pid, 0);
+  {
+    auto d = MakeDecoder(completed.Path());
+    ASSERT_TRUE(d->StartRecording());
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 76; ++i) {
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(40) * i);
+      Decode(*d, frames[i % frames.size()]);
+    }
+    d->StopRecording();
+  }
+  EXPECT_EQ(ReadAcks(child.out, 0, 80), 80u);
+  ::kill(child.pid, SIGKILL);
+  ::waitpid(child.pid, nullptr, 0);
+  ::close(child.out);
+
+  ASSERT_EQ(completed.Files().size(), 1u);
+  const std::string file = completed.Path() + "/" + completed.Files()[0];
+  EXPECT_EQ(ProbeRate(file), "25/1,25/1,76\n");
+  EXPECT_EQ(RateMark(file), AviRateOrigin::kMeasured);
+
+  ASSERT_EQ(crashed.Files().size(), 1u);
+  const std::string left = crashed.Path() + "/" + crashed.Files()[0];
+  EXPECT_EQ(RepairAvi(left), AviRepair::kRepaired);
+  EXPECT_EQ(ProbeRate(left).substr(0, 10), "25/1,25/1,");
+  EXPECT_EQ(RateMark(left), AviRateOrigin::kMeasured);
+  ExpectDecodes(left);
 }
 
 TEST_F(RecordingTest, RepairCopiesAroundATornTailLeavesLiveAndForeignFilesAlone) {

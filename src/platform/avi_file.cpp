@@ -101,6 +101,15 @@ void CompleteFile(int fd, uint64_t end, std::vector<AviIndexEntry>& index, uint3
 
 }  // namespace
 
+std::optional<AviRateOrigin> ReadAviRateMark(const uint8_t* header, size_t size) {
+  if (size < kHeaderEnd || !IsOwnHeader(header) || GetLe32(header + kAvihMark) != kRateMark) {
+    return std::nullopt;
+  }
+  const uint32_t origin = GetLe32(header + kAvihRateOrigin);
+  if (origin > static_cast<uint32_t>(AviRateOrigin::kGiven)) return std::nullopt;
+  return static_cast<AviRateOrigin>(origin);
+}
+
 std::unique_ptr<AviFile> AviFile::Open(const std::string& path, uint32_t mode) {
   if ((mode & (kOfCreate | kOfWrite)) != (kOfCreate | kOfWrite)) return nullptr;
   // Always a new file: a name that is taken (another recording, a link
@@ -151,6 +160,15 @@ bool AviFile::Removed() const {
 }
 
 void AviFile::Finish() {
+  // A recording shorter than the first estimate still gets the rate of the
+  // frames it has when they span a second.
+  if (measuring_) {
+    if (std::optional<FrameRate> r = arrival_.Rate(std::chrono::seconds(1))) {
+      if (*r != Rate() || origin_ != AviRateOrigin::kMeasured) {
+        SetRate(*r, AviRateOrigin::kMeasured);
+      }
+    }
+  }
   CompleteFile(fd_.Get(), end_, index_, info_.dwRate, info_.dwScale, path_);
 }
 
@@ -161,11 +179,12 @@ bool AviFile::Fits(uint32_t size) const {
   return after + 8 + 16 * (index_.size() + 1) <= std::numeric_limits<uint32_t>::max();
 }
 
-AviStream* AviFile::CreateStream(const AviStreamInfo& info) {
+AviStream* AviFile::CreateStream(const AviStreamInfo& info, AviRateOrigin origin) {
   if (stream_ || info.fccType != kStreamTypeVideo || info.dwRate == 0 || info.dwScale == 0) {
     return nullptr;
   }
   info_ = info;
+  origin_ = origin;
   if (!WriteHeaders()) {
     LogFailure(path_, "cannot write the headers");
     return nullptr;
@@ -189,7 +208,7 @@ bool AviFile::WriteHeaders() {
   const uint32_t height = static_cast<uint32_t>(info_.rcFrame.bottom - info_.rcFrame.top);
   p = PutLe32(p, MakeFourCC('a', 'v', 'i', 'h'));
   p = PutLe32(p, 56);
-  p = PutLe32(p, static_cast<uint32_t>(1000000ull * info_.dwScale / info_.dwRate));
+  p = PutLe32(p, Rate().MicrosecondsPerFrame());
   p = PutLe32(p, 0);  // max bytes per second, known at release
   p = PutLe32(p, 0);  // padding granularity
   p = PutLe32(p, 0);  // flags, set with the index
@@ -199,7 +218,9 @@ bool AviFile::WriteHeaders() {
   p = PutLe32(p, info_.dwSuggestedBufferSize);
   p = PutLe32(p, width);
   p = PutLe32(p, height);
-  p += 16;  // reserved
+  p = PutLe32(p, kRateMark);
+  p = PutLe32(p, static_cast<uint32_t>(origin_));
+  p += 8;  // reserved
 
   p = PutLe32(p, kList);
   p = PutLe32(p, 4 + 8 + 56 + 8 + 40);
@@ -229,6 +250,39 @@ bool AviFile::WriteHeaders() {
   p = PutLe32(p, MakeFourCC('m', 'o', 'v', 'i'));
   if (p != h + sizeof h) return false;
   return PWriteAll(fd_.Get(), h, sizeof h, 0);
+}
+
+void AviFile::SetRate(FrameRate rate, AviRateOrigin origin) {
+  info_.dwRate = rate.rate;
+  info_.dwScale = rate.scale;
+  origin_ = origin;
+  if (!stream_ || failed_) return;
+  const int fd = fd_.Get();
+  // The origin goes last: a header never claims a rate it does not hold.
+  if (!PWrite32(fd, rate.MicrosecondsPerFrame(), kAvihMicroSecPerFrame) ||
+      !PWrite32(fd, rate.scale, kStrhScale) || !PWrite32(fd, rate.rate, kStrhRate) ||
+      !PWrite32(fd, static_cast<uint32_t>(origin), kAvihRateOrigin)) {
+    LogFailure(path_, "cannot write the frame rate");
+  }
+}
+
+void AviFile::MeasureRate(std::optional<FrameRate> known) {
+  if (known && known->rate && known->scale) {
+    measuring_ = false;
+    SetRate(*known, AviRateOrigin::kMeasured);
+    return;
+  }
+  measuring_ = true;
+  arrival_ = ArrivalRate();
+}
+
+void AviFile::MeasureArrival() {
+  arrival_.Frame(ArrivalRate::Clock::now());
+  if (std::optional<FrameRate> r = arrival_.Rate()) {
+    if (*r != Rate() || origin_ != AviRateOrigin::kMeasured) SetRate(*r, AviRateOrigin::kMeasured);
+  }
+  // Past the first seconds the rate stands; release writes nothing new.
+  if (arrival_.Settled()) measuring_ = false;
 }
 
 bool AviStream::SetFormat(int32_t /*pos*/, const BitmapInfoHeader& format, uint32_t size) {
@@ -294,6 +348,7 @@ bool AviStream::Write(int32_t pos, int32_t samples, const void* data, uint32_t s
     f.failed_ = true;
     return false;
   }
+  if (f.measuring_) f.MeasureArrival();
   return true;
 }
 

@@ -14,10 +14,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/bitmap_info.h"
+#include "platform/frame_rate.h"
 #include "platform/unique_fd.h"
 
 namespace zarvion {
@@ -26,6 +28,21 @@ constexpr uint32_t kStreamTypeVideo = MakeFourCC('v', 'i', 'd', 's');
 constexpr uint32_t kAviIfKeyFrame = 0x10;
 constexpr uint32_t kOfWrite = 0x0001;
 constexpr uint32_t kOfCreate = 0x1000;
+
+// Where the rate in a file's header comes from. Every file this writer makes
+// carries a mark in the main header's reserved words, which readers of the
+// format ignore: the letters "ZVRT", then this origin as a 32-bit word. A
+// file of ours without the mark was written when every recording's header
+// said 10 frames a second, whatever the recorder sent.
+enum class AviRateOrigin : uint32_t {
+  kAssumed = 0,   // nothing better known: the rate the stream was made with
+  kMeasured = 1,  // measured from the arrival of the frames as they were written
+  kGiven = 2,     // the stream's own rate, known to whoever wrote it
+};
+
+// The mark in a file's first `size` bytes (at least the 224 of our header);
+// nothing for a file without it (older, or not this writer's).
+std::optional<AviRateOrigin> ReadAviRateMark(const uint8_t* header, size_t size);
 
 // Field for field the platform's AVISTREAMINFOA (140 bytes).
 struct AviRect {
@@ -101,7 +118,18 @@ class AviFile {
 
   // The single video stream with the given header; null if one exists
   // already, the type is not "vids", or the headers cannot be written.
-  [[nodiscard]] AviStream* CreateStream(const AviStreamInfo& info);
+  // `origin` goes into the mark.
+  [[nodiscard]] AviStream* CreateStream(const AviStreamInfo& info,
+                                        AviRateOrigin origin = AviRateOrigin::kAssumed);
+  // From now on the stream's rate is measured from the times its frames are
+  // written (see ArrivalRate), and goes into the header as soon as it is
+  // known, so a file a crash leaves holds it too, and again at release.
+  // `known`, a rate measured before (the file before a split), holds at
+  // once instead.
+  void MeasureRate(std::optional<FrameRate> known = std::nullopt);
+  // The stream's rate as the header says it now, and where it comes from.
+  FrameRate Rate() const { return {info_.dwRate, info_.dwScale}; }
+  AviRateOrigin RateOrigin() const { return origin_; }
 
   // Bytes in the file so far (headers and whole frames, without the index).
   uint64_t Bytes() const { return end_; }
@@ -121,6 +149,9 @@ class AviFile {
   AviFile(UniqueFd fd, std::string path);
   bool WriteHeaders();
   void Finish();
+  // Puts a rate into the header and the stream info.
+  void SetRate(FrameRate rate, AviRateOrigin origin);
+  void MeasureArrival();
 
   UniqueFd fd_;
   std::string path_;
@@ -134,6 +165,9 @@ class AviFile {
   std::vector<AviIndexEntry> index_;
   bool failed_ = false;
   bool discard_ = false;
+  AviRateOrigin origin_ = AviRateOrigin::kAssumed;
+  bool measuring_ = false;
+  ArrivalRate arrival_;
 };
 
 }  // namespace zarvion

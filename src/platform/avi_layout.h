@@ -26,10 +26,16 @@ constexpr uint32_t kMoviSize = 216;
 constexpr uint32_t kMoviTag = 220;
 constexpr uint32_t kHeaderEnd = 224;
 
+constexpr uint32_t kAvihMicroSecPerFrame = kAvihData;
 constexpr uint32_t kAvihMaxBytesPerSec = kAvihData + 4;
 constexpr uint32_t kAvihFlags = kAvihData + 12;
 constexpr uint32_t kAvihTotalFrames = kAvihData + 16;
 constexpr uint32_t kAvihStreams = kAvihData + 24;
+// The first two of the main header's four reserved words: this writer's
+// mark and where the stream's rate came from (see AviRateOrigin).
+constexpr uint32_t kAvihMark = kAvihData + 40;
+constexpr uint32_t kAvihRateOrigin = kAvihData + 44;
+constexpr uint32_t kRateMark = MakeFourCC('Z', 'V', 'R', 'T');
 constexpr uint32_t kStrhType = kStrhData;
 constexpr uint32_t kStrhScale = kStrhData + 20;
 constexpr uint32_t kStrhRate = kStrhData + 24;

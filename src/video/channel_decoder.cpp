@@ -342,6 +342,8 @@ std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream, 
     file->Discard();
     return nullptr;
   }
+  // The header says the channel's own rate once its frames have shown it.
+  file->MeasureRate();
   asi = info;
   recordPlace_ = folder;
   placeDev_ = place.st_dev;
@@ -353,6 +355,8 @@ bool CChannelDecoder::SplitRecording(std::string* path) {
   AviStream* stream = nullptr;
   std::unique_ptr<AviFile> file = OpenRecordingFile(&stream, path);
   if (!file) return false;
+  // The channel's rate goes on from one file to the next.
+  if (pAviFile->RateOrigin() == AviRateOrigin::kMeasured) file->MeasureRate(pAviFile->Rate());
   ReleaseRecording();
   pAviFile = std::move(file);
   pAviStream = stream;

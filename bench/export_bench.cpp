@@ -1,0 +1,84 @@
+// The export's speed: a 20 s CIF recording at 25 fps to H.264 in MP4, as
+// zarvion-export does it (our MP43 decoder, libx264 at crf 20, veryfast),
+// beside `ffmpeg -i in.avi -c:v libx264` of the same file. Median of three.
+// Counter "x_real_time": seconds of video exported per second.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "export/recording_export.h"
+
+namespace {
+
+using namespace zarvion::recordings;
+
+constexpr int kFrames = 500;
+
+// A folder with the recording (made once by ffmpeg's MS MPEG-4 v3 encoder),
+// removed at exit.
+struct BenchFolder {
+  std::string path;
+  ~BenchFolder() { std::filesystem::remove_all(path); }
+};
+
+const std::string& Folder() {
+  static const BenchFolder folder{[] {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string f = std::string(tmp && *tmp ? tmp : "/tmp") + "/zarvion-export-bench-XXXXXX";
+    if (!mkdtemp(f.data())) std::abort();
+    const std::string make =
+        "ffmpeg -v error -nostdin -f lavfi -i testsrc=size=352x288:rate=25 -frames:v " +
+        std::to_string(kFrames) + " -c:v msmpeg4 -vtag MP43 -g 50 '" + f +
+        "/CLIENT_CH01_2026_01_01_00_00_00_000.avi'";
+    if (std::system(make.c_str()) != 0) std::abort();
+    return f;
+  }()};
+  return folder.path;
+}
+
+void Report(benchmark::State& state) {
+  state.counters["x_real_time"] = benchmark::Counter(
+      kFrames / 25.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_ExportMp4(benchmark::State& state) {
+  const std::string in = Folder() + "/CLIENT_CH01_2026_01_01_00_00_00_000.avi";
+  const std::string out = Folder() + "/ours.mp4";
+  for (auto _ : state) {
+    ExportOptions options;
+    options.files = {in};
+    options.out = out;
+    if (!ExportRecordings(options).ok) state.SkipWithError("the export failed");
+  }
+  Report(state);
+}
+BENCHMARK(BM_ExportMp4)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime();
+
+void BM_FfmpegTranscode(benchmark::State& state) {
+  const std::string command = "ffmpeg -v error -nostdin -y -i '" + Folder() +
+                              "/CLIENT_CH01_2026_01_01_00_00_00_000.avi' -c:v libx264 -preset "
+                              "veryfast -crf 20 -threads 4 '" +
+                              Folder() + "/ffmpeg.mp4'";
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0) state.SkipWithError("ffmpeg failed");
+  }
+  Report(state);
+}
+BENCHMARK(BM_FfmpegTranscode)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
