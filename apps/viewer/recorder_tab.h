@@ -165,6 +165,9 @@ class RecorderTab : public QWidget {
   // Something worth keeping in the event list happened to this recorder;
   // the event's recorder is its address (Title()), its time now.
   void EventOccurred(const zarvion::viewer::Event& event);
+  // Motion on a camera (0-based channel) began or ended, as the detector
+  // decided (its settle, minimum and gap already applied).
+  void MotionChanged(int channel, bool active);
   // The operator asked to name this recorder, from the pane of `channel`
   // (0-based), or -1 from no pane.
   void NameRequested(int channel);
