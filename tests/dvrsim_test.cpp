@@ -337,7 +337,8 @@ class LumaWatcher {
       if (!d.Decode(m->payload)) return {};
       Luma y(352 * 288);
       const uint8_t* p = d.Picture().data();
-      for (size_t i = 0; i < y.size(); ++i, p += 3) y[i] = (p[0] * 77 + p[1] * 150 + p[2] * 29) >> 8;
+      for (size_t i = 0; i < y.size(); ++i, p += 3)
+        y[i] = (p[0] * 77 + p[1] * 150 + p[2] * 29) >> 8;
       queued_[m->h.channel].push_back(std::move(y));
     }
     Luma y = std::move(queued_[channel].front());

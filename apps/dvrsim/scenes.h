@@ -70,7 +70,7 @@ class Scenes {
     // The live stream while the scene is not still.
     std::unique_ptr<Mp43Encoder> encoder;
     int sinceKey = 0;
-    int counter = 0;  // the picture's frame counter
+    int counter = 0;                                      // the picture's frame counter
     std::deque<std::shared_ptr<const LiveFrame>> frames;  // from the latest key frame
     bool Moving() const { return motionFrames > 0 || lit || noise > 0; }
   };
