@@ -11,9 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -176,7 +178,8 @@ class Decoder {
     if (frame_->width != 352 || frame_->height != 288) return std::nullopt;
     sws_ = sws_getCachedContext(sws_, 352, 288, static_cast<AVPixelFormat>(frame_->format), 352,
                                 288, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr);
-    std::vector<uint8_t> rgb(352 * 288 * 3);
+    std::vector<uint8_t>& rgb = rgb_;
+    rgb.resize(352 * 288 * 3);
     uint8_t* dst[1] = {rgb.data()};
     const int stride[1] = {352 * 3};
     sws_scale(sws_, frame_->data, frame_->linesize, 0, 288, dst, stride);
@@ -184,8 +187,11 @@ class Decoder {
     if (!ReadStamp(rgb.data(), 352, 288, 352 * 3, &stamp)) return std::nullopt;
     return stamp;
   }
+  // The last picture Decode gave, packed RGB24.
+  const std::vector<uint8_t>& Picture() const { return rgb_; }
 
  private:
+  std::vector<uint8_t> rgb_;
   AVCodecContext* ctx_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVPacket* packet_ = nullptr;
@@ -314,6 +320,160 @@ TEST(DvrsimLive, MaskSelectsChannelsAndANewChannelStartsWithAKeyFrame) {
   }
   EXPECT_EQ(first->h.param0, kKeyFrameFlag);
   EXPECT_TRUE(d.Decode(first->payload));
+}
+
+// A session's live pictures as luma planes, channel by channel, each
+// channel's decoder kept in step while another is waited for.
+class LumaWatcher {
+ public:
+  using Luma = std::vector<uint8_t>;
+  explicit LumaWatcher(uint16_t port) : client_(port) { client_.StartSession(); }
+
+  Luma Next(int channel) {
+    while (queued_[channel].empty()) {
+      auto m = client_.NextOf(kVideoFrame);
+      if (!m) return {};
+      Decoder& d = decoders_[m->h.channel];
+      if (!d.Decode(m->payload)) return {};
+      Luma y(352 * 288);
+      const uint8_t* p = d.Picture().data();
+      for (size_t i = 0; i < y.size(); ++i, p += 3)
+        y[i] = (p[0] * 77 + p[1] * 150 + p[2] * 29) >> 8;
+      queued_[m->h.channel].push_back(std::move(y));
+    }
+    Luma y = std::move(queued_[channel].front());
+    queued_[channel].pop_front();
+    return y;
+  }
+
+ private:
+  RawClient client_;
+  std::map<int, Decoder> decoders_;
+  std::map<int, std::deque<Luma>> queued_;
+};
+
+// Mean absolute difference of 16 x 16 blocks of the picture above the
+// frame counter (rows 0..223), row by row.
+constexpr int kBlockColumns = 22, kBlockRows = 14;
+std::vector<double> BlockDiffs(const LumaWatcher::Luma& a, const LumaWatcher::Luma& b,
+                               bool signedDiff = false) {
+  std::vector<double> d(kBlockColumns * kBlockRows, 0.0);
+  if (a.size() != b.size() || a.empty()) return {};
+  for (int y = 0; y < kBlockRows * 16; ++y) {
+    for (int x = 0; x < 352; ++x) {
+      const int v = b[y * 352 + x] - a[y * 352 + x];
+      d[(y / 16) * kBlockColumns + x / 16] += (signedDiff ? v : std::abs(v)) / 256.0;
+    }
+  }
+  return d;
+}
+
+double Mean(const std::vector<double>& v) {
+  double sum = 0;
+  for (double x : v) sum += x;
+  return v.empty() ? 0 : sum / static_cast<double>(v.size());
+}
+
+TEST(DvrsimScenes, AnObjectCrossesOnlyTheCommandedChannel) {
+  Running r(Small(2));
+  ASSERT_TRUE(r.started) << r.server.Error();
+  LumaWatcher w(r.server.Port());
+  for (int i = 0; i < 5; ++i) ASSERT_FALSE(w.Next(0).empty() || w.Next(1).empty());
+  const auto still0 = w.Next(0), still1 = w.Next(1);
+  ASSERT_TRUE(r.server.Command("motion 2 1"));
+  EXPECT_FALSE(r.server.Command("motion 3 1"));  // no such channel
+  std::vector<int> lefts;
+  int strayBlocks = 0, otherChannel = 0;
+  for (int i = 0; i < 40; ++i) {
+    const auto d0 = BlockDiffs(still0, w.Next(0)), d1 = BlockDiffs(still1, w.Next(1));
+    ASSERT_FALSE(d0.empty() || d1.empty());
+    int left = -1;
+    for (int b = 0; b < kBlockColumns * kBlockRows; ++b) {
+      if (d0[b] > 25) ++otherChannel;
+      if (d1[b] <= 25) continue;
+      // The object's band is rows 150..221: block rows 9 to 13.
+      if (b / kBlockColumns < 9) ++strayBlocks;
+      if (left < 0 || b % kBlockColumns < left) left = b % kBlockColumns;
+    }
+    if (left >= 0) lefts.push_back(left);
+  }
+  EXPECT_EQ(otherChannel, 0);
+  EXPECT_EQ(strayBlocks, 0);
+  ASSERT_GE(lefts.size(), 15u);
+  for (size_t i = 1; i < lefts.size(); ++i) EXPECT_GE(lefts[i], lefts[i - 1]);
+  EXPECT_GE(lefts.back() - lefts.front(), 15);
+  // Once across, the channel is still again.
+  const auto after = BlockDiffs(still1, w.Next(1));
+  ASSERT_FALSE(after.empty());
+  EXPECT_LT(*std::max_element(after.begin(), after.end()), 25);
+}
+
+TEST(DvrsimScenes, LightAtOnceNoiseEverywhereAndAClockInEveryFrame) {
+  Running r(Small(2));
+  ASSERT_TRUE(r.started) << r.server.Error();
+  LumaWatcher w(r.server.Port());
+  // The counter under the picture (rows 234..261, columns 24..163) changes
+  // in every frame, from the loop and from the live stream alike.
+  auto clockTicks = [](const LumaWatcher::Luma& a, const LumaWatcher::Luma& b) {
+    int changed = 0;
+    for (int y = 234; y < 262; ++y) {
+      for (int x = 24; x < 164; ++x) changed += std::abs(a[y * 352 + x] - b[y * 352 + x]) > 60;
+    }
+    return changed >= 20;
+  };
+  auto prev = w.Next(1);
+  for (int i = 0; i < 30; ++i) {
+    auto next = w.Next(1);
+    ASSERT_FALSE(next.empty());
+    EXPECT_TRUE(clockTicks(prev, next)) << "loop frame " << i;
+    prev = std::move(next);
+  }
+
+  EXPECT_FALSE(r.server.Command("light 2 dim"));
+  EXPECT_FALSE(r.server.Command("noise 2 31"));
+  ASSERT_TRUE(r.server.Command("light 2"));
+  const auto dark = prev;
+  double shift = 0;
+  for (int i = 0; i < 25 && shift < 5; ++i) {
+    prev = w.Next(1);
+    shift = Mean(BlockDiffs(dark, prev, true));
+  }
+  EXPECT_GT(shift, 30) << "the first brighter picture is already fully lit";
+  const auto lit = BlockDiffs(dark, prev, true);
+  EXPECT_GT(std::count_if(lit.begin(), lit.end(), [](double d) { return d > 20; }),
+            static_cast<long>(lit.size() * 8 / 10));
+  for (int i = 0; i < 30; ++i) {
+    auto next = w.Next(1);
+    ASSERT_FALSE(next.empty());
+    EXPECT_TRUE(clockTicks(prev, next)) << "live frame " << i;
+    prev = std::move(next);
+  }
+  ASSERT_TRUE(r.server.Command("light 2"));
+
+  // Frame-to-frame differences of each block, averaged over 20 frames.
+  auto flicker = [&](int channel) {
+    std::vector<double> sum(kBlockColumns * kBlockRows, 0.0);
+    auto last = w.Next(channel);
+    for (int i = 0; i < 20; ++i) {
+      auto next = w.Next(channel);
+      const auto d = BlockDiffs(last, next);
+      if (d.empty()) return std::vector<double>{};
+      for (size_t b = 0; b < d.size(); ++b) sum[b] += d[b] / 20;
+      last = std::move(next);
+    }
+    return sum;
+  };
+  for (int i = 0; i < 30; ++i) w.Next(1);  // back on the loop
+  const auto quiet = flicker(1), quietOther = flicker(0);
+  ASSERT_TRUE(r.server.Command("noise 2 20"));
+  for (int i = 0; i < 5; ++i) w.Next(1);
+  const auto noisy = flicker(1), noisyOther = flicker(0);
+  ASSERT_FALSE(quiet.empty() || noisy.empty() || noisyOther.empty());
+  const double quietMax = *std::max_element(quiet.begin(), quiet.end());
+  EXPECT_GT(std::count_if(noisy.begin(), noisy.end(), [&](double d) { return d > quietMax; }),
+            static_cast<long>(noisy.size() * 9 / 10));
+  EXPECT_GT(Mean(noisy), 2 * Mean(quiet));
+  EXPECT_LT(Mean(noisyOther), 1.5 * Mean(quietOther));
 }
 
 TEST(DvrsimPlayback, ListsRecordingsAndPlaysTheirPictures) {

@@ -501,7 +501,7 @@ TEST(ControlWindowPaint, GridPanesAreShownAsTheRendererWouldComposeThem) {
   std::vector<dvrsim::EncodedFrame> frames(4);
   for (int c = 0; c < 4; ++c) {
     dvrsim::Canvas canvas(dvrsim::kPictureWidth, dvrsim::kPictureHeight);
-    dvrsim::DrawLivePicture(&canvas, c, 3 * c, 100);
+    dvrsim::DrawLivePicture(&canvas, c, 3 * c);
     ASSERT_TRUE(encoder.Encode(canvas, true, &frames[static_cast<size_t>(c)]));
   }
   w.obj.bConnected = 1;  // the connection thread's redraws only

@@ -112,6 +112,10 @@ void Canvas::AddNoise(int y0, int amplitude, uint32_t seed) {
   }
 }
 
+void Canvas::Brighten() {
+  for (uint8_t& v : pixels_) v = static_cast<uint8_t>(v + (255 - v) * 2 / 5);
+}
+
 int Canvas::TextWidth(int scale, std::string_view text) {
   if (text.empty()) return 0;
   return static_cast<int>(text.size()) * (kGlyphWidth + 1) * scale - scale;

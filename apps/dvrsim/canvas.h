@@ -34,6 +34,8 @@ class Canvas {
   // Adds pseudo-random noise of at most +-amplitude to every pixel of rows
   // y0 and below; `seed` picks the pattern.
   void AddNoise(int y0, int amplitude, uint32_t seed);
+  // Lifts every pixel two fifths of the way towards white.
+  void Brighten();
   static constexpr int kGlyphHeight = 7;
 
  private:

@@ -28,6 +28,9 @@ struct Options {
   double durationSeconds = 0;        // 0 = run until stopped
   std::vector<std::pair<double, std::string>> noticesAfter;
   std::string logFile;  // JSON lines, empty = none
+  // An object crosses one channel after another, one every this many
+  // seconds (0 = never): a demo's cameras that see something now and then.
+  double wanderSeconds = 0;
 };
 
 // The fault names the server understands, in the order --help lists them
@@ -53,7 +56,9 @@ class Server {
   bool Start();               // encodes the loops, binds, listens, starts threads
   std::string Error() const;  // why Start failed
   uint16_t Port() const;
-  // "view single K", "view grid N", "notice TEXT", "close"; false if not understood.
+  // "view single K", "view grid N", "notice TEXT", "pause [K]", "resume [K]",
+  // "motion K [SECONDS]", "light K [on|off]", "noise K LEVEL", "close"; false
+  // if not understood.
   bool Command(const std::string& line);
   std::vector<LoggedMessage> Messages() const;  // snapshot of everything received
   // True once a matching message is in the log (including ones already there).

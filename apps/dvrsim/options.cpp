@@ -16,9 +16,13 @@ std::string UsageText() {
       "                      [--flags N] [--fps N] [--gop N] [--bitrate BITS] [--recordings N]\n"
       "                      [--steps N]"
       " [--login TEXT] [--fault NAME]... [--duration SECONDS]\n"
-      "                      [--notice-after SECONDS TEXT]... [--log FILE]\n"
+      "                      [--notice-after SECONDS TEXT]... [--log FILE] [--wander SECONDS]\n"
+      "  --wander SECONDS   an object crosses one channel after another, one every SECONDS\n"
       "commands on standard input: view single K | view grid N | notice TEXT | pause [CH] |\n"
       "  resume [CH] | close\n"
+      "  motion CH [SECONDS]   an object crosses channel CH's picture in SECONDS (default 3)\n"
+      "  light CH [on|off]     the lights of channel CH switch on at once (again: off)\n"
+      "  noise CH LEVEL        sensor noise of amplitude LEVEL (0 = none, up to 30) on CH\n"
       "faults (--fault NAME, each acting on every session):\n";
   for (const FaultEntry& f : FaultTable()) {
     std::string name = f.name;
@@ -131,6 +135,12 @@ bool ParseArguments(const std::vector<std::string>& args, Options* options, std:
         ok = false;
       }
       if (ok) o.noticesAfter.emplace_back(seconds, values[1]);
+    } else if (name == "--wander") {
+      ok = need(1);
+      if (ok && !ParseSeconds(values[0], &o.wanderSeconds)) {
+        *error = "option --wander: " + values[0] + " is not a number of seconds";
+        ok = false;
+      }
     } else if (name == "--log") {
       ok = need(1);
       if (ok) o.logFile = values[0];

@@ -77,18 +77,19 @@ bool ReadStamp(const uint8_t* rgb, int width, int height, int stride, uint32_t* 
   return true;
 }
 
-void DrawLivePicture(Canvas* canvas, int channel, int frame, int loopLength) {
+void DrawLivePicture(Canvas* canvas, int channel, int frame, const SceneLook& look) {
   canvas->Fill(ChannelColour(channel));
-  const int barWidth = 24;
-  const int travel = canvas->Width() - barWidth;
-  const int barX = loopLength > 1 ? frame * travel / (loopLength - 1) : 0;
-  canvas->FillRect(barX, 186, barWidth, 40, {240, 240, 90});
   canvas->DrawText(24, 32, 4, "CH", kWhite);
   DrawCentred(canvas, 60, 16, std::to_string(channel + 1), kWhite);
   canvas->DrawText(24, 234, 4, "F " + Padded(static_cast<uint32_t>(frame), 4), kWhite);
+  if (look.objectX != SceneLook::kNoObject) {
+    canvas->FillRect(look.objectX, kObjectTop, kObjectWidth, kObjectHeight, {240, 240, 90});
+  }
+  if (look.lit) canvas->Brighten();
   // Sensor noise, as a camera has: it gives the encoder a realistic amount
   // of work and the stream a realistic rate.
   canvas->AddNoise(0, kNoise, static_cast<uint32_t>(channel * 4096 + frame));
+  if (look.noise > 0) canvas->AddNoise(0, look.noise, look.noiseSeed);
   DrawStamp(canvas, LiveStamp(channel, frame));
 }
 

@@ -12,11 +12,24 @@ namespace zarvion::dvrsim {
 constexpr int kStampBits = 20;
 constexpr int kStampCell = 16;
 
-// Live picture `frame` of a loop of `loopLength` for channel index `channel`
-// (0-15): a background of the channel's own colour, the channel number drawn
-// large, a bar that crosses the picture once per loop and the frame counter.
-// Its stamp is LiveStamp(channel, frame).
-void DrawLivePicture(Canvas* canvas, int channel, int frame, int loopLength);
+// What a camera sees besides its still scene: an object crossing it, the
+// lights switched on, a noisy sensor.
+struct SceneLook {
+  static constexpr int kNoObject = -1000000;
+  int objectX = kNoObject;  // left edge of the crossing object
+  bool lit = false;
+  int noise = 0;  // extra per-pixel noise amplitude, 0..kMaxSceneNoise
+  uint32_t noiseSeed = 0;
+};
+constexpr int kMaxSceneNoise = 30;
+// The crossing object: a solid block an eighth of the picture wide.
+constexpr int kObjectWidth = 44, kObjectHeight = 72, kObjectTop = 150;
+
+// Live picture `frame` for channel index `channel` (0-15): a still scene of
+// the channel's own colour with the channel number drawn large, the frame
+// counter that changes with every picture like a camera's clock, and
+// whatever `look` adds. Its stamp is LiveStamp(channel, frame).
+void DrawLivePicture(Canvas* canvas, int channel, int frame, const SceneLook& look = {});
 constexpr uint32_t LiveStamp(int channel, int frame) {
   return (static_cast<uint32_t>(channel) << 12) | (static_cast<uint32_t>(frame) & 0xFFF);
 }

@@ -34,6 +34,8 @@ using Clock = std::chrono::steady_clock;
 // Live loops cover about this long, in whole groups of pictures.
 constexpr double kLoopSeconds = 2.0;
 constexpr int kMaxLoopFrames = 250;
+// How long `motion K` takes to cross the picture unless told.
+constexpr double kDefaultMotionSeconds = 3.0;
 
 }  // namespace
 
@@ -84,7 +86,7 @@ bool Server::Impl::Encode() {
         auto& loop = recorder.loops[c];
         loop.resize(static_cast<size_t>(loopLength));
         for (int i = 0; i < loopLength; ++i) {
-          DrawLivePicture(&canvas, c, i, loopLength);
+          DrawLivePicture(&canvas, c, i);
           if (!encoder.Encode(canvas, i % gop == 0, &loop[i])) {
             errors[w] = "encoding failed";
             return;
@@ -271,6 +273,15 @@ bool Server::Start() {
   if (!o.logFile.empty() && !r.log.OpenFile(o.logFile, &s.error)) return false;
   s.MakeRecordings();
   if (!s.Encode() || !s.Listen()) return false;
+  Scenes::Settings scenes;
+  scenes.channels = o.channels;
+  scenes.fps = o.fps;
+  scenes.gop = o.gop;
+  scenes.bitrate = o.bitrate;
+  scenes.loopLength = r.loopLength;
+  scenes.wanderSeconds = o.wanderSeconds;
+  r.scenes = std::make_unique<Scenes>(scenes);
+  r.scenes->Start();
   r.stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (r.stopFd < 0) {
     s.error = std::string("eventfd: ") + std::strerror(errno);
@@ -328,6 +339,34 @@ bool Server::Command(const std::string& input) {
     }
     return true;
   }
+  if (verb == "motion" || verb == "light" || verb == "noise") {
+    // Channels numbered as the viewer numbers them (1..16).
+    std::string channel, value, extra;
+    in >> channel >> value >> extra;
+    char* end = nullptr;
+    const long c = std::strtol(channel.c_str(), &end, 10);
+    Scenes* scenes = impl_->recorder.scenes.get();
+    if (channel.empty() || *end != '\0' || c < 1 || c > 16 || !extra.empty() || !scenes) {
+      return false;
+    }
+    const int index = static_cast<int>(c - 1);
+    if (verb == "motion") {
+      double seconds = kDefaultMotionSeconds;
+      if (!value.empty()) {
+        seconds = std::strtod(value.c_str(), &end);
+        if (*end != '\0') return false;
+      }
+      return scenes->Motion(index, seconds);
+    }
+    if (verb == "light") {
+      if (value.empty()) return scenes->ToggleLight(index);
+      if (value != "on" && value != "off") return false;
+      return scenes->SetLight(index, value == "on");
+    }
+    const long level = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0') return false;
+    return scenes->Noise(index, static_cast<int>(std::clamp(level, -1L, 1000L)));
+  }
   if (verb == "close" && !(in >> verb)) {
     impl_->CloseAll();
     return true;
@@ -365,6 +404,7 @@ void Server::Stop() {
     if (s.acceptThread.joinable()) s.acceptThread.join();
     s.Reap(true);
   }
+  if (s.recorder.scenes) s.recorder.scenes->Stop();
   if (s.listenFd >= 0) close(s.listenFd);
   if (s.recorder.stopFd >= 0) close(s.recorder.stopFd);
   s.listenFd = s.recorder.stopFd = -1;

@@ -303,6 +303,8 @@ void Session::WriteLoop() {
   const Options& o = recorder->options;
   const auto period = std::chrono::nanoseconds(1000000000LL / o.fps);
   std::vector<int> position(static_cast<size_t>(o.channels), 0);
+  std::vector<Scenes::Follower> followers(static_cast<size_t>(o.channels));
+  std::vector<std::shared_ptr<const LiveFrame>> liveFrames;
   bool live = false;
   int tick = 0;
   Clock::time_point next = Clock::now();
@@ -352,7 +354,20 @@ void Session::WriteLoop() {
       if (!(selected & (1u << c)) || (held & (1u << c))) continue;
       const auto& loop = recorder->loops[c];
       int& pos = position[c];
-      if (restart & (1u << c)) {
+      Scenes::Follower& follower = followers[c];
+      const bool wasLive = follower.live;
+      if (!truncate && recorder->scenes &&
+          recorder->scenes->Take(c, &follower, (restart & (1u << c)) != 0, &liveFrames)) {
+        for (const auto& f : liveFrames) {
+          if (!(ok = Send(FrameMessage(static_cast<uint8_t>(c), f->frame)))) break;
+        }
+        continue;
+      }
+      if (wasLive) {
+        // Back from the live stream: the loop must go on from a key frame.
+        const int gop = std::max(o.gop, 1);
+        pos = (pos + gop - 1) / gop * gop % recorder->loopLength;
+      } else if (restart & (1u << c)) {
         while (pos > 0 && !loop[pos].key) --pos;
       }
       if (truncate) {

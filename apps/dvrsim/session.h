@@ -20,6 +20,7 @@
 #include "dvrsim/encoder.h"
 #include "dvrsim/faults.h"
 #include "dvrsim/message_log.h"
+#include "dvrsim/scenes.h"
 
 namespace zarvion::dvrsim {
 
@@ -39,6 +40,8 @@ struct Recorder {
   int loopLength = 0;
   std::vector<std::vector<EncodedFrame>> loops;  // the live video, per channel
   std::vector<std::string> locations;            // the recordings FileList names
+  // Scenes on command; thread-safe on its own.
+  std::unique_ptr<Scenes> scenes;
 
   // The picture settings VideoParamSet changes and VideoParamQuery reads.
   mutable std::mutex tableMutex;

@@ -185,6 +185,8 @@ int main(int argc, char** argv) {
   if (args.demo) {
     zarvion::dvrsim::Options options;
     options.port = 0;
+    // Now and then an object crosses a camera, so the demo shows motion.
+    options.wanderSeconds = 20;
     recorder = std::make_unique<zarvion::dvrsim::Server>(options);
     if (!recorder->Start()) {
       std::fprintf(stderr, "zarvion-viewer: the simulated recorder did not start: %s\n",
