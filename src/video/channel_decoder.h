@@ -1,5 +1,6 @@
-// CChannelDecoder: one live channel's picture, decompressor, rates and AVI
-// recording. Decode runs on the connection thread; StartRecording and
+// CChannelDecoder: one live channel's picture, decompressor, rates, AVI
+// recording, and the ring of its last seconds an event recording begins
+// with. Decode runs on the connection thread; StartRecording and
 // StopRecording on the window's thread; the renderer reads the picture on
 // either thread under the renderer lock.
 #pragma once
