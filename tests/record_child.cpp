@@ -3,9 +3,11 @@
 // decoder, and writes one byte to its standard output after each frame it
 // has appended. It runs until it is killed (or a generous bound). Frames
 // follow each other 2 ms apart, or PERIOD milliseconds apart as a camera
-// sends them (kept on time over the whole run).
+// sends them (kept on time over the whole run). With "event" it makes an
+// event recording instead, started once every frame of the file but the
+// first went through.
 //
-//   record_child FOLDER FRAMES [PERIOD]   (FRAMES: per frame u32 size, u8 key, bytes)
+//   record_child FOLDER FRAMES [PERIOD [event]]   (FRAMES: per frame u32 size, u8 key, bytes)
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -21,8 +24,9 @@
 #include "video/channel_decoder.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 4) return 2;
-  const int period = argc == 4 ? std::atoi(argv[3]) : 0;
+  if (argc < 3 || argc > 5) return 2;
+  const int period = argc >= 4 ? std::atoi(argv[3]) : 0;
+  const bool event = argc == 5 && std::string(argv[4]) == "event";
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   std::ifstream in(argv[2], std::ios::binary);
@@ -47,7 +51,14 @@ int main(int argc, char** argv) {
   if (!decoder.Create(352, 288)) return 3;
   const std::string folder = argv[1];
   decoder.recordFolder = [&] { return folder; };
-  if (!decoder.StartRecording()) return 4;
+  if (event) {
+    for (size_t i = 1; i < frames.size(); ++i) {
+      if (!decoder.Decode(frames[i].data, frames[i].size, frames[i].flags)) return 6;
+    }
+    if (!decoder.StartEventRecording()) return 4;
+  } else if (!decoder.StartRecording()) {
+    return 4;
+  }
   const auto start = std::chrono::steady_clock::now();
   for (size_t i = 0; i < 100000; ++i) {
     if (period > 0) std::this_thread::sleep_until(start + std::chrono::milliseconds(period) * i);

@@ -76,7 +76,7 @@ struct Child {
 };
 
 Child SpawnRecorder(const std::string& folder, const std::string& framesFile,
-                    const std::string& period = {}) {
+                    const std::string& period = {}, const std::string& mode = {}) {
   int fds[2];
   if (::pipe(fds) != 0) return {};
   posix_spawn_file_actions_t actions;
@@ -84,9 +84,12 @@ Child SpawnRecorder(const std::string& folder, const std::string& framesFile,
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   posix_spawn_file_actions_addclose(&actions, fds[0]);
   const std::string program = std::string(ZARVION_BIN_DIR) + "/record_child";
-  char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(folder.c_str()),
+  char* argv[] = {const_cast<char*>(program.c_str()),
+                  const_cast<char*>(folder.c_str()),
                   const_cast<char*>(framesFile.c_str()),
-                  period.empty() ? nullptr : const_cast<char*>(period.c_str()), nullptr};
+                  period.empty() ? nullptr : const_cast<char*>(period.c_str()),
+                  mode.empty() ? nullptr : const_cast<char*>(mode.c_str()),
+                  nullptr};
   Child c;
   if (posix_spawn(&c.pid, program.c_str(), &actions, nullptr, argv, environ) != 0) c.pid = -1;
   posix_spawn_file_actions_destroy(&actions);
@@ -167,6 +170,41 @@ TEST_F(RecordingTest, KilledRecordingKeepsEveryAppendedFrameAndRepairRestoresKey
     ExpectDecodes(file);
     EXPECT_EQ(RepairAvi(file), AviRepair::kIntact);
   }
+}
+
+TEST_F(RecordingTest, KilledEventRecordingIsRepairedWithItsFramesFromBefore) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(12, 4);
+  TempDir dir;
+  const std::string framesFile = dir.Path() + "/frames.bin";
+  WriteFramesFile(framesFile, frames);
+  TempDir out;
+  Child child = SpawnRecorder(out.Path(), framesFile, "2", "event");
+  ASSERT_GT(child.pid, 0);
+  ASSERT_EQ(ReadAcks(child.out, 0, 7), 7u);
+  ::kill(child.pid, SIGKILL);
+  int status = 0;
+  ::waitpid(child.pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  const size_t acked = ReadAcks(child.out, 7, SIZE_MAX);
+  ::close(child.out);
+
+  const std::vector<std::string> files = SortedFiles(out);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].rfind("EVENT_CH01_", 0), 0u) << files[0];
+  const std::string file = out.Path() + "/" + files[0];
+  std::string said;
+  EXPECT_TRUE(
+      RunCommand(std::string(ZARVION_BIN_DIR) + "/zarvion-avi-repair '" + file + "'", &said));
+  EXPECT_EQ(said, file + ": repaired\n");
+  ExpectIndexed(file);
+  // The ring's frames first, from the first key frame it was given (frame
+  // 4), then every frame from the start of the file again.
+  const std::string packets = Packets(file);
+  const size_t held = static_cast<size_t>(std::count(packets.begin(), packets.end(), '\n'));
+  EXPECT_GE(held, 8 + acked);
+  EXPECT_LE(held, 8 + acked + 1);
+  EXPECT_EQ(packets, ExpectedPackets(frames, 4, held));
+  ExpectDecodes(file);
 }
 
 // What ffprobe reads of a file's rate and length.

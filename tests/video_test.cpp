@@ -4,6 +4,7 @@
 // and snapshots read back by ffmpeg.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "video/captions.h"
 #include "video/channel_decoder.h"
 #include "video/file_names.h"
+#include "video/frame_ring.h"
 #include "video/renderer.h"
 
 namespace zarvion {
@@ -216,6 +218,7 @@ TEST(FileNameTest, OneTrailingSeparatorIsDropped) {
   EXPECT_EQ(RecordFileName("/home/u/Holmvard/Movie/", 12, t),
             "/home/u/Holmvard/Movie/CLIENT_CH12_2007_05_09_14_03_07_045.avi");
   EXPECT_EQ(RecordFileName("/m", 3, t), "/m/CLIENT_CH03_2007_05_09_14_03_07_045.avi");
+  EXPECT_EQ(EventRecordFileName("/m/", 3, t), "/m/EVENT_CH03_2007_05_09_14_03_07_045.avi");
   EXPECT_EQ(SnapshotFileName("/b//", 5, t), "/b//CH05_2007_05_09_14_03_07_045.bmp");
 }
 
@@ -281,6 +284,90 @@ TEST_F(VideoTest, RecordingHoldsEveryFrameAsReceived) {
   EXPECT_FALSE(d->StartRecording());
   EXPECT_EQ(d->bRecording, 0);
   EXPECT_TRUE(Decode(*d, frames[7]));
+}
+
+TEST(FrameRingTest, HoldsThePreRollFromAKeyFrameWithinItsBytes) {
+  using std::chrono::milliseconds;
+  FrameRing ring(1000, milliseconds(500));
+  const FrameRing::Clock::time_point t0{};
+  std::vector<uint8_t> bytes;
+  const auto push = [&](int i, uint32_t size, bool key) {
+    bytes.assign(size, static_cast<uint8_t>(i));
+    ring.Push(bytes.data(), size, key ? kAviIfKeyFrame : 0, t0 + milliseconds(100 * i));
+  };
+  const auto intact = [&] {
+    size_t held = 0;
+    for (size_t k = 0; k < ring.Frames(); ++k) {
+      const FrameRing::Frame f = ring.At(k);
+      held += f.size;
+      for (uint32_t b = 0; b < f.size; ++b) {
+        if (f.data[b] != f.data[0]) return false;
+      }
+    }
+    return held == ring.Bytes() && ring.Bytes() <= ring.Capacity() &&
+           (ring.Frames() == 0 || (ring.At(0).flags & kAviIfKeyFrame));
+  };
+  push(0, 50, false);
+  EXPECT_EQ(ring.Frames(), 0u);  // nothing to begin with before a key frame
+  // 10 frames a second, a key frame every fourth: at 1.2 s the pre-roll
+  // begins at 0.7 s, and the last key frame at or before it is frame 5.
+  for (int i = 1; i <= 12; ++i) push(i, 40, (i - 1) % 4 == 0);
+  ASSERT_EQ(ring.Frames(), 8u);
+  EXPECT_EQ(ring.At(0).data[0], 5);
+  EXPECT_EQ(ring.At(7).data[0], 12);
+  EXPECT_TRUE(intact());
+  // Frames of every size wrap the buffer; the oldest go, and whole key
+  // frame groups with them, never the bytes of a frame still held.
+  for (int i = 13; i < 200; ++i) {
+    push(i, static_cast<uint32_t>(60 + (i * 37) % 280), i % 3 == 0);
+    ASSERT_TRUE(intact()) << i;
+    if (i % 3 == 0) {
+      EXPECT_EQ(ring.At(ring.Frames() - 1).data[0], static_cast<uint8_t>(i));
+    }
+  }
+  push(200, 1001, true);  // larger than the ring
+  EXPECT_EQ(ring.Frames(), 0u);
+  EXPECT_EQ(ring.Bytes(), 0u);
+}
+
+TEST_F(VideoTest, AnEventRecordingBeginsWithTheFramesBeforeIt) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(24, 6);
+  TempDir dir;
+  auto d = MakeDecoder(2);
+  d->recordFolder = [&] { return dir.Path(); };
+  for (size_t i = 2; i < 16; ++i) Decode(*d, frames[i]);
+  // The record button's recording runs beside it.
+  ASSERT_TRUE(d->StartRecording());
+  ASSERT_TRUE(d->StartEventRecording());
+  EXPECT_EQ(d->EventRecording().frames, 10u);  // from the key frame 6 on
+  for (size_t i = 16; i < 24; ++i) Decode(*d, frames[i]);
+  d->StopRecording();
+  const EventRecordingStatus status = d->EventRecording();
+  EXPECT_TRUE(status.recording);
+  EXPECT_EQ(status.frames, 18u);
+  d->StopEventRecording();
+  EXPECT_FALSE(d->EventRecording().recording);
+
+  std::vector<std::string> files = dir.Files();
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(dir.Path() + "/" + files[1], status.path);
+  EXPECT_TRUE(std::regex_match(files[1], std::regex(R"(EVENT_CH03_\d{4}(_\d\d){5}_\d{3}\.avi)")))
+      << files[1];
+  std::string out;
+  ASSERT_TRUE(
+      RunCommand("ffprobe -v error -select_streams v -show_entries packet=size -of csv=p=0 '" +
+                     status.path + "'",
+                 &out));
+  std::string expect;
+  for (size_t i = 6; i < 24; ++i) expect += std::to_string(frames[i].bytes.size()) + "\n";
+  EXPECT_EQ(out, expect);
+
+  // A folder that cannot take the file: no recording, no file.
+  d->recordFolder = [] { return std::string("/nonexistent-zarvion-folder"); };
+  EXPECT_FALSE(d->StartEventRecording());
+  EXPECT_NE(d->EventRecording().error, 0);
+  EXPECT_TRUE(d->EventRecording().path.empty());
 }
 
 TEST_F(VideoTest, StopWhileAppendingLeavesEveryFileComplete) {

@@ -177,6 +177,60 @@ TEST_F(RecordingTab, GoesOnInANewFileWhenTheRecorderComesBack) {
   EXPECT_EQ(FilesIn(movies, ".avi").size(), 2u);
 }
 
+TEST_F(RecordingTab, MotionRecordsTheSecondsBeforeItUntilThePostRollIsOver) {
+  ASSERT_TRUE(server_);
+  const fs::path movies = fs::path(zarvion::testing::TestHome()) / "event-movies";
+  fs::remove_all(movies);
+  UseFolders(movies, movies);
+  RecorderTab::EventRecordingTimes times;
+  times.postRoll = std::chrono::milliseconds(1000);
+  tab_.SetEventRecordingTimes(times);
+  tab_.resize(800, 640);
+  tab_.show();
+  tab_.Connect(At(*server_));
+  ASSERT_TRUE(
+      WaitUntil([&] { return tab_.CurrentState() == RecorderTab::State::kLive; }, 8000 * kSlow));
+  QTest::qWait(6000);
+
+  // Motion that comes back within the post-roll goes on in the same file.
+  emit tab_.MotionChanged(3, true);
+  ASSERT_EQ(Of(EventKind::kRecordingStarted).size(), 1u);
+  const QString path = tab_.EventRecordingPath(3);
+  QTest::qWait(1000);
+  emit tab_.MotionChanged(3, false);
+  QTest::qWait(300);
+  emit tab_.MotionChanged(3, true);
+  QTest::qWait(1000);
+  emit tab_.MotionChanged(3, false);
+  ASSERT_TRUE(WaitFor(EventKind::kRecordingStopped));
+  EXPECT_TRUE(tab_.EventRecordingPath(3).isEmpty());
+  EXPECT_EQ(Of(EventKind::kRecordingStarted).size(), 1u);
+  const Event stopped = Of(EventKind::kRecordingStopped)[0];
+  EXPECT_EQ(stopped.channel, 3);
+  EXPECT_EQ(stopped.detail, path);
+
+  const auto avis = FilesIn(movies, ".avi");
+  ASSERT_EQ(avis.size(), 1u);
+  EXPECT_EQ(avis[0].string(), path.toStdString());
+  EXPECT_EQ(avis[0].filename().string().rfind("EVENT_CH04_", 0), 0u) << avis[0];
+  const std::string file = "'" + avis[0].string() + "'";
+  const std::string flags =
+      Output("ffprobe -v error -select_streams v -show_entries packet=flags -of csv=p=0 " + file);
+  EXPECT_EQ(flags.substr(0, 1), "K");
+  // Pre-roll, motion and post-roll, less at most the one GOP (a second) the
+  // pre-roll's key frame may leave out.
+  const double duration = std::atof(
+      Output("ffprobe -v error -show_entries format=duration -of csv=p=0 " + file).c_str());
+  EXPECT_GE(duration, 5 + 2.3 + 1 - 1.0);
+  EXPECT_EQ(Output("ffmpeg -v error -nostdin -i " + file + " -f null - 2>&1; echo $?"), "0\n");
+
+  // Off for the camera: motion records nothing.
+  tab_.SetMotionRecording(3, false);
+  emit tab_.MotionChanged(3, true);
+  EXPECT_TRUE(tab_.EventRecordingPath(3).isEmpty());
+  EXPECT_EQ(Of(EventKind::kRecordingStarted).size(), 1u);
+}
+
 TEST_F(RecordingTab, AFullDiskIsToldAndLeavesNoFile) {
   ASSERT_TRUE(server_);
   const fs::path full = fs::path(zarvion::testing::TestHome()) / "full-disk";

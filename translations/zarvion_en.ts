@@ -727,5 +727,9 @@ these settings change the picture for every client. Use with care!</translation>
         <source>命名…</source>
         <translation>Name…</translation>
     </message>
+    <message>
+        <source>移动侦测录像</source>
+        <translation>Record on motion</translation>
+    </message>
 </context>
 </TS>

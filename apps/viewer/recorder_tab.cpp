@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -122,6 +123,15 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
   connect(retry_, &QPushButton::clicked, this, &RecorderTab::RetryNow);
   paneMenu_ = new QMenu(this);
   paneMenu_->addAction(tr("命名…"), this, [this] { emit NameRequested(menuChannel_); });
+  QAction* motionRecording = paneMenu_->addAction(tr("移动侦测录像"));
+  motionRecording->setCheckable(true);
+  connect(paneMenu_, &QMenu::aboutToShow, this, [this, motionRecording] {
+    motionRecording->setEnabled(menuChannel_ >= 0);
+    motionRecording->setChecked(MotionRecording(menuChannel_));
+  });
+  connect(motionRecording, &QAction::triggered, this, [this](bool on) {
+    if (menuChannel_ >= 0) SetMotionRecording(menuChannel_, on);
+  });
   resolver_ = new HostResolver(this);
   connect(resolver_, &HostResolver::Resolved, this,
           [this](const QString&, const QString& address, const QString& error) {
@@ -129,6 +139,7 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
           });
   ReplaceControl();
   UpdateBanner();
+  connect(this, &RecorderTab::MotionChanged, this, &RecorderTab::OnMotionChanged);
   connect(&poll_, &QTimer::timeout, this, &RecorderTab::Poll);
   poll_.start(kPollMs);
 }
@@ -140,6 +151,7 @@ RecorderTab::~RecorderTab() {
 }
 
 void RecorderTab::ReplaceControl() {
+  EndEventRecordings();
   window_.reset();
   control_.reset();
   control_ = std::make_unique<Zarvinet>();
@@ -147,6 +159,7 @@ void RecorderTab::ReplaceControl() {
   // The control does nothing with a right-click: it is the tab's.
   window_->installEventFilter(this);
   ApplyCameraNames();
+  ApplyPreRoll();
   connect(window_.get(), &ControlWindow::RecordingsRepairStatus, this, &RecorderTab::RepairStatus);
   layout_->addWidget(window_.get());
   window_->show();
@@ -325,6 +338,7 @@ void RecorderTab::Poll() {
       break;
   }
   WatchRecording(now);
+  WatchEventRecordings(now);
 }
 
 void RecorderTab::WatchFrames(const SessionStatus& s, Clock::time_point now) {

@@ -148,6 +148,24 @@ class RecorderTab : public QWidget {
   // The free space below which a folder's volume counts as low, when more
   // than 2 % of it (tests use small volumes).
   void SetDiskLowFloor(uint64_t bytes) { diskLowFloor_ = bytes; }
+  // Recording on motion: while a camera's motion lasts, and the post-roll
+  // after it, its channel records into an EVENT_ file that begins with the
+  // pre-roll before the motion; a file longer than the longest goes on in
+  // a new one.
+  struct EventRecordingTimes {
+    std::chrono::milliseconds preRoll{5000};
+    std::chrono::milliseconds postRoll{10000};
+    std::chrono::milliseconds longest{600000};
+    size_t ringBytes = size_t{2} << 20;  // each channel's pre-roll, at most
+  };
+  void SetEventRecordingTimes(const EventRecordingTimes& times);
+  const EventRecordingTimes& EventTimes() const { return eventTimes_; }
+  // "移动侦测录像" of a camera (0-based channel): on for every camera until
+  // turned off. Turning it off ends a recording under way.
+  void SetMotionRecording(int channel, bool on);
+  bool MotionRecording(int channel) const;
+  // The file the camera's event recording writes now; empty when none runs.
+  QString EventRecordingPath(int channel) const;
   // The control's window (for the screenshot and tests).
   ControlWindow* Window() const { return window_.get(); }
   // Sessions this tab has started, a new one after each reconnect.
@@ -224,6 +242,15 @@ class RecorderTab : public QWidget {
   void CheckDiskSpace(const QString& folder);
   void PlaceRecordMark();
 
+  // Recording on motion (tab_event_recording.cpp).
+  void OnMotionChanged(int channel, bool active);
+  // Ends the post-rolls that are over, follows splits and failures, and
+  // splits the files that reached the longest length.
+  void WatchEventRecordings(std::chrono::steady_clock::time_point now);
+  // The control goes: every event recording ends with it.
+  void EndEventRecordings();
+  void ApplyPreRoll();
+
   std::unique_ptr<Zarvinet> control_;
   std::unique_ptr<ControlWindow> window_;
   bool controlUsed_ = false;    // ConnectServer was called on control_
@@ -274,6 +301,19 @@ class RecorderTab : public QWidget {
   uint64_t diskLowFloor_ = kDiskLowFloor;
   std::map<QString, bool> diskLow_;  // per folder: low when last checked
   QLabel* recordMark_ = nullptr;
+  // Each camera's event recording as the tab follows it.
+  struct MotionRecord {
+    bool running = false;
+    bool motion = false;                           // the camera's motion lasts
+    std::chrono::steady_clock::time_point stopAt;  // the post-roll's end
+    std::chrono::steady_clock::time_point fileStart;
+    bool splitAsked = false;
+    uint32_t files = 0;  // the decoder's count of files when last seen
+    QString path;
+  };
+  std::array<MotionRecord, kMaxChannels> motionRecords_{};
+  uint32_t motionRecordingOff_ = 0;  // cameras with "移动侦测录像" off, one bit each
+  EventRecordingTimes eventTimes_;
   // What has been told as video lost and not yet as back, this session: the
   // channels, one bit each, and the whole recorder.
   uint32_t videoLost_ = 0;

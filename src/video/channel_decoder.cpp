@@ -51,6 +51,7 @@ CChannelDecoder::CChannelDecoder() = default;
 
 CChannelDecoder::~CChannelDecoder() {
   StopRecording();
+  StopEventRecording();
   if (hic) {
     hic->End();
     hic.reset();
@@ -125,6 +126,7 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
 
   biIn.bmiHeader.biSizeImage = size;
   if (bRecording) AppendToRecording(data, size, flags);
+  KeepForEvents(data, size, flags);
 
   if (flags & kAviIfKeyFrame) bWaitKeyFrame = 0;
   const BitmapInfoHeader& out = biOut.bmiHeader;
@@ -238,14 +240,14 @@ void CChannelDecoder::CatchUp() {
   if (!dst) Notice(kPixelRed150);
 }
 
-int CChannelDecoder::RecordPlaceLost() const {
+int CChannelDecoder::RecordPlaceLost(const AviFile& file, const RecordPlace& place) {
   // The folder deleted (the file has no name left), replaced or renamed
   // away, or no longer writable: the recording must not go on unseen.
-  if (pAviFile->Removed()) return ENOENT;
+  if (file.Removed()) return ENOENT;
   struct stat st {};
-  if (::stat(recordPlace_.c_str(), &st) != 0) return errno ? errno : ENOENT;
-  if (st.st_dev != placeDev_ || st.st_ino != placeIno_) return ENOENT;
-  if (::access(recordPlace_.c_str(), W_OK) != 0) return errno ? errno : EACCES;
+  if (::stat(place.folder.c_str(), &st) != 0) return errno ? errno : ENOENT;
+  if (st.st_dev != place.dev || st.st_ino != place.ino) return ENOENT;
+  if (::access(place.folder.c_str(), W_OK) != 0) return errno ? errno : EACCES;
   return 0;
 }
 
@@ -257,7 +259,7 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
     // Checked again under the lock: a stop may have released the stream
     // between the caller's test and here.
     if (!bRecording || !pAviStream) return;
-    int error = RecordPlaceLost();
+    int error = RecordPlaceLost(*pAviFile, recordPlace_);
     stopped = error != 0;
     const bool placeLost = stopped;
     // A file splits only before a key frame, so each file plays on its own;
@@ -284,7 +286,7 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
       // completed with its index, and the recording ends instead of failing
       // silently.
       Log(LogCategory::kRecording, LogSeverity::kWarning,
-          "channel %d: recording into %s stopped: %s", nChannel + 1, recordPlace_.c_str(),
+          "channel %d: recording into %s stopped: %s", nChannel + 1, recordPlace_.folder.c_str(),
           placeLost ? "the folder is gone or not writable" : "the file could not be written");
       recordError_ = error;
       bRecording = 0;
@@ -295,17 +297,21 @@ void CChannelDecoder::AppendToRecording(const uint8_t* data, uint32_t size, uint
   if (stopped && onRecordingStopped) onRecordingStopped();
 }
 
-std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream, std::string* path) {
+std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream, std::string* path,
+                                                            RecordPlace* where, bool event,
+                                                            std::atomic<int>* error) {
   const std::string folder = recordFolder();
   struct stat place {};
   if (::stat(folder.c_str(), &place) != 0) {
-    recordError_ = errno;
+    *error = errno;
     Log(LogCategory::kRecording, LogSeverity::kWarning, "record folder %s: %s", folder.c_str(),
-        ErrnoText(recordError_.load()).c_str());
+        ErrnoText(error->load()).c_str());
     return nullptr;
   }
   const LocalTime now = recordClock ? recordClock() : GetLocalTime();
-  const std::string base = RecordFileName(folder, (nChannel & 0xFF) + 1, now);
+  const int number = (nChannel & 0xFF) + 1;
+  const std::string base =
+      event ? EventRecordFileName(folder, number, now) : RecordFileName(folder, number, now);
   // A name already taken (another tab recording the same channel number in
   // the same millisecond, a clock stepped back, a split within it) gets a
   // suffix: a recording never opens another's file.
@@ -314,12 +320,12 @@ std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream, 
     *path = n == 1 ? base : base.substr(0, base.size() - 4) + "_" + std::to_string(n) + ".avi";
     file = AviFile::Open(*path, kOfCreate | kOfWrite);
     if (!file && errno != EEXIST) {
-      recordError_ = errno;
+      *error = errno;
       return nullptr;
     }
   }
   if (!file) {
-    recordError_ = EEXIST;
+    *error = EEXIST;
     return nullptr;
   }
   AviStreamInfo info;
@@ -338,23 +344,24 @@ std::unique_ptr<AviFile> CChannelDecoder::OpenRecordingFile(AviStream** stream, 
   const BitmapInfoHeader format = MakeBitmapInfoHeader(wWidth, wHeight, 24, fccHandler,
                                                        static_cast<uint32_t>(wWidth) * wHeight * 3);
   if (!*stream || !(*stream)->SetFormat(0, format, sizeof(BitmapInfoHeader))) {
-    recordError_ = errno;
+    *error = errno;
     file->Discard();
     return nullptr;
   }
   // The header says the channel's own rate once its frames have shown it.
   file->MeasureRate();
-  asi = info;
-  recordPlace_ = folder;
-  placeDev_ = place.st_dev;
-  placeIno_ = place.st_ino;
+  if (!event) asi = info;
+  *where =
+      RecordPlace{folder, static_cast<uint64_t>(place.st_dev), static_cast<uint64_t>(place.st_ino)};
   return file;
 }
 
 bool CChannelDecoder::SplitRecording(std::string* path) {
   AviStream* stream = nullptr;
-  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream, path);
+  RecordPlace place;
+  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream, path, &place, false, &recordError_);
   if (!file) return false;
+  recordPlace_ = place;
   // The channel's rate goes on from one file to the next.
   if (pAviFile->RateOrigin() == AviRateOrigin::kMeasured) file->MeasureRate(pAviFile->Rate());
   ReleaseRecording();
@@ -370,9 +377,11 @@ bool CChannelDecoder::StartRecording() {
   if (bRecording) StopRecording();
   AviStream* stream = nullptr;
   std::string path;
-  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream, &path);
+  RecordPlace place;
+  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream, &path, &place, false, &recordError_);
   if (!file) return false;
   {
+    recordPlace_ = place;
     std::lock_guard<std::mutex> lock(recordLock_);
     splitBytes_ = RecordSplitBytes();
     pAviFile = std::move(file);
@@ -394,6 +403,132 @@ void CChannelDecoder::StopRecording() {
 void CChannelDecoder::ReleaseRecording() {
   pAviStream = nullptr;
   pAviFile.reset();
+}
+
+void CChannelDecoder::ConfigurePreRoll(size_t bytes, std::chrono::milliseconds preRoll) {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  ring_.Configure(bytes, preRoll);
+}
+
+size_t CChannelDecoder::PreRollBytes() const {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  return ring_.Bytes();
+}
+
+EventRecordingStatus CChannelDecoder::EventRecording() const {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  return event_.status;
+}
+
+void CChannelDecoder::KeepForEvents(const uint8_t* data, uint32_t size, uint16_t flags) {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  ring_.Push(data, size, flags, FrameRing::Clock::now());
+  if (event_.stream) static_cast<void>(AppendEvent(data, size, flags));
+}
+
+bool CChannelDecoder::AppendEvent(const uint8_t* data, uint32_t size, uint16_t flags) {
+  EventTrack& e = event_;
+  const bool key = (flags & kAviIfKeyFrame) != 0;
+  // A file begins at a key frame, so each plays on its own.
+  if (e.pos == 0 && !key) return true;
+  int error = RecordPlaceLost(*e.file, e.place);
+  if (error == 0 && e.pos > 0 &&
+      (!e.file->Fits(size) || (key && (e.splitDue || e.file->Bytes() + 8 + size > e.splitBytes)))) {
+    AviStream* stream = nullptr;
+    std::string path;
+    RecordPlace place;
+    std::atomic<int> openError{0};
+    std::unique_ptr<AviFile> file = OpenRecordingFile(&stream, &path, &place, true, &openError);
+    if (!file) {
+      error = openError.load() ? openError.load() : EIO;
+    } else {
+      if (e.file->RateOrigin() == AviRateOrigin::kMeasured) file->MeasureRate(e.file->Rate());
+      e.stream = nullptr;
+      e.file = std::move(file);
+      e.stream = stream;
+      e.pos = 0;
+      e.place = place;
+      e.splitDue = false;
+      e.status.path = path;
+      e.status.frames = 0;
+      e.status.files += 1;
+    }
+  }
+  if (error == 0) {
+    errno = 0;
+    if (e.stream->Write(e.pos, 1, data, size, flags)) {
+      e.pos += 1;
+      e.status.frames = static_cast<uint32_t>(e.pos);
+      return true;
+    }
+    error = errno ? errno : EIO;
+  }
+  Log(LogCategory::kRecording, LogSeverity::kWarning,
+      "channel %d: event recording into %s stopped: %s", nChannel + 1, e.place.folder.c_str(),
+      ErrnoText(error).c_str());
+  EndEvent(error);
+  return false;
+}
+
+void CChannelDecoder::EndEvent(int error) {
+  EventTrack& e = event_;
+  // A file that never took a frame is no recording: it goes.
+  if (e.file && e.pos == 0) {
+    e.file->Discard();
+    e.status.path.clear();
+  }
+  e.stream = nullptr;
+  e.file.reset();
+  e.pos = 0;
+  e.splitDue = false;
+  e.status.recording = false;
+  e.status.error = error;
+}
+
+bool CChannelDecoder::StartEventRecording() {
+  if (!pSurface || !recordFolder) return false;
+  {
+    std::lock_guard<std::mutex> lock(eventLock_);
+    if (event_.stream) return true;
+  }
+  AviStream* stream = nullptr;
+  std::string path;
+  RecordPlace place;
+  std::atomic<int> error{0};
+  std::unique_ptr<AviFile> file = OpenRecordingFile(&stream, &path, &place, true, &error);
+  std::lock_guard<std::mutex> lock(eventLock_);
+  EventTrack& e = event_;
+  if (!file) {
+    e.status = EventRecordingStatus{false, {}, 0, e.status.files, error.load()};
+    return false;
+  }
+  e.file = std::move(file);
+  e.stream = stream;
+  e.pos = 0;
+  e.place = place;
+  e.splitDue = false;
+  e.status = EventRecordingStatus{true, path, 0, e.status.files + 1, 0};
+  e.splitBytes = RecordSplitBytes();
+  // The seconds before now, written at once, then the frames as they come.
+  const std::optional<FrameRate> rate = ring_.Rate();
+  for (size_t i = 0; i < ring_.Frames() && e.stream; ++i) {
+    const FrameRing::Frame f = ring_.At(i);
+    if (!AppendEvent(f.data, f.size, f.flags)) return false;
+  }
+  // Their arrival gives the rate; a ring too short to tell leaves it to
+  // the frames from now on.
+  e.file->MeasureRate(rate);
+  return true;
+}
+
+void CChannelDecoder::SplitEventRecording() {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  if (event_.stream) event_.splitDue = true;
+}
+
+void CChannelDecoder::StopEventRecording() {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  if (event_.file) EndEvent(0);
 }
 
 }  // namespace zarvion

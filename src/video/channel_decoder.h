@@ -1,5 +1,6 @@
-// CChannelDecoder: one live channel's picture, decompressor, rates and AVI
-// recording. Decode runs on the connection thread; StartRecording and
+// CChannelDecoder: one live channel's picture, decompressor, rates, AVI
+// recording, and the ring of its last seconds an event recording begins
+// with. Decode runs on the connection thread; StartRecording and
 // StopRecording on the window's thread; the renderer reads the picture on
 // either thread under the renderer lock.
 #pragma once
@@ -18,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/mp43_decompressor.h"
+#include "video/frame_ring.h"
 #include "video/video_surface.h"
 
 namespace zarvion {
@@ -38,6 +40,18 @@ inline constexpr const char* kTextBuffering = QT_TRANSLATE_NOOP("Captions", "帧
 // $ZARVION_RECORD_SPLIT_BYTES when that holds a positive number; never more
 // than 3 GiB, which keeps every file well inside the 32-bit RIFF sizes.
 uint64_t RecordSplitBytes();
+
+// An event recording of one channel as its decoder sees it: whether it
+// runs, the file it writes now (or wrote last), the frames in that file,
+// how many files it has opened (a split opens the next), and the errno of
+// a start that failed or of the failure that stopped it (0 when none).
+struct EventRecordingStatus {
+  bool recording = false;
+  std::string path;
+  uint32_t frames = 0;
+  uint32_t files = 0;
+  int error = 0;
+};
 
 class CChannelDecoder : public CVideoSurface {
  public:
@@ -76,6 +90,25 @@ class CChannelDecoder : public CVideoSurface {
   // Completes the file. Returns once no append is under way; harmless when
   // not recording.
   void StopRecording();
+
+  // Every frame Decode receives also goes into a ring of the channel's last
+  // seconds (FrameRing), bounded in bytes. An event recording, apart from
+  // the record button's (both may run at once), begins with the ring's
+  // frames and goes on with every new one, into
+  // "EVENT_CHnn_<local time>.avi" in the record folder: the same writer,
+  // split and failures as StartRecording, and the ring's arrival rate in
+  // the header. An empty ring makes it wait for the next key frame. False,
+  // with no file left, when the file cannot be made; a start while one runs
+  // changes nothing. Any thread.
+  void ConfigurePreRoll(size_t bytes, std::chrono::milliseconds preRoll);
+  [[nodiscard]] bool StartEventRecording();
+  void StopEventRecording();
+  // Completes the running event file before the next key frame and goes on
+  // in a new one (the operator's longest file).
+  void SplitEventRecording();
+  EventRecordingStatus EventRecording() const;
+  // Bytes the pre-roll ring holds now.
+  size_t PreRollBytes() const;
 
   uint16_t wWidth = 352;
   uint16_t wHeight = 288;
@@ -138,25 +171,49 @@ class CChannelDecoder : public CVideoSurface {
   bool SharePicture(SharedPicture* into) const;
 
  private:
+  struct RecordPlace {
+    std::string folder;
+    uint64_t dev = 0;
+    uint64_t ino = 0;
+  };
+  // The event recording's own file and state, under eventLock_.
+  struct EventTrack {
+    std::unique_ptr<AviFile> file;
+    AviStream* stream = nullptr;  // owned by file
+    int32_t pos = 0;
+    RecordPlace place;
+    bool splitDue = false;
+    uint64_t splitBytes = 0;
+    EventRecordingStatus status;
+  };
+
   void Notice(uint32_t background);
+  // Keeps the frame in the ring and appends it to the event recording.
+  void KeepForEvents(const uint8_t* data, uint32_t size, uint16_t flags);
+  // One frame into the event file; false (the recording stopped, the file
+  // completed or, empty, removed) when it could not be written. Under
+  // eventLock_.
+  bool AppendEvent(const uint8_t* data, uint32_t size, uint16_t flags);
+  void EndEvent(int error);
   void AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags);
   void ReleaseRecording();
-  // A new file for the recording: the header, stream and format, and its
-  // name in `path`. Null (no file left, RecordError set) when any of them
+  // A new file for a recording (an event recording's when `event`): the
+  // header, stream and format, its name in `path` and its folder in
+  // `place`. Null (no file left, the errno in `error`) when any of them
   // cannot be written.
-  [[nodiscard]] std::unique_ptr<AviFile> OpenRecordingFile(AviStream** stream, std::string* path);
-  // The folder of the file being written is gone or unwritable: the errno
-  // that says so, else 0.
-  int RecordPlaceLost() const;
+  [[nodiscard]] std::unique_ptr<AviFile> OpenRecordingFile(AviStream** stream, std::string* path,
+                                                           RecordPlace* place, bool event,
+                                                           std::atomic<int>* error);
+  // The folder of `file` is gone or unwritable: the errno that says so,
+  // else 0.
+  static int RecordPlaceLost(const AviFile& file, const RecordPlace& place);
   // Completes the running file and goes on in a fresh one, named in `path`.
   [[nodiscard]] bool SplitRecording(std::string* path);
 
   uint64_t splitBytes_ = 0;
   std::atomic<int> recordError_{0};
   // The folder the file is in, as it was when the file was made.
-  std::string recordPlace_;
-  uint64_t placeDev_ = 0;
-  uint64_t placeIno_ = 0;
+  RecordPlace recordPlace_;
   // The decompressor holds a picture the surface does not show yet.
   bool bPending_ = false;
   // Frames that could not be decoded, logged as counts (made by Create).
@@ -165,6 +222,12 @@ class CChannelDecoder : public CVideoSurface {
   // Held by every append and by the release of the file, so a stop never
   // pulls the stream from under an append.
   std::mutex recordLock_;
+
+  // The pre-roll ring and the event recording: the connection thread adds
+  // to them, the owner starts and stops.
+  mutable std::mutex eventLock_;
+  FrameRing ring_;
+  EventTrack event_;
 };
 
 }  // namespace zarvion

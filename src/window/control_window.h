@@ -19,6 +19,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -133,6 +134,18 @@ class ControlWindow : public QWidget {
   bool StartRecording();
   // Presses it when it offers to stop; harmless otherwise.
   void StopRecording();
+  // Event recordings of `channel` (0-based), beside the record button's:
+  // any channel that sends, in the grid or alone, begins with the seconds
+  // its decoder kept (see CChannelDecoder::StartEventRecording). The host
+  // follows them through EventRecording.
+  bool StartEventRecording(int channel);
+  void StopEventRecording(int channel);
+  // Completes the running file at the next key frame; the recording goes on
+  // in a new one.
+  void SplitEventRecording(int channel);
+  EventRecordingStatus EventRecording(int channel) const;
+  // The pre-roll every channel keeps from now on, and the bytes it may take.
+  void ConfigurePreRoll(size_t bytes, std::chrono::milliseconds preRoll);
 
   // The toolbar control with a template id (201..211), or null.
   QWidget* Control(int id) const;

@@ -209,6 +209,30 @@ void ControlWindow::StopRecording() {
   if (decoder && decoder->bRecording.load() != 0) OnRecord();
 }
 
+bool ControlWindow::StartEventRecording(int channel) {
+  CChannelDecoder* decoder = setupComplete_ ? Decoder(channel) : nullptr;
+  return decoder && decoder->StartEventRecording();
+}
+
+void ControlWindow::StopEventRecording(int channel) {
+  if (CChannelDecoder* decoder = Decoder(channel)) decoder->StopEventRecording();
+}
+
+void ControlWindow::SplitEventRecording(int channel) {
+  if (CChannelDecoder* decoder = Decoder(channel)) decoder->SplitEventRecording();
+}
+
+EventRecordingStatus ControlWindow::EventRecording(int channel) const {
+  const CChannelDecoder* decoder = Decoder(channel);
+  return decoder ? decoder->EventRecording() : EventRecordingStatus{};
+}
+
+void ControlWindow::ConfigurePreRoll(size_t bytes, std::chrono::milliseconds preRoll) {
+  for (int slot = 0; slot < kDecoderSlots; ++slot) {
+    if (CChannelDecoder* decoder = Decoder(slot)) decoder->ConfigurePreRoll(bytes, preRoll);
+  }
+}
+
 bool ControlWindow::EnlargeChannel(int channel) {
   if (!setupComplete_ || channel < 0 || channel >= kDecoderSlots) return false;
   const auto shown = [this] { return obj_.dwDrawMode.load(); };
