@@ -41,6 +41,15 @@ double SelfCpu() {
          u.ru_stime.tv_usec / 1e6;
 }
 
+double ProcessStatusKb(pid_t pid, const char* key) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  const std::string k(key);
+  for (std::string line; std::getline(f, line);) {
+    if (line.rfind(k, 0) == 0) return std::atof(line.c_str() + k.size());
+  }
+  return 0;
+}
+
 int SelfThreads() {
   std::ifstream f("/proc/self/status");
   std::string line;
