@@ -41,7 +41,7 @@ xcb_connection_t* DrawnFence::ApplicationConnection() {
 }
 
 void DrawnFence::After(uint64_t mark) {
-  const double cpu0 = ClockSeconds(CLOCK_THREAD_CPUTIME_ID);
+  const double cpu0 = ThreadCpu();
   const unsigned int sequence = xcb_get_input_focus(c_).sequence;
   xcb_flush(c_);
   {
@@ -49,7 +49,7 @@ void DrawnFence::After(uint64_t mark) {
     pending_.emplace_back(sequence, mark);
   }
   cv_.notify_one();
-  sendCpu_ += ClockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
+  sendCpu_ += ThreadCpu() - cpu0;
 }
 
 double DrawnFence::CpuSeconds() const {

@@ -1,6 +1,7 @@
 #include "measure.h"
 
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,6 +49,12 @@ double ProcessStatusKb(pid_t pid, const char* key) {
     if (line.rfind(k, 0) == 0) return std::atof(line.c_str() + k.size());
   }
   return 0;
+}
+
+double ThreadCpu() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 int SelfThreads() {

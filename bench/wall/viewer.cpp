@@ -66,6 +66,7 @@ class Trace : public FrameTrace {
     const bool posted = fenceMark_ != kNoMark;
     fenceMark_ = taken_;
     if (posted) return;
+    const double cpu0 = ThreadCpu();
     QMetaObject::invokeMethod(
         &context_,
         [this] {
@@ -74,6 +75,7 @@ class Trace : public FrameTrace {
           if (fence_) fence_->After(mark);
         },
         Qt::QueuedConnection);
+    postCpu_ += ThreadCpu() - cpu0;
   }
   void Start() {
     std::lock_guard<std::mutex> hold(m_);
@@ -94,7 +96,7 @@ class Trace : public FrameTrace {
     return latencies_;
   }
   // CPU seconds the fence took, to be taken out of the viewer's; 0 without.
-  double FenceCpu() const { return fence_ ? fence_->CpuSeconds() : 0; }
+  double FenceCpu() const { return postCpu_ + (fence_ ? fence_->CpuSeconds() : 0); }
   bool Fenced() const { return fenced_; }
 
  private:
@@ -124,6 +126,7 @@ class Trace : public FrameTrace {
   std::unique_ptr<DrawnFence> fence_;
   QObject context_;  // takes the posted round-trips with it
   bool fenced_ = false;
+  double postCpu_ = 0;
   // Where the frames are accounted for (the fence's thread, or the GUI
   // thread without one).
   std::mutex m_;
