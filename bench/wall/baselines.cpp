@@ -184,10 +184,10 @@ double MosaicUs(const std::vector<fs::path>& files, size_t frames, Sampling s) {
 }
 
 double SingleUs(const fs::path& file, size_t frames, Sampling s) {
-  return FfmpegUs({"-threads", "1", "-filter_threads", "1", "-f", "concat", "-safe", "0", "-i",
-                   Looped(file, kLoops * 4).string(), "-vf",
-                   "scale=1920:1060" + Flags(s) + ",format=bgra"},
-                  frames * kLoops * 4);
+  return FfmpegUs(
+      {"-threads", "1", "-filter_threads", "1", "-f", "concat", "-safe", "0", "-i",
+       Looped(file, kLoops * 4).string(), "-vf", "scale=1920:1060" + Flags(s) + ",format=bgra"},
+      frames * kLoops * 4);
 }
 
 }  // namespace zarvion::wallbench

@@ -4,9 +4,9 @@
 
 #include <cstdlib>
 
-#include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
+#include <QGuiApplication>
 
 #include "measure.h"
 

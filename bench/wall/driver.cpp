@@ -42,11 +42,12 @@ void AddFloor(const std::vector<fs::path>& files, Figures* fig) {
   for (int i = 0; i < 3; ++i) samples.push_back(FloorUs(files, true));
   const double median = Median(samples);
   (*fig)["floor_us"] = median;
-  (*fig)["floor_spread_pct"] =
-      median > 0 ? 100 * (*std::max_element(samples.begin(), samples.end()) -
-                          *std::min_element(samples.begin(), samples.end())) /
-                       median
-                 : 0;
+  (*fig)["floor_spread_pct"] = median > 0
+                                   ? 100 *
+                                         (*std::max_element(samples.begin(), samples.end()) -
+                                          *std::min_element(samples.begin(), samples.end())) /
+                                         median
+                                   : 0;
 }
 
 // A recorder of 16 channels in a process of its own; its port, empty when
@@ -257,9 +258,10 @@ int RunDriver(const std::string& self, const Options& o) {
     std::vector<Figures> runs;
     for (int r = 0; r < o.runs; ++r) {
       Figures f;
-      const bool ok = scenario == "app-1-tab"    ? RunApp(self, o, 1, packets, &f)
-                      : scenario == "app-4-tabs" ? RunApp(self, o, 4, packets, &f)
-                                                 : RunOnce(self, o, scenario, packetDir, &packets, &f);
+      const bool ok = scenario == "app-1-tab" ? RunApp(self, o, 1, packets, &f)
+                      : scenario == "app-4-tabs"
+                          ? RunApp(self, o, 4, packets, &f)
+                          : RunOnce(self, o, scenario, packetDir, &packets, &f);
       if (!ok) continue;
       AddRatios(&f);
       std::printf("run %d %s\n", r + 1, Format(scenario, f).c_str());

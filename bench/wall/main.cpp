@@ -3,7 +3,7 @@
 // them, all measured in the same run; then the viewer application with one
 // and with four recorders open.
 //
-//   zarvion-bench-wall [--seconds 20] [--warmup 3] [--runs 3] [--json FILE]
+//   zarvion-bench-wall [--seconds 15] [--warmup 3] [--runs 3] [--json FILE]
 //                      [--scenarios grid,server-single,clicked-single,app-1-tab,app-4-tabs]
 //
 // Per run and scenario the simulated recorder runs in its own process, the

@@ -36,10 +36,9 @@ Figures Summarise(const std::vector<Figures>& runs) {
       if (f.count(k)) values.push_back(f.at(k));
     }
     // The worst run for the tail figures, the median for the rest.
-    const bool worst = k == "lat_max_ms" || k == "rss_mb" || k == "peak_mb" ||
-                       k == "floor_spread_pct";
-    m[k] = worst ? *std::max_element(values.begin(), values.end())
-                                                : Median(values);
+    const bool worst =
+        k == "lat_max_ms" || k == "rss_mb" || k == "peak_mb" || k == "floor_spread_pct";
+    m[k] = worst ? *std::max_element(values.begin(), values.end()) : Median(values);
   }
   m["runs"] = static_cast<double>(runs.size());
   return m;
@@ -57,18 +56,18 @@ std::string Format(const std::string& scenario, const Figures& f) {
   };
   for (const char* k : {"client_us", "app_us", "x_us", "fence_us", "floor_us"}) put(k, 0);
   put("floor_spread_pct", 1);
-  for (const char* k : {"floor_seq_us", "mosaic_us", "mosaic_nn_us", "ffmpeg_single_us",
-                        "ffmpeg_single_nn_us"}) {
+  for (const char* k :
+       {"floor_seq_us", "mosaic_us", "mosaic_nn_us", "ffmpeg_single_us", "ffmpeg_single_nn_us"}) {
     put(k, 0);
   }
-  for (const char* k : {"client_per_floor", "app_per_floor", "client_x_per_mosaic",
-                        "client_x_per_mosaic_nn", "client_x_per_single",
-                        "client_x_per_single_nn"}) {
+  for (const char* k :
+       {"client_per_floor", "app_per_floor", "client_x_per_mosaic", "client_x_per_mosaic_nn",
+        "client_x_per_single", "client_x_per_single_nn"}) {
     put(k, 2);
   }
   for (const char* k : {"frames_sent", "frames_decoded"}) put(k, 0);
-  for (const char* k : {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb",
-                        "peak_mb"}) {
+  for (const char* k :
+       {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb", "peak_mb"}) {
     put(k, 1);
   }
   for (const char* k : {"lat_drawn", "threads", "x_server", "runs"}) put(k, 0);

@@ -15,7 +15,8 @@ using Figures = std::map<std::string, double>;
 // gave a figure.
 void AddRatios(Figures* f);
 // Over all runs of one scenario: the worst run for the tail figures (the
-// longest latency, peak memory, the floor's spread), the median for the rest, and how many runs there were.
+// longest latency, peak memory, the floor's spread), the median for the rest, and how many runs
+// there were.
 Figures Summarise(const std::vector<Figures>& runs);
 // "scenario=NAME key=value ...", in a fixed order and precision.
 std::string Format(const std::string& scenario, const Figures& f);

@@ -38,10 +38,13 @@ class Trace : public FrameTrace {
 
   Trace() {
     if (xcb_connection_t* c = DrawnFence::ApplicationConnection()) {
-      fence_ = std::make_unique<DrawnFence>(c, [this](uint64_t mark, int64_t ns) { Drawn(mark, ns); });
+      fence_ =
+          std::make_unique<DrawnFence>(c, [this](uint64_t mark, int64_t ns) { Drawn(mark, ns); });
       fenced_ = true;
     }
   }
+  // The fence's thread goes before what it writes to.
+  ~Trace() override { fence_.reset(); }
 
   void Received(int slot, const uint8_t*, uint32_t, uint16_t) override {
     const uint64_t n = received_.load(std::memory_order_relaxed);
@@ -222,9 +225,10 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
           "x_cpu_s=%.4f presents=%llu "
           "lat_p50_ms=%.2f lat_p99_ms=%.2f lat_max_ms=%.2f rss_mb=%.1f threads=%d "
           "draw_mode=0x%x\n",
-          frames, wall, cpu, fence, trace.Fenced() ? 1 : 0, x, static_cast<unsigned long long>(trace.Presents()),
-          Percentile(lat, 0.5), Percentile(lat, 0.99), Percentile(lat, 1.0), u.ru_maxrss / 1024.0,
-          SelfThreads(), obj.dwDrawMode.load());
+          frames, wall, cpu, fence, trace.Fenced() ? 1 : 0, x,
+          static_cast<unsigned long long>(trace.Presents()), Percentile(lat, 0.5),
+          Percentile(lat, 0.99), Percentile(lat, 1.0), u.ru_maxrss / 1024.0, SelfThreads(),
+          obj.dwDrawMode.load());
       std::fflush(stdout);
       stage = 4;
       app.quit();
