@@ -48,7 +48,7 @@ std::vector<std::vector<uint8_t>> ReadAviFrames(const fs::path& file) {
   return frames;
 }
 
-double FloorUs(const std::vector<fs::path>& files, bool interleaved) {
+double FloorUs(const std::vector<fs::path>& files, bool interleaved, size_t budget) {
   std::vector<std::vector<std::vector<uint8_t>>> channels;
   size_t frames = 0, longest = 0;
   for (const auto& f : files) {
@@ -75,8 +75,7 @@ double FloorUs(const std::vector<fs::path>& files, bool interleaved) {
   };
   rusage u0{}, u1{};
   getrusage(RUSAGE_THREAD, &u0);
-  // Enough rounds for a few seconds of CPU.
-  const int rounds = std::max(1, static_cast<int>(20000 / frames));
+  const int rounds = std::max(1, static_cast<int>(budget / frames));
   for (int round = 0; round < rounds; ++round) {
     std::vector<AVCodecContext*> ctxs;
     for (size_t c = 0; c < channels.size(); ++c) {
@@ -146,7 +145,11 @@ double FfmpegUs(const std::vector<std::string>& middle, size_t inputFrames) {
 
 // Each input is played this many times over, through the concat demuxer
 // (our recordings are read straight through, without seeking).
-constexpr int kLoops = 5;
+constexpr int kLoops = 2;
+
+std::string Flags(Sampling s) {
+  return s == Sampling::kNeighbour ? ":flags=neighbor" : ":flags=bicubic";
+}
 
 fs::path Looped(const fs::path& file, int times) {
   const fs::path list = file.string() + "." + std::to_string(times) + ".txt";
@@ -157,7 +160,7 @@ fs::path Looped(const fs::path& file, int times) {
 
 }  // namespace
 
-double MosaicUs(const std::vector<fs::path>& files, size_t frames) {
+double MosaicUs(const std::vector<fs::path>& files, size_t frames, Sampling s) {
   std::vector<std::string> mid = {
       "-threads", "1", "-filter_threads", "1", "-filter_complex_threads", "1"};
   for (const auto& f : files) {
@@ -166,7 +169,8 @@ double MosaicUs(const std::vector<fs::path>& files, size_t frames) {
   }
   std::string graph, layout;
   for (size_t i = 0; i < files.size(); ++i) {
-    graph += "[" + std::to_string(i) + ":v]scale=480:265,format=bgra[v" + std::to_string(i) + "];";
+    graph += "[" + std::to_string(i) + ":v]scale=480:265" + Flags(s) + ",format=bgra[v" +
+             std::to_string(i) + "];";
   }
   for (size_t i = 0; i < files.size(); ++i) graph += "[v" + std::to_string(i) + "]";
   for (size_t i = 0; i < files.size(); ++i) {
@@ -179,10 +183,11 @@ double MosaicUs(const std::vector<fs::path>& files, size_t frames) {
   return FfmpegUs(mid, frames * kLoops);
 }
 
-double SingleUs(const fs::path& file, size_t frames) {
-  return FfmpegUs({"-threads", "1", "-filter_threads", "1", "-f", "concat", "-safe", "0", "-i",
-                   Looped(file, kLoops * 4).string(), "-vf", "scale=1920:1060,format=bgra"},
-                  frames * kLoops * 4);
+double SingleUs(const fs::path& file, size_t frames, Sampling s) {
+  return FfmpegUs(
+      {"-threads", "1", "-filter_threads", "1", "-f", "concat", "-safe", "0", "-i",
+       Looped(file, kLoops * 4).string(), "-vf", "scale=1920:1060" + Flags(s) + ",format=bgra"},
+      frames * kLoops * 4);
 }
 
 }  // namespace zarvion::wallbench

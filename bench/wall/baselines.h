@@ -13,16 +13,22 @@ namespace zarvion::wallbench {
 // The video chunks of one of our AVI files, in file order.
 std::vector<std::vector<uint8_t>> ReadAviFrames(const std::filesystem::path& file);
 
-// CPU microseconds per frame of a bare one-thread decode, no conversion.
-// `interleaved`: the channels' frames in turn, one decoder each, as they
-// arrive live (and as the mosaic reads them); else one channel after the
-// other, which keeps a single decoder's pictures in the caches.
-double FloorUs(const std::vector<std::filesystem::path>& files, bool interleaved);
+// CPU microseconds per frame of a bare one-thread decode, no conversion,
+// of about `budget` frames (the files over and over). `interleaved`: the
+// channels' frames in turn, one decoder each, as they arrive live (and as
+// the mosaic reads them); else one channel after the other, which keeps a
+// single decoder's pictures in the caches.
+double FloorUs(const std::vector<std::filesystem::path>& files, bool interleaved,
+               size_t budget = 6000);
+
+// How ffmpeg scales: bicubic is its default, nearest neighbour is how the
+// viewer samples.
+enum class Sampling { kBicubic, kNeighbour };
 
 // ffmpeg's CPU microseconds per input frame (`frames` in all the files) for
 // a 4 x 4 mosaic of the files in a 1920 x 1060 BGRA picture.
-double MosaicUs(const std::vector<std::filesystem::path>& files, size_t frames);
+double MosaicUs(const std::vector<std::filesystem::path>& files, size_t frames, Sampling s);
 // The same for one file scaled to the whole 1920 x 1060.
-double SingleUs(const std::filesystem::path& file, size_t frames);
+double SingleUs(const std::filesystem::path& file, size_t frames, Sampling s);
 
 }  // namespace zarvion::wallbench

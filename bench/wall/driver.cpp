@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "baselines.h"
 #include "measure.h"
 #include "process.h"
 #include "report.h"
+#include "viewer/recent_recorders.h"
 
 namespace zarvion::wallbench {
 namespace {
@@ -32,24 +34,50 @@ std::map<std::string, std::string> Pairs(const std::string& line) {
   return m;
 }
 
-// One scenario once: recorder, viewer, then floor and the FFmpeg figure.
-bool RunOnce(const std::string& self, const Options& o, const std::string& scenario, Figures* out) {
+// The floor three times over, each a few seconds of CPU: the median is kept
+// and the spread, (largest - smallest) / median, tells how busy the
+// machine was.
+void AddFloor(const std::vector<fs::path>& files, Figures* fig) {
+  std::vector<double> samples;
+  for (int i = 0; i < 3; ++i) samples.push_back(FloorUs(files, true));
+  const double median = Median(samples);
+  (*fig)["floor_us"] = median;
+  (*fig)["floor_spread_pct"] = median > 0
+                                   ? 100 *
+                                         (*std::max_element(samples.begin(), samples.end()) -
+                                          *std::min_element(samples.begin(), samples.end())) /
+                                         median
+                                   : 0;
+}
+
+// A recorder of 16 channels in a process of its own; its port, empty when
+// it did not start.
+std::string StartRecorder(const fs::path& binDir, Child* sim) {
+  *sim = Spawn({(binDir / "zarvion-dvrsim").string(), "--port", "0", "--channels",
+                std::to_string(kChannels), "--fps", std::to_string(kFps)},
+               {}, true, true, false);
+  const std::string listening = ReadLine(sim->out);
+  const size_t colon = listening.rfind(':');
+  if (sim->pid <= 0 || colon == std::string::npos) {
+    std::fprintf(stderr, "wall: the recorder did not start (%s)\n", listening.c_str());
+    Stop(*sim);
+    return {};
+  }
+  return listening.substr(colon + 1);
+}
+
+// One scenario once: recorder, viewer, then floor and the FFmpeg figures.
+// The first grid run leaves its packets in `packetDir` (`packets`).
+bool RunOnce(const std::string& self, const Options& o, const std::string& scenario,
+             const fs::path& packetDir, std::vector<fs::path>* packets, Figures* out) {
   const fs::path dir =
       fs::temp_directory_path() / ("zarvion-wall-" + std::to_string(getpid()) + "-" + scenario);
   fs::remove_all(dir);
   fs::create_directories(dir);
   const fs::path binDir = fs::path(self).parent_path();
-  Child sim = Spawn({(binDir / "zarvion-dvrsim").string(), "--port", "0", "--channels",
-                     std::to_string(kChannels), "--fps", std::to_string(kFps)},
-                    {}, true, true, false);
-  const std::string listening = ReadLine(sim.out);
-  const size_t colon = listening.rfind(':');
-  if (sim.pid <= 0 || colon == std::string::npos) {
-    std::fprintf(stderr, "wall: the recorder did not start (%s)\n", listening.c_str());
-    Stop(sim);
-    return false;
-  }
-  const std::string port = listening.substr(colon + 1);
+  Child sim;
+  const std::string port = StartRecorder(binDir, &sim);
+  if (port.empty()) return false;
 
   XServer x = StartXvfb();
   std::vector<std::string> env = {"ZARVION_REGISTRY_DIR=" + (dir / "registry").string()};
@@ -105,21 +133,115 @@ bool RunOnce(const std::string& self, const Options& o, const std::string& scena
   fig["frames_decoded"] = decoded;
   fig["client_us"] = decoded > 0 ? num("client_cpu_s") * 1e6 / decoded : 0;
   fig["x_us"] = decoded > 0 ? num("x_cpu_s") * 1e6 / decoded : 0;
+  fig["fence_us"] = decoded > 0 ? num("fence_cpu_s") * 1e6 / decoded : 0;
+  fig["lat_drawn"] = num("drawn_end");
   fig["presents_per_s"] = wall > 0 ? num("presents") / wall : 0;
   fig["lat_p50_ms"] = num("lat_p50_ms");
   fig["lat_p99_ms"] = num("lat_p99_ms");
   fig["lat_max_ms"] = num("lat_max_ms");
   fig["rss_mb"] = num("rss_mb");
   fig["threads"] = num("threads");
-  fig["floor_us"] = FloorUs(files, true);
+  AddFloor(files, &fig);
   fig["floor_seq_us"] = FloorUs(files, false);
   if (scenario == "clicked-single") {
-    fig["ffmpeg_single_us"] = files.empty() ? 0 : SingleUs(files.front(), recorded);
-  } else {
-    fig["mosaic_us"] = files.size() == kChannels ? MosaicUs(files, recorded) : 0;
+    if (!files.empty()) {
+      fig["ffmpeg_single_us"] = SingleUs(files.front(), recorded, Sampling::kBicubic);
+      fig["ffmpeg_single_nn_us"] = SingleUs(files.front(), recorded, Sampling::kNeighbour);
+    }
+  } else if (files.size() == kChannels) {
+    fig["mosaic_us"] = MosaicUs(files, recorded, Sampling::kBicubic);
+    fig["mosaic_nn_us"] = MosaicUs(files, recorded, Sampling::kNeighbour);
+    // The application's scenarios decode the same packets for their floor.
+    if (packets && packets->empty()) {
+      for (const auto& f : files) {
+        const fs::path kept = packetDir / f.filename();
+        fs::copy_file(f, kept, fs::copy_options::overwrite_existing);
+        packets->push_back(kept);
+      }
+    }
   }
   fig["x_server"] = x.display.empty() ? 0 : 1;
   if (!std::getenv("ZARVION_WALL_KEEP")) fs::remove_all(dir);
+  return true;
+}
+
+// The viewer application itself (zarvion-viewer, as an operator starts it)
+// with `tabs` recorders open in as many tabs, the first shown: its CPU over
+// the run per frame of all the recorders' streams, the X server's, and its
+// peak resident memory. Its tabs are restored from a registry of its own.
+bool RunApp(const std::string& self, const Options& o, int tabs,
+            const std::vector<fs::path>& packets, Figures* out) {
+  const fs::path dir = fs::temp_directory_path() /
+                       ("zarvion-wall-" + std::to_string(getpid()) + "-app" + std::to_string(tabs));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "registry");
+  fs::create_directories(dir / "data");
+  const fs::path binDir = fs::path(self).parent_path();
+  std::vector<Child> sims(static_cast<size_t>(tabs));
+  std::vector<viewer::Recorder> open;
+  bool started = true;
+  for (Child& sim : sims) {
+    const std::string port = StartRecorder(binDir, &sim);
+    if (port.empty()) {
+      started = false;
+      break;
+    }
+    viewer::Recorder r;
+    r.host = "127.0.0.1";
+    r.port = static_cast<uint16_t>(std::atoi(port.c_str()));
+    r.login = "bench";
+    r.rememberLogin = true;
+    open.push_back(r);
+  }
+  // The tabs go where the viewer will look for them.
+  const std::string registry = (dir / "registry").string();
+  setenv("ZARVION_REGISTRY_DIR", registry.c_str(), 1);
+  started = started && viewer::SaveOpenTabs(open);
+  unsetenv("ZARVION_REGISTRY_DIR");
+
+  XServer x;
+  Child app;
+  double cpu = 0, xCpu = 0, wall = 0, peakMb = 0;
+  if (started) {
+    x = StartXvfb();
+    std::vector<std::string> env = {"ZARVION_REGISTRY_DIR=" + registry,
+                                    "XDG_DATA_HOME=" + (dir / "data").string()};
+    if (!x.display.empty()) {
+      env.push_back("DISPLAY=" + x.display);
+      env.push_back("QT_QPA_PLATFORM=xcb");
+    } else {
+      env.push_back("QT_QPA_PLATFORM=offscreen");
+    }
+    app = Spawn({(binDir / "zarvion-viewer").string()}, env, false, false, true);
+    // Connected, every tab's decoders running and its window composed.
+    std::this_thread::sleep_for(std::chrono::duration<double>(o.warmup + 2));
+    const double cpu0 = ProcessCpu(app.pid);
+    const double x0 = x.child.pid > 0 ? ProcessCpu(x.child.pid) : 0;
+    const int64_t t0 = NowNs();
+    std::this_thread::sleep_for(std::chrono::duration<double>(o.seconds));
+    cpu = ProcessCpu(app.pid) - cpu0;
+    xCpu = x.child.pid > 0 ? ProcessCpu(x.child.pid) - x0 : 0;
+    wall = (NowNs() - t0) / 1e9;
+    peakMb = ProcessStatusKb(app.pid, "VmHWM:") / 1024.0;
+  }
+  Stop(app);
+  for (Child& sim : sims) Stop(sim);
+  Stop(x.child);
+  if (!std::getenv("ZARVION_WALL_KEEP")) fs::remove_all(dir);
+  if (!started || peakMb <= 0) {
+    std::fprintf(stderr, "wall: the viewer application gave no result with %d tabs\n", tabs);
+    return false;
+  }
+  Figures& fig = *out;
+  const double frames = std::round(tabs * kChannels * kFps * wall);
+  fig["frames_sent"] = frames;
+  fig["app_us"] = cpu * 1e6 / frames;
+  fig["x_us"] = xCpu * 1e6 / frames;
+  fig["peak_mb"] = peakMb;
+  // Per frame, the floor of 4 x 16 streams is that of 16: 4 times the CPU
+  // over 4 times the frames.
+  if (!packets.empty()) AddFloor(packets, &fig);
+  fig["x_server"] = x.display.empty() ? 0 : 1;
   return true;
 }
 
@@ -127,11 +249,20 @@ bool RunOnce(const std::string& self, const Options& o, const std::string& scena
 
 int RunDriver(const std::string& self, const Options& o) {
   std::vector<std::pair<std::string, Figures>> summary;
+  const fs::path packetDir =
+      fs::temp_directory_path() / ("zarvion-wall-" + std::to_string(getpid()) + "-packets");
+  fs::remove_all(packetDir);
+  fs::create_directories(packetDir);
+  std::vector<fs::path> packets;
   for (const auto& scenario : o.scenarios) {
     std::vector<Figures> runs;
     for (int r = 0; r < o.runs; ++r) {
       Figures f;
-      if (!RunOnce(self, o, scenario, &f)) continue;
+      const bool ok = scenario == "app-1-tab" ? RunApp(self, o, 1, packets, &f)
+                      : scenario == "app-4-tabs"
+                          ? RunApp(self, o, 4, packets, &f)
+                          : RunOnce(self, o, scenario, packetDir, &packets, &f);
+      if (!ok) continue;
       AddRatios(&f);
       std::printf("run %d %s\n", r + 1, Format(scenario, f).c_str());
       std::fflush(stdout);
@@ -140,6 +271,7 @@ int RunDriver(const std::string& self, const Options& o) {
     if (runs.empty()) continue;
     summary.emplace_back(scenario, Summarise(runs));
   }
+  fs::remove_all(packetDir);
   if (summary.empty()) return 1;
   WriteJson(o.json, summary);
   for (const auto& [scenario, f] : summary) std::printf("%s\n", Format(scenario, f).c_str());

@@ -9,11 +9,14 @@
 namespace zarvion::wallbench {
 
 struct Options {
-  double seconds = 20;
+  double seconds = 15;
   double warmup = 3;
   int runs = 3;
   std::string json = "build/bench/wall.json";
-  std::vector<std::string> scenarios = {"grid", "server-single", "clicked-single"};
+  // The app-* scenarios run zarvion-viewer itself; their floor decodes the
+  // packets of the first grid run, so they come after it.
+  std::vector<std::string> scenarios = {"grid", "server-single", "clicked-single", "app-1-tab",
+                                        "app-4-tabs"};
 };
 
 // `self`: this program, started again as the viewer. 0 when at least one

@@ -1,9 +1,10 @@
 // zarvion-bench-wall: the whole viewer process on a live wall of 16 channels,
 // beside a bare decode of the same packets (floor) and an FFmpeg mosaic of
-// them, all measured in the same run.
+// them, all measured in the same run; then the viewer application with one
+// and with four recorders open.
 //
-//   zarvion-bench-wall [--seconds 20] [--warmup 3] [--runs 3] [--json FILE]
-//                      [--scenarios grid,server-single,clicked-single]
+//   zarvion-bench-wall [--seconds 15] [--warmup 3] [--runs 3] [--json FILE]
+//                      [--scenarios grid,server-single,clicked-single,app-1-tab,app-4-tabs]
 //
 // Per run and scenario the simulated recorder runs in its own process, the
 // viewer in another (this program with --viewer), on its own X server when
@@ -74,7 +75,8 @@ int main(int argc, char** argv) {
     } else if (a == "--help" || a == "-h") {
       std::printf(
           "usage: zarvion-bench-wall [--seconds S] [--warmup S] [--runs N] [--json FILE]\n"
-          "                          [--scenarios grid,server-single,clicked-single]\n");
+          "                          [--scenarios grid,server-single,clicked-single,app-1-tab,\n"
+          "                                       app-4-tabs]\n");
       return 0;
     } else {
       std::fprintf(stderr, "zarvion-bench-wall: unknown argument '%s'\n", a.c_str());

@@ -1,6 +1,7 @@
 #include "measure.h"
 
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +40,21 @@ double SelfCpu() {
   getrusage(RUSAGE_SELF, &u);
   return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec +
          u.ru_stime.tv_usec / 1e6;
+}
+
+double ProcessStatusKb(pid_t pid, const char* key) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  const std::string k(key);
+  for (std::string line; std::getline(f, line);) {
+    if (line.rfind(k, 0) == 0) return std::atof(line.c_str() + k.size());
+  }
+  return 0;
+}
+
+double ThreadCpu() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 int SelfThreads() {

@@ -21,6 +21,11 @@ int64_t NowNs();
 double ProcessCpu(pid_t pid);
 // The same for this process.
 double SelfCpu();
+// The calling thread's CPU seconds.
+double ThreadCpu();
+// A "Key:" line of /proc/PID/status in kB (VmHWM: the peak resident set);
+// 0 when missing.
+double ProcessStatusKb(pid_t pid, const char* key);
 int SelfThreads();
 
 // The value at fraction `p` (0..1) of the sorted values; 0 for none.

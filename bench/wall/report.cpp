@@ -11,13 +11,21 @@ namespace zarvion::wallbench {
 
 void AddRatios(Figures* figures) {
   Figures& f = *figures;
-  f["client_per_floor"] = f["floor_us"] > 0 ? f["client_us"] / f["floor_us"] : 0;
-  if (f.count("mosaic_us") && f["mosaic_us"] > 0) {
-    f["client_x_per_mosaic"] = (f["client_us"] + f["x_us"]) / f["mosaic_us"];
+  const bool app = f.count("app_us") > 0;
+  const double floor = f.count("floor_us") ? f["floor_us"] : 0;
+  if (app) {
+    if (floor > 0) f["app_per_floor"] = f["app_us"] / floor;
+    return;
   }
-  if (f.count("ffmpeg_single_us") && f["ffmpeg_single_us"] > 0) {
-    f["client_x_per_single"] = (f["client_us"] + f["x_us"]) / f["ffmpeg_single_us"];
-  }
+  f["client_per_floor"] = floor > 0 ? f["client_us"] / floor : 0;
+  const double withX = f["client_us"] + f["x_us"];
+  auto against = [&](const char* reference, const char* ratio) {
+    if (f.count(reference) && f[reference] > 0) f[ratio] = withX / f[reference];
+  };
+  against("mosaic_us", "client_x_per_mosaic");
+  against("mosaic_nn_us", "client_x_per_mosaic_nn");
+  against("ffmpeg_single_us", "client_x_per_single");
+  against("ffmpeg_single_nn_us", "client_x_per_single_nn");
 }
 
 Figures Summarise(const std::vector<Figures>& runs) {
@@ -28,8 +36,9 @@ Figures Summarise(const std::vector<Figures>& runs) {
       if (f.count(k)) values.push_back(f.at(k));
     }
     // The worst run for the tail figures, the median for the rest.
-    m[k] = (k == "lat_max_ms" || k == "rss_mb") ? *std::max_element(values.begin(), values.end())
-                                                : Median(values);
+    const bool worst =
+        k == "lat_max_ms" || k == "rss_mb" || k == "peak_mb" || k == "floor_spread_pct";
+    m[k] = worst ? *std::max_element(values.begin(), values.end()) : Median(values);
   }
   m["runs"] = static_cast<double>(runs.size());
   return m;
@@ -45,17 +54,23 @@ std::string Format(const std::string& scenario, const Figures& f) {
     s.precision(precision);
     s << f.at(k);
   };
+  for (const char* k : {"client_us", "app_us", "x_us", "fence_us", "floor_us"}) put(k, 0);
+  put("floor_spread_pct", 1);
   for (const char* k :
-       {"client_us", "x_us", "floor_us", "floor_seq_us", "mosaic_us", "ffmpeg_single_us"})
+       {"floor_seq_us", "mosaic_us", "mosaic_nn_us", "ffmpeg_single_us", "ffmpeg_single_nn_us"}) {
     put(k, 0);
-  for (const char* k : {"client_per_floor", "client_x_per_mosaic", "client_x_per_single"}) {
+  }
+  for (const char* k :
+       {"client_per_floor", "app_per_floor", "client_x_per_mosaic", "client_x_per_mosaic_nn",
+        "client_x_per_single", "client_x_per_single_nn"}) {
     put(k, 2);
   }
   for (const char* k : {"frames_sent", "frames_decoded"}) put(k, 0);
-  for (const char* k : {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb"}) {
+  for (const char* k :
+       {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb", "peak_mb"}) {
     put(k, 1);
   }
-  for (const char* k : {"threads", "x_server", "runs"}) put(k, 0);
+  for (const char* k : {"lat_drawn", "threads", "x_server", "runs"}) put(k, 0);
   return s.str();
 }
 

@@ -14,8 +14,9 @@ using Figures = std::map<std::string, double>;
 // Adds the ratios of the viewer to the floor and to ffmpeg, where ffmpeg
 // gave a figure.
 void AddRatios(Figures* f);
-// Over all runs of one scenario: the worst run for the tail figures, the
-// median for the rest, and how many runs there were.
+// Over all runs of one scenario: the worst run for the tail figures (the
+// longest latency, peak memory, the floor's spread), the median for the rest, and how many runs
+// there were.
 Figures Summarise(const std::vector<Figures>& runs);
 // "scenario=NAME key=value ...", in a fixed order and precision.
 std::string Format(const std::string& scenario, const Figures& f);

@@ -6,13 +6,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include <QApplication>
+#include <QObject>
 #include <QPoint>
 #include <QTimer>
 
+#include "drawn_fence.h"
 #include "measure.h"
 #include "shell/control_host.h"
 #include "shell/zarvinet.h"
@@ -23,13 +26,25 @@
 namespace zarvion::wallbench {
 namespace {
 
-// Frames from arrival to the paint that shows them. Arrival times go into a
-// ring (one writer: the connection thread); a composition marks how many had
-// arrived, the window's take of the changes keeps the last mark, and the
-// paint after it accounts for every frame up to that mark.
+// Frames from arrival to the X server having drawn the paint that shows
+// them. Arrival times go into a ring (one writer: the connection thread); a
+// composition marks how many had arrived, the window's take of the changes
+// keeps the last mark, and once the paint after it has been drawn every
+// frame up to that mark is accounted for. Without an X server the paint's
+// end stands for the drawing.
 class Trace : public FrameTrace {
  public:
   static constexpr size_t kRing = 1 << 16;
+
+  Trace() {
+    if (xcb_connection_t* c = DrawnFence::ApplicationConnection()) {
+      fence_ =
+          std::make_unique<DrawnFence>(c, [this](uint64_t mark, int64_t ns) { Drawn(mark, ns); });
+      fenced_ = true;
+    }
+  }
+  // The fence's thread goes before what it writes to.
+  ~Trace() override { fence_.reset(); }
 
   void Received(int slot, const uint8_t*, uint32_t, uint16_t) override {
     const uint64_t n = received_.load(std::memory_order_relaxed);
@@ -44,9 +59,54 @@ class Trace : public FrameTrace {
   }
   void Taken() override { taken_ = composed_.load(std::memory_order_acquire); }
   void Shown() override {
-    const int64_t now = NowNs();
-    const uint64_t upTo = taken_;
     presents_ += 1;
+    if (!fence_) {
+      Drawn(taken_, NowNs());
+      return;
+    }
+    // Called inside the paint; the window's picture goes to the server
+    // after it returns, so the round-trip is asked for from the event loop.
+    const bool posted = fenceMark_ != kNoMark;
+    fenceMark_ = taken_;
+    if (posted) return;
+    const double cpu0 = ThreadCpu();
+    QMetaObject::invokeMethod(
+        &context_,
+        [this] {
+          const uint64_t mark = fenceMark_;
+          fenceMark_ = kNoMark;
+          if (fence_) fence_->After(mark);
+        },
+        Qt::QueuedConnection);
+    postCpu_ += ThreadCpu() - cpu0;
+  }
+  void Start() {
+    std::lock_guard<std::mutex> hold(m_);
+    latencies_.clear();
+    latencies_.reserve(1 << 16);
+    presents_ = 0;
+    received0_ = received_.load();
+    measuring_ = true;
+  }
+  // Stops the fence's thread; the latencies stay.
+  void Stop() { fence_.reset(); }
+  uint64_t Received() const { return received_.load() - received0_; }
+  // The slots (bit per slot) whose frames the view shows.
+  void SetShownSlots(uint32_t mask) { shownSlots_ = mask; }
+  uint64_t Presents() const { return presents_; }
+  std::vector<double> Latencies() {
+    std::lock_guard<std::mutex> hold(m_);
+    return latencies_;
+  }
+  // CPU seconds the fence took, to be taken out of the viewer's; 0 without.
+  double FenceCpu() const { return postCpu_ + (fence_ ? fence_->CpuSeconds() : 0); }
+  bool Fenced() const { return fenced_; }
+
+ private:
+  static constexpr uint64_t kNoMark = ~uint64_t{0};
+
+  void Drawn(uint64_t upTo, int64_t now) {
+    std::lock_guard<std::mutex> hold(m_);
     for (; shown_ < upTo; ++shown_) {
       if (arrival_[shown_ % kRing] < 0) continue;
       // Only frames that arrived while measuring count: the ones before
@@ -56,29 +116,24 @@ class Trace : public FrameTrace {
       }
     }
   }
-  void Start() {
-    latencies_.clear();
-    latencies_.reserve(1 << 16);
-    presents_ = 0;
-    received0_ = received_.load();
-    measuring_ = true;
-  }
-  uint64_t Received() const { return received_.load() - received0_; }
-  // The slots (bit per slot) whose frames the view shows.
-  void SetShownSlots(uint32_t mask) { shownSlots_ = mask; }
-  uint64_t Presents() const { return presents_; }
-  const std::vector<double>& Latencies() const { return latencies_; }
 
- private:
   std::vector<int64_t> arrival_ = std::vector<int64_t>(kRing);
   std::atomic<uint64_t> received_{0};
   std::atomic<uint32_t> shownSlots_{0xFFFFFFFFu};
   std::atomic<uint64_t> composed_{0};
-  uint64_t received0_ = 0;
+  std::atomic<uint64_t> received0_{0};
   // GUI thread only.
   uint64_t taken_ = 0;
-  uint64_t shown_ = 0;
   uint64_t presents_ = 0;
+  uint64_t fenceMark_ = kNoMark;
+  std::unique_ptr<DrawnFence> fence_;
+  QObject context_;  // takes the posted round-trips with it
+  bool fenced_ = false;
+  double postCpu_ = 0;
+  // Where the frames are accounted for (the fence's thread, or the GUI
+  // thread without one).
+  std::mutex m_;
+  uint64_t shown_ = 0;
   bool measuring_ = false;
   std::vector<double> latencies_;
 };
@@ -103,7 +158,7 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
   control.ConnectServer(Variant::Bstr(u"127.0.0.1"), Variant::Bstr(port), Variant::Bstr(u"bench"));
 
   const bool clicked = a.scenario == "clicked-single";
-  double cpu0 = 0, x0 = 0;
+  double cpu0 = 0, x0 = 0, fence0 = 0;
   int64_t t0 = 0;
   auto recordAll = [&](bool start) {
     for (int slot = 0; slot < kChannels; ++slot) {
@@ -147,6 +202,7 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
       trace.SetShownSlots(view.kind == ViewKind::kSingle ? 1u << view.slot : 0xFFFFu);
       trace.Start();
       cpu0 = SelfCpu();
+      fence0 = trace.FenceCpu();
       x0 = a.xServer ? ProcessCpu(a.xServer) : 0;
       t0 = now;
       stage = 3;
@@ -154,23 +210,27 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
       // The measured viewer wakes for the benchmark's sake only rarely.
       poll.setInterval(200);
     } else if (stage == 3 && since >= a.seconds) {
-      const double cpu = SelfCpu() - cpu0;
+      const double fence = trace.FenceCpu() - fence0;
+      const double cpu = SelfCpu() - cpu0 - fence;
       const double x = a.xServer ? ProcessCpu(a.xServer) - x0 : 0;
       const double wall = (now - t0) / 1e9;
       rusage u{};
       getrusage(RUSAGE_SELF, &u);
-      const auto& lat = trace.Latencies();
+      window->SetFrameTrace(nullptr);
+      trace.Stop();
+      const std::vector<double> lat = trace.Latencies();
       const double frames = static_cast<double>(trace.Received());
       std::printf(
-          "result decoded=%.0f wall_s=%.3f client_cpu_s=%.4f x_cpu_s=%.4f presents=%llu "
+          "result decoded=%.0f wall_s=%.3f client_cpu_s=%.4f fence_cpu_s=%.4f drawn_end=%d "
+          "x_cpu_s=%.4f presents=%llu "
           "lat_p50_ms=%.2f lat_p99_ms=%.2f lat_max_ms=%.2f rss_mb=%.1f threads=%d "
           "draw_mode=0x%x\n",
-          frames, wall, cpu, x, static_cast<unsigned long long>(trace.Presents()),
-          Percentile(lat, 0.5), Percentile(lat, 0.99), Percentile(lat, 1.0), u.ru_maxrss / 1024.0,
-          SelfThreads(), obj.dwDrawMode.load());
+          frames, wall, cpu, fence, trace.Fenced() ? 1 : 0, x,
+          static_cast<unsigned long long>(trace.Presents()), Percentile(lat, 0.5),
+          Percentile(lat, 0.99), Percentile(lat, 1.0), u.ru_maxrss / 1024.0, SelfThreads(),
+          obj.dwDrawMode.load());
       std::fflush(stdout);
       stage = 4;
-      window->SetFrameTrace(nullptr);
       app.quit();
     }
   });

@@ -16,7 +16,7 @@ struct ViewerArgs {
   // recorder selects one channel ("ready" on stdout asks the driver to send
   // it); "clicked-single": a double-click on pane 0.
   std::string scenario = "grid";
-  double seconds = 20;
+  double seconds = 15;
   double warmup = 3;
   std::string recordDir;  // where the warm-up is recorded; empty = nowhere
   pid_t xServer = 0;      // whose CPU is counted as the X server's; 0 = none
