@@ -147,6 +147,8 @@ void RecorderTab::ReplaceControl() {
   // The control does nothing with a right-click: it is the tab's.
   window_->installEventFilter(this);
   ApplyCameraNames();
+  ApplyMotionSettings();
+  motionSynced_ = false;
   connect(window_.get(), &ControlWindow::RecordingsRepairStatus, this, &RecorderTab::RepairStatus);
   layout_->addWidget(window_.get());
   window_->show();
@@ -248,6 +250,7 @@ void RecorderTab::ConnectControl(const QString& address) {
 
 void RecorderTab::Poll() {
   WatchSnapshots();
+  WatchMotion(state_ != State::kLive);
   const NoticeStatus notice = control_->LastNotice();
   if (notice.count != noticesSeen_) {
     // Notices faster than the poll are told as one event counting them all.
@@ -453,6 +456,7 @@ void RecorderTab::PlacePaneMarks() {
     mark->raise();
   }
   PlaceRecordMark();
+  PlaceMotionMarks();
   RaiseBanner();
 }
 

@@ -78,7 +78,6 @@ void MotionDetector::Restart() {
   fresh_ = true;
   run_ = 0;
   active_ = false;
-  peak_ = 0;
   learnt_ = {};
   changed_ = {};
   busy_ = {};

@@ -21,17 +21,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "view/motion_board.h"
+
 namespace zarvion {
-
-inline constexpr int kMotionGrid = 16;
-inline constexpr int kMotionBlocks = kMotionGrid * kMotionGrid;
-inline constexpr int kMotionSensitivityMin = 1;
-inline constexpr int kMotionSensitivityMax = 10;
-inline constexpr int kMotionSensitivityDefault = 5;
-
-// One bit per block, a row per word: bit c of word r is the block in row r,
-// column c (top row, left column first).
-using MotionMask = std::array<uint16_t, kMotionGrid>;
 
 struct MotionTiming {
   int startFrames = 3;          // motion frames in a row that start an event
