@@ -739,5 +739,9 @@ these settings change the picture for every client. Use with care!</translation>
         <source>● 移动</source>
         <translation>● MOTION</translation>
     </message>
+    <message>
+        <source>移动侦测</source>
+        <translation>Motion detection</translation>
+    </message>
 </context>
 </TS>

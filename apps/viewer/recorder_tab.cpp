@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -122,6 +124,12 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
   connect(retry_, &QPushButton::clicked, this, &RecorderTab::RetryNow);
   paneMenu_ = new QMenu(this);
   paneMenu_->addAction(tr("命名…"), this, [this] { emit NameRequested(menuChannel_); });
+  // The camera's motion detection, on or off (the last entry: see eventFilter).
+  QAction* motion = paneMenu_->addAction(tr("移动侦测"));
+  motion->setCheckable(true);
+  connect(motion, &QAction::toggled, this, [this](bool on) {
+    if (menuChannel_ >= 0) SetMotionEnabled(menuChannel_, on);
+  });
   resolver_ = new HostResolver(this);
   connect(resolver_, &HostResolver::Resolved, this,
           [this](const QString&, const QString& address, const QString& error) {
@@ -549,6 +557,10 @@ bool RecorderTab::eventFilter(QObject* watched, QEvent* event) {
     if (menu->pos().y() < window_->height() - kToolbarStrip) {
       const int channel = ChannelAt(menu->pos());
       menuChannel_ = channel < channels_ ? channel : -1;
+      QAction* motion = paneMenu_->actions().constLast();
+      const QSignalBlocker quiet(motion);
+      motion->setEnabled(menuChannel_ >= 0);
+      motion->setChecked(menuChannel_ >= 0 && MotionEnabled(menuChannel_));
       paneMenu_->popup(menu->globalPos());
       return true;
     }
