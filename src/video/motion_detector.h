@@ -54,6 +54,8 @@ class MotionDetector {
   // and the share threshold together.
   void SetSensitivity(int sensitivity);
   int Sensitivity() const { return sensitivity_; }
+  // The operator's blocks to ignore; a block given back learns its
+  // background anew from the next frame.
   void SetMask(const MotionMask& mask);
   const MotionMask& Mask() const { return operatorMask_; }
   // Off: frames are not looked at, and an event lasting ends.
@@ -69,6 +71,7 @@ class MotionDetector {
   MotionFrame Feed(const uint8_t* luma, int stride, int width, int height, int64_t nowMs);
 
   bool Active() const { return active_; }
+  // The highest share of the event lasting, or of the last one.
   int PeakPermille() const { return peak_; }
   // The blocks that changed in the last frame, and the ones learnt busy.
   const MotionMask& Changed() const { return changed_; }

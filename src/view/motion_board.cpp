@@ -51,7 +51,7 @@ MotionStatus MotionBoard::Status(int channel) const {
   s.permille = c.permille;
   s.peakPermille = c.peakPermille;
   s.changes = c.changes;
-  if (c.hasThumbnail) s.thumbnail.assign(c.thumbnail.begin(), c.thumbnail.end());
+  s.thumbnail = c.thumbnail;
   return s;
 }
 
@@ -78,12 +78,12 @@ void MotionBoard::Update(int channel, bool active, int permille, int peakPermill
   c.peakPermille = peakPermille;
   if (newPeak && luma && width > 0 && height > 0) {
     // Nearest pixel: the thumbnail only has to show what moved.
+    c.thumbnail.resize(static_cast<size_t>(kMotionThumbWidth) * kMotionThumbHeight);
     for (int y = 0; y < kMotionThumbHeight; ++y) {
       const uint8_t* row = luma + static_cast<ptrdiff_t>(y * height / kMotionThumbHeight) * stride;
       uint8_t* out = c.thumbnail.data() + static_cast<size_t>(y) * kMotionThumbWidth;
       for (int x = 0; x < kMotionThumbWidth; ++x) out[x] = row[x * width / kMotionThumbWidth];
     }
-    c.hasThumbnail = true;
   }
 }
 

@@ -65,8 +65,9 @@ class MotionBoard {
     int permille = 0;
     int peakPermille = 0;
     uint32_t changes = 0;
-    bool hasThumbnail = false;
-    std::array<uint8_t, kMotionThumbWidth * kMotionThumbHeight> thumbnail{};
+    // Made at the channel's first peak and reused: the board lives inside
+    // objects that hosts keep on their stack.
+    std::vector<uint8_t> thumbnail;
   };
   mutable std::mutex lock_;
   std::array<Channel, kMotionChannels> channels_;
