@@ -94,6 +94,54 @@ TEST_F(EventStoreTest, EventsSurviveReopeningWithEveryField) {
   sqlite3_close(db);
 }
 
+// A motion event is a row of its own with its end, peak and picture, also
+// in a database made before motion rows existed.
+TEST_F(EventStoreTest, MotionRowsKeepTheirOwnFieldsAndAreNotCoalesced) {
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().toUtf8().constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE events(id INTEGER PRIMARY KEY, time INTEGER NOT NULL,"
+                           " first_time INTEGER NOT NULL, recorder TEXT NOT NULL, channel INTEGER,"
+                           " kind INTEGER NOT NULL, detail TEXT NOT NULL DEFAULT '',"
+                           " count INTEGER NOT NULL DEFAULT 1, acknowledged INTEGER);"
+                           "INSERT INTO events(time, first_time, recorder, channel, kind)"
+                           " VALUES(strftime('%s', 'now') * 1000 - 60000, 0, 'old', NULL, 1);"
+                           "PRAGMA user_version=1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  const int64_t t = NowMs() - 20000;
+  {
+    auto store = Open();
+    for (int i = 0; i < 2; ++i) {
+      Event e = Make(QStringLiteral("r"), 2, EventKind::kMotion, QStringLiteral("变化 12%"),
+                     t + i * 5000);
+      e.endMs = e.timeMs + 3000;
+      e.peakPermille = 120 + i;
+      e.thumbnail = i ? QByteArray("\x89PNG-ish", 8) : QByteArray();
+      store->Append(e);
+    }
+  }
+  auto store = Open();
+  const QList<Event> rows = store->Query();
+  ASSERT_EQ(rows.size(), 3);
+  EXPECT_EQ(rows[2].recorder, QStringLiteral("old"));
+  EXPECT_EQ(rows[2].endMs, 0);
+  for (int i = 0; i < 2; ++i) {
+    const Event& e = rows[1 - i];
+    EXPECT_EQ(e.kind, EventKind::kMotion);
+    EXPECT_EQ(e.count, 1);
+    EXPECT_EQ(e.timeMs, t + i * 5000);
+    EXPECT_EQ(e.endMs, e.timeMs + 3000);
+    EXPECT_EQ(e.peakPermille, 120 + i);
+  }
+  EXPECT_TRUE(rows[1].thumbnail.isEmpty());
+  EXPECT_EQ(rows[0].thumbnail, QByteArray("\x89PNG-ish", 8));
+  EXPECT_FALSE(IsAlarm(EventKind::kMotion));
+}
+
 TEST_F(EventStoreTest, FloodsAndFlappingCoalesceIntoFewRows) {
   auto store = Open();
   for (int i = 0; i < 10000; ++i) {

@@ -463,6 +463,10 @@ these settings change the picture for every client. Use with care!</translation>
         <source>无法播放报警声音</source>
         <translation>Alarm sound unavailable</translation>
     </message>
+    <message>
+        <source>移动侦测</source>
+        <translation>Motion</translation>
+    </message>
 </context>
 <context>
     <name>zarvion::viewer::HostResolver</name>
@@ -726,6 +730,18 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>命名…</source>
         <translation>Name…</translation>
+    </message>
+    <message>
+        <source>变化 %1%</source>
+        <translation>Changed %1%</translation>
+    </message>
+    <message>
+        <source>● 移动</source>
+        <translation>● MOTION</translation>
+    </message>
+    <message>
+        <source>移动侦测</source>
+        <translation>Motion detection</translation>
     </message>
     <message>
         <source>移动侦测录像</source>

@@ -38,6 +38,11 @@ Event RowOf(sqlite3_stmt* s) {
   e.detail = Text(s, 6);
   e.count = sqlite3_column_int64(s, 7);
   e.acknowledgedMs = sqlite3_column_int64(s, 8);  // NULL reads as 0
+  e.endMs = sqlite3_column_int64(s, 9);
+  e.peakPermille = sqlite3_column_int(s, 10);
+  if (const void* png = sqlite3_column_blob(s, 11)) {
+    e.thumbnail = QByteArray(static_cast<const char*>(png), sqlite3_column_bytes(s, 11));
+  }
   return e;
 }
 
@@ -90,6 +95,8 @@ QString EventKindText(EventKind kind) {
       return EventStore::tr("事件数据库已另存");
     case EventKind::kSoundUnavailable:
       return EventStore::tr("无法播放报警声音");
+    case EventKind::kMotion:
+      return EventStore::tr("移动侦测");
   }
   return EventStore::tr("未知事件");
 }
@@ -114,7 +121,7 @@ const std::vector<EventKind>& AllEventKinds() {
       EventKind::kRecordingStarted,  EventKind::kRecordingStopped, EventKind::kRecordingFailed,
       EventKind::kRecordingResumed,  EventKind::kSnapshotSaved,    EventKind::kSnapshotFailed,
       EventKind::kDiskSpaceLow,      EventKind::kServerNotice,     EventKind::kDatabaseSetAside,
-      EventKind::kSoundUnavailable,
+      EventKind::kSoundUnavailable,  EventKind::kMotion,
   };
   return kinds;
 }
@@ -280,7 +287,9 @@ bool EventStore::Record(Event e, Event* row) {
   const Key key{e.recorder, e.channel, static_cast<int>(e.kind)};
   const int64_t window = options_.coalesceWindow.count();
   std::optional<Event> latest = LatestOf(key);
-  if (latest && !latest->Acknowledged() && std::llabs(e.timeMs - latest->timeMs) < window) {
+  // Each motion event is a row of its own, with its own times and picture.
+  if (latest && e.kind != EventKind::kMotion && !latest->Acknowledged() &&
+      std::llabs(e.timeMs - latest->timeMs) < window) {
     latest->count += e.count;
     latest->timeMs = std::max(latest->timeMs, e.timeMs);
     if (!e.detail.isEmpty()) latest->detail = e.detail;
@@ -301,6 +310,12 @@ bool EventStore::Record(Event e, Event* row) {
     sqlite3_bind_int(s, 5, static_cast<int>(e.kind));
     BindText(s, 6, e.detail);
     sqlite3_bind_int64(s, 7, e.count);
+    if (e.endMs != 0) sqlite3_bind_int64(s, 8, e.endMs);
+    if (e.kind == EventKind::kMotion) sqlite3_bind_int(s, 9, e.peakPermille);
+    if (!e.thumbnail.isEmpty()) {
+      sqlite3_bind_blob(s, 10, e.thumbnail.constData(), static_cast<int>(e.thumbnail.size()),
+                        SQLITE_TRANSIENT);
+    }
     if (sqlite3_step(s) != SQLITE_DONE) return false;
     e.id = sqlite3_last_insert_rowid(db_);
     e.acknowledgedMs = 0;

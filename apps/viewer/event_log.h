@@ -33,6 +33,7 @@
 #include <tuple>
 #include <vector>
 
+#include <QByteArray>
 #include <QList>
 #include <QMetaType>
 #include <QObject>
@@ -63,6 +64,9 @@ enum class EventKind : int {
   kDatabaseSetAside = 60,
   // The alarm cannot be heard: no audio output, or it failed; detail: which.
   kSoundUnavailable = 61,
+  // Motion on a camera, one row an event: its start (time), end, peak share
+  // and the picture at the peak; detail: "变化 NN%".
+  kMotion = 70,
 };
 
 // Alarms are what the operator must not miss: a recorder lost or its login
@@ -86,6 +90,11 @@ struct Event {
   QString detail;              // the latest occurrence's
   int64_t count = 1;           // occurrences coalesced into this row
   int64_t acknowledgedMs = 0;  // 0 while not acknowledged
+  // Motion only: when it ended (0: not told), its peak changed share in
+  // blocks per 1000, and the picture at the peak (PNG; may be empty).
+  int64_t endMs = 0;
+  int peakPermille = 0;
+  QByteArray thumbnail;
 
   bool Acknowledged() const { return acknowledgedMs != 0; }
 };

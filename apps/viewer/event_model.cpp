@@ -161,6 +161,11 @@ QVariant EventModel::data(const QModelIndex& index, int role) const {
         static const QIcon marker = AlarmMarker();
         return marker;
       }
+      if (index.column() == kWhat && !e.thumbnail.isEmpty()) {
+        // The motion event's picture at its peak, small.
+        QPixmap picture;
+        if (picture.loadFromData(e.thumbnail, "PNG")) return picture.scaledToHeight(36);
+      }
       break;
     case Qt::FontRole:
       if (Pending(e)) {

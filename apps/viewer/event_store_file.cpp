@@ -38,6 +38,10 @@ constexpr const char* kMigrations[] = {
     "CREATE INDEX events_by_time ON events(time);"
     "CREATE INDEX events_by_key ON events(recorder, channel, kind, time);"
     "CREATE INDEX events_unacknowledged ON events(kind) WHERE acknowledged IS NULL;",
+    // Motion events: when they ended, their peak share, the picture at the peak.
+    "ALTER TABLE events ADD COLUMN end_time INTEGER;"
+    "ALTER TABLE events ADD COLUMN peak INTEGER;"
+    "ALTER TABLE events ADD COLUMN thumbnail BLOB;",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
@@ -126,8 +130,8 @@ bool EventStore::OpenAt(const QString& path, QString* why, bool* locked) {
                              " ORDER BY time DESC, id DESC LIMIT 1";
   if (!statements_->insert.Prepare(
           db_,
-          "INSERT INTO events(time, first_time, recorder, channel, kind, detail, count)"
-          " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)") ||
+          "INSERT INTO events(time, first_time, recorder, channel, kind, detail, count,"
+          " end_time, peak, thumbnail) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)") ||
       !statements_->update.Prepare(
           db_, "UPDATE events SET time = ?2, detail = ?3, count = ?4 WHERE id = ?1") ||
       !statements_->latest.Prepare(db_, select.c_str()) ||

@@ -26,7 +26,8 @@ inline QString Text(sqlite3_stmt* s, int column) {
 }
 
 inline constexpr const char* kColumns =
-    "id, time, first_time, recorder, channel, kind, detail, count, acknowledged";
+    "id, time, first_time, recorder, channel, kind, detail, count, acknowledged, end_time, peak,"
+    " thumbnail";
 
 // A statement prepared once and reset after each use.
 class Statement {

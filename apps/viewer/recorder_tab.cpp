@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -123,11 +124,19 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
   connect(retry_, &QPushButton::clicked, this, &RecorderTab::RetryNow);
   paneMenu_ = new QMenu(this);
   paneMenu_->addAction(tr("命名…"), this, [this] { emit NameRequested(menuChannel_); });
+  // The camera's motion detection and its recording, on or off.
+  QAction* motion = paneMenu_->addAction(tr("移动侦测"));
+  motion->setCheckable(true);
   QAction* motionRecording = paneMenu_->addAction(tr("移动侦测录像"));
   motionRecording->setCheckable(true);
-  connect(paneMenu_, &QMenu::aboutToShow, this, [this, motionRecording] {
+  connect(paneMenu_, &QMenu::aboutToShow, this, [this, motion, motionRecording] {
+    motion->setEnabled(menuChannel_ >= 0);
+    motion->setChecked(menuChannel_ >= 0 && MotionEnabled(menuChannel_));
     motionRecording->setEnabled(menuChannel_ >= 0);
     motionRecording->setChecked(MotionRecording(menuChannel_));
+  });
+  connect(motion, &QAction::triggered, this, [this](bool on) {
+    if (menuChannel_ >= 0) SetMotionEnabled(menuChannel_, on);
   });
   connect(motionRecording, &QAction::triggered, this, [this](bool on) {
     if (menuChannel_ >= 0) SetMotionRecording(menuChannel_, on);
@@ -160,6 +169,8 @@ void RecorderTab::ReplaceControl() {
   window_->installEventFilter(this);
   ApplyCameraNames();
   ApplyPreRoll();
+  ApplyMotionSettings();
+  motionSynced_ = false;
   connect(window_.get(), &ControlWindow::RecordingsRepairStatus, this, &RecorderTab::RepairStatus);
   layout_->addWidget(window_.get());
   window_->show();
@@ -261,6 +272,7 @@ void RecorderTab::ConnectControl(const QString& address) {
 
 void RecorderTab::Poll() {
   WatchSnapshots();
+  WatchMotion(state_ != State::kLive);
   const NoticeStatus notice = control_->LastNotice();
   if (notice.count != noticesSeen_) {
     // Notices faster than the poll are told as one event counting them all.
@@ -467,6 +479,7 @@ void RecorderTab::PlacePaneMarks() {
     mark->raise();
   }
   PlaceRecordMark();
+  PlaceMotionMarks();
   RaiseBanner();
 }
 

@@ -142,6 +142,13 @@ class RecorderTab : public QWidget {
   // "● REC" over the pane of the channel that records; hidden, or null,
   // while none does.
   QLabel* RecordMark() const { return recordMark_; }
+  // The "● 移动" mark on the pane of `channel` (0-based) while motion lasts
+  // there; null until it was first shown.
+  QLabel* MotionMark(int channel) const;
+  // Motion detection for the camera of `channel` (0-based): on by default,
+  // kept across reconnects. Off ends an event lasting there.
+  void SetMotionEnabled(int channel, bool on);
+  bool MotionEnabled(int channel) const;
   // The channel a lost session interrupted, to record again once live;
   // -1 when there is none.
   int ChannelToResume() const { return resumeChannel_; }
@@ -318,6 +325,23 @@ class RecorderTab : public QWidget {
   // channels, one bit each, and the whole recorder.
   uint32_t videoLost_ = 0;
   bool allVideoLost_ = false;
+
+  // Motion (tab_motion.cpp).
+  // Tells the motion events the control's detectors began or ended since
+  // the last poll; with `ended` every event still lasting ends (the session
+  // is over).
+  void WatchMotion(bool ended = false);
+  void BeginMotion(int channel);
+  void EndMotion(int channel, const MotionStatus& status);
+  void PlaceMotionMarks();
+  // Hands a new control the cameras' motion settings.
+  void ApplyMotionSettings();
+  uint32_t motionOff_ = 0;  // the channels with detection off, one bit each
+  std::array<uint32_t, kMaxChannels> motionChanges_{};
+  std::array<bool, kMaxChannels> motionActive_{};
+  std::array<int64_t, kMaxChannels> motionStartMs_{};
+  std::array<QLabel*, kMaxChannels> motionMarks_{};
+  bool motionSynced_ = false;  // motionChanges_ are the control's counts
 };
 
 }  // namespace zarvion::viewer

@@ -19,6 +19,7 @@
 #include "net/video_sink.h"
 #include "platform/event.h"
 #include "platform/socket.h"
+#include "view/motion_board.h"
 #include "view/view_model.h"
 
 namespace zarvion {
@@ -202,6 +203,10 @@ struct ControlObject {
   // itself on the connection thread; for the host.
   RecordingStatus recording;
   mutable std::mutex recordingLock;
+
+  // Motion per channel: the decoders' detectors tell it, the host reads it
+  // and sets the detectors' settings (it has a lock of its own).
+  MotionBoard motion;
 
   // Playback: atomic words both threads change. The connection thread sets
   // the length and the position at PlaybackInfo and advances the position

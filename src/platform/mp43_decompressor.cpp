@@ -309,6 +309,18 @@ bool Mp43Decompressor::ShareHeld(SharedPicture* into) const {
   return av_frame_ref(into->frame_, state_->frame.get()) == 0;
 }
 
+bool Mp43Decompressor::HeldLuma(const uint8_t** luma, int* stride, int* width,
+                                int* height) const {
+  const AVFrame* f = state_->frame.get();
+  if (!state_->held || !f || !f->data[0] || f->linesize[0] <= 0) return false;
+  // Every planar YUV format the codec gives starts with the full-size Y.
+  *luma = f->data[0];
+  *stride = f->linesize[0];
+  *width = f->width;
+  *height = f->height;
+  return true;
+}
+
 int32_t Mp43Decompressor::End() {
   if (state_->frame) av_frame_unref(state_->frame.get());
   state_->held = false;

@@ -123,6 +123,9 @@ class Mp43Decompressor {
   // and `into` emptied, when there is none. Unlike the rest, this takes a
   // few small allocations for the shared references.
   [[nodiscard]] bool ShareHeld(SharedPicture* into) const;
+  // The held picture's luma plane, read only until the next DecodeOnly or
+  // End; false when there is none.
+  bool HeldLuma(const uint8_t** luma, int* stride, int* width, int* height) const;
   // Releases what Begin set up; Decompress then fails until the next Begin.
   int32_t End();
 

@@ -86,6 +86,18 @@ class Zarvinet final : public IZarvinet {
   // For the host, read only: the last notice the recorder sent.
   NoticeStatus LastNotice() const { return ReadLastNotice(object_); }
 
+  // For the host: motion on channel 0..15 (whether an event lasts, the
+  // changed share now and at its peak, a count of starts and ends, the
+  // peak frame's thumbnail), and the settings of its detector: on (the
+  // default) or off, sensitivity 1..10 (default 5), the blocks to ignore.
+  // Nothing a script sees changes.
+  MotionStatus Motion(int channel) const { return object_.motion.Status(channel); }
+  void SetMotionEnabled(int channel, bool on) { object_.motion.SetEnabled(channel, on); }
+  void SetMotionSensitivity(int channel, int sensitivity) {
+    object_.motion.SetSensitivity(channel, sensitivity);
+  }
+  void SetMotionMask(int channel, const MotionMask& mask) { object_.motion.SetMask(channel, mask); }
+
   // The record the control window and the connection thread are built on.
   ControlObject& Object() { return object_; }
   const ControlObject& Object() const { return object_; }

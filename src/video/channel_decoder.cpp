@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -104,6 +105,30 @@ void CChannelDecoder::Notice(uint32_t background) {
   DrawTextAt(hFont, BufferingWord().c_str(), kNoticeX, kNoticeY, kNoticeColor);
 }
 
+void CChannelDecoder::DetectMotion() {
+  if (!pMotionBoard || !hic) return;
+  MotionSettings settings;
+  if (pMotionBoard->ReadSettings(nChannel, &motionSerial_, &settings)) {
+    motion_.SetEnabled(settings.enabled);
+    motion_.SetSensitivity(settings.sensitivity);
+    motion_.SetMask(settings.mask);
+    // Switched off: an event lasting ends here.
+    if (!settings.enabled) pMotionBoard->Update(nChannel, false, 0, motion_.PeakPermille(), false);
+  }
+  if (!motion_.Enabled()) return;
+  const uint8_t* luma = nullptr;
+  int stride = 0;
+  int width = 0;
+  int height = 0;
+  if (!hic->HeldLuma(&luma, &stride, &width, &height)) return;
+  const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+  const MotionFrame f = motion_.Feed(luma, stride, width, height, nowMs);
+  pMotionBoard->Update(nChannel, f.active, f.permille, motion_.PeakPermille(), f.newPeak, luma,
+                       stride, width, height);
+}
+
 bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags) {
   if (FrameTrace* trace = pTrace.load()) {
     trace->Received(nChannel, data, size, flags);
@@ -168,7 +193,11 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
     }
     UnlockSurface();
     if (hic && r != kIcErrOk && decodeErrors_) decodeErrors_->Count();
-    if (r != kIcErrOk || bWaitKeyFrame) Notice(kPixelRed150);
+    if (r != kIcErrOk || bWaitKeyFrame) {
+      Notice(kPixelRed150);
+    } else {
+      DetectMotion();
+    }
     return true;
   }
   if (hic && r != kIcErrOk && decodeErrors_) decodeErrors_->Count();
@@ -177,6 +206,7 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
     Notice(kPixelRed150);
     return true;
   }
+  DetectMotion();
   // The decompressor's rows are bottom-up; the surface's are top-down. A
   // picture that does not match the surface would be copied out of bounds,
   // so it is not copied at all.

@@ -20,6 +20,7 @@
 #include "platform/log.h"
 #include "platform/mp43_decompressor.h"
 #include "video/frame_ring.h"
+#include "video/motion_detector.h"
 #include "video/video_surface.h"
 
 namespace zarvion {
@@ -148,6 +149,9 @@ class CChannelDecoder : public CVideoSurface {
   // Told of every file a recording opens (its start, and each split), on the
   // thread that opened it, with no lock of the decoder held.
   std::function<void(const std::string& path)> onRecordingFile;
+  // Where this channel's motion is told, and its settings read; bound by
+  // the owner before frames come (null: no motion detection).
+  MotionBoard* pMotionBoard = nullptr;
   // The errno behind the last start that failed or the last recording that
   // stopped by itself; 0 when it had none to give.
   int RecordError() const { return recordError_.load(); }
@@ -195,6 +199,8 @@ class CChannelDecoder : public CVideoSurface {
   // eventLock_.
   bool AppendEvent(const uint8_t* data, uint32_t size, uint16_t flags);
   void EndEvent(int error);
+  // Runs the motion detector on the picture just decoded.
+  void DetectMotion();
   void AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags);
   void ReleaseRecording();
   // A new file for a recording (an event recording's when `event`): the
@@ -218,6 +224,8 @@ class CChannelDecoder : public CVideoSurface {
   bool bPending_ = false;
   // Frames that could not be decoded, logged as counts (made by Create).
   std::unique_ptr<LogTally> decodeErrors_;
+  MotionDetector motion_;
+  uint32_t motionSerial_ = 0;
 
   // Held by every append and by the release of the file, so a stop never
   // pulls the stream from under an append.

@@ -124,6 +124,9 @@ void ControlWindow::SetUp() {
             Qt::QueuedConnection);
       },
       [this](int slot, const std::string& path) { ReportRecordingFile(obj_, slot, path); });
+  for (int slot = 0; slot < kDecoderSlots; ++slot) {
+    if (CChannelDecoder* decoder = decoders_.Decoder(slot)) decoder->pMotionBoard = &obj_.motion;
+  }
 
   // 13. The toolbar: only the settings button works before a session.
   LayOutToolbar();
