@@ -20,6 +20,12 @@ constexpr int32_t kQuietSecondWeight = 10;
 constexpr int kMinChangedBlocks = 2;
 // Frames a block stays changed before its background takes the new picture.
 constexpr int32_t kStuckFrames = 150;
+// Changes from one frame to the next while the stream settles that mark a
+// block as busy from the start: a counter's or a clock's digits change at
+// least once in the settle time, a still scene's noise stays under the
+// threshold. A block marked wrongly (something moving at the start) counts
+// again once it has been quiet for the calm time.
+constexpr uint8_t kSettleChanges = 1;
 
 bool Bit(const MotionMask& mask, int block) {
   return (mask[static_cast<size_t>(block / kMotionGrid)] >> (block % kMotionGrid)) & 1u;
@@ -83,7 +89,22 @@ void MotionDetector::Restart() {
   busy_ = {};
   quiet_ = {};
   stuck_ = {};
+  settleChanges_ = {};
   changedThisSecond_ = {};
+}
+
+void MotionDetector::LearnFromSettle() {
+  settling_ = false;
+  const int32_t learn = static_cast<int32_t>(std::max<int64_t>(timing_.learnSeconds, 1));
+  for (int i = 0; i < kMotionBlocks; ++i) {
+    const size_t k = static_cast<size_t>(i);
+    if (settleChanges_[k] >= kSettleChanges) {
+      SetBit(learnt_, i, true);
+      busy_[k] = learn;
+      quiet_[k] = 0;
+    }
+  }
+  settleChanges_ = {};
 }
 
 void MotionDetector::Sample(const uint8_t* luma, int stride, int width, int height) {
@@ -167,6 +188,8 @@ MotionFrame MotionDetector::Feed(const uint8_t* luma, int stride, int width, int
     background_ = mean_;
     noise_.fill(kInitialNoise);
     settleUntilMs_ = nowMs + timing_.settleMs;
+    settling_ = true;
+    settleChanges_ = {};
     secondStartMs_ = nowMs;
     changed_ = {};
     frame.relearnt = true;
@@ -194,12 +217,16 @@ MotionFrame MotionDetector::Feed(const uint8_t* luma, int stride, int width, int
       frame.relearnt = true;
     } else {
       const bool settling = nowMs < settleUntilMs_;
+      if (!settling && settling_) LearnFromSettle();
       for (int i = 0; i < kMotionBlocks; ++i) {
         const size_t k = static_cast<size_t>(i);
         const int32_t diff = mean_[k] - background_[k];
         // Busy is a change from the last frame, not from the background:
         // something that stopped in view is not busy.
-        if (std::abs(mean_[k] - last_[k]) > Threshold(k)) changedThisSecond_[k] = 1;
+        if (std::abs(mean_[k] - last_[k]) > Threshold(k)) {
+          changedThisSecond_[k] = 1;
+          if (settling && settleChanges_[k] < kSettleChanges) ++settleChanges_[k];
+        }
         if (Bit(learnt_, i) || Bit(operatorMask_, i)) {
           // Ignored blocks follow the picture, so they are right the moment
           // they count again.

@@ -10,8 +10,9 @@
 // light switched, the iris, a key frame after loss) re-learns the
 // background instead; the first seconds after the stream starts or comes
 // back only learn; blocks that change in nearly every second for minutes (a
-// burnt-in clock, a frame counter) are ignored until they calm down; blocks
-// the operator masked are ignored.
+// burnt-in clock, a frame counter), or again and again while the stream
+// settles, are ignored until they calm down; blocks the operator masked are
+// ignored.
 //
 // Integer sums only, and nothing is allocated per frame. One thread feeds a
 // detector; it has no lock of its own.
@@ -89,6 +90,9 @@ class MotionDetector {
   void Relearn();
   void EndEvent(MotionFrame* frame);
   void CountSecond(int64_t nowMs);
+  // At the end of the settle time: blocks that kept changing while the
+  // stream settled (a clock, a frame counter) are learnt busy at once.
+  void LearnFromSettle();
 
   MotionTiming timing_;
   int sensitivity_ = kMotionSensitivityDefault;
@@ -108,6 +112,8 @@ class MotionDetector {
   std::array<int32_t, kMotionBlocks> busy_{};
   std::array<int32_t, kMotionBlocks> quiet_{};
   std::array<int32_t, kMotionBlocks> stuck_{};  // frames changed in a row
+  // Per block: frame-to-frame changes while the stream settles.
+  std::array<uint8_t, kMotionBlocks> settleChanges_{};
   MotionMask operatorMask_{};
   MotionMask learnt_{};
   MotionMask unmasked_{};  // left the operator's mask since the last frame
@@ -118,6 +124,7 @@ class MotionDetector {
   bool fresh_ = true;        // no background yet
   int64_t lastFrameMs_ = 0;
   int64_t settleUntilMs_ = 0;
+  bool settling_ = false;    // the settle time has not been closed yet
   int64_t secondStartMs_ = 0;
   int run_ = 0;              // motion frames in a row
   int bigChange_ = 0;        // frames in a row with most blocks changed
