@@ -240,6 +240,12 @@ TEST(EventModel, KeepsTheNewestRowsAndUpdatesThemInPlace) {
   model.Add({again});
   EXPECT_EQ(model.rowCount(), EventModel::kMaxRows);
   EXPECT_EQ(Cell(model, 5, EventModel::kWhat), Utf8("录像机消息：x ×4"));
+  // A recorder's notice that looks like markup stays text in the tooltip too.
+  again.detail = QStringLiteral("<img src=\"/etc/hostname\">");
+  model.Add({again});
+  const QString tip = model.data(model.index(5, EventModel::kWhat), Qt::ToolTipRole).toString();
+  EXPECT_TRUE(tip.contains(QStringLiteral("&lt;img"))) << tip.toStdString();
+  EXPECT_FALSE(tip.contains(QStringLiteral("<img"))) << tip.toStdString();
   model.MarkAcknowledged(model.At(9).id, 77);
   EXPECT_EQ(model.At(9).acknowledgedMs, 77);
   EXPECT_EQ(model.data(model.index(9, 0), Qt::DecorationRole).isNull(), true);

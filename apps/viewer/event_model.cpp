@@ -140,8 +140,14 @@ QVariant EventModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const Event& e = At(index.row());
   switch (role) {
+    case Qt::ToolTipRole: {
+      // A tooltip reads markup in a text that looks like it; a recorder's
+      // notice is shown as the plain text it is.
+      const QString text = data(index, Qt::DisplayRole).toString();
+      return text.isEmpty() ? text
+                            : QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
+    }
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
       switch (index.column()) {
         case kTime:
           return QDateTime::fromMSecsSinceEpoch(e.timeMs).toLocalTime().toString(
