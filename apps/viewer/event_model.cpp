@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
+#include <QPixmapCache>
 
 namespace zarvion::viewer {
 namespace {
@@ -168,9 +169,17 @@ QVariant EventModel::data(const QModelIndex& index, int role) const {
         return marker;
       }
       if (index.column() == kWhat && !e.thumbnail.isEmpty()) {
-        // The motion event's picture at its peak, small.
+        // The motion event's picture at its peak, small: decoded once, not
+        // at every paint (a row's picture never changes).
+        const QString key =
+            QStringLiteral("zarvion-event-%1-%2").arg(e.id).arg(qHash(e.thumbnail));
         QPixmap picture;
-        if (picture.loadFromData(e.thumbnail, "PNG")) return picture.scaledToHeight(36);
+        if (QPixmapCache::find(key, &picture)) return picture;
+        if (picture.loadFromData(e.thumbnail, "PNG")) {
+          picture = picture.scaledToHeight(36);
+          QPixmapCache::insert(key, picture);
+          return picture;
+        }
       }
       break;
     case Qt::FontRole:
