@@ -444,36 +444,45 @@ void RecorderTab::WatchChannels(const SessionStatus& s, Clock::time_point now) {
   emit Changed();
 }
 
-void RecorderTab::PlacePaneMarks() {
-  const View view = ClassifyDrawMode(control_->Object().dwDrawMode.load());
+QLabel* RecorderTab::NewMark(const QString& text, const char* background, const char* padding) {
+  auto* mark = new QLabel(text, this);
+  mark->setTextFormat(Qt::PlainText);
+  mark->setAlignment(Qt::AlignCenter);
+  mark->setStyleSheet(
+      QStringLiteral("background-color: %1; color: white; font-weight: bold; padding: %2;")
+          .arg(QLatin1String(background), QLatin1String(padding)));
+  PassPointerThrough(mark);
+  return mark;
+}
+
+QRect RecorderTab::PaneInTab(uint32_t drawMode, int channel) const {
+  const View view = ClassifyDrawMode(drawMode);
   const int w = window_ ? window_->width() : width();
   const int h = std::max(0, (window_ ? window_->height() : height()) - kToolbarStrip);
+  Rect pane{0, 0, w, h};
+  if (view.kind == ViewKind::kGrid) {
+    pane = PaneRect(view.side, channel / view.side, channel % view.side, w, h);
+  }
+  const QPoint at = window_ ? window_->mapTo(this, QPoint(pane.left, pane.top)) : QPoint();
+  return QRect(at.x(), at.y(), pane.Width(), pane.Height());
+}
+
+void RecorderTab::PlacePaneMarks() {
+  const uint32_t drawMode = control_->Object().dwDrawMode.load();
   for (size_t c = 0; c < kMaxChannels; ++c) {
     QLabel*& mark = paneMarks_[c];
     if (channelStalled_[c] == 0 || state_ != State::kLive) {
       if (mark) mark->hide();
       continue;
     }
-    if (!mark) {
-      mark = new QLabel(this);
-      mark->setTextFormat(Qt::PlainText);
-      mark->setAlignment(Qt::AlignCenter);
-      mark->setStyleSheet(QStringLiteral(
-          "background-color: rgb(150, 0, 0); color: white; font-weight: bold; padding: 2px;"));
-      PassPointerThrough(mark);
-    }
+    if (!mark) mark = NewMark(QString(), "rgb(150, 0, 0)", "2px");
     mark->setText(tr("画面已停止 %1 秒").arg(channelStalled_[c]));
-    Rect pane{0, 0, w, h};
-    if (view.kind == ViewKind::kGrid) {
-      const int slot = static_cast<int>(c);
-      pane = PaneRect(view.side, slot / view.side, slot % view.side, w, h);
-    }
+    const QRect pane = PaneInTab(drawMode, static_cast<int>(c));
     // Across the middle of the pane, inside it.
     const QSize hint = mark->sizeHint();
-    const int mw = std::min(pane.Width() - 4, std::max(hint.width(), pane.Width() / 2));
-    const int mh = std::min(pane.Height() - 4, hint.height());
-    const QPoint at = window_ ? window_->mapTo(this, QPoint(pane.left, pane.top)) : QPoint();
-    mark->setGeometry(at.x() + (pane.Width() - mw) / 2, at.y() + (pane.Height() - mh) / 2,
+    const int mw = std::min(pane.width() - 4, std::max(hint.width(), pane.width() / 2));
+    const int mh = std::min(pane.height() - 4, hint.height());
+    mark->setGeometry(pane.x() + (pane.width() - mw) / 2, pane.y() + (pane.height() - mh) / 2,
                       std::max(0, mw), std::max(0, mh));
     mark->show();
     mark->raise();

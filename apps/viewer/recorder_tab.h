@@ -232,6 +232,12 @@ class RecorderTab : public QWidget {
   // channel stopped while others go on gets a mark of its own.
   void WatchChannels(const SessionStatus& s, std::chrono::steady_clock::time_point now);
   void PlacePaneMarks();
+  // A mark of the viewer's own over the video: plain `text`, white and bold
+  // on `background` (a style sheet colour), letting the pointer through.
+  QLabel* NewMark(const QString& text, const char* background, const char* padding);
+  // The pane of `channel` (0-based) in this tab's coordinates under the view
+  // `drawMode` shows: the whole video area for a channel shown alone.
+  QRect PaneInTab(uint32_t drawMode, int channel) const;
   // The channels whose pane carries a mark, one bit each.
   uint32_t MarkedChannels() const;
 

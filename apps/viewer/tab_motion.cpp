@@ -132,8 +132,6 @@ void RecorderTab::EndMotion(int channel, const MotionStatus& status) {
 void RecorderTab::PlaceMotionMarks() {
   const uint32_t drawMode = control_ ? control_->Object().dwDrawMode.load() : kDefaultDrawMode;
   const View view = ClassifyDrawMode(drawMode);
-  const int w = window_ ? window_->width() : width();
-  const int h = std::max(0, (window_ ? window_->height() : height()) - kToolbarStrip);
   for (int c = 0; c < static_cast<int>(kMaxChannels); ++c) {
     QLabel*& mark = motionMarks_[static_cast<size_t>(c)];
     const bool shown =
@@ -144,20 +142,11 @@ void RecorderTab::PlaceMotionMarks() {
       if (mark) mark->hide();
       continue;
     }
-    if (!mark) {
-      mark = new QLabel(tr("● 移动"), this);
-      mark->setTextFormat(Qt::PlainText);
-      mark->setAlignment(Qt::AlignCenter);
-      mark->setStyleSheet(QStringLiteral(
-          "background-color: rgb(230, 120, 0); color: white; font-weight: bold; padding: 1px 6px;"));
-      PassPointerThrough(mark);
-    }
-    Rect pane{0, 0, w, h};
-    if (view.kind == ViewKind::kGrid) pane = PaneRect(view.side, c / view.side, c % view.side, w, h);
+    if (!mark) mark = NewMark(tr("● 移动"), "rgb(230, 120, 0)", "1px 6px");
+    const QRect pane = PaneInTab(drawMode, c);
     const QSize hint = mark->sizeHint();
-    const QPoint at = window_ ? window_->mapTo(this, QPoint(pane.left, pane.top)) : QPoint();
-    mark->setGeometry(at.x() + pane.Width() - hint.width() - kMotionMarkInset,
-                      at.y() + kMotionMarkTop, hint.width(), hint.height());
+    mark->setGeometry(pane.x() + pane.width() - hint.width() - kMotionMarkInset,
+                      pane.y() + kMotionMarkTop, hint.width(), hint.height());
     mark->show();
     mark->raise();
   }

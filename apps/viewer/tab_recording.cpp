@@ -183,25 +183,12 @@ void RecorderTab::PlaceRecordMark() {
     if (recordMark_) recordMark_->hide();
     return;
   }
-  if (!recordMark_) {
-    recordMark_ = new QLabel(tr("● REC"), this);
-    recordMark_->setTextFormat(Qt::PlainText);
-    recordMark_->setAlignment(Qt::AlignCenter);
-    recordMark_->setStyleSheet(QStringLiteral(
-        "background-color: rgb(200, 0, 0); color: white; font-weight: bold; padding: 1px 6px;"));
-    PassPointerThrough(recordMark_);
-  }
-  const int w = window_ ? window_->width() : width();
-  const int h = std::max(0, (window_ ? window_->height() : height()) - kToolbarStrip);
-  Rect pane{0, 0, w, h};
-  if (view.kind == ViewKind::kGrid) {
-    pane = PaneRect(view.side, channel / view.side, channel % view.side, w, h);
-  }
+  if (!recordMark_) recordMark_ = NewMark(tr("● REC"), "rgb(200, 0, 0)", "1px 6px");
   // The top right corner of the pane: the caption is at its top left.
+  const QRect pane = PaneInTab(drawMode, channel);
   const QSize hint = recordMark_->sizeHint();
-  const QPoint at = window_ ? window_->mapTo(this, QPoint(pane.left, pane.top)) : QPoint();
-  recordMark_->setGeometry(at.x() + pane.Width() - hint.width() - kRecordMarkInset,
-                           at.y() + kRecordMarkInset, hint.width(), hint.height());
+  recordMark_->setGeometry(pane.x() + pane.width() - hint.width() - kRecordMarkInset,
+                           pane.y() + kRecordMarkInset, hint.width(), hint.height());
   recordMark_->show();
   RaiseBanner();
 }
