@@ -199,6 +199,12 @@ std::optional<Row> RowOfName(const QString& path) {
   return std::nullopt;
 }
 
+// A file's path as the folders' scan spells it, so a file told by a tab
+// and found by a scan is one entry.
+QString CleanPath(const QString& file) {
+  return QDir::cleanPath(QFileInfo(file).absoluteFilePath());
+}
+
 // A statement prepared once and reset after each use.
 class Statement {
  public:
@@ -653,7 +659,7 @@ struct RecordingCatalogue::Impl {
     // The files of the folders (the folders themselves only), each with its
     // size and time; the unchanged ones are done with at once.
     struct Found {
-      QString path;
+      Row row;  // as its name says
       struct stat st;
     };
     std::vector<Found> toRead;
@@ -694,9 +700,10 @@ struct RecordingCatalogue::Impl {
           seen.insert(full);
           continue;
         }
-        const bool avi = name.size() > 4 && name.compare(name.size() - 4, 4, ".avi") == 0;
-        if (!avi && !IsSnapshotName(QFile::decodeName(name.c_str()))) continue;
-        toRead.push_back(Found{path, st});
+        // Only names that say when they begin can be placed in time.
+        std::optional<Row> named = RowOfName(path);
+        if (!named) continue;
+        toRead.push_back(Found{std::move(*named), st});
       }
       ::closedir(dir);
     }
@@ -706,20 +713,18 @@ struct RecordingCatalogue::Impl {
     std::vector<Row> rows;
     auto lastTold = Clock::now();
     int doneCount = 0;
-    for (const Found& f : toRead) {
+    for (Found& f : toRead) {
       if (cancelReconcile) break;
-      std::optional<Row> row = RowOfName(f.path);
-      if (row) {
-        seen.insert(QFile::encodeName(f.path).toStdString());
-        if (row->entry.kind == CatalogueKind::kSnapshot) {
-          row->entry.bytes = f.st.st_size;
-          row->fileSize = f.st.st_size;
-          row->fileMtime = int64_t{f.st.st_mtim.tv_sec} * 1000000000 + f.st.st_mtim.tv_nsec;
-        } else {
-          EnterRecording(&*row);
-        }
-        rows.push_back(std::move(*row));
+      Row& row = f.row;
+      seen.insert(QFile::encodeName(row.entry.path).toStdString());
+      if (row.entry.kind == CatalogueKind::kSnapshot) {
+        row.entry.bytes = f.st.st_size;
+        row.fileSize = f.st.st_size;
+        row.fileMtime = int64_t{f.st.st_mtim.tv_sec} * 1000000000 + f.st.st_mtim.tv_nsec;
+      } else {
+        EnterRecording(&row);
       }
+      rows.push_back(std::move(row));
       ++doneCount;
       if (rows.size() >= kReconcileBatch) {
         Command c;
@@ -842,7 +847,7 @@ void RecordingCatalogue::Started(const QString& file, CatalogueKind kind, const 
   Impl::Command c;
   c.type = Impl::Command::Type::kStarted;
   CatalogueEntry& e = c.row.entry;
-  e.path = QFileInfo(file).absoluteFilePath();
+  e.path = CleanPath(file);
   e.kind = kind;
   e.recorder = recorder;
   e.channel = channel;
@@ -858,7 +863,7 @@ void RecordingCatalogue::Started(const QString& file, CatalogueKind kind, const 
 void RecordingCatalogue::Finished(const QString& file) {
   Impl::Command c;
   c.type = Impl::Command::Type::kFinished;
-  c.row.entry.path = QFileInfo(file).absoluteFilePath();
+  c.row.entry.path = CleanPath(file);
   d_->Submit(std::move(c));
 }
 
@@ -868,7 +873,7 @@ void RecordingCatalogue::SnapshotSaved(const QString& file, const QString& recor
   c.type = Impl::Command::Type::kPut;
   Row row;
   CatalogueEntry& e = row.entry;
-  e.path = QFileInfo(file).absoluteFilePath();
+  e.path = CleanPath(file);
   e.kind = CatalogueKind::kSnapshot;
   e.recorder = recorder;
   // Shown in a grid, the snapshot's camera is the one its name gives.
