@@ -443,8 +443,8 @@ TEST_F(ViewerTest, TheCatalogueTakesInTheRecordAndSnapshotFoldersAtStart) {
   ASSERT_TRUE(RegSetString(Hive::kCurrentUser, kSettingsKey, kRecordDirValue, record));
   ASSERT_TRUE(RegSetString(Hive::kCurrentUser, kSettingsKey, kCapDirValue, shots));
   {
-    auto avi = AviFile::Open(record + "/EVENT_CH05_2026_03_01_10_00_00_000.avi",
-                             kOfCreate | kOfWrite);
+    auto avi =
+        AviFile::Open(record + "/EVENT_CH05_2026_03_01_10_00_00_000.avi", kOfCreate | kOfWrite);
     AviStream* stream = testing::CreateMp43Stream(*avi);
     ASSERT_TRUE(stream);
     const std::vector<uint8_t> frame(100, 0x00);

@@ -236,8 +236,8 @@ struct RecordingCatalogue::Impl {
   struct Command {
     enum class Type { kStarted, kFinished, kPut, kRemove, kFlush };
     Type type = Type::kFlush;
-    Row row;                   // kStarted: the entry as it begins; kFinished: its path
-    std::vector<Row> rows;     // kPut
+    Row row;                     // kStarted: the entry as it begins; kFinished: its path
+    std::vector<Row> rows;       // kPut
     std::vector<QString> paths;  // kRemove
     int retries = 0;
     Clock::time_point notBefore{};
@@ -346,8 +346,8 @@ struct RecordingCatalogue::Impl {
       return false;
     }
     sqlite3_busy_timeout(reader, 2000);
-    if (sqlite3_prepare_v2(db, "SELECT MAX(end_ms - start_ms) FROM recordings", -1, &s,
-                           nullptr) == SQLITE_OK &&
+    if (sqlite3_prepare_v2(db, "SELECT MAX(end_ms - start_ms) FROM recordings", -1, &s, nullptr) ==
+            SQLITE_OK &&
         sqlite3_step(s) == SQLITE_ROW) {
       longestMs = sqlite3_column_int64(s, 0);
     }
@@ -388,8 +388,9 @@ struct RecordingCatalogue::Impl {
                " complete = excluded.complete, file_size = excluded.file_size,"
                " file_mtime = excluded.file_mtime") &&
            remove.Prepare(db, "DELETE FROM recordings WHERE path = ?1") &&
-           startOf.Prepare(db, "SELECT kind, channel, start_ms, recorder FROM recordings"
-                               " WHERE path = ?1");
+           startOf.Prepare(db,
+                           "SELECT kind, channel, start_ms, recorder FROM recordings"
+                           " WHERE path = ?1");
   }
 
   void CloseWriter() {
@@ -457,8 +458,7 @@ struct RecordingCatalogue::Impl {
       auto due = Clock::time_point::max();
       for (const Command& c : deferred) due = std::min(due, c.notBefore);
       wake.wait_until(lock, due, [&] {
-        return stopping || !queue.empty() ||
-               (!deferred.empty() && Clock::now() >= due);
+        return stopping || !queue.empty() || (!deferred.empty() && Clock::now() >= due);
       });
       if (stopping && queue.empty() && deferred.empty()) break;
       std::deque<Command> batch;
@@ -751,7 +751,8 @@ struct RecordingCatalogue::Impl {
       for (const auto& [file, facts] : known) {
         if (seen.count(file)) continue;
         const size_t slash = file.rfind('/');
-        const std::string dirName = slash == std::string::npos ? std::string() : file.substr(0, slash);
+        const std::string dirName =
+            slash == std::string::npos ? std::string() : file.substr(0, slash);
         struct stat st {};
         if (listed.count(dirName) || ::lstat(file.c_str(), &st) != 0) {
           const QString path = QFile::decodeName(file.c_str());
@@ -779,9 +780,8 @@ struct RecordingCatalogue::Impl {
         ReadRecording(row, &summary);
       } else if (result.status == AviRepair::kCopied) {
         // The damaged file stays as it is; the catalogue names its copy.
-        const QString copy =
-            QFileInfo(row->entry.path).absolutePath() + QLatin1Char('/') +
-            QFile::decodeName(result.copy.c_str());
+        const QString copy = QFileInfo(row->entry.path).absolutePath() + QLatin1Char('/') +
+                             QFile::decodeName(result.copy.c_str());
         Command c;
         c.type = Command::Type::kRemove;
         c.paths.push_back(row->entry.path);

@@ -79,8 +79,7 @@ void RecorderTab::WatchRecording(Clock::time_point now) {
   // A split changes the file, not the count: the part before is closed and
   // the recording goes on in the next. (A stop and a new start between two
   // polls look the same, and are the same to the catalogue.)
-  if (recordingChannel_ >= 0 && !r.path.empty() &&
-      (r.Recording() || r.count != recordingsSeen_)) {
+  if (recordingChannel_ >= 0 && !r.path.empty() && (r.Recording() || r.count != recordingsSeen_)) {
     const QString path = QString::fromStdString(r.path);
     if (path != recordingPath_) {
       emit RecordingFileEnded(recordingPath_);
