@@ -25,6 +25,7 @@
 #include <QWindow>
 
 #include "platform/registry.h"
+#include "settings/settings_store.h"
 #include "viewer/alarm_sound.h"
 #include "viewer/alarm_strip.h"
 #include "viewer/connect_dialog.h"
@@ -103,6 +104,9 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
   repairStatus_ = new QLabel(this);
   repairStatus_->setTextFormat(Qt::PlainText);
   statusBar()->addPermanentWidget(repairStatus_);
+  catalogueStatus_ = new QLabel(this);
+  catalogueStatus_->setTextFormat(Qt::PlainText);
+  statusBar()->addPermanentWidget(catalogueStatus_);
   connect(tabs_, &QTabWidget::tabCloseRequested, this, &MainWindow::CloseTab);
   connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::ShowCurrentState);
   tabMenu_ = new QMenu(this);
@@ -114,6 +118,7 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
           &MainWindow::TabMenuRequested);
   tabs_->installEventFilter(this);
   BuildEvents();
+  BuildCatalogue();
   BuildMenus();
   RefreshRecentMenu();
 
@@ -142,6 +147,25 @@ MainWindow::~MainWindow() {
   delete dock_;
   dock_ = nullptr;
   events_.reset();
+  catalogue_.reset();
+}
+
+void MainWindow::BuildCatalogue() {
+  catalogue_ = std::make_unique<RecordingCatalogue>(options_.cataloguePath);
+  connect(catalogue_.get(), &RecordingCatalogue::ReconcileProgress, catalogueStatus_,
+          [this](int done, int total) {
+            catalogueStatus_->setText(total > 0 && done < total
+                                          ? tr("正在整理录像目录：%1 / %2").arg(done).arg(total)
+                                          : QString());
+          });
+  connect(catalogue_.get(), &RecordingCatalogue::Reconciled, catalogueStatus_,
+          [this] { catalogueStatus_->clear(); });
+  // Files copied in, or left by a crash, since the last run; files gone.
+  QStringList folders;
+  for (const FolderSetting which : {kRecordDir, kCapDir}) {
+    folders << QString::fromStdString(SettingsStore::ReadFolderSetting(which));
+  }
+  catalogue_->Reconcile(folders);
 }
 
 void MainWindow::BuildEvents() {
@@ -381,6 +405,16 @@ RecorderTab* MainWindow::NewTab() {
   connect(tab, &RecorderTab::Changed, this, [this, tab] { TabChanged(tab); });
   connect(tab, &RecorderTab::RepairStatus, repairStatus_, &QLabel::setText);
   connect(tab, &RecorderTab::EventOccurred, this, [this](const Event& e) { events_->Append(e); });
+  connect(tab, &RecorderTab::RecordingFileStarted, this,
+          [this, tab](const QString& path, CatalogueKind kind, int channel, qint64 startMs) {
+            catalogue_->Started(path, kind, tab->Title(), channel, startMs);
+          });
+  connect(tab, &RecorderTab::RecordingFileEnded, this,
+          [this](const QString& path) { catalogue_->Finished(path); });
+  connect(tab, &RecorderTab::SnapshotFileSaved, this,
+          [this, tab](const QString& path, int channel, qint64 timeMs) {
+            catalogue_->SnapshotSaved(path, tab->Title(), channel, timeMs);
+          });
   // Said in the status bar for a while; the tab's state line comes back.
   connect(tab, &RecorderTab::Notice, this,
           [this](const QString& text) { statusBar()->showMessage(text, kNoticeMs); });
