@@ -22,6 +22,7 @@
 #include "dvrsim/encoder.h"
 #include "dvrsim/pictures.h"
 #include "settings/settings_store.h"
+#include "video/renderer.h"
 #include "viewer/event_dock.h"
 #include "viewer/event_model.h"
 #include "viewer/main_window.h"
@@ -68,19 +69,21 @@ TEST_F(ViewerTest, CameraSettingsSetInTheDialogAreKeptAcrossARestart) {
     QApplication::processEvents();
 
     MaskPainter* painter = dialog->Painter();
-    // Left-drag masks the blocks passed over, a right-drag gives back.
+    // Left-drag masks every block passed over (the moves come merged: one
+    // here), a right-drag gives them back.
     Drag(painter, Qt::LeftButton, BlockCentre(*painter, 4, 2), BlockCentre(*painter, 4, 9));
     Drag(painter, Qt::LeftButton, BlockCentre(*painter, 0, 15), BlockCentre(*painter, 0, 15));
-    EXPECT_EQ(painter->Mask()[4], 0x0204);  // the press's block and the move's
+    EXPECT_EQ(painter->Mask()[4], 0x03FC);
+    EXPECT_EQ(painter->Mask()[0], 0x8000);
     Drag(painter, Qt::RightButton, BlockCentre(*painter, 0, 15), BlockCentre(*painter, 4, 9));
     EXPECT_EQ(painter->Mask()[0], 0);
-    EXPECT_EQ(painter->Mask()[4], 0x0004);
+    EXPECT_EQ(painter->Mask()[4], 0x01FC);  // its last blocks, columns 9 and 10, given back
     dialog->ClearButton()->click();
     EXPECT_EQ(painter->Mask(), MotionMask{});
     // With "擦除" the left button erases.
-    Drag(painter, Qt::LeftButton, BlockCentre(*painter, 7, 0), BlockCentre(*painter, 8, 1));
+    Drag(painter, Qt::LeftButton, BlockCentre(*painter, 7, 1), BlockCentre(*painter, 8, 1));
     dialog->EraseBox()->setChecked(true);
-    Drag(painter, Qt::LeftButton, BlockCentre(*painter, 7, 0), BlockCentre(*painter, 7, 0));
+    Drag(painter, Qt::LeftButton, BlockCentre(*painter, 7, 1), BlockCentre(*painter, 7, 1));
     painted = painter->Mask();
     EXPECT_EQ(painted[7], 0);
     EXPECT_EQ(painted[8], 0x0002);
@@ -245,6 +248,45 @@ TEST_F(ViewerTest, MaskedMotionIsNoEventAndAnAlarmCameraRaisesTheAlarmAtOnce) {
     EXPECT_FALSE(dock->OpenRecordingAction()->isEnabled());
     break;
   }
+}
+
+// "显示移动区块" on the enlarged camera: the blocks the crossing object
+// changes are drawn over its pane while it moves, and nothing once it is
+// turned off.
+TEST_F(ViewerTest, TheEnlargedCamerasMovingBlocksAreDrawnOnRequest) {
+  auto server = StartRecorder();
+  ASSERT_TRUE(server);
+  RecorderTab tab;
+  tab.resize(800, 640);
+  tab.show();
+  tab.Connect(At(*server));
+  ASSERT_TRUE(WaitUntil([&] { return tab.EnlargeChannel(2); }, 8000 * kSlow));
+  tab.SetShowMotionBlocks(true);
+  QTest::qWait(3000);  // past the detector's settle
+  ASSERT_TRUE(server->Command("motion 3 3"));
+  MotionMask seen{};
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        for (int r = 0; r < kMotionGrid; ++r) {
+          seen[static_cast<size_t>(r)] |= tab.ShownMotionBlocks()[static_cast<size_t>(r)];
+        }
+        return tab.MotionBlocks() && tab.MotionBlocks()->isVisible();
+      },
+      4000 * kSlow));
+  EXPECT_EQ(tab.MotionBlocks()->geometry().size(), tab.Window()->size() - QSize(0, kToolbarStrip));
+  // Only where the object goes.
+  for (int r = 0; r < kMotionGrid; ++r) {
+    const bool crossed =
+        r >= dvrsim::kObjectTop * kMotionGrid / dvrsim::kPictureHeight - 1 &&
+        r <=
+            (dvrsim::kObjectTop + dvrsim::kObjectHeight) * kMotionGrid / dvrsim::kPictureHeight + 1;
+    if (!crossed) {
+      EXPECT_EQ(seen[static_cast<size_t>(r)], 0) << "row " << r;
+    }
+  }
+  tab.SetShowMotionBlocks(false);
+  EXPECT_FALSE(tab.MotionBlocks()->isVisible());
+  EXPECT_EQ(tab.ShownMotionBlocks(), MotionMask{});
 }
 
 }  // namespace

@@ -82,7 +82,9 @@ void MaskPainter::paintEvent(QPaintEvent*) {
           QPoint(edge(c, picture.width(), picture.x()), edge(r, picture.height(), picture.y())),
           QPoint(edge(c + 1, picture.width(), picture.x()) - 1,
                  edge(r + 1, picture.height(), picture.y()) - 1));
-      p.fillRect(block, QColor(20, 60, 200, 140));
+      // Darkened and hatched: plain on a picture of any colour.
+      p.fillRect(block, QColor(0, 0, 0, 130));
+      p.fillRect(block, QBrush(QColor(255, 90, 60), Qt::BDiagPattern));
     }
   }
   p.setPen(QColor(255, 255, 255, 90));
@@ -101,11 +103,20 @@ void MaskPainter::mousePressEvent(QMouseEvent* event) {
   }
   dragging_ = true;
   masking_ = event->button() == Qt::LeftButton && !erasing_;
-  Paint(event->position().toPoint());
+  last_ = event->position().toPoint();
+  Paint(last_);
 }
 
 void MaskPainter::mouseMoveEvent(QMouseEvent* event) {
-  if (dragging_) Paint(event->position().toPoint());
+  if (!dragging_) return;
+  // Moves arrive merged: every block on the way from the last one counts.
+  const QPoint to = event->position().toPoint();
+  const QRect picture = PictureRect();
+  const int step = std::max(1, std::min(picture.width(), picture.height()) / (kMotionGrid * 4));
+  const QPoint way = to - last_;
+  const int steps = std::max(1, std::max(std::abs(way.x()), std::abs(way.y())) / step);
+  for (int i = 1; i <= steps; ++i) Paint(last_ + way * i / steps);
+  last_ = to;
 }
 
 void MaskPainter::mouseReleaseEvent(QMouseEvent*) {

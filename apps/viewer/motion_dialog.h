@@ -55,6 +55,7 @@ class MaskPainter : public QWidget {
   // While a button is down: whether the drag masks (true) or erases.
   bool dragging_ = false;
   bool masking_ = true;
+  QPoint last_;  // where the drag was last seen
 };
 
 class MotionDialog : public QDialog {
