@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <malloc.h>
+
 #include <QGuiApplication>
 #include <QPaintEngine>
 #include <QPainter>
@@ -38,6 +40,8 @@ Rect ClipOf(const QRect& r, int dx, int dy) {
 VideoView::VideoView(QWidget& widget) : widget_(widget) {
   presentTimer_.setSingleShot(true);
   QObject::connect(&presentTimer_, &QTimer::timeout, &widget_, [this] { PresentChanges(); });
+  releaseTimer_.setSingleShot(true);
+  QObject::connect(&releaseTimer_, &QTimer::timeout, &widget_, [this] { ReleaseSurfaces(); });
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     // At most one present per refresh of the display, and never more than
     // 60 a second.
@@ -207,7 +211,36 @@ QRegion VideoView::CollectChanges() {
 
 void VideoView::UpdateDrawable() {
   const QWidget* top = widget_.window();
-  drawable_ = widget_.isVisible() && !(top && top->isMinimized());
+  const bool drawable = widget_.isVisible() && !(top && top->isMinimized());
+  if (drawable_.exchange(drawable) == drawable) return;
+  if (!drawable) {
+    releaseTimer_.start(releaseDelay_);
+    return;
+  }
+  releaseTimer_.stop();
+  // What arrived while nobody looked is converted and presented now, not at
+  // the next frame: the window shows the current pictures as it appears.
+  if (renderer_) {
+    renderer_->Redraw();
+    presentTimer_.stop();
+    PresentChanges();
+  }
+}
+
+bool VideoView::ReleaseSurfaces() {
+  if (!renderer_ || drawable_.load() || !renderer_->ReleaseSurfaces()) return false;
+  // The renderer has forgotten front_ (its trades of pixels with it).
+  front_.reset();
+  canvas_.reset();
+  pictureScratch_.Release();
+  singlePicture_.Release();
+  singleShared_.Reset();
+  singleShown_ = false;
+  for (PanePicture& p : gridPanes_) p.picture.Reset();
+  // The freed pictures are handed back to the system rather than kept for
+  // the allocator's next use.
+  malloc_trim(0);
+  return true;
 }
 
 void VideoView::RedrawAndCollect() {
@@ -304,7 +337,7 @@ void VideoView::PaintSingle(QPainter& painter, const QRegion& region, int w, int
 
 PixelView VideoView::Converted(const SharedPicture& picture) {
   const int w = picture.Width(), h = picture.Height();
-  if ((pictureScratch_.Width() != w || pictureScratch_.Height() != h) &&
+  if ((!pictureScratch_.Valid() || pictureScratch_.Width() != w || pictureScratch_.Height() != h) &&
       !pictureScratch_.Create(w, h)) {
     return PixelView{};
   }

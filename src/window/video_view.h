@@ -55,8 +55,16 @@ class VideoView : public Presenter {
   void SetPointer(int x, int y) { pointer_ = PackPoint(x, y); }
   // The pointer is over no pane (elsewhere, or over the toolbar).
   void SetPointerAway() { pointer_ = PackPoint(kPointerAway, kPointerAway); }
-  // Whether the window can be seen now (shown, not minimised).
+  // Whether the window can be seen now (shown, not minimised). Seen again,
+  // it is composed at once from the channels' latest pictures; unseen for
+  // the release delay, its surfaces and the renderer's are given back
+  // (ReleaseSurfaces) and made again when it is next seen.
   void UpdateDrawable();
+  void SetReleaseDelay(std::chrono::milliseconds delay) { releaseDelay_ = delay; }
+  // GUI thread, while the window cannot be seen: gives back the pictures
+  // kept for painting and the renderer's surfaces. False while it can be
+  // seen.
+  bool ReleaseSurfaces();
   // Follows every frame to the screen; null to stop.
   void SetFrameTrace(FrameTrace* trace) { trace_ = trace; }
 
@@ -140,6 +148,9 @@ class VideoView : public Presenter {
   // another paint.
   bool inPaint_ = false;
   QTimer presentTimer_;
+  // Gives the surfaces back once the window has been out of sight a while.
+  QTimer releaseTimer_;
+  std::chrono::milliseconds releaseDelay_{30000};
   int presentIntervalMs_ = 16;
   std::chrono::steady_clock::time_point lastPresent_;
   // What the video area shows: the back surface as of the last collection,
