@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QRegion>
 #include <QTimer>
@@ -124,6 +125,10 @@ class VideoView : public Presenter {
   // Shows the single view through the X server's stretch (xview_); false
   // where that cannot be done, and the paint then stretches it.
   bool PresentSingleOnX();
+  // The single view's caption over `area`: its pixels as runs of a row, and
+  // the pixel they get.
+  std::vector<Rect> CaptionRuns(const Rect& area);
+  static uint32_t CaptionPixel(uint32_t colorref);
   // Paints the grid panes whose pictures the window draws (gridPanes_)
   // into `region`.
   void PaintGridPictures(QPainter& painter, const QRegion& region);
@@ -176,6 +181,9 @@ class VideoView : public Presenter {
   // cannot be made here.
   XScaledView* xview_ = nullptr;
   bool noXView_ = false;
+  // The caption the X server's view has, and over which area.
+  std::string xCaption_;
+  Rect xCaptionArea_;
 };
 
 }  // namespace zarvion
