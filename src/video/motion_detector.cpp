@@ -166,6 +166,13 @@ void MotionDetector::CountSecond(int64_t nowMs) {
   }
 }
 
+MotionFrame MotionDetector::Idle(int64_t nowMs) {
+  MotionFrame frame;
+  if (enabled_ && active_ && nowMs - lastMotionMs_ >= timing_.endGapMs) EndEvent(&frame);
+  frame.active = active_;
+  return frame;
+}
+
 MotionFrame MotionDetector::Feed(const uint8_t* luma, int stride, int width, int height,
                                  int64_t nowMs) {
   MotionFrame frame;
