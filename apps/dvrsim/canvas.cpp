@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/vectorise.h"
+
 namespace zarvion::dvrsim {
 namespace {
 
@@ -94,11 +96,8 @@ void Canvas::DrawText(int x, int y, int scale, std::string_view text, Rgb colour
 
 namespace {
 
-// The cheap cost model of -O2 leaves this loop scalar; the dynamic one
-// vectorises it, which the live scenes' noise on every picture is worth.
-__attribute__((optimize("vect-cost-model=dynamic"))) void AddDeltas(uint8_t* __restrict out,
-                                                                    const int8_t* __restrict delta,
-                                                                    size_t count, int amplitude) {
+ZARVION_VECTORISE void AddDeltas(uint8_t* __restrict out, const int8_t* __restrict delta,
+                                 size_t count, int amplitude) {
   for (size_t k = 0; k < count; ++k) {
     const int v = out[k] + delta[k] * amplitude / 128;
     out[k] = static_cast<uint8_t>(std::clamp(v, 0, 255));
