@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -153,6 +154,18 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
   window->show();
 
   auto& obj = control.Object();
+  // The motion scenarios set detection for every channel (on by default).
+  const bool motionScenario = a.scenario == "grid-wander" || a.scenario == "grid-motion";
+  if (motionScenario) {
+    for (int c = 0; c < kChannels; ++c) control.SetMotionEnabled(c, a.scenario == "grid-motion");
+  }
+  // Every start and end of an event while measuring.
+  auto motionChanges = [&] {
+    uint32_t n = 0;
+    for (int c = 0; c < kChannels; ++c) n += control.Motion(c).changes;
+    return n;
+  };
+  uint32_t changes0 = 0;
   // Connect as a host script would.
   const std::u16string port(a.port.begin(), a.port.end());
   control.ConnectServer(Variant::Bstr(u"127.0.0.1"), Variant::Bstr(port), Variant::Bstr(u"bench"));
@@ -204,6 +217,7 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
       cpu0 = SelfCpu();
       fence0 = trace.FenceCpu();
       x0 = a.xServer ? ProcessCpu(a.xServer) : 0;
+      changes0 = motionChanges();
       t0 = now;
       stage = 3;
       stageAt = now;
@@ -220,15 +234,20 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
       trace.Stop();
       const std::vector<double> lat = trace.Latencies();
       const double frames = static_cast<double>(trace.Received());
+      // The pre-roll rings: the most one channel holds now.
+      size_t ring = 0;
+      for (int slot = 0; slot < kChannels; ++slot) {
+        if (CChannelDecoder* d = window->Decoder(slot)) ring = std::max(ring, d->PreRollBytes());
+      }
       std::printf(
           "result decoded=%.0f wall_s=%.3f client_cpu_s=%.4f fence_cpu_s=%.4f drawn_end=%d "
           "x_cpu_s=%.4f presents=%llu "
           "lat_p50_ms=%.2f lat_p99_ms=%.2f lat_max_ms=%.2f rss_mb=%.1f threads=%d "
-          "draw_mode=0x%x\n",
+          "draw_mode=0x%x motion_changes=%u ring_mb=%.3f\n",
           frames, wall, cpu, fence, trace.Fenced() ? 1 : 0, x,
           static_cast<unsigned long long>(trace.Presents()), Percentile(lat, 0.5),
           Percentile(lat, 0.99), Percentile(lat, 1.0), u.ru_maxrss / 1024.0, SelfThreads(),
-          obj.dwDrawMode.load());
+          obj.dwDrawMode.load(), motionChanges() - changes0, ring / 1048576.0);
       std::fflush(stdout);
       stage = 4;
       app.quit();
