@@ -91,7 +91,7 @@ bool RunOnce(const std::string& self, const Options& o, const std::string& scena
   fs::create_directories(dir);
   const fs::path binDir = fs::path(self).parent_path();
   Child sim;
-  const bool wander = scenario == "grid-wander" || scenario == "grid-motion";
+  const bool wander = scenario == "grid-motion";
   const std::string port = StartRecorder(binDir, &sim, wander ? kWanderSeconds : 0);
   if (port.empty()) return false;
 
@@ -160,9 +160,17 @@ bool RunOnce(const std::string& self, const Options& o, const std::string& scena
     fig["motion_changes"] = num("motion_changes");
     fig["ring_mb"] = num("ring_mb");
   }
+  const bool toggled = pairs.count("toggle_on_us") > 0;
   fig["threads"] = num("threads");
   AddFloor(files, &fig);
   fig["floor_seq_us"] = FloorUs(files, false);
+  if (toggled) {
+    fig["toggle_off_us"] = num("toggle_off_us");
+    fig["toggle_on_us"] = num("toggle_on_us");
+    if (fig["floor_us"] > 0) {
+      fig["motion_rise_pct"] = 100 * (fig["toggle_on_us"] - fig["toggle_off_us"]) / fig["floor_us"];
+    }
+  }
   if (scenario == "clicked-single") {
     if (!files.empty()) {
       fig["ffmpeg_single_us"] = SingleUs(files.front(), recorded, Sampling::kBicubic);
@@ -293,7 +301,6 @@ int RunDriver(const std::string& self, const Options& o) {
   }
   fs::remove_all(packetDir);
   if (summary.empty()) return 1;
-  AddMotionRise(&summary);
   WriteJson(o.json, summary);
   for (const auto& [scenario, f] : summary) std::printf("%s\n", Format(scenario, f).c_str());
   return 0;

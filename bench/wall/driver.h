@@ -16,8 +16,7 @@ struct Options {
   // The app-* scenarios run zarvion-viewer itself; their floor decodes the
   // packets of the first grid run, so they come after it.
   std::vector<std::string> scenarios = {"grid",        "server-single", "clicked-single",
-                                        "grid-wander", "grid-motion",   "app-1-tab",
-                                        "app-4-tabs"};
+                                        "grid-motion", "app-1-tab",     "app-4-tabs"};
 };
 
 // `self`: this program, started again as the viewer. 0 when at least one

@@ -44,17 +44,6 @@ Figures Summarise(const std::vector<Figures>& runs) {
   return m;
 }
 
-void AddMotionRise(std::vector<std::pair<std::string, Figures>>* summary) {
-  const Figures* off = nullptr;
-  Figures* on = nullptr;
-  for (auto& [scenario, f] : *summary) {
-    if (scenario == "grid-wander") off = &f;
-    if (scenario == "grid-motion") on = &f;
-  }
-  if (!off || !on || !on->count("floor_us") || (*on)["floor_us"] <= 0) return;
-  (*on)["motion_rise_pct"] = 100 * ((*on)["client_us"] - off->at("client_us")) / (*on)["floor_us"];
-}
-
 std::string Format(const std::string& scenario, const Figures& f) {
   std::ostringstream s;
   s << "scenario=" << scenario;
@@ -76,6 +65,8 @@ std::string Format(const std::string& scenario, const Figures& f) {
         "client_x_per_single", "client_x_per_single_nn"}) {
     put(k, 2);
   }
+  put("toggle_off_us", 0);
+  put("toggle_on_us", 0);
   put("motion_rise_pct", 1);
   for (const char* k : {"frames_sent", "frames_decoded", "motion_changes"}) put(k, 0);
   put("ring_mb", 2);

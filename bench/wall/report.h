@@ -18,10 +18,6 @@ void AddRatios(Figures* f);
 // longest latency, peak memory, the floor's spread), the median for the rest, and how many runs
 // there were.
 Figures Summarise(const std::vector<Figures>& runs);
-// With both "grid-wander" (motion off) and "grid-motion" (on) summed up:
-// what detection adds to the client's cost per frame, in per cent of the
-// floor, as "motion_rise_pct" of "grid-motion".
-void AddMotionRise(std::vector<std::pair<std::string, Figures>>* summary);
 // "scenario=NAME key=value ...", in a fixed order and precision.
 std::string Format(const std::string& scenario, const Figures& f);
 // An array of one object per scenario; its folder is made if missing.
