@@ -114,6 +114,18 @@ void CChannelDecoder::Notice(uint32_t background) {
   DrawTextAt(hFont, BufferingWord().c_str(), kNoticeX, kNoticeY, kNoticeColor);
 }
 
+int64_t CChannelDecoder::MotionNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void CChannelDecoder::MotionIdle() {
+  if (!pMotionBoard || !motion_.Active()) return;
+  const MotionFrame f = motion_.Idle(MotionNowMs());
+  if (f.ended) pMotionBoard->Update(nChannel, false, 0, motion_.PeakPermille(), false);
+}
+
 void CChannelDecoder::DetectMotion() {
   if (!pMotionBoard || !hic) return;
   MotionSettings settings;
@@ -133,10 +145,7 @@ void CChannelDecoder::DetectMotion() {
   int width = 0;
   int height = 0;
   if (!hic->HeldLuma(&luma, &stride, &width, &height)) return;
-  const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
-  const MotionFrame f = motion_.Feed(luma, stride, width, height, nowMs);
+  const MotionFrame f = motion_.Feed(luma, stride, width, height, MotionNowMs());
   pMotionBoard->Update(nChannel, f.active, f.permille, motion_.PeakPermille(), f.newPeak, luma,
                        stride, width, height);
   // What the enlarged view may show: the blocks that count.

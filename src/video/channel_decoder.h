@@ -155,6 +155,10 @@ class CChannelDecoder : public CVideoSurface {
   // The errno behind the last start that failed or the last recording that
   // stopped by itself; 0 when it had none to give.
   int RecordError() const { return recordError_.load(); }
+  // The decoding thread's clock between frames: a channel whose frames
+  // stopped (its camera lost) ends its motion event once the gap after the
+  // last motion frame has passed. Same thread as Decode.
+  void MotionIdle();
   // Set by the renderer while it reads this channel's picture only through
   // CatchUp or Picture (every channel but the one a single view shows): its
   // frames are then decoded (and recorded) but converted to pixels only
@@ -212,6 +216,7 @@ class CChannelDecoder : public CVideoSurface {
   void EndEvent(int error);
   // Runs the motion detector on the picture just decoded.
   void DetectMotion();
+  static int64_t MotionNowMs();
   void AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags);
   void ReleaseRecording();
   // A new file for a recording (an event recording's when `event`): the
