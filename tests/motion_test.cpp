@@ -200,6 +200,34 @@ TEST(MotionDetector, ACounterSeenWhileSettlingIsIgnoredFromTheStart) {
   EXPECT_EQ(t.starts, 1);
 }
 
+// A burnt-in clock whose minutes and hours change long after the stream
+// settled: each change is a step held for a minute, over several blocks at
+// once, not motion. (Steps used to stay changed until the background took
+// them, seconds later, and started an event at every minute.)
+TEST(MotionDetector, AClockThatStepsNowAndThenIsNoMotion) {
+  MotionDetector d;
+  Scene s;
+  Tally t;
+  for (int i = 0; i < 5 * 60 * 10; ++i) {
+    s.Draw();
+    // A new minute every 6 s here, an hour every 30 s: three digits of two
+    // blocks each, at the bottom of the picture.
+    const int minute = i / 60;
+    s.Box(200, 250, 36, static_cast<uint8_t>(minute % 2 ? 240 : 20));
+    s.Box(240, 250, 36, static_cast<uint8_t>(minute / 5 % 2 ? 240 : 20));
+    s.Box(280, 250, 36, static_cast<uint8_t>(minute % 3 ? 240 : 20));
+    t.Add(s.Feed(d), s.nowMs);
+  }
+  EXPECT_EQ(t.starts, 0);
+  // Something walking across slowly, a pixel or two a frame, is motion.
+  for (int i = 0; i < 100; ++i) {
+    s.Draw();
+    s.Box(20 + i * 3 / 2, 120, 48, 200);
+    t.Add(s.Feed(d), s.nowMs);
+  }
+  EXPECT_EQ(t.starts, 1);
+}
+
 TEST(MotionDetector, MaskedAndDisabledGiveNoEvent) {
   MotionDetector d;
   MotionMask mask{};

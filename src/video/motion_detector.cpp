@@ -22,6 +22,9 @@ constexpr int32_t kQuietSecondWeight = 10;
 constexpr int kMinChangedBlocks = 2;
 // Frames a block stays changed before its background takes the new picture.
 constexpr int32_t kStuckFrames = 150;
+// Frames after a block last moved during which its difference from the
+// background still counts as motion.
+constexpr uint8_t kStepFrames = 2;
 // Changes from one frame to the next while the stream settles that mark a
 // block as busy from the start: a counter's or a clock's digits change at
 // least once in the settle time, a still scene's noise stays under the
@@ -196,6 +199,8 @@ MotionFrame MotionDetector::Feed(const uint8_t* luma, int stride, int width, int
   if (fresh_) {
     fresh_ = false;
     background_ = mean_;
+    anchor_ = mean_;
+    still_.fill(kStepFrames);
     noise_.fill(kInitialNoise);
     settleUntilMs_ = nowMs + timing_.settleMs;
     settling_ = true;
@@ -210,8 +215,19 @@ MotionFrame MotionDetector::Feed(const uint8_t* luma, int stride, int width, int
     for (int i = 0; i < kMotionBlocks; ++i) {
       const size_t k = static_cast<size_t>(i);
       if (Bit(unmasked_, i)) background_[k] = mean_[k];
+      // Moved: away from where the block last moved to by more than the
+      // noise, so a slow object that takes a few frames to do so counts too.
+      if (std::abs(mean_[k] - anchor_[k]) > Threshold(k)) {
+        anchor_[k] = mean_[k];
+        still_[k] = 0;
+      } else if (still_[k] < kStepFrames) {
+        ++still_[k];
+      }
       const int32_t delta = std::abs(mean_[k] - background_[k]);
-      const bool changed = delta > Threshold(k);
+      // A block that changed once and then held still (a clock's next
+      // minute, a sign switched, something set down) is a step, not motion:
+      // it counts only for the frames right after it moved.
+      const bool changed = delta > Threshold(k) && still_[k] < kStepFrames;
       SetBit(changed_, i, changed);
       changedAll += changed;
       if (Bit(operatorMask_, i) || Bit(learnt_, i)) continue;
@@ -241,6 +257,11 @@ MotionFrame MotionDetector::Feed(const uint8_t* luma, int stride, int width, int
           // Ignored blocks follow the picture, so they are right the moment
           // they count again.
           background_[k] = mean_[k];
+        } else if (std::abs(diff) > Threshold(k) && !Bit(changed_, i)) {
+          // A step that held still: the picture as it is now is the
+          // background, and the step says nothing of the noise.
+          background_[k] = mean_[k];
+          stuck_[k] = 0;
         } else if (Bit(changed_, i)) {
           // A passing object leaves the background alone, or its trail would
           // read as motion; one that stops in view becomes background in time.

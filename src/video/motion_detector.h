@@ -11,8 +11,10 @@
 // background instead; the first seconds after the stream starts or comes
 // back only learn; blocks that change in nearly every second for minutes (a
 // burnt-in clock, a frame counter), or again and again while the stream
-// settles, are ignored until they calm down; blocks the operator masked are
-// ignored.
+// settles, are ignored until they calm down; a block that changed once and
+// then held still (a clock's next minute, a sign switched on) counts only
+// for the frame it moved and the next, and becomes background; blocks the
+// operator masked are ignored.
 //
 // Integer sums only, and nothing is allocated per frame. One thread feeds a
 // detector; it has no lock of its own.
@@ -116,6 +118,9 @@ class MotionDetector {
   std::array<int32_t, kMotionBlocks> busy_{};
   std::array<int32_t, kMotionBlocks> quiet_{};
   std::array<int32_t, kMotionBlocks> stuck_{};  // frames changed in a row
+  // Per block: its mean when it last moved, and frames since.
+  std::array<int32_t, kMotionBlocks> anchor_{};
+  std::array<uint8_t, kMotionBlocks> still_{};
   // Per block: frame-to-frame changes while the stream settles.
   std::array<uint8_t, kMotionBlocks> settleChanges_{};
   MotionMask operatorMask_{};
