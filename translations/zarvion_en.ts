@@ -553,6 +553,10 @@ these settings change the picture for every client. Use with care!</translation>
         <source>：</source>
         <translation>: </translation>
     </message>
+    <message>
+        <source>录像回放</source>
+        <translation>Playback</translation>
+    </message>
 </context>
 <context>
     <name>zarvion::viewer::NameDialog</name>

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -33,6 +34,7 @@
 #include "viewer/language.h"
 #include "viewer/name_dialog.h"
 #include "viewer/recorder_tab.h"
+#include "viewer/review_window.h"
 #include "window/screen_fit.h"
 
 namespace zarvion::viewer {
@@ -141,6 +143,7 @@ MainWindow::~MainWindow() {
   (void)RegSetDword(Hive::kCurrentUser, kViewerKey, kEventsShownValue, shown ? 1 : 0);
   delete dock_;
   dock_ = nullptr;
+  delete review_;
   events_.reset();
 }
 
@@ -223,6 +226,29 @@ void MainWindow::GoTo(const Event& event) {
   if (!tab) return;
   tabs_->setCurrentWidget(tab);
   if (event.channel != kNoChannel) tab->EnlargeChannel(event.channel);
+}
+
+ReviewWindow* MainWindow::Review() const { return review_.data(); }
+
+ReviewWindow* MainWindow::ShowReview() {
+  if (!review_) {
+    review_ = new ReviewWindow(
+        [](int64_t, int64_t) { return std::vector<CatalogueEntry>{}; }, events_.get(), this);
+  }
+  review_->show();
+  review_->raise();
+  review_->activateWindow();
+  return review_;
+}
+
+ReviewWindow* MainWindow::ShowReview(const Event& event) {
+  ReviewWindow* review = ShowReview();
+  if (event.channel != kNoChannel && event.channel >= 0) {
+    review->OpenAt(event.channel, event.timeMs);
+  } else {
+    review->ShowDay(QDateTime::fromMSecsSinceEpoch(event.timeMs).date());
+  }
+  return review;
 }
 
 void MainWindow::AlarmsStored(const QList<Event>& rows) {
@@ -324,12 +350,15 @@ void MainWindow::BuildMenus() {
   events->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
   view->addAction(events);
   view->addAction(muteAction_);
+  view->addSeparator();
+  reviewAction_ = view->addAction(tr("录像回放"), this, [this] { ShowReview(); });
+  reviewAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
 
   BuildLanguageMenu();
 
   // The window holds the shortcuts too, so they work while the menu bar is
   // hidden in full screen.
-  addActions({connectAction_, newTab, closeTab, quit, fullScreenAction_});
+  addActions({connectAction_, newTab, closeTab, quit, fullScreenAction_, reviewAction_});
 
   QToolBar* toolbar = addToolBar(tr("工具栏"));
   toolbar->setMovable(false);
@@ -337,6 +366,7 @@ void MainWindow::BuildMenus() {
   toolbar->addAction(disconnectAction_);
   toolbar->addAction(newTab);
   toolbar->addAction(fullScreenAction_);
+  toolbar->addAction(reviewAction_);
 }
 
 void MainWindow::BuildLanguageMenu() {
