@@ -26,6 +26,7 @@
 #include <QWindow>
 
 #include "platform/registry.h"
+#include "settings/settings_store.h"
 #include "viewer/alarm_sound.h"
 #include "viewer/alarm_strip.h"
 #include "viewer/connect_dialog.h"
@@ -105,6 +106,9 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
   repairStatus_ = new QLabel(this);
   repairStatus_->setTextFormat(Qt::PlainText);
   statusBar()->addPermanentWidget(repairStatus_);
+  catalogueStatus_ = new QLabel(this);
+  catalogueStatus_->setTextFormat(Qt::PlainText);
+  statusBar()->addPermanentWidget(catalogueStatus_);
   connect(tabs_, &QTabWidget::tabCloseRequested, this, &MainWindow::CloseTab);
   connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::ShowCurrentState);
   tabMenu_ = new QMenu(this);
@@ -116,6 +120,7 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
           &MainWindow::TabMenuRequested);
   tabs_->installEventFilter(this);
   BuildEvents();
+  BuildCatalogue();
   BuildMenus();
   RefreshRecentMenu();
 
@@ -145,6 +150,25 @@ MainWindow::~MainWindow() {
   dock_ = nullptr;
   delete review_;
   events_.reset();
+  catalogue_.reset();
+}
+
+void MainWindow::BuildCatalogue() {
+  catalogue_ = std::make_unique<RecordingCatalogue>(options_.cataloguePath);
+  connect(catalogue_.get(), &RecordingCatalogue::ReconcileProgress, catalogueStatus_,
+          [this](int done, int total) {
+            catalogueStatus_->setText(total > 0 && done < total
+                                          ? tr("正在整理录像目录：%1 / %2").arg(done).arg(total)
+                                          : QString());
+          });
+  connect(catalogue_.get(), &RecordingCatalogue::Reconciled, catalogueStatus_,
+          [this] { catalogueStatus_->clear(); });
+  // Files copied in, or left by a crash, since the last run; files gone.
+  QStringList folders;
+  for (const FolderSetting which : {kRecordDir, kCapDir}) {
+    folders << QString::fromStdString(SettingsStore::ReadFolderSetting(which));
+  }
+  catalogue_->Reconcile(folders);
 }
 
 void MainWindow::BuildEvents() {
@@ -232,8 +256,11 @@ ReviewWindow* MainWindow::Review() const { return review_.data(); }
 
 ReviewWindow* MainWindow::ShowReview() {
   if (!review_) {
+    RecordingCatalogue* catalogue = catalogue_.get();
     review_ = new ReviewWindow(
-        [](int64_t, int64_t) { return std::vector<CatalogueEntry>{}; }, events_.get(), this);
+        [catalogue](int64_t from, int64_t to) { return catalogue->Entries(from, to); },
+        events_.get(), this);
+    connect(catalogue, &RecordingCatalogue::Changed, review_, &ReviewWindow::Refresh);
   }
   review_->show();
   review_->raise();
@@ -411,6 +438,16 @@ RecorderTab* MainWindow::NewTab() {
   connect(tab, &RecorderTab::Changed, this, [this, tab] { TabChanged(tab); });
   connect(tab, &RecorderTab::RepairStatus, repairStatus_, &QLabel::setText);
   connect(tab, &RecorderTab::EventOccurred, this, [this](const Event& e) { events_->Append(e); });
+  connect(tab, &RecorderTab::RecordingFileStarted, this,
+          [this, tab](const QString& path, CatalogueKind kind, int channel, qint64 startMs) {
+            catalogue_->Started(path, kind, tab->Title(), channel, startMs);
+          });
+  connect(tab, &RecorderTab::RecordingFileEnded, this,
+          [this](const QString& path) { catalogue_->Finished(path); });
+  connect(tab, &RecorderTab::SnapshotFileSaved, this,
+          [this, tab](const QString& path, int channel, qint64 timeMs) {
+            catalogue_->SnapshotSaved(path, tab->Title(), channel, timeMs);
+          });
   // Said in the status bar for a while; the tab's state line comes back.
   connect(tab, &RecorderTab::Notice, this,
           [this](const QString& text) { statusBar()->showMessage(text, kNoticeMs); });

@@ -16,6 +16,7 @@
 
 #include "viewer/event_log.h"
 #include "viewer/recent_recorders.h"
+#include "viewer/recording_catalogue.h"
 
 class QAction;
 class QApplication;
@@ -44,6 +45,8 @@ struct MainWindowOptions {
   bool remember = true;
   // The events database; empty: EventStore::DefaultPath().
   QString eventsPath;
+  // The recordings' catalogue; empty: RecordingCatalogue::DefaultPath().
+  QString cataloguePath;
 };
 
 class MainWindow : public QMainWindow {
@@ -98,6 +101,12 @@ class MainWindow : public QMainWindow {
   // The status bar's line about the repair of recordings at start-up.
   QLabel* RepairStatus() const { return repairStatus_; }
 
+  // Every recording and snapshot the tabs write is entered here; the
+  // record and snapshot folders are reconciled with it at start-up.
+  RecordingCatalogue& Catalogue() const { return *catalogue_; }
+  // The status bar's line about that reconciliation (empty once done).
+  QLabel* CatalogueStatus() const { return catalogueStatus_; }
+
   // Every tab's events go to this store; the dock lists them.
   EventStore& Events() const { return *events_; }
   EventDock* Dock() const { return dock_; }
@@ -134,6 +143,7 @@ class MainWindow : public QMainWindow {
   void SaveTabs();
   void TabMenuRequested(const QPoint& pos);
   void BuildEvents();
+  void BuildCatalogue();
   // The alarms waiting, as the store wrote them.
   void AlarmsStored(const QList<Event>& rows);
   void AlarmsAcknowledged(int64_t id);
@@ -169,6 +179,8 @@ class MainWindow : public QMainWindow {
   bool dockWasVisible_ = false;  // before full screen hid it
 
   std::unique_ptr<EventStore> events_;
+  std::unique_ptr<RecordingCatalogue> catalogue_;
+  QLabel* catalogueStatus_ = nullptr;
   EventDock* dock_ = nullptr;
   AlarmSound* sound_ = nullptr;
   AlarmStrip* strip_ = nullptr;

@@ -35,6 +35,7 @@
 #include "viewer/event_log.h"
 #include "viewer/recent_recorders.h"
 #include "viewer/reconnect_policy.h"
+#include "viewer/recording_catalogue.h"
 
 class QAction;
 class QLabel;
@@ -193,6 +194,14 @@ class RecorderTab : public QWidget {
   // Motion on a camera (0-based channel) began or ended, as the detector
   // decided (its settle, minimum and gap already applied).
   void MotionChanged(int channel, bool active);
+  // The files this tab's recordings and snapshots write, for the
+  // catalogue: a recording (a manual one, each part of a split one, an
+  // event's) began in `path` at `startMs` (ms since the epoch), it was
+  // closed, a snapshot was saved.
+  void RecordingFileStarted(const QString& path, zarvion::viewer::CatalogueKind kind, int channel,
+                            qint64 startMs);
+  void RecordingFileEnded(const QString& path);
+  void SnapshotFileSaved(const QString& path, int channel, qint64 timeMs);
   // The operator asked to name this recorder, from the pane of `channel`
   // (0-based), or -1 from no pane.
   void NameRequested(int channel);
@@ -251,6 +260,8 @@ class RecorderTab : public QWidget {
   // The recording this tab follows ended with its control: the session was
   // lost (`lost`: it goes on once live again) or the operator left it.
   void EndRecordingWithControl(bool lost);
+  // RecordingFileStarted with the start the file's name carries.
+  void TellRecordingStarted(const QString& path, CatalogueKind kind, int channel);
   // One kDiskSpaceLow event each time `folder`'s volume runs low.
   void CheckDiskSpace(const QString& folder);
   void PlaceRecordMark();

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <QObject>
@@ -73,14 +74,30 @@ class RecordingCatalogue : public QObject {
   void Reconcile(const QStringList& folders);
   bool Reconciling() const;
 
-  // Entries that overlap [fromMs, toMs), by start time.
+  // Entries that overlap [fromMs, toMs), by start time. A recording still
+  // being written ends now.
   std::vector<CatalogueEntry> Entries(int64_t fromMs, int64_t toMs) const;
+
+  // Waits until everything asked so far is in the database (a closed file
+  // its writer still holds is waited for, a few seconds at most).
+  void Flush();
+  // False when neither the file nor a fresh one beside it could be opened:
+  // the catalogue then keeps nothing.
+  bool IsOpen() const;
+
+  // The start time a recording's or snapshot's name carries (local time,
+  // to the millisecond), as ms since the epoch; 0 for another name.
+  static int64_t StartOfName(const QString& file);
 
  signals:
   // Entries were added, completed or removed.
   void Changed();
   void ReconcileProgress(int done, int total);
   void Reconciled();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
 };
 
 }  // namespace zarvion::viewer

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTextCharFormat>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "export/recording_reader.h"
@@ -103,6 +104,7 @@ ReviewWindow::ReviewWindow(EntrySource entries, EventStore* events, QWidget* par
       rangeLabel_(new QLabel(this)),
       exportButton_(new QPushButton(tr("导出…"), this)),
       thumbnail_(new QLabel(this, Qt::ToolTip)),
+      refreshTimer_(new QTimer(this)),
       thumbnailThread_(new QThread(this)),
       thumbnailWorker_(new ThumbnailWorker) {
   setWindowTitle(tr("录像回放"));
@@ -115,6 +117,9 @@ ReviewWindow::ReviewWindow(EntrySource entries, EventStore* events, QWidget* par
   thumbnailThread_->setObjectName(QStringLiteral("review-thumbs"));
   thumbnailThread_->start();
   thumbnail_->hide();
+  refreshTimer_->setSingleShot(true);
+  refreshTimer_->setInterval(300);
+  connect(refreshTimer_, &QTimer::timeout, this, [this] { ShowDay(model_.Day()); });
 
   calendar_->setGridVisible(true);
   calendar_->setMaximumWidth(300);
@@ -242,7 +247,7 @@ void ReviewWindow::ShowDay(QDate day) {
   UpdateExport();
 }
 
-void ReviewWindow::Refresh() { ShowDay(model_.Day()); }
+void ReviewWindow::Refresh() { refreshTimer_->start(); }
 
 void ReviewWindow::MarkMonth(int year, int month) {
   for (const QDate& d : marked_) calendar_->setDateTextFormat(d, QTextCharFormat());

@@ -25,6 +25,7 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QThread;
+class QTimer;
 
 namespace zarvion::viewer {
 
@@ -49,7 +50,8 @@ class ReviewWindow : public QWidget {
 
   // Shows `day` (today when not valid).
   void ShowDay(QDate day);
-  // Reads the day (and the calendar's month) again.
+  // Reads the day (and the calendar's month) again, soon: changes that come
+  // together are read once.
   void Refresh();
   // The day of `timeMs`, the camera's recordings in the player from there.
   void OpenAt(int channel, int64_t timeMs);
@@ -90,6 +92,7 @@ class ReviewWindow : public QWidget {
   QLabel* rangeLabel_;
   QPushButton* exportButton_;
   QLabel* thumbnail_;
+  QTimer* refreshTimer_;
   QThread* thumbnailThread_;
   ThumbnailWorker* thumbnailWorker_;
   // Decoded thumbnails by file and time (to the thumbnail step).

@@ -39,6 +39,7 @@ void RecorderTab::SetMotionRecording(int channel, bool on) {
   if (on || !m.running) return;
   if (window_) window_->StopEventRecording(channel);
   Report(EventKind::kRecordingStopped, channel, m.path);
+  emit RecordingFileEnded(m.path);
   m = MotionRecord{};
 }
 
@@ -78,6 +79,7 @@ void RecorderTab::OnMotionChanged(int channel, bool active) {
   m.files = status.files;
   m.path = QString::fromStdString(status.path);
   Report(EventKind::kRecordingStarted, channel, m.path);
+  TellRecordingStarted(m.path, CatalogueKind::kEvent, channel);
   diskCheckedAt_ = {};
 }
 
@@ -90,16 +92,19 @@ void RecorderTab::WatchEventRecordings(Clock::time_point now) {
     if (status.files != m.files && !status.path.empty()) {
       // A split: the old file is complete, the recording goes on.
       Report(EventKind::kRecordingStopped, channel, m.path);
+      emit RecordingFileEnded(m.path);
       m.files = status.files;
       m.path = QString::fromStdString(status.path);
       m.fileStart = now;
       m.splitAsked = false;
       Report(EventKind::kRecordingStarted, channel, m.path);
+      TellRecordingStarted(m.path, CatalogueKind::kEvent, channel);
     }
     if (!status.recording) {
       // A write failed (full disk, the folder gone): what was written stays.
       Report(EventKind::kRecordingFailed, channel,
              FailureText(FailureOf(status.error), status.error, false));
+      emit RecordingFileEnded(m.path);
       m = MotionRecord{};
       diskCheckedAt_ = {};
       continue;
@@ -107,6 +112,7 @@ void RecorderTab::WatchEventRecordings(Clock::time_point now) {
     if (!m.motion && now >= m.stopAt) {
       window_->StopEventRecording(channel);
       Report(EventKind::kRecordingStopped, channel, m.path);
+      emit RecordingFileEnded(m.path);
       m = MotionRecord{};
       continue;
     }
@@ -127,6 +133,7 @@ void RecorderTab::EndEventRecordings() {
     if (m.running && window_) {
       window_->StopEventRecording(channel);
       Report(EventKind::kRecordingStopped, channel, m.path);
+      emit RecordingFileEnded(m.path);
     }
     m = MotionRecord{};
   }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
 
@@ -64,6 +65,8 @@ void RecorderTab::WatchSnapshots() {
   if (shot.saved) {
     emit Notice(tr("抓图已保存：%1").arg(path));
     Report(EventKind::kSnapshotSaved, shown, path);
+    const int64_t named = RecordingCatalogue::StartOfName(path);
+    emit SnapshotFileSaved(path, shown, named ? named : QDateTime::currentMSecsSinceEpoch());
   } else {
     emit Notice(tr("抓图未能保存：%1").arg(path));
     Report(EventKind::kSnapshotFailed, shown, FailureText(shot.failure, shot.error, true));
@@ -85,22 +88,35 @@ void RecorderTab::WatchRecording(Clock::time_point now) {
         (r.Recording() || lost || (changes >= 2 && QFileInfo::exists(path)))) {
       Report(resumeStarted_ ? EventKind::kRecordingResumed : EventKind::kRecordingStarted,
              r.channel, path);
+      TellRecordingStarted(path, CatalogueKind::kManual, r.channel);
       resumeStarted_ = false;
       resumeChannel_ = -1;
       diskCheckedAt_ = {};
     }
     using Outcome = RecordingStatus::Outcome;
     if (r.outcome == Outcome::kRecording) {
+      if (followed && path != recordingPath_ && !path.isEmpty()) {
+        // A split: the part before is closed, the recording goes on.
+        emit RecordingFileEnded(recordingPath_);
+        TellRecordingStarted(path, CatalogueKind::kManual, r.channel);
+      }
       recordingChannel_ = r.channel;
       recordingPath_ = path;  // a split goes on in a new file
     } else if (r.outcome == Outcome::kStopped) {
       if (followed || !path.isEmpty()) Report(EventKind::kRecordingStopped, r.channel, path);
+      if (!path.isEmpty()) emit RecordingFileEnded(path);
       recordingChannel_ = -1;
       recordingPath_.clear();
     } else if (r.outcome == Outcome::kFailed) {
       // A start that failed leaves no file to name; what the operator
       // needs is why.
       Report(EventKind::kRecordingFailed, r.channel, FailureText(r.failure, r.error, false));
+      // What was written before the failure stays a recording.
+      if (followed) {
+        emit RecordingFileEnded(recordingPath_);
+      } else if (lost && !path.isEmpty()) {
+        emit RecordingFileEnded(path);
+      }
       if (r.failure == FileFailure::kDiskFull || r.failure == FileFailure::kFolderUnwritable) {
         diskCheckedAt_ = {};
       }
@@ -140,6 +156,7 @@ void RecorderTab::TryResume(Clock::time_point now) {
 
 void RecorderTab::EndRecordingWithControl(bool lost) {
   const int channel = recordingChannel_;
+  if (channel >= 0 && !recordingPath_.isEmpty()) emit RecordingFileEnded(recordingPath_);
   if (lost) {
     // The operator did not stop it: it goes on once the recorder is back.
     if (channel >= 0) {
@@ -155,6 +172,12 @@ void RecorderTab::EndRecordingWithControl(bool lost) {
   recordingChannel_ = -1;
   recordingPath_.clear();
   PlaceRecordMark();
+}
+
+void RecorderTab::TellRecordingStarted(const QString& path, CatalogueKind kind, int channel) {
+  const int64_t named = RecordingCatalogue::StartOfName(path);
+  emit RecordingFileStarted(path, kind, channel,
+                            named ? named : QDateTime::currentMSecsSinceEpoch());
 }
 
 void RecorderTab::CheckDiskSpace(const QString& folder) {
