@@ -1,22 +1,26 @@
 // "录像回放" offscreen over real recordings of the simulator's stamped
-// pictures: the timeline's model puts every piece on its camera's row at
-// its times, a click plays from there, playing crosses a split and a gap
+// pictures, found by the viewer's own catalogue: an event opens its camera
+// at its time, the timeline's model puts every piece (a split, an event
+// recording, a crash's repaired file, a snapshot, an event) on its camera's
+// row at its times, a click plays from there, playing crosses a split and a gap
 // showing every frame once in order, a seek (or a drag's last) shows the
 // frame of its time, and a range chosen with Shift goes to the export.
 #include <gtest/gtest.h>
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "export/recording_files.h"
 #include "mp43_test_frames.h"
 #include "stamped_recordings.h"
 #include "ui_test_util.h"
 #include "viewer/event_log.h"
+#include "viewer/main_window.h"
+#include "viewer/recording_catalogue.h"
 #include "viewer/review_player.h"
 #include "viewer/review_window.h"
 
@@ -33,20 +37,25 @@ int Stamp(const QImage& picture) {
       .value_or(-1);
 }
 
-// The entry the catalogue has for a finished file.
-CatalogueEntry EntryOf(const std::string& path, CatalogueKind kind) {
-  std::vector<recordings::Recording> plan;
-  std::string error;
-  EXPECT_TRUE(recordings::PlanRecordings({path}, &plan, &error)) << error;
-  CatalogueEntry e;
-  e.path = QString::fromStdString(path);
-  e.kind = kind;
-  e.channel = plan[0].name.channel - 1;
-  e.startMs = plan[0].FrameTime(0);
-  e.endMs = plan[0].FrameTime(plan[0].frames);
-  e.frames = plan[0].frames;
-  e.complete = true;
-  return e;
+// What a crash leaves: the frames written, no index, the header's sizes
+// and flags as at the start.
+void CutOffIndex(const std::string& path) {
+  QFile f(QString::fromStdString(path));
+  ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+  const QByteArray h = f.read(224);
+  auto le32 = [&h](int at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(h[at + i]);
+    return v;
+  };
+  const uint32_t moviEnd = 220 + le32(216);
+  const uint32_t riff = moviEnd - 8;
+  const uint32_t flags = le32(44) & ~0x10u;
+  f.seek(4);
+  f.write(reinterpret_cast<const char*>(&riff), 4);
+  f.seek(44);
+  f.write(reinterpret_cast<const char*>(&flags), 4);
+  ASSERT_TRUE(f.resize(moviEnd));
 }
 
 class ReviewTest : public ::testing::Test {
@@ -56,37 +65,17 @@ class ReviewTest : public ::testing::Test {
     split_ = {d + "CLIENT_CH01_2026_03_01_10_00_00_000.avi",
               d + "CLIENT_CH01_2026_03_01_10_00_02_000.avi"};
     event_ = d + "EVENT_CH01_2026_03_01_10_05_00_000.avi";
-    other_ = d + "CLIENT_CH03_2026_03_01_23_59_00_000.avi";
+    crashed_ = d + "CLIENT_CH03_2026_03_01_23_59_00_000.avi";
     testing::WriteStampedRecording(split_[0], 0, 0, 50);
     testing::WriteStampedRecording(split_[1], 0, 50, 50);
     testing::WriteStampedRecording(event_, 0, 300, 25);
-    testing::WriteStampedRecording(other_, 2, 0, 25);
-    entries_ = {EntryOf(split_[1], CatalogueKind::kManual),
-                EntryOf(split_[0], CatalogueKind::kManual),
-                EntryOf(event_, CatalogueKind::kEvent), EntryOf(other_, CatalogueKind::kManual)};
-    // A crash left the last one unfinished.
-    entries_.back().complete = false;
-    CatalogueEntry shot;
-    shot.path = QString::fromStdString(d + "CH01_2026_03_01_10_01_00_000.bmp");
-    QImage(64, 48, QImage::Format_RGB32).save(shot.path, "BMP");
-    shot.kind = CatalogueKind::kSnapshot;
-    shot.startMs = shot.endMs = At(10, 1);
-    entries_.push_back(shot);
-    EventStoreOptions options;
-    options.path = QString::fromStdString(d + "events.sqlite");
-    store_ = std::make_unique<EventStore>(options);
+    testing::WriteStampedRecording(crashed_, 2, 0, 25);
+    CutOffIndex(crashed_);
+    QImage(64, 48, QImage::Format_RGB32)
+        .save(QString::fromStdString(d + "CH01_2026_03_01_10_01_00_000.bmp"), "BMP");
   }
   static int64_t At(int h, int m, int s = 0, int ms = 0) {
     return QDateTime(QDate(2026, 3, 1), QTime(h, m, s, ms)).toMSecsSinceEpoch();
-  }
-  ReviewWindow::EntrySource Source() const {
-    return [this](int64_t from, int64_t to) {
-      std::vector<CatalogueEntry> out;
-      for (const CatalogueEntry& e : entries_) {
-        if (e.startMs < to && std::max(e.endMs, e.startMs + 1) > from) out.push_back(e);
-      }
-      return out;
-    };
   }
   static bool ShowsFrame(const ReviewPlayer& p, int frame) {
     return !p.Busy() && Stamp(p.Picture()) == frame;
@@ -94,32 +83,46 @@ class ReviewTest : public ::testing::Test {
 
   testing::TempDir dir_;
   std::vector<std::string> split_;
-  std::string event_, other_;
-  std::vector<CatalogueEntry> entries_;
-  std::unique_ptr<EventStore> store_;
+  std::string event_, crashed_;
 };
 
-TEST_F(ReviewTest, TimelinePutsEachPieceOnItsCamerasRowAndAClickPlaysFromThere) {
+TEST_F(ReviewTest, AnEventOpensItsCameraAtItsTimeAndTheTimelineHoldsEachPieceWhereItBelongs) {
+  const QString d = QString::fromStdString(dir_.Path());
+  MainWindow main(MainWindowOptions{.remember = false,
+                                    .eventsPath = d + "/events.sqlite",
+                                    .cataloguePath = d + "/recordings.sqlite"});
+  RecordingCatalogue& catalogue = main.Catalogue();
+  ASSERT_TRUE(WaitUntil([&] { return !catalogue.Reconciling(); }, 10000));
+  catalogue.Reconcile({d});
+  ASSERT_TRUE(WaitUntil([&] { return !catalogue.Reconciling(); }, 20000));
+
   Event motion;
   motion.kind = EventKind::kMotion;
   motion.recorder = QStringLiteral("10.0.0.5");
   motion.channel = 0;
   motion.timeMs = motion.firstMs = At(10, 5, 0, 200);
-  store_->Append(motion);
+  main.Events().Append(motion);
   Event elsewhere = motion;  // the day before: not this day's
   elsewhere.timeMs = elsewhere.firstMs = At(10, 0) - 86400000;
-  store_->Append(elsewhere);
+  main.Events().Append(elsewhere);
   Event notice;  // of no camera
   notice.kind = EventKind::kServerNotice;
   notice.timeMs = At(11, 0);
-  store_->Append(notice);
-  store_->Flush();
+  main.Events().Append(notice);
+  main.Events().Flush();
 
-  ReviewWindow window(Source(), store_.get());
-  window.ShowDay(QDate(2026, 3, 1));
-  const TimelineModel& m = window.Model();
+  // The event's camera, at its time: frame 5 of the event recording.
+  ReviewWindow* window = main.ShowReview(motion);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->Day(), QDate(2026, 3, 1));
+  EXPECT_EQ(window->Channel(), 0);
+  ReviewPlayer* player = window->Player();
+  ASSERT_TRUE(WaitUntil([&] { return ShowsFrame(*player, 305); }, 5000));
+  EXPECT_EQ(player->FrameTimeMs(), At(10, 5, 0, 200));
+
+  const TimelineModel& m = window->Model();
   EXPECT_EQ(m.Channels(), (std::vector<int>{0, 2}));
-
   struct Piece {
     TimelineKind kind;
     int64_t from, to;
@@ -127,7 +130,9 @@ TEST_F(ReviewTest, TimelinePutsEachPieceOnItsCamerasRowAndAClickPlaysFromThere) 
   };
   auto pieces = [&](int channel) {
     std::vector<Piece> out;
-    for (const TimelineItem& i : m.ItemsOf(channel)) out.push_back({i.kind, i.fromMs, i.toMs, i.complete});
+    for (const TimelineItem& i : m.ItemsOf(channel)) {
+      out.push_back({i.kind, i.fromMs, i.toMs, i.complete});
+    }
     return out;
   };
   const std::vector<Piece> ch1 = pieces(0);
@@ -146,34 +151,34 @@ TEST_F(ReviewTest, TimelinePutsEachPieceOnItsCamerasRowAndAClickPlaysFromThere) 
   EXPECT_EQ(ch1[3].to, At(10, 5, 1));
   EXPECT_EQ(ch1[4].kind, TimelineKind::kEventMark);
   EXPECT_EQ(ch1[4].from, At(10, 5, 0, 200));
+  // The crash's file, repaired, with all its frames.
   const std::vector<Piece> ch3 = pieces(2);
   ASSERT_EQ(ch3.size(), 1u);
-  EXPECT_FALSE(ch3[0].complete);
+  EXPECT_TRUE(ch3[0].complete);
   EXPECT_EQ(ch3[0].from, At(23, 59));
-  EXPECT_EQ(window.Snapshots()->count(), 1);
+  EXPECT_EQ(ch3[0].to, At(23, 59, 1));
+  EXPECT_EQ(window->Snapshots()->count(), 1);
 
-  // The first camera is ready to play from its first recording.
-  ReviewPlayer* player = window.Player();
-  ASSERT_TRUE(WaitUntil([&] { return ShowsFrame(*player, 0); }, 5000));
-
-  // A click on the third camera's bar plays it from there (ten seconds in:
-  // frame 24 of its 25, the file holding one second only).
-  window.resize(1000, 700);
-  window.show();
-  TimelineView* t = window.Timeline();
-  t->SetView(At(23, 58), At(24 - 1, 59, 59, 999));
+  // A click on the third camera's bar plays the repaired file from there.
+  window->resize(1000, 700);
+  TimelineView* t = window->Timeline();
+  t->SetView(At(23, 58), At(23, 59, 59, 999));
   const QPoint onBar(t->XOf(At(23, 59, 0, 500)) + 1, t->YOf(2));
   QTest::mouseClick(t, Qt::LeftButton, {}, onBar);
-  EXPECT_EQ(window.Channel(), 2);
-  ASSERT_TRUE(WaitUntil([&] { return player->FrameFile() == QString::fromStdString(other_); }, 5000));
-  EXPECT_NEAR(player->FrameTimeMs(), t->TimeAt(onBar.x()), 40 + 2 * (t->TimeAt(1) - t->TimeAt(0)));
+  EXPECT_EQ(window->Channel(), 2);
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !player->Busy() && player->FrameFile() == QString::fromStdString(crashed_); },
+      5000));
+  const int64_t pixel = t->TimeAt(1) - t->TimeAt(0);
+  EXPECT_NEAR(player->FrameTimeMs(), t->TimeAt(onBar.x()) - 20, 20 + 2 * pixel);
+  EXPECT_EQ(Stamp(player->Picture()), (player->FrameTimeMs() - At(23, 59)) / 40);
 
   // Shift and a drag over the first camera's split: its two parts go to
   // the export, the snapshot in the range with them.
   std::vector<CatalogueEntry> exported, shots;
   int64_t from = 0, to = 0;
-  window.SetExportHandler([&](std::vector<CatalogueEntry> r, int64_t f, int64_t e,
-                              std::vector<CatalogueEntry> s) {
+  window->SetExportHandler([&](std::vector<CatalogueEntry> r, int64_t f, int64_t e,
+                               std::vector<CatalogueEntry> s) {
     exported = std::move(r);
     shots = std::move(s);
     from = f;
@@ -184,8 +189,8 @@ TEST_F(ReviewTest, TimelinePutsEachPieceOnItsCamerasRowAndAClickPlaysFromThere) 
   QTest::mousePress(t, Qt::LeftButton, Qt::ShiftModifier, a);
   QTest::mouseMove(t, b);
   QTest::mouseRelease(t, Qt::LeftButton, Qt::ShiftModifier, b);
-  ASSERT_TRUE(window.ExportButton()->isEnabled());
-  window.ExportButton()->click();
+  ASSERT_TRUE(window->ExportButton()->isEnabled());
+  window->ExportButton()->click();
   ASSERT_EQ(exported.size(), 2u);
   EXPECT_EQ(exported[0].path, QString::fromStdString(split_[0]));
   EXPECT_EQ(exported[1].path, QString::fromStdString(split_[1]));
