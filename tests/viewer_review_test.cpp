@@ -19,6 +19,7 @@
 #include "stamped_recordings.h"
 #include "ui_test_util.h"
 #include "viewer/event_log.h"
+#include "viewer/export_dialog.h"
 #include "viewer/main_window.h"
 #include "viewer/recording_catalogue.h"
 #include "viewer/review_player.h"
@@ -173,8 +174,19 @@ TEST_F(ReviewTest, AnEventOpensItsCameraAtItsTimeAndTheTimelineHoldsEachPieceWhe
   EXPECT_NEAR(player->FrameTimeMs(), t->TimeAt(onBar.x()) - 20, 20 + 2 * pixel);
   EXPECT_EQ(Stamp(player->Picture()), (player->FrameTimeMs() - At(23, 59)) / 40);
 
-  // Shift and a drag over the first camera's split: its two parts go to
-  // the export, the snapshot in the range with them.
+  // Shift and a drag over the first camera's split: "导出…" offers its two
+  // parts for export, the snapshot in the range with them.
+  t->SetView(At(9, 59), At(10, 2));
+  const QPoint a(t->XOf(At(9, 59, 30)), t->YOf(0)), b(t->XOf(At(10, 1, 30)), t->YOf(0));
+  QTest::mousePress(t, Qt::LeftButton, Qt::ShiftModifier, a);
+  QTest::mouseMove(t, b);
+  QTest::mouseRelease(t, Qt::LeftButton, Qt::ShiftModifier, b);
+  ASSERT_TRUE(window->ExportButton()->isEnabled());
+  window->ExportButton()->click();
+  ExportDialog* dialog = window->findChild<ExportDialog*>();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  delete dialog;
   std::vector<CatalogueEntry> exported, shots;
   int64_t from = 0, to = 0;
   window->SetExportHandler([&](std::vector<CatalogueEntry> r, int64_t f, int64_t e,
@@ -184,12 +196,6 @@ TEST_F(ReviewTest, AnEventOpensItsCameraAtItsTimeAndTheTimelineHoldsEachPieceWhe
     from = f;
     to = e;
   });
-  t->SetView(At(9, 59), At(10, 2));
-  const QPoint a(t->XOf(At(9, 59, 30)), t->YOf(0)), b(t->XOf(At(10, 1, 30)), t->YOf(0));
-  QTest::mousePress(t, Qt::LeftButton, Qt::ShiftModifier, a);
-  QTest::mouseMove(t, b);
-  QTest::mouseRelease(t, Qt::LeftButton, Qt::ShiftModifier, b);
-  ASSERT_TRUE(window->ExportButton()->isEnabled());
   window->ExportButton()->click();
   ASSERT_EQ(exported.size(), 2u);
   EXPECT_EQ(exported[0].path, QString::fromStdString(split_[0]));

@@ -467,6 +467,125 @@ these settings change the picture for every client. Use with care!</translation>
         <source>移动侦测</source>
         <translation>Motion</translation>
     </message>
+    <message>
+        <source>录像已导出</source>
+        <translation>Recording exported</translation>
+    </message>
+    <message>
+        <source>录像导出失败</source>
+        <translation>Recording export failed</translation>
+    </message>
+</context>
+<context>
+    <name>zarvion::viewer::ExportDialog</name>
+    <message>
+        <source>导出录像</source>
+        <translation>Export recordings</translation>
+    </message>
+    <message>
+        <source>%1 至 %2</source>
+        <translation>%1 to %2</translation>
+    </message>
+    <message>
+        <source>浏览…</source>
+        <translation>Browse…</translation>
+    </message>
+    <message>
+        <source>MP4 (H.264)</source>
+        <translation>MP4 (H.264)</translation>
+    </message>
+    <message>
+        <source>AVI（原始帧）</source>
+        <translation>AVI (original frames)</translation>
+    </message>
+    <message>
+        <source>叠加时间</source>
+        <translation>Burn in the time</translation>
+    </message>
+    <message>
+        <source>包含抓图</source>
+        <translation>Include snapshots</translation>
+    </message>
+    <message>
+        <source>导出</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>打开所在文件夹</source>
+        <translation>Open containing folder</translation>
+    </message>
+    <message>
+        <source>时间：</source>
+        <translation>Time:</translation>
+    </message>
+    <message>
+        <source>文件：</source>
+        <translation>File:</translation>
+    </message>
+    <message>
+        <source>格式：</source>
+        <translation>Format:</translation>
+    </message>
+    <message>
+        <source>这段时间没有录像</source>
+        <translation>No recordings in this period</translation>
+    </message>
+    <message>
+        <source>导出到</source>
+        <translation>Export to</translation>
+    </message>
+    <message>
+        <source>AVI 文件 (*.avi)</source>
+        <translation>AVI files (*.avi)</translation>
+    </message>
+    <message>
+        <source>MP4 文件 (*.mp4)</source>
+        <translation>MP4 files (*.mp4)</translation>
+    </message>
+    <message>
+        <source>请选择导出文件</source>
+        <translation>Choose the file to export to</translation>
+    </message>
+    <message>
+        <source>无法创建文件夹：%1</source>
+        <translation>Cannot create the folder: %1</translation>
+    </message>
+    <message>
+        <source>正在导出…</source>
+        <translation>Exporting…</translation>
+    </message>
+    <message>
+        <source>正在取消…</source>
+        <translation>Cancelling…</translation>
+    </message>
+    <message>
+        <source>_抓图</source>
+        <translation>_snapshots</translation>
+    </message>
+    <message>
+        <source>已导出 %1 帧：%2</source>
+        <translation>Exported %1 frames: %2</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>已取消</source>
+        <translation>Cancelled</translation>
+    </message>
+    <message>
+        <source>导出已取消</source>
+        <translation>Export cancelled</translation>
+    </message>
+    <message>
+        <source>导出失败：%1</source>
+        <translation>Export failed: %1</translation>
+    </message>
 </context>
 <context>
     <name>zarvion::viewer::HostResolver</name>
@@ -552,6 +671,10 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>：</source>
         <translation>: </translation>
+    </message>
+    <message>
+        <source>正在整理录像目录：%1 / %2</source>
+        <translation>Indexing recordings: %1 / %2</translation>
     </message>
     <message>
         <source>录像回放</source>

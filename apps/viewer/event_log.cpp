@@ -97,6 +97,10 @@ QString EventKindText(EventKind kind) {
       return EventStore::tr("无法播放报警声音");
     case EventKind::kMotion:
       return EventStore::tr("移动侦测");
+    case EventKind::kExportDone:
+      return EventStore::tr("录像已导出");
+    case EventKind::kExportFailed:
+      return EventStore::tr("录像导出失败");
   }
   return EventStore::tr("未知事件");
 }
@@ -121,7 +125,8 @@ const std::vector<EventKind>& AllEventKinds() {
       EventKind::kRecordingStarted,  EventKind::kRecordingStopped, EventKind::kRecordingFailed,
       EventKind::kRecordingResumed,  EventKind::kSnapshotSaved,    EventKind::kSnapshotFailed,
       EventKind::kDiskSpaceLow,      EventKind::kServerNotice,     EventKind::kDatabaseSetAside,
-      EventKind::kSoundUnavailable,  EventKind::kMotion,
+      EventKind::kSoundUnavailable,  EventKind::kMotion,           EventKind::kExportDone,
+      EventKind::kExportFailed,
   };
   return kinds;
 }

@@ -67,6 +67,10 @@ enum class EventKind : int {
   // Motion on a camera, one row an event: its start (time), end, peak share
   // and the picture at the peak; detail: "变化 NN%".
   kMotion = 70,
+  // An export of recordings was written (detail: the file) or was not
+  // (detail: why, or that it was cancelled).
+  kExportDone = 80,
+  kExportFailed = 81,
 };
 
 // Alarms are what the operator must not miss: a recorder lost or its login

@@ -32,6 +32,7 @@
 #include "viewer/connect_dialog.h"
 #include "viewer/event_dock.h"
 #include "viewer/event_model.h"
+#include "viewer/export_dialog.h"
 #include "viewer/language.h"
 #include "viewer/name_dialog.h"
 #include "viewer/recorder_tab.h"
@@ -261,6 +262,15 @@ ReviewWindow* MainWindow::ShowReview() {
         [catalogue](int64_t from, int64_t to) { return catalogue->Entries(from, to); },
         events_.get(), this);
     connect(catalogue, &RecordingCatalogue::Changed, review_, &ReviewWindow::Refresh);
+    review_->SetExportHandler([this](std::vector<CatalogueEntry> recordings, int64_t fromMs,
+                                     int64_t toMs, std::vector<CatalogueEntry> snapshots) {
+      auto* dialog = new ExportDialog(review_, std::move(recordings), fromMs, toMs,
+                                      std::move(snapshots));
+      dialog->setAttribute(Qt::WA_DeleteOnClose);
+      connect(dialog, &ExportDialog::EventOccurred, this,
+              [this](const Event& e) { events_->Append(e); });
+      dialog->open();
+    });
   }
   review_->show();
   review_->raise();
