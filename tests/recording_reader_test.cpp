@@ -97,5 +97,33 @@ TEST_F(RecordingReaderTest, SeekGivesTheFrameOfThatTimeWhereverTheReaderWas) {
   }
 }
 
+TEST(RecordingReaderStartTest, ARecordingBegunBetweenKeyFramesShowsFromItsFirstKeyFrame) {
+  // Frames 10..69 of a stream that began at frame -5 with a key frame every
+  // 25: the first that decodes is frame 20, the file's 11th.
+  testing::TempDir dir;
+  const std::string file = dir.Path() + "/CLIENT_CH02_2026_03_01_11_00_00_000.avi";
+  testing::WriteStampedRecording(file, 1, 10, 60, 25, 25, 15);
+  std::vector<recordings::Recording> plan;
+  std::string error;
+  ASSERT_TRUE(recordings::PlanRecordings({file}, &plan, &error)) << error;
+  const recordings::WallMs start = plan[0].name.start;
+  RecordingReader reader(std::move(plan));
+  auto stamp = [](const ReadFrame& f) {
+    return testing::StampedFrame(f.pixels.data(), f.width, f.height, f.width * 4).value_or(-1);
+  };
+  ReadFrame f;
+  for (recordings::WallMs at : {start, start + 200, start + 399}) {
+    ASSERT_TRUE(reader.Seek(at, &f, &error)) << error;
+    EXPECT_EQ(stamp(f), 20);
+    EXPECT_EQ(f.time, start + 400);
+  }
+  EXPECT_FALSE(reader.Previous(&f, &error)) << "nothing decodable before it";
+  EXPECT_TRUE(error.empty()) << error;
+  ASSERT_TRUE(reader.Next(&f, &error)) << error;
+  EXPECT_EQ(stamp(f), 21);
+  ASSERT_TRUE(reader.Seek(start + 2399, &f, &error)) << error;
+  EXPECT_EQ(stamp(f), 69);
+}
+
 }  // namespace
 }  // namespace zarvion

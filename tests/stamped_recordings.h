@@ -19,9 +19,11 @@ namespace zarvion::testing {
 
 // Frames first..first+count-1 of `channel`'s live picture at `fps`, a key
 // frame every `gop`, into a new recording at `path` (rate measured, as the
-// viewer marks its files).
+// viewer marks its files). With `joinedAt`, the recording begins that many
+// frames into the stream, between two key frames, as the record button's
+// file does.
 inline void WriteStampedRecording(const std::string& path, int channel, int first, int count,
-                                  int fps = 25, int gop = 25) {
+                                  int fps = 25, int gop = 25, int joinedAt = 0) {
   dvrsim::Mp43Encoder encoder;
   std::string error;
   ASSERT_TRUE(encoder.Open(fps, gop, 400000, &error)) << error;
@@ -39,10 +41,11 @@ inline void WriteStampedRecording(const std::string& path, int channel, int firs
                               dvrsim::kPictureWidth * dvrsim::kPictureHeight * 3),
       sizeof(BitmapInfoHeader)));
   dvrsim::Canvas canvas(dvrsim::kPictureWidth, dvrsim::kPictureHeight);
-  for (int i = 0; i < count; ++i) {
+  for (int i = -joinedAt; i < count; ++i) {
     dvrsim::DrawLivePicture(&canvas, channel, first + i);
     dvrsim::EncodedFrame frame;
-    ASSERT_TRUE(encoder.Encode(canvas, i == 0, &frame));
+    ASSERT_TRUE(encoder.Encode(canvas, i == -joinedAt, &frame));
+    if (i < 0) continue;
     ASSERT_TRUE(stream->Write(i, 1, frame.bytes.data(), static_cast<uint32_t>(frame.bytes.size()),
                               frame.key ? kAviIfKeyFrame : 0));
   }

@@ -204,32 +204,35 @@ bool RecordingReader::OpenFile(size_t r, std::string* error) {
 
 bool RecordingReader::Decode(const Position& p, ReadFrame* out, std::string* error) {
   if (!OpenFile(p.recording, error)) return false;
-  Open& o = *open_;
+  Open* o = open_.get();
   const Recording& rec = recordings_[p.recording];
   const uint32_t tag = rec.codecTag ? rec.codecTag : kFourCCMp43;
-  const bool readOn = o.lastRead >= 0 && static_cast<uint64_t>(o.lastRead) < p.index &&
-                      p.index - static_cast<uint64_t>(o.lastRead) <= kReadOnLimit;
+  const bool readOn = o->lastRead >= 0 && static_cast<uint64_t>(o->lastRead) < p.index &&
+                      p.index - static_cast<uint64_t>(o->lastRead) <= kReadOnLimit;
   uint64_t index = 0;
   int got = 0;
   if (!readOn) {
     // Back to the key frame at or before the frame: the index says where
-    // they are, the frame's own bits say whether it is one.
+    // they are, the frame's own bits say whether it is one. With none
+    // before it (a recording that began between key frames), from the
+    // file's start.
     int64_t ts = static_cast<int64_t>(p.index);
     for (int attempt = 0;; ++attempt) {
-      o.held = false;
-      o.lastRead = -1;
-      if (av_seek_frame(o.fmt, o.stream, ts, AVSEEK_FLAG_BACKWARD) < 0 && ts > 0) {
-        ts = 0;
-        continue;
+      o->held = false;
+      const bool sought = ts > 0 && av_seek_frame(o->fmt, o->stream, ts, AVSEEK_FLAG_BACKWARD) >= 0;
+      if (!sought && o->lastRead >= 0) {
+        open_.reset();
+        if (!OpenFile(p.recording, error)) return false;
+        o = open_.get();
       }
-      got = o.Read(&index);
-      if (got <= 0 || ts == 0 || attempt >= 8) break;
-      if (index <= p.index && IsMp43KeyFrame(*o.packet, tag)) break;
+      o->lastRead = -1;
+      got = o->Read(&index);
+      if (!sought || got <= 0 || attempt >= 8) break;
+      if (index <= p.index && IsMp43KeyFrame(*o->packet, tag)) break;
       ts = std::min<int64_t>(static_cast<int64_t>(index), ts) - 1;
-      if (ts < 0) ts = 0;
     }
   } else {
-    got = o.Read(&index);
+    got = o->Read(&index);
   }
   for (;;) {
     if (got < 0) {
@@ -238,20 +241,23 @@ bool RecordingReader::Decode(const Position& p, ReadFrame* out, std::string* err
     }
     if (got == 0) {
       // The file ends before its header said: it holds fewer frames.
-      frames_[p.recording] = std::min<uint64_t>(frames_[p.recording], std::max<uint64_t>(
-                                 p.index, static_cast<uint64_t>(o.lastRead + 1)));
+      frames_[p.recording] = std::min<uint64_t>(
+          frames_[p.recording],
+          std::max<uint64_t>(p.index, static_cast<uint64_t>(o->lastRead + 1)));
       *error = rec.path + ": ends before frame " + std::to_string(p.index);
       return false;
     }
-    o.Feed(tag);
-    if (index >= p.index) break;
-    got = o.Read(&index);
+    o->Feed(tag);
+    // Frames before a file's first key frame do not decode on their own:
+    // the first that does stands for them.
+    if (index >= p.index && o->held) break;
+    got = o->Read(&index);
   }
   out->width = rec.width;
   out->height = rec.height;
   out->pixels.resize(static_cast<size_t>(rec.width) * rec.height * 4);
-  if (!o.held || o.decoder->ConvertHeld(o.out, out->pixels.data()) != kIcErrOk) {
-    std::fill(out->pixels.begin(), out->pixels.end(), 0);  // nothing decodable yet
+  if (o->decoder->ConvertHeld(o->out, out->pixels.data()) != kIcErrOk) {
+    std::fill(out->pixels.begin(), out->pixels.end(), 0);
   }
   out->recording = p.recording;
   out->index = index;
@@ -292,8 +298,16 @@ bool RecordingReader::Next(ReadFrame* out, std::string* error) {
 bool RecordingReader::Previous(ReadFrame* out, std::string* error) {
   error->clear();
   if (!current_.has) return false;
-  const Position p = Before(current_.recording, current_.index);
-  return p.has && Decode(p, out, error);
+  const Position from = current_;
+  for (Position p = Before(from.recording, from.index); p.has;) {
+    if (!Decode(p, out, error)) return false;
+    if (current_.recording != from.recording || current_.index < from.index) return true;
+    // What lies before the file's first key frame does not decode: on to
+    // the recording before.
+    p = Before(p.recording, 0);
+  }
+  current_ = from;
+  return false;
 }
 
 }  // namespace zarvion::recordings
