@@ -252,7 +252,10 @@ void TimelineView::paintEvent(QPaintEvent*) {
         case TimelineKind::kManual:
         case TimelineKind::kEvent: {
           const int x1 = std::max(x0 + 1, std::min(right, XOf(i.toMs)));
-          const QRect bar(x0, top + 5, x1 - x0, kRowHeight - 10);
+          // Manual above, event below: a camera may record both at once.
+          const int half = (kRowHeight - 8) / 2;
+          const QRect bar(x0, i.kind == TimelineKind::kEvent ? top + 4 + half : top + 4, x1 - x0,
+                          half);
           const QColor c = i.kind == TimelineKind::kEvent ? kEventColour : kManualColour;
           p.fillRect(bar, i.complete ? QBrush(c) : QBrush(c, Qt::BDiagPattern));
           break;

@@ -1,5 +1,6 @@
 #include "viewer/review_window.h"
 
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTextCharFormat>
 #include <QThread>
 #include <QTimer>
@@ -131,7 +133,7 @@ ReviewWindow::ReviewWindow(EntrySource entries, EventStore* events, QWidget* par
   snapshots_->setFlow(QListView::LeftToRight);
   snapshots_->setWrapping(false);
   snapshots_->setIconSize(QSize(kSnapshotIcon, kSnapshotIcon * 3 / 4));
-  snapshots_->setFixedHeight(kSnapshotIcon + 36);
+  snapshots_->setFixedHeight(kSnapshotIcon + 30);
   snapshots_->setMovement(QListView::Static);
   snapshots_->setToolTip(tr("当天的抓图"));
   connect(snapshots_, &QListWidget::itemClicked, this,
@@ -160,7 +162,14 @@ ReviewWindow::ReviewWindow(EntrySource entries, EventStore* events, QWidget* par
   rangeRow->addWidget(exportButton_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top, 1);
-  layout->addWidget(timeline_);
+  // Many cameras scroll: the player keeps its room.
+  auto* rows = new QScrollArea(this);
+  rows->setWidget(timeline_);
+  rows->setWidgetResizable(true);
+  rows->setFrameShape(QFrame::NoFrame);
+  rows->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  rows->setMaximumHeight(TimelineView::kRulerHeight + TimelineView::kRowHeight * 13 / 2 + 2);
+  layout->addWidget(rows);
   layout->addLayout(rangeRow);
   layout->addWidget(snapshots_);
   UpdateExport();
@@ -320,8 +329,13 @@ void ReviewWindow::ExportRange() {
   if (!exportHandler_ || to <= from) return;
   const int channel = timeline_->RangeChannel() >= 0 ? timeline_->RangeChannel() : channel_;
   std::vector<CatalogueEntry> recordings, snapshots;
+  // A camera may record on the button and on motion at once: a recording
+  // that another already holds from start to end is not exported twice.
+  int64_t covered = std::numeric_limits<int64_t>::min();
   for (CatalogueEntry& e : model_.RecordingsIn(from, to)) {
-    if (e.channel == channel) recordings.push_back(std::move(e));
+    if (e.channel != channel || e.endMs <= covered) continue;
+    covered = e.endMs;
+    recordings.push_back(std::move(e));
   }
   for (CatalogueEntry& e : model_.SnapshotsIn(from, to)) {
     if (e.channel == channel) snapshots.push_back(std::move(e));
