@@ -106,10 +106,10 @@ struct Event {
 struct EventFilter {
   std::optional<QString> recorder;
   std::vector<EventKind> kinds;  // empty: every kind
+  int limit = 1000;
   // Rows whose occurrences overlap [fromMs, toMs) (first to latest).
   std::optional<int64_t> fromMs;
   std::optional<int64_t> toMs;
-  int limit = 1000;
 };
 
 struct EventStoreOptions {

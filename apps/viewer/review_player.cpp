@@ -225,7 +225,8 @@ bool ReviewPlayer::SetFiles(const QStringList& files, int channel) {
   for (const QString& f : files) paths.push_back(f.toStdString());
   std::vector<recordings::Recording> plan;
   std::string error;
-  files_.clear();
+  files_ = files;
+  playable_ = 0;
   channel_ = channel;
   error_.clear();
   beginMs_ = endMs_ = 0;
@@ -246,8 +247,7 @@ bool ReviewPlayer::SetFiles(const QStringList& files, int channel) {
   }
   for (const recordings::Recording& r : plan) {
     if (r.frames == 0) continue;
-    files_ << QString::fromStdString(r.path);
-    beginMs_ = files_.size() == 1 ? r.FrameTime(0) : std::min(beginMs_, r.FrameTime(0));
+    beginMs_ = ++playable_ == 1 ? r.FrameTime(0) : std::min(beginMs_, r.FrameTime(0));
     endMs_ = std::max(endMs_, r.FrameTime(r.frames));
   }
   worker_->Load(std::move(plan));
@@ -268,7 +268,7 @@ bool ReviewPlayer::SetFiles(const QStringList& files, int channel) {
 QImage ReviewPlayer::Picture() const { return screen_->Picture(); }
 
 void ReviewPlayer::Request(Ask ask, int64_t timeMs) {
-  if (files_.isEmpty()) return;
+  if (playable_ == 0) return;
   ++generation_;
   if (ask != Ask::kNext || !playing_) seekGeneration_ = generation_;
   requested_ = generation_;
@@ -282,14 +282,13 @@ void ReviewPlayer::SeekTo(int64_t timeMs) {
 }
 
 void ReviewPlayer::Play() {
-  if (playing_ || files_.isEmpty()) return;
+  if (playing_ || playable_ == 0) return;
   playing_ = true;
   clock_.start();
   shownAt_ = 0;
-  if (!HasFrame()) {
-    Request(Ask::kSeek, beginMs_);
-  } else {
-    Request(Ask::kNext);
+  // A seek on its way starts the play where it lands.
+  if (!Busy()) {
+    Request(HasFrame() ? Ask::kNext : Ask::kSeek, beginMs_);
   }
   UpdateButtons();
   emit PlayingChanged(true);
@@ -404,7 +403,7 @@ QString ReviewPlayer::SaveSnapshot() {
 }
 
 void ReviewPlayer::UpdateButtons() {
-  const bool any = !files_.isEmpty();
+  const bool any = playable_ > 0;
   playButton_->setText(playing_ ? tr("暂停") : tr("播放"));
   playButton_->setEnabled(any);
   backButton_->setEnabled(any);

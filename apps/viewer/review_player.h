@@ -59,6 +59,7 @@ class ReviewPlayer : public QWidget {
 
   // Plays these files of one camera (any order); `channel` (0-based) names
   // its snapshots. False, with Error() saying why, when none can be read.
+  // Files() gives them back as given.
   bool SetFiles(const QStringList& files, int channel);
   QStringList Files() const { return files_; }
   int Channel() const { return channel_; }
@@ -123,6 +124,7 @@ class ReviewPlayer : public QWidget {
   QTimer* playTimer_;
 
   QStringList files_;
+  int playable_ = 0;  // files with frames
   int channel_ = 0;
   QString error_;
   QString snapshotFolder_;

@@ -296,12 +296,15 @@ void ReviewWindow::OpenAt(int channel, int64_t timeMs) {
 
 void ReviewWindow::PlayFrom(int channel, int64_t timeMs) {
   const QStringList files = model_.Files(channel);
-  if (channel != channel_ || files != player_->Files()) {
-    player_->SetFiles(files, channel);
-  }
+  const bool playing = player_->Playing();
+  const bool reload = channel != channel_ || files != player_->Files();
+  if (reload) player_->SetFiles(files, channel);
   channel_ = channel;
   timeline_->SetCursor(channel, timeMs);
-  if (!files.isEmpty()) player_->SeekTo(timeMs);
+  if (files.isEmpty()) return;
+  player_->SeekTo(timeMs);
+  // A recording that began or ended meanwhile does not stop the play.
+  if (reload && playing) player_->Play();
 }
 
 void ReviewWindow::ChooseRange(int64_t fromMs, int64_t toMs) {
