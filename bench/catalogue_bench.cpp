@@ -93,8 +93,7 @@ void ReconcileAndWait(RecordingCatalogue& catalogue) {
 
 // A day in the middle of the week.
 int64_t DayStart() {
-  return RecordingCatalogue::StartOfName(
-      QStringLiteral("CLIENT_CH01_2026_03_04_00_00_00_000.avi"));
+  return RecordingCatalogue::StartOfName(QStringLiteral("CLIENT_CH01_2026_03_04_00_00_00_000.avi"));
 }
 
 void BM_FirstScan(benchmark::State& state) {

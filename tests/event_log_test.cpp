@@ -142,6 +142,69 @@ TEST_F(EventStoreTest, MotionRowsKeepTheirOwnFieldsAndAreNotCoalesced) {
   EXPECT_FALSE(IsAlarm(EventKind::kMotion));
 }
 
+// A database of the step before motion rows had files keeps its rows and
+// takes files. An alarm camera's row is written at the start (an alarm at
+// once) and completed at the end, still one row.
+TEST_F(EventStoreTest, MotionRowsCarryTheirFileAndAnAlarmRowIsCompletedAtItsEnd) {
+  const int64_t t = NowMs() - 20000;
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().toUtf8().constData(), &db), SQLITE_OK);
+    const std::string made =
+        "CREATE TABLE events(id INTEGER PRIMARY KEY, time INTEGER NOT NULL,"
+        " first_time INTEGER NOT NULL, recorder TEXT NOT NULL, channel INTEGER,"
+        " kind INTEGER NOT NULL, detail TEXT NOT NULL DEFAULT '',"
+        " count INTEGER NOT NULL DEFAULT 1, acknowledged INTEGER,"
+        " end_time INTEGER, peak INTEGER, thumbnail BLOB);"
+        "INSERT INTO events(time, first_time, recorder, channel, kind, end_time, peak)"
+        " VALUES(" +
+        std::to_string(t - 60000) + ", " + std::to_string(t - 60000) + ", 'r', 1, 70, " +
+        std::to_string(t - 50000) +
+        ", 90);"
+        "PRAGMA user_version=2;";
+    ASSERT_EQ(sqlite3_exec(db, made.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  const QString file = QStringLiteral("/rec/EVENT_CH02_2026_01_02_03_04_05_006.avi");
+  {
+    auto store = Open();
+    Event start = Make(QStringLiteral("r"), 1, EventKind::kMotionAlarm, {}, t);
+    start.recording = file;
+    store->Append(start);
+    store->Flush();
+    EXPECT_EQ(store->UnacknowledgedAlarms(), 1);
+    Event end = start;
+    end.endMs = t + 4000;
+    end.peakPermille = 210;
+    end.detail = QStringLiteral("变化 21%");
+    end.thumbnail = QByteArray("\x89PNG", 4);
+    end.recording.clear();  // what the start told stays
+    store->Append(end);
+    // A plain row of the same camera with its own start is a row of its own.
+    Event plain = Make(QStringLiteral("r"), 1, EventKind::kMotion, {}, t + 9000);
+    plain.recording = file;
+    store->Append(plain);
+  }
+  auto store = Open();
+  const QList<Event> rows = store->Query();
+  ASSERT_EQ(rows.size(), 3);
+  EXPECT_EQ(rows[0].kind, EventKind::kMotion);
+  EXPECT_EQ(rows[0].recording, file);
+  const Event& alarm = rows[1];
+  EXPECT_EQ(alarm.kind, EventKind::kMotionAlarm);
+  EXPECT_EQ(alarm.timeMs, t);
+  EXPECT_EQ(alarm.endMs, t + 4000);
+  EXPECT_EQ(alarm.peakPermille, 210);
+  EXPECT_EQ(alarm.count, 1);
+  EXPECT_EQ(alarm.detail, QStringLiteral("变化 21%"));
+  EXPECT_EQ(alarm.thumbnail, QByteArray("\x89PNG", 4));
+  EXPECT_EQ(alarm.recording, file);
+  EXPECT_EQ(rows[2].peakPermille, 90);
+  EXPECT_TRUE(rows[2].recording.isEmpty());
+  store->Flush();
+  EXPECT_EQ(store->UnacknowledgedAlarms(), 1);
+}
+
 TEST_F(EventStoreTest, FloodsAndFlappingCoalesceIntoFewRows) {
   auto store = Open();
   for (int i = 0; i < 10000; ++i) {

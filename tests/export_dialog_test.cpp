@@ -36,9 +36,9 @@ CatalogueEntry WriteRecording(const QString& path, const std::vector<EncodedFram
   info.dwScale = 1;
   info.rcFrame = AviRect{0, 0, 352, 288};
   AviStream* stream = avi->CreateStream(info, AviRateOrigin::kMeasured);
-  EXPECT_TRUE(stream && stream->SetFormat(0, MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43,
-                                                                  352 * 288 * 3),
-                                          sizeof(BitmapInfoHeader)));
+  EXPECT_TRUE(stream &&
+              stream->SetFormat(0, MakeBitmapInfoHeader(352, 288, 24, kFourCCMp43, 352 * 288 * 3),
+                                sizeof(BitmapInfoHeader)));
   for (size_t i = 0; i < count; ++i) {
     const EncodedFrame& f = frames[i % frames.size()];
     EXPECT_TRUE(stream->Write(static_cast<int32_t>(i), 1, f.bytes.data(),
@@ -71,8 +71,9 @@ CatalogueEntry Snapshot(const QString& path) {
 
 class ExportDialogTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { frames_ = new std::vector<EncodedFrame>(
-                                     testing::EncodeTestFrames(50, 10)); }
+  static void SetUpTestSuite() {
+    frames_ = new std::vector<EncodedFrame>(testing::EncodeTestFrames(50, 10));
+  }
   static void TearDownTestSuite() { delete frames_; }
 
   QString In(const char* name) const { return dir_.filePath(QString::fromUtf8(name)); }
@@ -86,10 +87,10 @@ class ExportDialogTest : public ::testing::Test {
 std::vector<EncodedFrame>* ExportDialogTest::frames_ = nullptr;
 
 TEST_F(ExportDialogTest, ExportsTheRangeAsAnMp4WithItsSnapshotsAndTellsWhere) {
-  const CatalogueEntry first = WriteRecording(In("CLIENT_CH03_2026_03_01_10_00_00_000.avi"),
-                                              *frames_, 50);
-  const CatalogueEntry second = WriteRecording(In("CLIENT_CH03_2026_03_01_10_00_02_000.avi"),
-                                               *frames_, 50);
+  const CatalogueEntry first =
+      WriteRecording(In("CLIENT_CH03_2026_03_01_10_00_00_000.avi"), *frames_, 50);
+  const CatalogueEntry second =
+      WriteRecording(In("CLIENT_CH03_2026_03_01_10_00_02_000.avi"), *frames_, 50);
   const CatalogueEntry inside = Snapshot(In("CH03_2026_03_01_10_00_01_500.bmp"));
   const CatalogueEntry outside = Snapshot(In("CH03_2026_03_01_10_00_09_000.bmp"));
   // One second in each file.
@@ -124,11 +125,11 @@ TEST_F(ExportDialogTest, ExportsTheRangeAsAnMp4WithItsSnapshotsAndTellsWhere) {
   EXPECT_TRUE(dialog.OpenFolderButton()->isVisible());
 
   std::string probe;
-  ASSERT_TRUE(testing::RunCommand(
-      "ffprobe -v error -count_frames -select_streams v -show_entries "
-      "stream=codec_name,r_frame_rate,nb_read_frames -of default=nw=1 '" +
-          out.toStdString() + "'",
-      &probe));
+  ASSERT_TRUE(
+      testing::RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+                          "stream=codec_name,r_frame_rate,nb_read_frames -of default=nw=1 '" +
+                              out.toStdString() + "'",
+                          &probe));
   EXPECT_NE(probe.find("codec_name=h264"), std::string::npos) << probe;
   EXPECT_NE(probe.find("r_frame_rate=25/1"), std::string::npos) << probe;
   EXPECT_NE(probe.find("nb_read_frames=50"), std::string::npos) << probe;
@@ -148,8 +149,8 @@ TEST_F(ExportDialogTest, ExportsTheRangeAsAnMp4WithItsSnapshotsAndTellsWhere) {
 }
 
 TEST_F(ExportDialogTest, CancelHalfWayLeavesNoFile) {
-  const CatalogueEntry longer = WriteRecording(In("CLIENT_CH01_2026_03_01_12_00_00_000.avi"),
-                                               *frames_, 3000);
+  const CatalogueEntry longer =
+      WriteRecording(In("CLIENT_CH01_2026_03_01_12_00_00_000.avi"), *frames_, 3000);
   QWidget parent;
   ExportDialog dialog(&parent, {longer}, longer.startMs, longer.endMs);
   const QString outFolder = In("out");

@@ -150,6 +150,47 @@ TEST_F(ExportTest, JoinsRecordingsIntoAnMp4AtTheirRateAndCutsARangeToItsFrames) 
   EXPECT_EQ(Others(), (std::vector<std::string>{"all.mp4", "part.mp4"}));
 }
 
+// The PSNR over rows [top, bottom) and columns [left, right) of every
+// picture of two decodes of the same length.
+double RegionPsnr(const std::string& a, const std::string& b, int top, int bottom, int left,
+                  int right) {
+  const size_t picture = 352 * 288 * 4;
+  if (a.size() != b.size() || a.empty()) return -1;
+  double squares = 0;
+  double samples = 0;
+  for (size_t at = 0; at + picture <= a.size(); at += picture) {
+    for (int y = top; y < bottom; ++y) {
+      for (int x = left; x < right; ++x) {
+        for (int c = 0; c < 3; ++c) {
+          const size_t i = at + (static_cast<size_t>(y) * 352 + static_cast<size_t>(x)) * 4 + c;
+          const double d = static_cast<uint8_t>(a[i]) - static_cast<uint8_t>(b[i]);
+          squares += d * d;
+          samples += 1;
+        }
+      }
+    }
+  }
+  if (squares == 0) return 99;
+  return 10 * std::log10(255.0 * 255.0 / (squares / samples));
+}
+
+TEST_F(ExportTest, TheTimeIsBurntIntoTheTopLeftCornerOnly) {
+  const std::string plain = dir_.Path() + "/plain.mp4";
+  const std::string timed = dir_.Path() + "/timed.mp4";
+  std::string said;
+  ASSERT_TRUE(RunCommand(kExport + " '" + first_ + "' -o '" + plain + "' 2>&1", &said)) << said;
+  ASSERT_TRUE(RunCommand(kExport + " --time '" + first_ + "' -o '" + timed + "' 2>&1", &said))
+      << said;
+  const std::string a = testing::FfmpegDecode(plain, "bgra");
+  const std::string b = testing::FfmpegDecode(timed, "bgra");
+  ASSERT_EQ(a.size(), size_t{352} * 288 * 4 * 50);
+  // "2026-03-01 10:00:00" in figures a twelfth of the height, from a small
+  // margin: the figures' band changes a lot; the lower half of the picture
+  // only within encoding error (the encoder spends its bits differently).
+  EXPECT_LT(RegionPsnr(a, b, 8, 28, 8, 200), 20.0);
+  EXPECT_GT(RegionPsnr(a, b, 144, 288, 0, 352), 35.0);
+}
+
 TEST_F(ExportTest, AviKeepsTheOriginalFramesFromTheKeyFrameBeforeTheRange) {
   const std::string avi = dir_.Path() + "/cut.avi";
   std::string said;

@@ -6,6 +6,7 @@ zarvion_test(test_viewer_app
   SOURCES viewer_reconnect_policy_test.cpp viewer_connect_dialog_test.cpp
     viewer_recent_recorders_test.cpp viewer_recorder_tab_test.cpp viewer_main_window_test.cpp
     viewer_recording_test.cpp viewer_alarms_test.cpp viewer_motion_test.cpp
+    viewer_motion_settings_test.cpp
     viewer_recording_test.cpp
     viewer_host_names_test.cpp viewer_names_test.cpp mp43_test_frames.cpp
     ui_test_main.cpp

@@ -434,5 +434,39 @@ TEST_F(ViewerTest, StatusBarShowsTheRepairOfRecordingsAtStart) {
   EXPECT_EQ(window.RepairStatus()->textFormat(), Qt::PlainText);
 }
 
+TEST_F(ViewerTest, TheCatalogueTakesInTheRecordAndSnapshotFoldersAtStart) {
+  const std::string home = zarvion::testing::TestHome();
+  const std::string record = home + "/cat-rec";
+  const std::string shots = home + "/cat-shots";
+  ::mkdir(record.c_str(), 0755);
+  ::mkdir(shots.c_str(), 0755);
+  ASSERT_TRUE(RegSetString(Hive::kCurrentUser, kSettingsKey, kRecordDirValue, record));
+  ASSERT_TRUE(RegSetString(Hive::kCurrentUser, kSettingsKey, kCapDirValue, shots));
+  {
+    auto avi =
+        AviFile::Open(record + "/EVENT_CH05_2026_03_01_10_00_00_000.avi", kOfCreate | kOfWrite);
+    AviStream* stream = testing::CreateMp43Stream(*avi);
+    ASSERT_TRUE(stream);
+    const std::vector<uint8_t> frame(100, 0x00);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(stream->Write(i, 1, frame.data(), 100, 0x10));
+  }
+  std::ofstream(shots + "/CH05_2026_03_01_10_00_00_100.bmp") << "BM";
+
+  MainWindowOptions options;
+  options.remember = false;
+  options.cataloguePath = QString::fromStdString(home + "/cat.sqlite");
+  MainWindow window(options);
+  EXPECT_EQ(window.Catalogue().Path(), options.cataloguePath);
+  ASSERT_TRUE(WaitUntil([&] { return !window.Catalogue().Reconciling(); }, 20000 * kSlow));
+  window.Catalogue().Flush();
+  const std::vector<CatalogueEntry> entries = window.Catalogue().Entries(0, int64_t{1} << 50);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].kind, CatalogueKind::kEvent);
+  EXPECT_EQ(entries[0].channel, 4);
+  EXPECT_EQ(entries[0].frames, 3);
+  EXPECT_EQ(entries[1].kind, CatalogueKind::kSnapshot);
+  EXPECT_TRUE(WaitUntil([&] { return window.CatalogueStatus()->text().isEmpty(); }, 2000));
+}
+
 }  // namespace
 }  // namespace zarvion::viewer

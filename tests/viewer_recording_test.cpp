@@ -180,6 +180,64 @@ TEST_F(RecordingTab, GoesOnInANewFileWhenTheRecorderComesBack) {
   EXPECT_EQ(FilesIn(movies, ".avi").size(), 2u);
 }
 
+TEST_F(RecordingTab, TheCatalogueHearsOfEveryPartOfASplitRecordingAndOfSnapshots) {
+  ASSERT_TRUE(server_);
+  const fs::path movies = fs::path(zarvion::testing::TestHome()) / "split-movies";
+  fs::remove_all(movies);
+  UseFolders(movies, movies);
+  RecordingCatalogue catalogue(QString::fromStdString(movies.string() + ".sqlite"));
+  // As the main window wires every tab.
+  QObject::connect(&tab_, &RecorderTab::RecordingFileStarted,
+                   [&](const QString& path, CatalogueKind kind, int channel, qint64 startMs) {
+                     catalogue.Started(path, kind, tab_.Title(), channel, startMs);
+                   });
+  QObject::connect(&tab_, &RecorderTab::RecordingFileEnded,
+                   [&](const QString& path) { catalogue.Finished(path); });
+  QObject::connect(&tab_, &RecorderTab::SnapshotFileSaved,
+                   [&](const QString& path, int channel, qint64 timeMs) {
+                     catalogue.SnapshotSaved(path, tab_.Title(), channel, timeMs);
+                   });
+  GoLiveOn(1);
+  if (HasFatalFailure()) return;
+  ::setenv("ZARVION_RECORD_SPLIT_BYTES", "30000", 1);
+  const bool started = WaitUntil([&] { return tab_.Window()->StartRecording(); }, 5000 * kSlow);
+  ::unsetenv("ZARVION_RECORD_SPLIT_BYTES");
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(WaitUntil([&] { return FilesIn(movies, ".avi").size() >= 3; }, 15000 * kSlow));
+  Snapshot();
+  ASSERT_TRUE(WaitFor(EventKind::kSnapshotSaved));
+  tab_.Window()->StopRecording();
+  ASSERT_TRUE(WaitFor(EventKind::kRecordingStopped));
+  catalogue.Flush();
+
+  const auto avis = FilesIn(movies, ".avi");
+  std::vector<CatalogueEntry> recordings;
+  std::vector<CatalogueEntry> snapshots;
+  for (CatalogueEntry& e : catalogue.Entries(0, int64_t{1} << 50)) {
+    (e.kind == CatalogueKind::kSnapshot ? snapshots : recordings).push_back(std::move(e));
+  }
+  ASSERT_EQ(recordings.size(), avis.size());
+  for (size_t i = 0; i < avis.size(); ++i) {
+    const CatalogueEntry& e = recordings[i];
+    SCOPED_TRACE(avis[i].string());
+    EXPECT_EQ(e.path.toStdString(), avis[i].string());
+    EXPECT_EQ(e.kind, CatalogueKind::kManual);
+    EXPECT_EQ(e.channel, 1);
+    EXPECT_EQ(e.recorder, tab_.Title());
+    EXPECT_TRUE(e.complete);
+    EXPECT_EQ(e.frames, FramesIn(avis[i]));
+    // Each part after a split opens on a key frame, where the one before
+    // ended, give or take a frame.
+    if (i > 0) {
+      EXPECT_GE(e.keyFrames, 1);
+      EXPECT_NEAR(e.startMs, recordings[i - 1].endMs, 250);
+    }
+  }
+  ASSERT_EQ(snapshots.size(), 1u);
+  EXPECT_EQ(snapshots[0].path, Of(EventKind::kSnapshotSaved)[0].detail);
+  EXPECT_EQ(snapshots[0].channel, 1);
+}
+
 TEST_F(RecordingTab, MotionRecordsTheSecondsBeforeItUntilThePostRollIsOver) {
   ASSERT_TRUE(server_);
   const fs::path movies = fs::path(zarvion::testing::TestHome()) / "event-movies";

@@ -369,6 +369,14 @@ these settings change the picture for every client. Use with care!</translation>
         <source>全部确认</source>
         <translation>Acknowledge all</translation>
     </message>
+    <message>
+        <source>打开录像</source>
+        <translation>Open recording</translation>
+    </message>
+    <message>
+        <source>打开所在文件夹</source>
+        <translation>Open containing folder</translation>
+    </message>
 </context>
 <context>
     <name>zarvion::viewer::EventModel</name>
@@ -391,6 +399,10 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>事件内容</source>
         <translation>What happened</translation>
+    </message>
+    <message>
+        <source>录像：</source>
+        <translation>Recording: </translation>
     </message>
 </context>
 <context>
@@ -474,6 +486,10 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>录像导出失败</source>
         <translation>Recording export failed</translation>
+    </message>
+    <message>
+        <source>移动报警</source>
+        <translation>Motion alarm</translation>
     </message>
 </context>
 <context>
@@ -682,6 +698,49 @@ these settings change the picture for every client. Use with care!</translation>
     </message>
 </context>
 <context>
+    <name>zarvion::viewer::MotionDialog</name>
+    <message>
+        <source>移动侦测设置 - %1</source>
+        <translation>Motion detection settings - %1</translation>
+    </message>
+    <message>
+        <source>移动侦测</source>
+        <translation>Motion detection</translation>
+    </message>
+    <message>
+        <source>移动侦测录像</source>
+        <translation>Record on motion</translation>
+    </message>
+    <message>
+        <source>作为报警</source>
+        <translation>Treat as alarm</translation>
+    </message>
+    <message>
+        <source>擦除</source>
+        <translation>Erase</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>灵敏度</source>
+        <translation>Sensitivity</translation>
+    </message>
+    <message>
+        <source>拖动以屏蔽区块，右键拖动以擦除</source>
+        <translation>Drag to mask blocks, drag with the right button to erase</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
     <name>zarvion::viewer::NameDialog</name>
     <message>
         <source>命名</source>
@@ -873,6 +932,14 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>移动侦测录像</source>
         <translation>Record on motion</translation>
+    </message>
+    <message>
+        <source>移动侦测设置…</source>
+        <translation>Motion detection settings…</translation>
+    </message>
+    <message>
+        <source>显示移动区块</source>
+        <translation>Show moving blocks</translation>
     </message>
 </context>
 <context>

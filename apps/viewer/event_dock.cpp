@@ -4,13 +4,17 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableView>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace zarvion::viewer {
@@ -80,7 +84,27 @@ EventDock::EventDock(EventStore& store, EventModel::Names names, QAction* mute, 
   connect(view_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
     if (index.isValid()) emit Chosen(model_->At(index.row()));
   });
+  rowMenu_ = new QMenu(this);
+  openRecording_ = rowMenu_->addAction(tr("打开录像"), this,
+                                       [this] { emit OpenRecordingRequested(menuEvent_); });
+  openFolder_ = rowMenu_->addAction(tr("打开所在文件夹"), this, [this] {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(menuEvent_.recording).absolutePath()));
+  });
+  view_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const QModelIndex index = view_->indexAt(at);
+    if (!index.isValid()) return;
+    PrepareRowMenu(index.row());
+    rowMenu_->popup(view_->viewport()->mapToGlobal(at));
+  });
   Reload();
+}
+
+void EventDock::PrepareRowMenu(int row) {
+  menuEvent_ = row >= 0 && row < model_->rowCount() ? model_->At(row) : Event{};
+  const bool has = !menuEvent_.recording.isEmpty();
+  openRecording_->setEnabled(has);
+  openFolder_->setEnabled(has);
 }
 
 void EventDock::Reload() {

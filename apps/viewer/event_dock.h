@@ -1,7 +1,8 @@
 // "事件": the event list docked in the main window. The newest events
 // first, unacknowledged alarms in bold with a red marker; a filter by
 // recorder and one by kind; "确认" for the selected rows and "全部确认". A
-// double-click on a row asks for that recorder (and camera). It shows what
+// double-click on a row asks for that recorder (and camera). A row with a
+// recording (motion) offers "打开录像" and "打开所在文件夹" on a right-click. It shows what
 // the store kept at start and grows with every batch the store writes.
 #pragma once
 
@@ -13,6 +14,7 @@
 
 class QAction;
 class QComboBox;
+class QMenu;
 class QPushButton;
 class QTableView;
 
@@ -36,10 +38,19 @@ class EventDock : public QDockWidget {
   QComboBox* KindFilter() const { return kinds_; }
   QPushButton* AcknowledgeButton() const { return acknowledge_; }
   QPushButton* AcknowledgeAllButton() const { return acknowledgeAll_; }
+  // The right-click menu of a row, as it stands for the row last asked
+  // about, and its two actions.
+  QAction* OpenRecordingAction() const { return openRecording_; }
+  QAction* OpenFolderAction() const { return openFolder_; }
+  // Prepares the row menu for `row` (its actions enabled when it has a
+  // recording); what a right-click on it does before the menu shows.
+  void PrepareRowMenu(int row);
 
  signals:
   // The operator asked to see where `event` happened.
   void Chosen(const zarvion::viewer::Event& event);
+  // The operator asked to play `event`'s recording (event.recording).
+  void OpenRecordingRequested(const zarvion::viewer::Event& event);
 
  private:
   void Stored(const QList<Event>& rows);
@@ -56,6 +67,10 @@ class EventDock : public QDockWidget {
   QPushButton* acknowledge_;
   QPushButton* acknowledgeAll_;
   QSet<QString> knownRecorders_;
+  QMenu* rowMenu_;
+  QAction* openRecording_;
+  QAction* openFolder_;
+  Event menuEvent_;  // the row the menu is for
 };
 
 }  // namespace zarvion::viewer

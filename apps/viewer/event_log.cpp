@@ -43,6 +43,7 @@ Event RowOf(sqlite3_stmt* s) {
   if (const void* png = sqlite3_column_blob(s, 11)) {
     e.thumbnail = QByteArray(static_cast<const char*>(png), sqlite3_column_bytes(s, 11));
   }
+  e.recording = Text(s, 12);
   return e;
 }
 
@@ -97,6 +98,8 @@ QString EventKindText(EventKind kind) {
       return EventStore::tr("无法播放报警声音");
     case EventKind::kMotion:
       return EventStore::tr("移动侦测");
+    case EventKind::kMotionAlarm:
+      return EventStore::tr("移动报警");
     case EventKind::kExportDone:
       return EventStore::tr("录像已导出");
     case EventKind::kExportFailed:
@@ -112,10 +115,15 @@ bool IsAlarm(EventKind kind) {
     case EventKind::kVideoLost:
     case EventKind::kRecordingFailed:
     case EventKind::kDiskSpaceLow:
+    case EventKind::kMotionAlarm:
       return true;
     default:
       return false;
   }
+}
+
+bool IsMotion(EventKind kind) {
+  return kind == EventKind::kMotion || kind == EventKind::kMotionAlarm;
 }
 
 const std::vector<EventKind>& AllEventKinds() {
@@ -125,8 +133,8 @@ const std::vector<EventKind>& AllEventKinds() {
       EventKind::kRecordingStarted,  EventKind::kRecordingStopped, EventKind::kRecordingFailed,
       EventKind::kRecordingResumed,  EventKind::kSnapshotSaved,    EventKind::kSnapshotFailed,
       EventKind::kDiskSpaceLow,      EventKind::kServerNotice,     EventKind::kDatabaseSetAside,
-      EventKind::kSoundUnavailable,  EventKind::kMotion,           EventKind::kExportDone,
-      EventKind::kExportFailed,
+      EventKind::kSoundUnavailable,  EventKind::kMotion,           EventKind::kMotionAlarm,
+      EventKind::kExportDone,        EventKind::kExportFailed,
   };
   return kinds;
 }
@@ -292,9 +300,28 @@ bool EventStore::Record(Event e, Event* row) {
   const Key key{e.recorder, e.channel, static_cast<int>(e.kind)};
   const int64_t window = options_.coalesceWindow.count();
   std::optional<Event> latest = LatestOf(key);
-  // Each motion event is a row of its own, with its own times and picture.
-  if (latest && e.kind != EventKind::kMotion && !latest->Acknowledged() &&
-      std::llabs(e.timeMs - latest->timeMs) < window) {
+  // Each motion event is a row of its own, with its own times and picture;
+  // told again with its start, it is completed.
+  if (latest && IsMotion(e.kind) && latest->firstMs == e.timeMs) {
+    latest->endMs = e.endMs;
+    latest->peakPermille = e.peakPermille;
+    if (!e.thumbnail.isEmpty()) latest->thumbnail = e.thumbnail;
+    if (!e.detail.isEmpty()) latest->detail = e.detail;
+    if (!e.recording.isEmpty()) latest->recording = e.recording;
+    sqlite3_stmt* s = statements_->complete.Use();
+    sqlite3_bind_int64(s, 1, latest->id);
+    if (latest->endMs != 0) sqlite3_bind_int64(s, 2, latest->endMs);
+    sqlite3_bind_int(s, 3, latest->peakPermille);
+    if (!latest->thumbnail.isEmpty()) {
+      sqlite3_bind_blob(s, 4, latest->thumbnail.constData(),
+                        static_cast<int>(latest->thumbnail.size()), SQLITE_TRANSIENT);
+    }
+    BindText(s, 5, latest->detail);
+    if (!latest->recording.isEmpty()) BindText(s, 6, latest->recording);
+    if (sqlite3_step(s) != SQLITE_DONE) return false;
+    *row = *latest;
+  } else if (latest && !IsMotion(e.kind) && !latest->Acknowledged() &&
+             std::llabs(e.timeMs - latest->timeMs) < window) {
     latest->count += e.count;
     latest->timeMs = std::max(latest->timeMs, e.timeMs);
     if (!e.detail.isEmpty()) latest->detail = e.detail;
@@ -316,11 +343,12 @@ bool EventStore::Record(Event e, Event* row) {
     BindText(s, 6, e.detail);
     sqlite3_bind_int64(s, 7, e.count);
     if (e.endMs != 0) sqlite3_bind_int64(s, 8, e.endMs);
-    if (e.kind == EventKind::kMotion) sqlite3_bind_int(s, 9, e.peakPermille);
+    if (IsMotion(e.kind)) sqlite3_bind_int(s, 9, e.peakPermille);
     if (!e.thumbnail.isEmpty()) {
       sqlite3_bind_blob(s, 10, e.thumbnail.constData(), static_cast<int>(e.thumbnail.size()),
                         SQLITE_TRANSIENT);
     }
+    if (!e.recording.isEmpty()) BindText(s, 11, e.recording);
     if (sqlite3_step(s) != SQLITE_DONE) return false;
     e.id = sqlite3_last_insert_rowid(db_);
     e.acknowledgedMs = 0;

@@ -12,7 +12,9 @@
 // A repeat of the same recorder, channel and kind while its latest row is
 // unacknowledged and younger than the coalescing window (a minute) adds to
 // that row's count and moves its time, so a flapping feed or a flood of
-// notices stays a few rows. Rows beyond the newest 100,000 or older than
+// notices stays a few rows. Motion rows are never coalesced; a motion row
+// appended again with the start (time) of its key's latest row completes
+// that row (its end, peak, picture, detail and file). Rows beyond the newest 100,000 or older than
 // 90 days are removed when the database opens and then every few minutes.
 //
 // A damaged database (not a database, or failing its quick check) is
@@ -67,6 +69,10 @@ enum class EventKind : int {
   // Motion on a camera, one row an event: its start (time), end, peak share
   // and the picture at the peak; detail: "变化 NN%".
   kMotion = 70,
+  // The same on a camera whose motion the operator made an alarm. Its row is
+  // written when the motion starts (time, no end yet) and completed when it
+  // ends.
+  kMotionAlarm = 71,
   // An export of recordings was written (detail: the file) or was not
   // (detail: why, or that it was cancelled).
   kExportDone = 80,
@@ -74,8 +80,11 @@ enum class EventKind : int {
 };
 
 // Alarms are what the operator must not miss: a recorder lost or its login
-// refused, video lost, a recording failed, disk space low.
+// refused, video lost, a recording failed, disk space low, motion on a
+// camera made an alarm.
 bool IsAlarm(EventKind kind);
+// A motion event's row (plain or alarm): never coalesced.
+bool IsMotion(EventKind kind);
 // What happened, in a few words, as the event list shows it ("录像机连接中断").
 QString EventKindText(EventKind kind);
 // Every kind, in the order of their numbers.
@@ -99,6 +108,8 @@ struct Event {
   int64_t endMs = 0;
   int peakPermille = 0;
   QByteArray thumbnail;
+  // Motion only: the event recording's file (empty: none).
+  QString recording;
 
   bool Acknowledged() const { return acknowledgedMs != 0; }
 };

@@ -144,9 +144,16 @@ QVariant EventModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole: {
       // A tooltip reads markup in a text that looks like it; a recorder's
       // notice is shown as the plain text it is.
-      const QString text = data(index, Qt::DisplayRole).toString();
-      return text.isEmpty() ? text
-                            : QStringLiteral("<qt>") + text.toHtmlEscaped() + QStringLiteral("</qt>");
+      QString text = data(index, Qt::DisplayRole).toString();
+      // A motion row tells where its recording went, whichever column.
+      if (!e.recording.isEmpty()) {
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + tr("录像：") + e.recording;
+      }
+      return text.isEmpty()
+                 ? text
+                 : QStringLiteral("<qt>") +
+                       text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
+                       QStringLiteral("</qt>");
     }
     case Qt::DisplayRole:
       switch (index.column()) {

@@ -42,6 +42,8 @@ constexpr const char* kMigrations[] = {
     "ALTER TABLE events ADD COLUMN end_time INTEGER;"
     "ALTER TABLE events ADD COLUMN peak INTEGER;"
     "ALTER TABLE events ADD COLUMN thumbnail BLOB;",
+    // Motion events: the file their event recording went to.
+    "ALTER TABLE events ADD COLUMN recording TEXT;",
 };
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
@@ -131,9 +133,13 @@ bool EventStore::OpenAt(const QString& path, QString* why, bool* locked) {
   if (!statements_->insert.Prepare(
           db_,
           "INSERT INTO events(time, first_time, recorder, channel, kind, detail, count,"
-          " end_time, peak, thumbnail) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)") ||
+          " end_time, peak, thumbnail, recording)"
+          " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)") ||
       !statements_->update.Prepare(
           db_, "UPDATE events SET time = ?2, detail = ?3, count = ?4 WHERE id = ?1") ||
+      !statements_->complete.Prepare(db_,
+                                     "UPDATE events SET end_time = ?2, peak = ?3, thumbnail = ?4,"
+                                     " detail = ?5, recording = ?6 WHERE id = ?1") ||
       !statements_->latest.Prepare(db_, select.c_str()) ||
       !statements_->acknowledge.Prepare(
           db_, "UPDATE events SET acknowledged = ?2 WHERE id = ?1 AND acknowledged IS NULL") ||

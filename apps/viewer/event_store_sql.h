@@ -27,7 +27,7 @@ inline QString Text(sqlite3_stmt* s, int column) {
 
 inline constexpr const char* kColumns =
     "id, time, first_time, recorder, channel, kind, detail, count, acknowledged, end_time, peak,"
-    " thumbnail";
+    " thumbnail, recording";
 
 // A statement prepared once and reset after each use.
 class Statement {
@@ -55,7 +55,7 @@ class Statement {
 namespace zarvion::viewer {
 
 struct EventStore::Statements {
-  event_sql::Statement insert, update, latest, acknowledge, acknowledgeAll, countAlarms;
+  event_sql::Statement insert, update, complete, latest, acknowledge, acknowledgeAll, countAlarms;
 };
 
 }  // namespace zarvion::viewer

@@ -60,23 +60,22 @@ ExportDialog::ExportDialog(QWidget* parent, std::vector<CatalogueEntry> recordin
   std::sort(recordings_.begin(), recordings_.end(),
             [](const CatalogueEntry& a, const CatalogueEntry& b) { return a.startMs < b.startMs; });
   // Snapshots are pictures, not recordings to join.
-  recordings_.erase(std::remove_if(recordings_.begin(), recordings_.end(),
-                                   [](const CatalogueEntry& e) {
-                                     return e.kind == CatalogueKind::kSnapshot;
-                                   }),
-                    recordings_.end());
-  snapshotEntries_.erase(
-      std::remove_if(snapshotEntries_.begin(), snapshotEntries_.end(),
-                     [this](const CatalogueEntry& e) {
-                       return e.startMs < fromMs_ || e.startMs >= toMs_;
-                     }),
-      snapshotEntries_.end());
+  recordings_.erase(
+      std::remove_if(recordings_.begin(), recordings_.end(),
+                     [](const CatalogueEntry& e) { return e.kind == CatalogueKind::kSnapshot; }),
+      recordings_.end());
+  snapshotEntries_.erase(std::remove_if(snapshotEntries_.begin(), snapshotEntries_.end(),
+                                        [this](const CatalogueEntry& e) {
+                                          return e.startMs < fromMs_ || e.startMs >= toMs_;
+                                        }),
+                         snapshotEntries_.end());
 
-  auto* range = new QLabel(
-      tr("%1 至 %2")
-          .arg(QDateTime::fromMSecsSinceEpoch(fromMs_).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-               QDateTime::fromMSecsSinceEpoch(toMs_).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
-      this);
+  auto* range = new QLabel(tr("%1 至 %2")
+                               .arg(QDateTime::fromMSecsSinceEpoch(fromMs_).toString(
+                                        QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                    QDateTime::fromMSecsSinceEpoch(toMs_).toString(
+                                        QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+                           this);
   range->setTextFormat(Qt::PlainText);
   output_ = new QLineEdit(this);
   auto* browse = new QPushButton(tr("浏览…"), this);
@@ -171,9 +170,9 @@ QString ExportDialog::DefaultOutput() const {
   if (cameras.isEmpty()) cameras = QStringLiteral("CH");
   int64_t start = fromMs_;
   if (!recordings_.empty()) start = std::max(start, recordings_.front().startMs);
-  const QString base = DefaultFolder() + QLatin1Char('/') + cameras + QLatin1Char('_') +
-                       QDateTime::fromMSecsSinceEpoch(start).toString(
-                           QStringLiteral("yyyyMMdd_HHmmss"));
+  const QString base =
+      DefaultFolder() + QLatin1Char('/') + cameras + QLatin1Char('_') +
+      QDateTime::fromMSecsSinceEpoch(start).toString(QStringLiteral("yyyyMMdd_HHmmss"));
   const QString suffix = avi ? QStringLiteral(".avi") : QStringLiteral(".mp4");
   QString name = base + suffix;
   for (int n = 2; QFileInfo::exists(name); ++n) name = base + QStringLiteral("_%1").arg(n) + suffix;
@@ -237,8 +236,8 @@ void ExportDialog::Start() {
   progress_->setValue(0);
   status_->setText(tr("正在导出…"));
   openFolder_->hide();
-  for (QWidget* w : std::initializer_list<QWidget*>{export_, output_, format_, burnTime_,
-                                                     snapshots_}) {
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{export_, output_, format_, burnTime_, snapshots_}) {
     w->setEnabled(false);
   }
   if (worker_.joinable()) worker_.join();
@@ -248,7 +247,8 @@ void ExportDialog::Start() {
     const QString error = QString::fromStdString(result.error);
     const qint64 frames = static_cast<qint64>(result.frames);
     QMetaObject::invokeMethod(
-        this, [this, ok = result.ok, cancelled, error, frames] { Ended(ok, cancelled, error, frames); },
+        this,
+        [this, ok = result.ok, cancelled, error, frames] { Ended(ok, cancelled, error, frames); },
         Qt::QueuedConnection);
   });
 }
@@ -297,8 +297,8 @@ void ExportDialog::Ended(bool ok, bool cancelled, const QString& error, qint64 f
       snapshotFolder_ = CopySnapshots(exported_);
     }
     const QString folder = QFileInfo(exported_).absolutePath();
-    static_cast<void>(RegSetString(Hive::kCurrentUser, kViewerKey, kExportFolderValue,
-                                   folder.toStdString()));
+    static_cast<void>(
+        RegSetString(Hive::kCurrentUser, kViewerKey, kExportFolderValue, folder.toStdString()));
     static_cast<void>(RegSetDword(Hive::kCurrentUser, kViewerKey, kExportFormatValue,
                                   static_cast<uint32_t>(format_->currentIndex())));
     progress_->setValue(100);

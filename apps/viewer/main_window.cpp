@@ -208,6 +208,10 @@ void MainWindow::BuildEvents() {
   dock_->setVisible(RegGetDword(Hive::kCurrentUser, kViewerKey, kEventsShownValue, &shown) &&
                     shown != 0);
   connect(dock_, &EventDock::Chosen, this, &MainWindow::GoTo);
+  // A recording opens in the desktop's player until the viewer plays it.
+  // "打开录像": the review window at the event's camera and time.
+  connect(dock_, &EventDock::OpenRecordingRequested, this,
+          [this](const Event& e) { ShowReview(e); });
 
   strip_ = new AlarmStrip(this);
   connect(strip_, &AlarmStrip::AcknowledgeClicked, this, [this] {
@@ -463,6 +467,11 @@ RecorderTab* MainWindow::NewTab() {
           [this](const QString& text) { statusBar()->showMessage(text, kNoticeMs); });
   connect(tab, &RecorderTab::NameRequested, this,
           [this, tab](int channel) { ShowNameDialog(tab, channel); });
+  // A camera's motion settings are kept with the recorder, as its names are.
+  connect(tab, &RecorderTab::MotionSettingsChanged, this, [this, tab] {
+    if (!options_.remember || !tab->Target()) return;
+    KeepCameraMotion(*tab->Target());
+  });
   const int index = tabs_->addTab(tab, StateMark(*tab), tab->RecorderName());
   tabs_->setCurrentIndex(index);
   return tab;
@@ -485,6 +494,7 @@ RecorderTab* MainWindow::OpenRecorder(const Recorder& given) {
     const std::vector<Recorder> recent = LoadRecent();
     if (!recent.empty() && recent.front().SameAddress(recorder)) {
       recorder.TakeNames(recent.front());
+      recorder.TakeMotion(recent.front());
     }
     RefreshRecentMenu();
   }
@@ -492,6 +502,7 @@ RecorderTab* MainWindow::OpenRecorder(const Recorder& given) {
     const RecorderTab* tab = Tab(i);
     if (tab->Target() && tab->Target()->SameAddress(recorder)) {
       recorder.TakeNames(*tab->Target());
+      recorder.TakeMotion(*tab->Target());
     }
   }
   for (int i = 0; i < tabs_->count(); ++i) {
@@ -502,6 +513,7 @@ RecorderTab* MainWindow::OpenRecorder(const Recorder& given) {
       // with the one just given. The same one leaves a live session alone.
       const bool running = tab->CurrentState() == RecorderTab::State::kLive ||
                            tab->CurrentState() == RecorderTab::State::kConnecting;
+      tab->SetCameraMotions(recorder.motion);
       if (!running || tab->Target()->login != recorder.login) {
         tab->Connect(recorder);
       } else {
@@ -513,6 +525,7 @@ RecorderTab* MainWindow::OpenRecorder(const Recorder& given) {
   }
   RecorderTab* tab = CurrentTab();
   if (!tab || tab->Target()) tab = NewTab();
+  tab->SetCameraMotions(recorder.motion);
   tab->Connect(recorder);
   SaveTabs();
   return tab;
@@ -695,7 +708,9 @@ bool MainWindow::RestoreTabs() {
       });
       if (kept != recent.end()) r = *kept;
     }
-    NewTab()->Connect(r);
+    RecorderTab* tab = NewTab();
+    tab->SetCameraMotions(r.motion);
+    tab->Connect(r);
   }
   if (!tabs.empty()) tabs_->setCurrentIndex(0);
   return !tabs.empty();

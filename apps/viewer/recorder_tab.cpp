@@ -31,6 +31,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kPollMs = 100;
+// Long enough for the video under a closed menu to be drawn again.
+constexpr int kMenuGoneMs = 200;
 // A connected recorder that sends no picture for this long is marked stalled.
 constexpr int kStallSeconds = 3;
 // The banner is a line of text at the foot of the video area: the captions
@@ -129,12 +131,24 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
   motion->setCheckable(true);
   QAction* motionRecording = paneMenu_->addAction(tr("移动侦测录像"));
   motionRecording->setCheckable(true);
-  connect(paneMenu_, &QMenu::aboutToShow, this, [this, motion, motionRecording] {
-    motion->setEnabled(menuChannel_ >= 0);
-    motion->setChecked(menuChannel_ >= 0 && MotionEnabled(menuChannel_));
-    motionRecording->setEnabled(menuChannel_ >= 0);
-    motionRecording->setChecked(MotionRecording(menuChannel_));
+  // The dialog takes the pane's picture as the screen shows it: once the
+  // menu is gone from it.
+  QAction* motionSettings = paneMenu_->addAction(tr("移动侦测设置…"), this, [this] {
+    QTimer::singleShot(kMenuGoneMs, this,
+                       [this, channel = menuChannel_] { ShowMotionDialog(channel); });
   });
+  QAction* motionBlocks = paneMenu_->addAction(tr("显示移动区块"));
+  motionBlocks->setCheckable(true);
+  connect(motionBlocks, &QAction::triggered, this, &RecorderTab::SetShowMotionBlocks);
+  connect(paneMenu_, &QMenu::aboutToShow, this,
+          [this, motion, motionRecording, motionSettings, motionBlocks] {
+            motion->setEnabled(menuChannel_ >= 0);
+            motion->setChecked(menuChannel_ >= 0 && MotionEnabled(menuChannel_));
+            motionRecording->setEnabled(menuChannel_ >= 0);
+            motionRecording->setChecked(MotionRecording(menuChannel_));
+            motionSettings->setEnabled(menuChannel_ >= 0);
+            motionBlocks->setChecked(showMotionBlocks_);
+          });
   connect(motion, &QAction::triggered, this, [this](bool on) {
     if (menuChannel_ >= 0) SetMotionEnabled(menuChannel_, on);
   });
@@ -187,6 +201,7 @@ void RecorderTab::Connect(const Recorder& recorder) {
   if (!target_ || !target_->SameAddress(recorder)) channels_ = kMaxCameras;
   EndRecordingWithControl(false);
   target_ = recorder;
+  target_->motion = motion_;
   ApplyCameraNames();
   policy_.Reset();
   Attempt();
@@ -194,6 +209,7 @@ void RecorderTab::Connect(const Recorder& recorder) {
 
 void RecorderTab::SetTarget(const Recorder& recorder) {
   target_ = recorder;
+  target_->motion = motion_;
   ApplyCameraNames();
 }
 

@@ -27,12 +27,15 @@
 #include <memory>
 #include <optional>
 
+#include <QImage>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 
 #include "shell/zarvinet.h"
 #include "viewer/event_log.h"
+#include "viewer/motion_dialog.h"
 #include "viewer/recent_recorders.h"
 #include "viewer/reconnect_policy.h"
 #include "viewer/recording_catalogue.h"
@@ -150,6 +153,29 @@ class RecorderTab : public QWidget {
   // kept across reconnects. Off ends an event lasting there.
   void SetMotionEnabled(int channel, bool on);
   bool MotionEnabled(int channel) const;
+  // Every camera's motion settings at once, as the recorder was remembered
+  // with them (nothing is told: they are what was kept).
+  void SetCameraMotions(const CameraMotions& motion);
+  // One camera's (0-based channel) settings; a change applies to the
+  // control at once, goes with the target and is told by
+  // MotionSettingsChanged. Turning the recording off ends one under way.
+  void SetCameraMotion(int channel, const CameraMotion& motion);
+  const CameraMotion& CameraMotionOf(int channel) const;
+  // "移动侦测设置…" for a camera (0-based channel), window-modal, over its
+  // current picture; OK applies what it holds. Null for no camera.
+  MotionDialog* ShowMotionDialog(int channel);
+  MotionDialog* OpenMotionDialog() const { return motionDialog_.data(); }
+  // The picture of a channel's pane as shown now; else the picture of its
+  // last motion peak; else null.
+  QImage PanePicture(int channel) const;
+  // "显示移动区块": the enlarged camera's blocks changing now drawn over its
+  // picture, refreshed at every poll.
+  void SetShowMotionBlocks(bool on);
+  bool ShowsMotionBlocks() const { return showMotionBlocks_; }
+  // The overlay, null until first shown, and the blocks it draws now (none
+  // while hidden).
+  QWidget* MotionBlocks() const { return motionBlocks_; }
+  MotionMask ShownMotionBlocks() const { return shownBlocks_; }
   // The channel a lost session interrupted, to record again once live;
   // -1 when there is none.
   int ChannelToResume() const { return resumeChannel_; }
@@ -205,6 +231,9 @@ class RecorderTab : public QWidget {
   // The operator asked to name this recorder, from the pane of `channel`
   // (0-based), or -1 from no pane.
   void NameRequested(int channel);
+  // The operator changed a camera's (0-based channel) motion settings; the
+  // target carries them.
+  void MotionSettingsChanged(int channel);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -273,6 +302,8 @@ class RecorderTab : public QWidget {
   void WatchEventRecordings(std::chrono::steady_clock::time_point now);
   // The control goes: every event recording ends with it.
   void EndEventRecordings();
+  // Ends the camera's event recording under way when its "移动侦测录像" is off.
+  void StopMotionRecordingIfOff(int channel);
   void ApplyPreRoll();
 
   std::unique_ptr<Zarvinet> control_;
@@ -336,7 +367,6 @@ class RecorderTab : public QWidget {
     QString path;
   };
   std::array<MotionRecord, kMaxChannels> motionRecords_{};
-  uint32_t motionRecordingOff_ = 0;  // cameras with "移动侦测录像" off, one bit each
   EventRecordingTimes eventTimes_;
   // What has been told as video lost and not yet as back, this session: the
   // channels, one bit each, and the whole recorder.
@@ -353,7 +383,17 @@ class RecorderTab : public QWidget {
   void PlaceMotionMarks();
   // Hands a new control the cameras' motion settings.
   void ApplyMotionSettings();
-  uint32_t motionOff_ = 0;  // the channels with detection off, one bit each
+  void PlaceMotionBlocks();
+  CameraMotions motion_{};
+  // Per camera, for the event lasting: its recording's file, and whether it
+  // was told as an alarm when it began (one bit each).
+  std::array<QString, kMaxChannels> motionFiles_{};
+  uint32_t motionAlarmed_ = 0;
+  QPointer<MotionDialog> motionDialog_;
+  bool showMotionBlocks_ = false;
+  QWidget* motionBlocks_ = nullptr;
+  MotionMask shownBlocks_{};
+  QRect blocksPane_;  // where shownBlocks_ were drawn
   std::array<uint32_t, kMaxChannels> motionChanges_{};
   std::array<bool, kMaxChannels> motionActive_{};
   std::array<int64_t, kMaxChannels> motionStartMs_{};

@@ -199,6 +199,12 @@ std::optional<Row> RowOfName(const QString& path) {
   return std::nullopt;
 }
 
+// A file's path as the folders' scan spells it, so a file told by a tab
+// and found by a scan is one entry.
+QString CleanPath(const QString& file) {
+  return QDir::cleanPath(QFileInfo(file).absoluteFilePath());
+}
+
 // A statement prepared once and reset after each use.
 class Statement {
  public:
@@ -230,8 +236,8 @@ struct RecordingCatalogue::Impl {
   struct Command {
     enum class Type { kStarted, kFinished, kPut, kRemove, kFlush };
     Type type = Type::kFlush;
-    Row row;                   // kStarted: the entry as it begins; kFinished: its path
-    std::vector<Row> rows;     // kPut
+    Row row;                     // kStarted: the entry as it begins; kFinished: its path
+    std::vector<Row> rows;       // kPut
     std::vector<QString> paths;  // kRemove
     int retries = 0;
     Clock::time_point notBefore{};
@@ -340,8 +346,8 @@ struct RecordingCatalogue::Impl {
       return false;
     }
     sqlite3_busy_timeout(reader, 2000);
-    if (sqlite3_prepare_v2(db, "SELECT MAX(end_ms - start_ms) FROM recordings", -1, &s,
-                           nullptr) == SQLITE_OK &&
+    if (sqlite3_prepare_v2(db, "SELECT MAX(end_ms - start_ms) FROM recordings", -1, &s, nullptr) ==
+            SQLITE_OK &&
         sqlite3_step(s) == SQLITE_ROW) {
       longestMs = sqlite3_column_int64(s, 0);
     }
@@ -382,8 +388,9 @@ struct RecordingCatalogue::Impl {
                " complete = excluded.complete, file_size = excluded.file_size,"
                " file_mtime = excluded.file_mtime") &&
            remove.Prepare(db, "DELETE FROM recordings WHERE path = ?1") &&
-           startOf.Prepare(db, "SELECT kind, channel, start_ms, recorder FROM recordings"
-                               " WHERE path = ?1");
+           startOf.Prepare(db,
+                           "SELECT kind, channel, start_ms, recorder FROM recordings"
+                           " WHERE path = ?1");
   }
 
   void CloseWriter() {
@@ -451,8 +458,7 @@ struct RecordingCatalogue::Impl {
       auto due = Clock::time_point::max();
       for (const Command& c : deferred) due = std::min(due, c.notBefore);
       wake.wait_until(lock, due, [&] {
-        return stopping || !queue.empty() ||
-               (!deferred.empty() && Clock::now() >= due);
+        return stopping || !queue.empty() || (!deferred.empty() && Clock::now() >= due);
       });
       if (stopping && queue.empty() && deferred.empty()) break;
       std::deque<Command> batch;
@@ -653,7 +659,7 @@ struct RecordingCatalogue::Impl {
     // The files of the folders (the folders themselves only), each with its
     // size and time; the unchanged ones are done with at once.
     struct Found {
-      QString path;
+      Row row;  // as its name says
       struct stat st;
     };
     std::vector<Found> toRead;
@@ -694,9 +700,10 @@ struct RecordingCatalogue::Impl {
           seen.insert(full);
           continue;
         }
-        const bool avi = name.size() > 4 && name.compare(name.size() - 4, 4, ".avi") == 0;
-        if (!avi && !IsSnapshotName(QFile::decodeName(name.c_str()))) continue;
-        toRead.push_back(Found{path, st});
+        // Only names that say when they begin can be placed in time.
+        std::optional<Row> named = RowOfName(path);
+        if (!named) continue;
+        toRead.push_back(Found{std::move(*named), st});
       }
       ::closedir(dir);
     }
@@ -706,20 +713,18 @@ struct RecordingCatalogue::Impl {
     std::vector<Row> rows;
     auto lastTold = Clock::now();
     int doneCount = 0;
-    for (const Found& f : toRead) {
+    for (Found& f : toRead) {
       if (cancelReconcile) break;
-      std::optional<Row> row = RowOfName(f.path);
-      if (row) {
-        seen.insert(QFile::encodeName(f.path).toStdString());
-        if (row->entry.kind == CatalogueKind::kSnapshot) {
-          row->entry.bytes = f.st.st_size;
-          row->fileSize = f.st.st_size;
-          row->fileMtime = int64_t{f.st.st_mtim.tv_sec} * 1000000000 + f.st.st_mtim.tv_nsec;
-        } else {
-          EnterRecording(&*row);
-        }
-        rows.push_back(std::move(*row));
+      Row& row = f.row;
+      seen.insert(QFile::encodeName(row.entry.path).toStdString());
+      if (row.entry.kind == CatalogueKind::kSnapshot) {
+        row.entry.bytes = f.st.st_size;
+        row.fileSize = f.st.st_size;
+        row.fileMtime = int64_t{f.st.st_mtim.tv_sec} * 1000000000 + f.st.st_mtim.tv_nsec;
+      } else {
+        EnterRecording(&row);
       }
+      rows.push_back(std::move(row));
       ++doneCount;
       if (rows.size() >= kReconcileBatch) {
         Command c;
@@ -746,7 +751,8 @@ struct RecordingCatalogue::Impl {
       for (const auto& [file, facts] : known) {
         if (seen.count(file)) continue;
         const size_t slash = file.rfind('/');
-        const std::string dirName = slash == std::string::npos ? std::string() : file.substr(0, slash);
+        const std::string dirName =
+            slash == std::string::npos ? std::string() : file.substr(0, slash);
         struct stat st {};
         if (listed.count(dirName) || ::lstat(file.c_str(), &st) != 0) {
           const QString path = QFile::decodeName(file.c_str());
@@ -774,9 +780,8 @@ struct RecordingCatalogue::Impl {
         ReadRecording(row, &summary);
       } else if (result.status == AviRepair::kCopied) {
         // The damaged file stays as it is; the catalogue names its copy.
-        const QString copy =
-            QFileInfo(row->entry.path).absolutePath() + QLatin1Char('/') +
-            QFile::decodeName(result.copy.c_str());
+        const QString copy = QFileInfo(row->entry.path).absolutePath() + QLatin1Char('/') +
+                             QFile::decodeName(result.copy.c_str());
         Command c;
         c.type = Command::Type::kRemove;
         c.paths.push_back(row->entry.path);
@@ -842,7 +847,7 @@ void RecordingCatalogue::Started(const QString& file, CatalogueKind kind, const 
   Impl::Command c;
   c.type = Impl::Command::Type::kStarted;
   CatalogueEntry& e = c.row.entry;
-  e.path = QFileInfo(file).absoluteFilePath();
+  e.path = CleanPath(file);
   e.kind = kind;
   e.recorder = recorder;
   e.channel = channel;
@@ -858,7 +863,7 @@ void RecordingCatalogue::Started(const QString& file, CatalogueKind kind, const 
 void RecordingCatalogue::Finished(const QString& file) {
   Impl::Command c;
   c.type = Impl::Command::Type::kFinished;
-  c.row.entry.path = QFileInfo(file).absoluteFilePath();
+  c.row.entry.path = CleanPath(file);
   d_->Submit(std::move(c));
 }
 
@@ -868,7 +873,7 @@ void RecordingCatalogue::SnapshotSaved(const QString& file, const QString& recor
   c.type = Impl::Command::Type::kPut;
   Row row;
   CatalogueEntry& e = row.entry;
-  e.path = QFileInfo(file).absoluteFilePath();
+  e.path = CleanPath(file);
   e.kind = CatalogueKind::kSnapshot;
   e.recorder = recorder;
   // Shown in a grid, the snapshot's camera is the one its name gives.

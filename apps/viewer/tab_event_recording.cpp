@@ -33,10 +33,14 @@ void RecorderTab::ApplyPreRoll() {
 
 void RecorderTab::SetMotionRecording(int channel, bool on) {
   if (!IsCamera(channel)) return;
-  const uint32_t bit = 1u << channel;
-  motionRecordingOff_ = on ? motionRecordingOff_ & ~bit : motionRecordingOff_ | bit;
+  CameraMotion motion = CameraMotionOf(channel);
+  motion.recording = on;
+  SetCameraMotion(channel, motion);
+}
+
+void RecorderTab::StopMotionRecordingIfOff(int channel) {
   MotionRecord& m = motionRecords_[static_cast<size_t>(channel)];
-  if (on || !m.running) return;
+  if (MotionRecording(channel) || !m.running) return;
   if (window_) window_->StopEventRecording(channel);
   Report(EventKind::kRecordingStopped, channel, m.path);
   emit RecordingFileEnded(m.path);
@@ -44,7 +48,7 @@ void RecorderTab::SetMotionRecording(int channel, bool on) {
 }
 
 bool RecorderTab::MotionRecording(int channel) const {
-  return IsCamera(channel) && !(motionRecordingOff_ & (1u << channel));
+  return IsCamera(channel) && motion_[static_cast<size_t>(channel)].recording;
 }
 
 QString RecorderTab::EventRecordingPath(int channel) const {

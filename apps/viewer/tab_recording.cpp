@@ -76,6 +76,17 @@ void RecorderTab::WatchSnapshots() {
 
 void RecorderTab::WatchRecording(Clock::time_point now) {
   const RecordingStatus r = control_->Recording();
+  // A split changes the file, not the count: the part before is closed and
+  // the recording goes on in the next. (A stop and a new start between two
+  // polls look the same, and are the same to the catalogue.)
+  if (recordingChannel_ >= 0 && !r.path.empty() && (r.Recording() || r.count != recordingsSeen_)) {
+    const QString path = QString::fromStdString(r.path);
+    if (path != recordingPath_) {
+      emit RecordingFileEnded(recordingPath_);
+      TellRecordingStarted(path, CatalogueKind::kManual, r.channel);
+      recordingPath_ = path;
+    }
+  }
   if (r.count != recordingsSeen_) {
     const uint32_t changes = r.count - recordingsSeen_;
     recordingsSeen_ = r.count;
@@ -95,11 +106,6 @@ void RecorderTab::WatchRecording(Clock::time_point now) {
     }
     using Outcome = RecordingStatus::Outcome;
     if (r.outcome == Outcome::kRecording) {
-      if (followed && path != recordingPath_ && !path.isEmpty()) {
-        // A split: the part before is closed, the recording goes on.
-        emit RecordingFileEnded(recordingPath_);
-        TellRecordingStarted(path, CatalogueKind::kManual, r.channel);
-      }
       recordingChannel_ = r.channel;
       recordingPath_ = path;  // a split goes on in a new file
     } else if (r.outcome == Outcome::kStopped) {

@@ -92,6 +92,8 @@ class Zarvinet final : public IZarvinet {
   // default) or off, sensitivity 1..10 (default 5), the blocks to ignore.
   // Nothing a script sees changes.
   MotionStatus Motion(int channel) const { return object_.motion.Status(channel); }
+  // The blocks changing now on the channel, one word per grid row.
+  MotionMask MotionBlocks(int channel) const { return object_.motion.Changed(channel); }
   void SetMotionEnabled(int channel, bool on) { object_.motion.SetEnabled(channel, on); }
   void SetMotionSensitivity(int channel, int sensitivity) {
     object_.motion.SetSensitivity(channel, sensitivity);

@@ -113,7 +113,10 @@ void CChannelDecoder::DetectMotion() {
     motion_.SetSensitivity(settings.sensitivity);
     motion_.SetMask(settings.mask);
     // Switched off: an event lasting ends here.
-    if (!settings.enabled) pMotionBoard->Update(nChannel, false, 0, motion_.PeakPermille(), false);
+    if (!settings.enabled) {
+      pMotionBoard->Update(nChannel, false, 0, motion_.PeakPermille(), false);
+      pMotionBoard->SetChanged(nChannel, {});
+    }
   }
   if (!motion_.Enabled()) return;
   const uint8_t* luma = nullptr;
@@ -127,6 +130,13 @@ void CChannelDecoder::DetectMotion() {
   const MotionFrame f = motion_.Feed(luma, stride, width, height, nowMs);
   pMotionBoard->Update(nChannel, f.active, f.permille, motion_.PeakPermille(), f.newPeak, luma,
                        stride, width, height);
+  // What the enlarged view may show: the blocks that count.
+  MotionMask counted = motion_.Changed();
+  for (int r = 0; r < kMotionGrid; ++r) {
+    const size_t k = static_cast<size_t>(r);
+    counted[k] &= static_cast<uint16_t>(~(motion_.Mask()[k] | motion_.Learnt()[k]));
+  }
+  pMotionBoard->SetChanged(nChannel, counted);
 }
 
 bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags) {

@@ -87,4 +87,16 @@ void MotionBoard::Update(int channel, bool active, int permille, int peakPermill
   }
 }
 
+MotionMask MotionBoard::Changed(int channel) const {
+  if (!Valid(channel)) return {};
+  std::lock_guard<std::mutex> hold(lock_);
+  return channels_[static_cast<size_t>(channel)].changed;
+}
+
+void MotionBoard::SetChanged(int channel, const MotionMask& blocks) {
+  if (!Valid(channel)) return;
+  std::lock_guard<std::mutex> hold(lock_);
+  channels_[static_cast<size_t>(channel)].changed = blocks;
+}
+
 }  // namespace zarvion

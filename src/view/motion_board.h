@@ -47,6 +47,9 @@ class MotionBoard {
   void SetSensitivity(int channel, int sensitivity);
   void SetMask(int channel, const MotionMask& mask);
   MotionStatus Status(int channel) const;
+  // The blocks that changed in the channel's last frame and count (neither
+  // masked nor learnt busy); none while detection is off.
+  MotionMask Changed(int channel) const;
 
   // The decoding thread's side. The settings when they changed since
   // `*serial`; false, `settings` untouched, when not.
@@ -56,6 +59,7 @@ class MotionBoard {
   // down when `newPeak`.
   void Update(int channel, bool active, int permille, int peakPermille, bool newPeak,
               const uint8_t* luma = nullptr, int stride = 0, int width = 0, int height = 0);
+  void SetChanged(int channel, const MotionMask& blocks);
 
  private:
   struct Channel {
@@ -65,6 +69,7 @@ class MotionBoard {
     int permille = 0;
     int peakPermille = 0;
     uint32_t changes = 0;
+    MotionMask changed{};
     // Made at the channel's first peak and reused: the board lives inside
     // objects that hosts keep on their stack.
     std::vector<uint8_t> thumbnail;
