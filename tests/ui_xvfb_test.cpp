@@ -2,7 +2,8 @@
 // (xdotool): a double-click on the pane of channel 6 of the demo enlarges
 // it; the overlays over the pictures let double-clicks through; a new user
 // connects from the dialog by typing; the X server's stretch of the single
-// view; the alarm strip over a full-screen picture. Skipped where Xvfb or
+// view; the alarm strip over a full-screen picture; the motion mark on its
+// camera's pane and gone after the event. Skipped where Xvfb or
 // xdotool is not installed.
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,6 +110,21 @@ TEST(ViewerOnX, AnAlarmStripShowsOverAFullScreenPictureWithinASecond) {
   const std::string out = zarvion::testing::TestHome() + "/x_alarm.txt";
   const std::string command =
       UnderXvfb("env QT_QPA_PLATFORM=xcb " ZARVION_BIN_DIR "/x_alarm_check '" + out + "'",
+                60 * zarvion::testing::kSlowdown);
+  const int status = std::system(command.c_str());
+  std::ifstream in(out);
+  const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << report;
+  EXPECT_EQ(report, "ok\n");
+}
+
+// An object crosses camera 3: the screen shows the motion mark in its pane
+// alone, and no mark once the event is over.
+TEST(ViewerOnX, TheMotionMarkIsOnItsCamerasPaneAndGoesAfterTheEvent) {
+  if (!Have("xvfb-run")) GTEST_SKIP() << "needs xvfb-run";
+  const std::string out = zarvion::testing::TestHome() + "/x_motion.txt";
+  const std::string command =
+      UnderXvfb("env QT_QPA_PLATFORM=xcb " ZARVION_BIN_DIR "/x_motion_check '" + out + "'",
                 60 * zarvion::testing::kSlowdown);
   const int status = std::system(command.c_str());
   std::ifstream in(out);

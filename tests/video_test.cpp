@@ -920,6 +920,85 @@ TEST_F(RendererTest, AnUnseenWindowGetsNothingDrawnButSnapshotsGoOn) {
   EXPECT_EQ(Back(320, 240), Colour(6));
 }
 
+// Out of sight every frame is decoded but none converted, placed or
+// composed; released surfaces hold nothing; the first composition in sight
+// shows every pane's latest picture, each converted once.
+TEST_F(RendererTest, AnUnseenWindowConvertsNothingUntilItIsSeenAgain) {
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(8, 4);
+  ASSERT_TRUE(frames[0].key);
+  auto reference = MakeDecoder(0);
+  auto conversions = [&] {
+    uint32_t n = 0;
+    for (auto& d : decoders_) n += d->dwConversions.load();
+    return n;
+  };
+  presenter_.window = Rect{0, 0, 640, 500};
+  presenter_.visible = false;
+  // Slot 3 shows "无信号" throughout, slot 2 a notice: both are made again.
+  std::vector<uint8_t> junk(64, 0xFF);
+  auto feed = [&](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      ASSERT_TRUE(Decode(*reference, frames[i]));
+      for (int s : {0, 1}) {
+        ASSERT_TRUE(Decode(*decoders_[s], frames[i]));
+        renderer_.PlaceChannel(s);
+        renderer_.Redraw();
+      }
+    }
+    EXPECT_TRUE(decoders_[2]->Decode(junk.data(), 64, 0));
+  };
+  for (int s = 0; s < 4; ++s) ASSERT_TRUE(decoders_[s]->Create(352, 288));
+  const std::string noSignal(reinterpret_cast<const char*>(decoders_[3]->pSurface->Lock()),
+                             kPictureBytes);
+  feed(0, 4);
+  EXPECT_EQ(conversions(), 0u);
+  EXPECT_EQ(presenter_.presents, 0);
+
+  // Given back while unseen; decoding goes on into released surfaces.
+  EXPECT_TRUE(renderer_.ReleaseSurfaces());
+  for (int s = 0; s < 4; ++s) EXPECT_TRUE(decoders_[s]->SurfaceReleased()) << s;
+  EXPECT_FALSE(renderer_.BackSurface()->Valid());
+  feed(4, 8);
+  EXPECT_EQ(conversions(), 0u);
+  EXPECT_TRUE(decoders_[0]->SurfaceReleased());
+
+  presenter_.visible = true;
+  EXPECT_FALSE(renderer_.ReleaseSurfaces()) << "only while unseen";
+  renderer_.Redraw();
+  EXPECT_EQ(presenter_.presents, 1);
+  EXPECT_EQ(conversions(), 2u) << "each pane's latest picture, once";
+  ASSERT_TRUE(renderer_.BackSurface()->Valid());
+  Surface expected;
+  ASSERT_TRUE(expected.Create(1024, 768));
+  for (int s = 0; s < 4; ++s) {
+    decoders_[s]->CatchUp();
+    const CChannelDecoder& source = s < 2 ? *reference : *decoders_[s];
+    if (s == 3) {
+      EXPECT_TRUE(std::string(reinterpret_cast<const char*>(source.pSurface->Lock()),
+                              kPictureBytes) == noSignal);
+    }
+    if (s == 2) {
+      EXPECT_EQ(PixelAt(source, 0, 0), kPixelRed150);
+    }
+    const Rect pane = PaneRect(2, s / 2, s % 2, 640, 480);
+    ASSERT_TRUE(expected.StretchFrom(pane, *source.pSurface, source.rcSurface));
+    // The border and the caption's corner aside, the pane is the latest
+    // picture.
+    int differing = 0;
+    for (int y = pane.top + 1; y < pane.bottom - 1; ++y) {
+      for (int x = pane.left + 1; x < pane.right - 1; ++x) {
+        if (x < pane.left + 100 && y < pane.top + 30) continue;
+        differing += Back(x, y) != PixelAt(expected, x, y);
+      }
+    }
+    EXPECT_EQ(differing, 0) << s;
+  }
+  EXPECT_TRUE(std::string(reinterpret_cast<const char*>(decoders_[0]->pSurface->Lock()),
+                          kPictureBytes) ==
+              std::string(reinterpret_cast<const char*>(reference->pSurface->Lock()),
+                          kPictureBytes));
+}
+
 TEST_F(RendererTest, DecodingPlacingAndRedrawingOnTwoThreads) {
   const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(20, 5);
   drawMode_ = 0x00100000;

@@ -31,3 +31,7 @@ zarvion_test(test_notice SOURCES notice_test.cpp ui_test_main.cpp
 add_executable(x_alarm_check x_alarm_check.cpp)
 target_link_libraries(x_alarm_check PRIVATE zarvion_viewer_app zarvion_dvrsim)
 add_dependencies(test_ui_xvfb x_alarm_check)
+# Run by test_ui_xvfb too: the motion mark on the right pane, and gone after.
+add_executable(x_motion_check x_motion_check.cpp)
+target_link_libraries(x_motion_check PRIVATE zarvion_viewer_app zarvion_dvrsim)
+add_dependencies(test_ui_xvfb x_motion_check)

@@ -589,6 +589,85 @@ TEST(ControlWindowPaint, GridPanesAreShownAsTheRendererWouldComposeThem) {
   w.window->SetFrameTrace(nullptr);
 }
 
+// Hidden, the window's frames are decoded and nothing more; hidden a while,
+// its surfaces and its decoders' go; shown again, it shows the latest
+// pictures at once, as the renderer would compose them.
+TEST(ControlWindowPaint, AHiddenWindowGivesItsSurfacesBackAndShowsTheLatestPictures) {
+  Offline w;
+  CountingTrace trace;
+  w.window->SetFrameTrace(&trace);
+  Renderer& renderer = *w.window->GetRenderer();
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(w.window.get(), &leave);
+  dvrsim::Mp43Encoder encoder;
+  std::string error;
+  ASSERT_TRUE(encoder.Open(25, 25, 400000, &error)) << error;
+  auto encode = [&](int c, int t) {
+    dvrsim::Canvas canvas(dvrsim::kPictureWidth, dvrsim::kPictureHeight);
+    dvrsim::DrawLivePicture(&canvas, c, t);
+    dvrsim::EncodedFrame f;
+    EXPECT_TRUE(encoder.Encode(canvas, true, &f));
+    return f.bytes;
+  };
+  w.obj.bConnected = 1;
+  w.obj.dwDrawMode = 0x00040000;
+  w.obj.bLayoutDirty = 1;
+  auto feed = [&](int t) {
+    for (int c = 0; c < 4; ++c) {
+      const std::vector<uint8_t> bytes = encode(c, t + c);
+      OffGui([&] {
+        EXPECT_TRUE(w.window->Decoder(c)->Decode(bytes.data(),
+                                                 static_cast<uint32_t>(bytes.size()), kAviIfKeyFrame));
+        renderer.PlaceChannel(c);
+        renderer.Redraw();
+      });
+    }
+  };
+  feed(0);
+  ASSERT_TRUE(WaitUntil([&] { return trace.shown > 0; }, 5000));
+
+  w.window->SetHiddenReleaseDelay(std::chrono::milliseconds(30));
+  w.window->hide();
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> hold(renderer.Lock());
+        return !renderer.BackSurface()->Valid();
+      },
+      5000));
+  uint32_t converted = 0;
+  for (int c = 0; c < 4; ++c) {
+    EXPECT_TRUE(w.window->Decoder(c)->SurfaceReleased()) << c;
+    converted += w.window->Decoder(c)->dwConversions.load();
+  }
+  const int composed = trace.composed.load();
+  feed(9);
+  Pump(20);
+  EXPECT_EQ(trace.composed.load(), composed);
+  for (int c = 0; c < 4; ++c) converted -= w.window->Decoder(c)->dwConversions.load();
+  EXPECT_EQ(converted, 0u) << "nothing converted while hidden";
+
+  w.window->show();
+  Pump(50);
+  const QImage shown = w.window->grab().toImage();
+  const Font small(12);
+  Surface expected;
+  ASSERT_TRUE(expected.Create(644, 486));
+  expected.Fill(kPixelBlue200);
+  for (int c = 0; c < 4; ++c) {
+    CChannelDecoder* d = w.window->Decoder(c);
+    const Rect pane = PaneRect(2, c / 2, c % 2, 644, 486);
+    std::lock_guard<std::mutex> hold(renderer.Lock());
+    d->CatchUp();
+    ASSERT_TRUE(expected.StretchFrom(pane, *d->pSurface, d->rcSurface));
+    DrawOutline(expected.View(), pane, expected.Bounds(), kBorderPane);
+    expected.DrawText(&small, FormatPaneCaption(c + 1, true), pane.left + 4, pane.top + 4,
+                      kCaptionPaneColor);
+  }
+  EXPECT_EQ(Differing(shown, expected), 0);
+  w.obj.bConnected = 0;
+  w.window->SetFrameTrace(nullptr);
+}
+
 TEST(ControlWindowCommands, DialogNotificationsStayInsideTheTables) {
   Offline w;
   SettingsDialog* settings = w.window->Settings();

@@ -174,6 +174,9 @@ RecorderTab::~RecorderTab() {
 }
 
 void RecorderTab::ReplaceControl() {
+  // Motion lasting ends with the control that saw it: its row keeps the
+  // peak and the picture, which the next control does not have.
+  WatchMotion(true);
   EndEventRecordings();
   window_.reset();
   control_.reset();

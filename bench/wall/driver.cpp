@@ -23,6 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The motion scenarios' recorder: a new object every second, each crossing
+// its channel in the simulator's 3 s, so three or four channels move at once.
+constexpr double kWanderSeconds = 1;
+
 std::map<std::string, std::string> Pairs(const std::string& line) {
   std::map<std::string, std::string> m;
   std::istringstream in(line);
@@ -52,10 +56,21 @@ void AddFloor(const std::vector<fs::path>& files, Figures* fig) {
 
 // A recorder of 16 channels in a process of its own; its port, empty when
 // it did not start.
-std::string StartRecorder(const fs::path& binDir, Child* sim) {
-  *sim = Spawn({(binDir / "zarvion-dvrsim").string(), "--port", "0", "--channels",
-                std::to_string(kChannels), "--fps", std::to_string(kFps)},
-               {}, true, true, false);
+// `wander`: an object crosses one channel after another, one every so many
+// seconds (0: the still scenes).
+std::string StartRecorder(const fs::path& binDir, Child* sim, double wander = 0) {
+  std::vector<std::string> args = {(binDir / "zarvion-dvrsim").string(),
+                                   "--port",
+                                   "0",
+                                   "--channels",
+                                   std::to_string(kChannels),
+                                   "--fps",
+                                   std::to_string(kFps)};
+  if (wander > 0) {
+    args.push_back("--wander");
+    args.push_back(std::to_string(wander));
+  }
+  *sim = Spawn(args, {}, true, true, false);
   const std::string listening = ReadLine(sim->out);
   const size_t colon = listening.rfind(':');
   if (sim->pid <= 0 || colon == std::string::npos) {
@@ -76,7 +91,8 @@ bool RunOnce(const std::string& self, const Options& o, const std::string& scena
   fs::create_directories(dir);
   const fs::path binDir = fs::path(self).parent_path();
   Child sim;
-  const std::string port = StartRecorder(binDir, &sim);
+  const bool wander = scenario == "grid-motion";
+  const std::string port = StartRecorder(binDir, &sim, wander ? kWanderSeconds : 0);
   if (port.empty()) return false;
 
   XServer x = StartXvfb();
@@ -140,9 +156,21 @@ bool RunOnce(const std::string& self, const Options& o, const std::string& scena
   fig["lat_p99_ms"] = num("lat_p99_ms");
   fig["lat_max_ms"] = num("lat_max_ms");
   fig["rss_mb"] = num("rss_mb");
+  if (wander) {
+    fig["motion_changes"] = num("motion_changes");
+    fig["ring_mb"] = num("ring_mb");
+  }
+  const bool toggled = pairs.count("toggle_on_us") > 0;
   fig["threads"] = num("threads");
   AddFloor(files, &fig);
   fig["floor_seq_us"] = FloorUs(files, false);
+  if (toggled) {
+    fig["toggle_off_us"] = num("toggle_off_us");
+    fig["toggle_on_us"] = num("toggle_on_us");
+    if (fig["floor_us"] > 0) {
+      fig["motion_rise_pct"] = 100 * (fig["toggle_on_us"] - fig["toggle_off_us"]) / fig["floor_us"];
+    }
+  }
   if (scenario == "clicked-single") {
     if (!files.empty()) {
       fig["ffmpeg_single_us"] = SingleUs(files.front(), recorded, Sampling::kBicubic);

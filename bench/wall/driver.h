@@ -15,8 +15,8 @@ struct Options {
   std::string json = "build/bench/wall.json";
   // The app-* scenarios run zarvion-viewer itself; their floor decodes the
   // packets of the first grid run, so they come after it.
-  std::vector<std::string> scenarios = {"grid", "server-single", "clicked-single", "app-1-tab",
-                                        "app-4-tabs"};
+  std::vector<std::string> scenarios = {"grid",        "server-single", "clicked-single",
+                                        "grid-motion", "app-1-tab",     "app-4-tabs"};
 };
 
 // `self`: this program, started again as the viewer. 0 when at least one

@@ -4,7 +4,8 @@
 // and with four recorders open.
 //
 //   zarvion-bench-wall [--seconds 15] [--warmup 3] [--runs 3] [--json FILE]
-//                      [--scenarios grid,server-single,clicked-single,app-1-tab,app-4-tabs]
+//                      [--scenarios grid,server-single,clicked-single,grid-motion,
+//                                   app-1-tab,app-4-tabs]
 //
 // Per run and scenario the simulated recorder runs in its own process, the
 // viewer in another (this program with --viewer), on its own X server when
@@ -75,8 +76,8 @@ int main(int argc, char** argv) {
     } else if (a == "--help" || a == "-h") {
       std::printf(
           "usage: zarvion-bench-wall [--seconds S] [--warmup S] [--runs N] [--json FILE]\n"
-          "                          [--scenarios grid,server-single,clicked-single,app-1-tab,\n"
-          "                                       app-4-tabs]\n");
+          "                          [--scenarios grid,server-single,clicked-single,grid-motion,\n"
+          "                                       app-1-tab,app-4-tabs]\n");
       return 0;
     } else {
       std::fprintf(stderr, "zarvion-bench-wall: unknown argument '%s'\n", a.c_str());

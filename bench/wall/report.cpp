@@ -65,7 +65,11 @@ std::string Format(const std::string& scenario, const Figures& f) {
         "client_x_per_single", "client_x_per_single_nn"}) {
     put(k, 2);
   }
-  for (const char* k : {"frames_sent", "frames_decoded"}) put(k, 0);
+  put("toggle_off_us", 0);
+  put("toggle_on_us", 0);
+  put("motion_rise_pct", 1);
+  for (const char* k : {"frames_sent", "frames_decoded", "motion_changes"}) put(k, 0);
+  put("ring_mb", 2);
   for (const char* k :
        {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb", "peak_mb"}) {
     put(k, 1);

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -153,6 +154,40 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
   window->show();
 
   auto& obj = control.Object();
+  // grid-motion sets detection on for every channel (on by default).
+  if (a.scenario == "grid-motion") {
+    for (int c = 0; c < kChannels; ++c) control.SetMotionEnabled(c, true);
+  }
+  // Every start and end of an event while measuring.
+  auto motionChanges = [&] {
+    uint32_t n = 0;
+    for (int c = 0; c < kChannels; ++c) n += control.Motion(c).changes;
+    return n;
+  };
+  uint32_t changes0 = 0;
+  // grid-motion's second half: detection switched off and on for all
+  // channels every second, in the same process, so the machine's load
+  // weighs on both alike; CPU and frames of each state.
+  std::string result;
+  bool toggledOn = true;
+  int64_t toggleAt = 0;
+  double toggleCpu0 = 0;
+  uint32_t toggleFrames0 = 0;
+  double stateCpu[2] = {0, 0};
+  double stateFrames[2] = {0, 0};
+  auto toggle = [&](int64_t now) {
+    const double cpu = SelfCpu();
+    const uint32_t frames = obj.dwFramesReceived.load();
+    if (toggleAt != 0) {
+      stateCpu[toggledOn] += cpu - toggleCpu0;
+      stateFrames[toggledOn] += frames - toggleFrames0;
+    }
+    toggledOn = !toggledOn;
+    for (int c = 0; c < kChannels; ++c) control.SetMotionEnabled(c, toggledOn);
+    toggleAt = now;
+    toggleCpu0 = SelfCpu();
+    toggleFrames0 = obj.dwFramesReceived.load();
+  };
   // Connect as a host script would.
   const std::u16string port(a.port.begin(), a.port.end());
   control.ConnectServer(Variant::Bstr(u"127.0.0.1"), Variant::Bstr(port), Variant::Bstr(u"bench"));
@@ -204,6 +239,7 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
       cpu0 = SelfCpu();
       fence0 = trace.FenceCpu();
       x0 = a.xServer ? ProcessCpu(a.xServer) : 0;
+      changes0 = motionChanges();
       t0 = now;
       stage = 3;
       stageAt = now;
@@ -220,15 +256,41 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
       trace.Stop();
       const std::vector<double> lat = trace.Latencies();
       const double frames = static_cast<double>(trace.Received());
-      std::printf(
+      // The pre-roll rings: the most one channel holds now.
+      size_t ring = 0;
+      for (int slot = 0; slot < kChannels; ++slot) {
+        if (CChannelDecoder* d = window->Decoder(slot)) ring = std::max(ring, d->PreRollBytes());
+      }
+      char line[1024];
+      std::snprintf(
+          line, sizeof line,
           "result decoded=%.0f wall_s=%.3f client_cpu_s=%.4f fence_cpu_s=%.4f drawn_end=%d "
           "x_cpu_s=%.4f presents=%llu "
           "lat_p50_ms=%.2f lat_p99_ms=%.2f lat_max_ms=%.2f rss_mb=%.1f threads=%d "
-          "draw_mode=0x%x\n",
+          "draw_mode=0x%x motion_changes=%u ring_mb=%.3f",
           frames, wall, cpu, fence, trace.Fenced() ? 1 : 0, x,
           static_cast<unsigned long long>(trace.Presents()), Percentile(lat, 0.5),
           Percentile(lat, 0.99), Percentile(lat, 1.0), u.ru_maxrss / 1024.0, SelfThreads(),
-          obj.dwDrawMode.load());
+          obj.dwDrawMode.load(), motionChanges() - changes0, ring / 1048576.0);
+      result = line;
+      if (a.scenario == "grid-motion") {
+        stage = 5;
+        stageAt = now;
+        toggle(now);
+        return;
+      }
+      std::printf("%s\n", result.c_str());
+      std::fflush(stdout);
+      stage = 4;
+      app.quit();
+    } else if (stage == 5 && now - toggleAt >= 1000000000) {
+      toggle(now);
+      if (since < a.seconds) return;
+      auto perFrame = [&](int on) {
+        return stateFrames[on] > 0 ? stateCpu[on] * 1e6 / stateFrames[on] : 0.0;
+      };
+      std::printf("%s toggle_off_us=%.2f toggle_on_us=%.2f\n", result.c_str(), perFrame(0),
+                  perFrame(1));
       std::fflush(stdout);
       stage = 4;
       app.quit();

@@ -14,7 +14,10 @@ struct ViewerArgs {
   std::string port;
   // "grid": the wall as the session starts it; "server-single": the
   // recorder selects one channel ("ready" on stdout asks the driver to send
-  // it); "clicked-single": a double-click on pane 0.
+  // it); "clicked-single": a double-click on pane 0. "grid-motion": the grid
+  // of a recorder whose objects wander from channel to channel, motion
+  // detection on for every channel; then as long again with detection
+  // switched off and on every second.
   std::string scenario = "grid";
   double seconds = 15;
   double warmup = 3;

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -141,8 +142,19 @@ class Session {
     return true;
   }
 
+  // Every quiet 100 ms, or as often among frames: the video's clock (see
+  // VideoSink::Tick), which frames of other channels must not hold back.
+  void Tick() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastTick_ < std::chrono::milliseconds(kQuietMs)) return;
+    lastTick_ = now;
+    if (obj_.video) obj_.video->Tick();
+  }
+
   void SteadyState() {
+    lastTick_ = std::chrono::steady_clock::now();
     for (;;) {
+      Tick();
       const int woke = WaitAny({stop_}, kQuietMs, obj_.socket.Fd(), POLLIN);
       if (woke == 0 || woke == kWaitFailed) return;
       if (woke == kWaitTimeout) {
@@ -223,6 +235,7 @@ class Session {
 
   ControlObject& obj_;
   const Event* stop_;
+  std::chrono::steady_clock::time_point lastTick_{};
   bool fitSingle_ = false;  // the first picture of channel 1 brings its single view
   bool answered_ = false;
 };

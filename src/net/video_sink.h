@@ -16,6 +16,10 @@ class VideoSink {
   virtual void ClearView() = 0;
   virtual void PlaceChannel(int slot) = 0;
   virtual void Redraw() = 0;
+  // The session's clock, at least every 100 ms or so whether frames come or
+  // not: what waits on time rather than on frames (a channel whose frames
+  // stopped ends its motion) is done here.
+  virtual void Tick() {}
 };
 
 }  // namespace zarvion

@@ -59,6 +59,11 @@ bool Surface::Create(int width, int height) {
   return true;
 }
 
+void Surface::Release() {
+  image_ = QImage();
+  pixels_.reset();
+}
+
 bool Surface::SwapPixels(Surface& other) {
   if (&other == this || !Valid() || !other.Valid() || other.width_ != width_ ||
       other.height_ != height_) {

@@ -134,6 +134,9 @@ class Surface {
   // then left as it was.
   [[nodiscard]] bool Create(int width, int height);
   bool Valid() const { return pixels_ != nullptr; }
+  // Gives the pixels back and keeps the size: Valid() is false until the
+  // next Create, which may be of the same size.
+  void Release();
   int Width() const { return width_; }
   int Height() const { return height_; }
   int Stride() const { return width_ * 4; }

@@ -68,9 +68,14 @@ bool CChannelDecoder::Create(int width, int height) {
     Fill(kPixelBlue200);
     DrawTextAt(hFont, NoSignalWord().c_str(), kNoticeX, kNoticeY, kNoticeColor);
     ++dwPictureSerial;
+    shows_ = Shows::kNoSignal;
+    released_ = false;
   }
+  // Only a picture the decompressor cannot put on the surface itself goes
+  // through here, and it is written whole before it is read: its pages are
+  // left untouched until then.
   const size_t pictureBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
-  pPicture.reset(new (std::nothrow) uint8_t[pictureBytes]());
+  pPicture.reset(new (std::nothrow) uint8_t[pictureBytes]);
 
   biIn = BitmapInfo{};
   biOut = BitmapInfo{};
@@ -101,8 +106,24 @@ bool CChannelDecoder::Create(int width, int height) {
 
 void CChannelDecoder::Notice(uint32_t background) {
   ++dwPictureSerial;
+  shows_ = Shows::kNotice;
+  noticeBackground_ = background;
+  // Released pixels get the notice when they are made again.
+  if (released_) return;
   Fill(background);
   DrawTextAt(hFont, BufferingWord().c_str(), kNoticeX, kNoticeY, kNoticeColor);
+}
+
+int64_t CChannelDecoder::MotionNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void CChannelDecoder::MotionIdle() {
+  if (!pMotionBoard || !motion_.Active()) return;
+  const MotionFrame f = motion_.Idle(MotionNowMs());
+  if (f.ended) pMotionBoard->Update(nChannel, false, 0, motion_.PeakPermille(), false);
 }
 
 void CChannelDecoder::DetectMotion() {
@@ -124,10 +145,7 @@ void CChannelDecoder::DetectMotion() {
   int width = 0;
   int height = 0;
   if (!hic->HeldLuma(&luma, &stride, &width, &height)) return;
-  const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
-  const MotionFrame f = motion_.Feed(luma, stride, width, height, nowMs);
+  const MotionFrame f = motion_.Feed(luma, stride, width, height, MotionNowMs());
   pMotionBoard->Update(nChannel, f.active, f.permille, motion_.PeakPermille(), f.newPeak, luma,
                        stride, width, height);
   // What the enlarged view may show: the blocks that count.
@@ -179,7 +197,8 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
   ++dwPictureSerial;
   LockSurface();
   uint8_t* dst = ddsd.lpSurface;
-  if (!dst) {
+  // Released pixels are not needed: the picture waits in the decompressor.
+  if (!dst && !(direct && released_)) {
     UnlockSurface();
     Notice(kPixelBlack);
     return false;
@@ -194,10 +213,12 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
       // every frame all the same.
       r = hic->DecodeOnly(flags, biIn.bmiHeader, data, topDown);
       if (r == kIcErrOk && !bWaitKeyFrame) {
-        if (bConvertOnRead.load(std::memory_order_relaxed)) {
+        shows_ = Shows::kPicture;
+        if (released_ || bConvertOnRead.load(std::memory_order_relaxed)) {
           bPending_ = true;
         } else {
           r = hic->ConvertHeld(topDown, dst);
+          dwConversions.fetch_add(1, std::memory_order_relaxed);
         }
       }
     }
@@ -224,6 +245,7 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
   const int h = out.biHeight;
   const int stride = ddsd.lPitch;
   if (w == ddsd.dwWidth && h == ddsd.dwHeight) {
+    shows_ = Shows::kPicture;
     const uint8_t* pic = pPicture.get();
     if (out.biBitCount == 32) {
       for (int i = 0; i < h; ++i) {
@@ -248,10 +270,12 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
 
 const Surface* CChannelDecoder::Picture(Surface& scratch) {
   if (bPending_ && hic && pSurface) {
-    if ((scratch.Width() == pSurface->Width() && scratch.Height() == pSurface->Height()) ||
+    if ((scratch.Valid() && scratch.Width() == pSurface->Width() &&
+         scratch.Height() == pSurface->Height()) ||
         scratch.Create(pSurface->Width(), pSurface->Height())) {
       BitmapInfoHeader topDown = biOut.bmiHeader;
       topDown.biHeight = -topDown.biHeight;
+      dwConversions.fetch_add(1, std::memory_order_relaxed);
       if (hic->ConvertHeld(topDown, scratch.Lock()) == kIcErrOk) return &scratch;
     }
   }
@@ -265,7 +289,44 @@ bool CChannelDecoder::SharePicture(SharedPicture* into) const {
   return false;
 }
 
+bool CChannelDecoder::Direct() const {
+  const BitmapInfoHeader& out = biOut.bmiHeader;
+  return pSurface && out.biBitCount == 32 && out.biWidth == pSurface->Width() &&
+         out.biHeight == pSurface->Height();
+}
+
+bool CChannelDecoder::ReleaseSurface() {
+  // A picture copied onto the surface from elsewhere could not be made
+  // again: only a decoder that decompresses straight onto it gives it back.
+  if (!pSurface || released_ || !pSurface->Valid() || !Direct()) return false;
+  if (shows_ == Shows::kPicture && !bPending_) {
+    // The surface holds the decompressor's last picture, which can be
+    // converted again as long as the decompressor holds it.
+    const uint8_t* luma = nullptr;
+    int stride = 0, width = 0, height = 0;
+    if (!hic || !hic->HeldLuma(&luma, &stride, &width, &height)) return false;
+    bPending_ = true;
+  }
+  pSurface->Release();
+  released_ = true;
+  return true;
+}
+
+void CChannelDecoder::RemakeSurface() {
+  if (!released_ || !pSurface) return;
+  if (!pSurface->Create(pSurface->Width(), pSurface->Height())) return;
+  released_ = false;
+  if (shows_ == Shows::kNoSignal) {
+    Fill(kPixelBlue200);
+    DrawTextAt(hFont, NoSignalWord().c_str(), kNoticeX, kNoticeY, kNoticeColor);
+  } else if (shows_ == Shows::kNotice) {
+    Fill(noticeBackground_);
+    DrawTextAt(hFont, BufferingWord().c_str(), kNoticeX, kNoticeY, kNoticeColor);
+  }
+}
+
 void CChannelDecoder::CatchUp() {
+  RemakeSurface();
   if (!bPending_) return;
   bPending_ = false;
   if (!hic || !pSurface) return;
@@ -274,6 +335,7 @@ void CChannelDecoder::CatchUp() {
   if (dst) {
     BitmapInfoHeader topDown = biOut.bmiHeader;
     topDown.biHeight = -topDown.biHeight;
+    dwConversions.fetch_add(1, std::memory_order_relaxed);
     if (hic->ConvertHeld(topDown, dst) != kIcErrOk) dst = nullptr;
   }
   UnlockSurface();

@@ -155,14 +155,29 @@ class CChannelDecoder : public CVideoSurface {
   // The errno behind the last start that failed or the last recording that
   // stopped by itself; 0 when it had none to give.
   int RecordError() const { return recordError_.load(); }
+  // The decoding thread's clock between frames: a channel whose frames
+  // stopped (its camera lost) ends its motion event once the gap after the
+  // last motion frame has passed. Same thread as Decode.
+  void MotionIdle();
   // Set by the renderer while it reads this channel's picture only through
   // CatchUp or Picture (every channel but the one a single view shows): its
   // frames are then decoded (and recorded) but converted to pixels only
   // when somebody reads them.
   std::atomic<bool> bConvertOnRead{false};
-  // Writes the last picture decoded to the surface, if it is not there yet.
-  // Call under the surface lock.
+  // Writes the last picture decoded to the surface, if it is not there yet,
+  // making the surface's pixels again first when they were released. Call
+  // under the surface lock.
   void CatchUp();
+  // Gives the surface's pixels back while nobody looks at them, when what
+  // they show can be made again (the last picture, still held by the
+  // decompressor, or a notice); decoding, motion and recording go on, and
+  // the next CatchUp (or Picture) makes the surface again. True when
+  // released. Call under the surface lock.
+  bool ReleaseSurface();
+  bool SurfaceReleased() const { return released_; }
+  // Pictures converted to pixels by this decoder (into its surface or a
+  // scratch picture), for tests and measurements.
+  std::atomic<uint32_t> dwConversions{0};
   // The latest picture, to read once under the surface lock: the surface
   // when it is current, else the last picture decoded converted into
   // `scratch` (made at the surface's size), which leaves the surface as it
@@ -201,6 +216,7 @@ class CChannelDecoder : public CVideoSurface {
   void EndEvent(int error);
   // Runs the motion detector on the picture just decoded.
   void DetectMotion();
+  static int64_t MotionNowMs();
   void AppendToRecording(const uint8_t* data, uint32_t size, uint16_t flags);
   void ReleaseRecording();
   // A new file for a recording (an event recording's when `event`): the
@@ -222,6 +238,20 @@ class CChannelDecoder : public CVideoSurface {
   RecordPlace recordPlace_;
   // The decompressor holds a picture the surface does not show yet.
   bool bPending_ = false;
+  // What the surface shows, or, released, is to show when made again: the
+  // picture (bPending_ says whether it is on the surface yet), the first
+  // "无信号", or the notice of a frame that could not be shown on
+  // noticeBackground_.
+  enum class Shows { kPicture, kNoSignal, kNotice };
+  Shows shows_ = Shows::kNoSignal;
+  uint32_t noticeBackground_ = 0;
+  // The surface's pixels were given back (ReleaseSurface).
+  bool released_ = false;
+  // Whether pictures are decompressed straight onto the surface.
+  bool Direct() const;
+  // Makes released pixels again with what they showed, but a pending
+  // picture, which CatchUp converts.
+  void RemakeSurface();
   // Frames that could not be decoded, logged as counts (made by Create).
   std::unique_ptr<LogTally> decodeErrors_;
   MotionDetector motion_;

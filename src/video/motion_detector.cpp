@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "platform/vectorise.h"
+
 namespace zarvion {
 
 namespace {
@@ -107,7 +109,8 @@ void MotionDetector::LearnFromSettle() {
   settleChanges_ = {};
 }
 
-void MotionDetector::Sample(const uint8_t* luma, int stride, int width, int height) {
+ZARVION_VECTORISE void MotionDetector::Sample(const uint8_t* luma, int stride, int width,
+                                              int height) {
   // Every other pixel of every other row: a quarter of the plane, plenty
   // for a block mean.
   for (int r = 0; r < kMotionGrid; ++r) {
@@ -164,6 +167,13 @@ void MotionDetector::CountSecond(int64_t nowMs) {
       busy_[k] = 0;
     }
   }
+}
+
+MotionFrame MotionDetector::Idle(int64_t nowMs) {
+  MotionFrame frame;
+  if (enabled_ && active_ && nowMs - lastMotionMs_ >= timing_.endGapMs) EndEvent(&frame);
+  frame.active = active_;
+  return frame;
 }
 
 MotionFrame MotionDetector::Feed(const uint8_t* luma, int stride, int width, int height,

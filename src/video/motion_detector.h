@@ -70,6 +70,10 @@ class MotionDetector {
   // One picture: `luma` holds `height` rows of `stride` bytes; `nowMs` a
   // monotonic clock. A picture of another size than the last restarts.
   MotionFrame Feed(const uint8_t* luma, int stride, int width, int height, int64_t nowMs);
+  // The clock without a picture (the channel's frames may have stopped): an
+  // event lasting ends once the gap has passed since its last motion frame,
+  // as it would with frames. Nothing else changes.
+  MotionFrame Idle(int64_t nowMs);
 
   bool Active() const { return active_; }
   // The highest share of the event lasting, or of the last one.

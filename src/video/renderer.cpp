@@ -27,7 +27,11 @@ void Renderer::BindDecoder(int slot, CChannelDecoder* decoder) {
   if (slot < 0 || slot >= kDecoderSlots) return;
   std::lock_guard<std::mutex> lock(lock_);
   apDecoder_[static_cast<size_t>(slot)] = decoder;
-  if (decoder) decoder->pSurfaceLock = &lock_;
+  if (!decoder) return;
+  decoder->pSurfaceLock = &lock_;
+  // Nothing is read before the first composition, which sets what is
+  // converted at once.
+  decoder->bConvertOnRead.store(true, std::memory_order_relaxed);
 }
 
 void Renderer::SetPresenter(Presenter* presenter) {
@@ -45,10 +49,54 @@ Rect Renderer::VideoArea(const Rect& window) const {
   return Rect{0, 0, window.right - window.left, window.bottom - kToolbarStrip - window.top};
 }
 
+bool Renderer::Seen() {
+  if (!presenter_->CanDraw()) {
+    if (!unseen_) {
+      unseen_ = true;
+      // Nobody reads a picture now: frames are decoded (motion, alarms and
+      // recordings need them) but none is converted until looked at.
+      for (int s = 0; s < kDecoderSlots; ++s) {
+        if (CChannelDecoder* d = Decoder(s)) d->bConvertOnRead.store(true, std::memory_order_relaxed);
+      }
+    }
+    return false;
+  }
+  if (unseen_) {
+    Surface& back = *backBuffer_.pSurface;
+    if (!back.Valid()) {
+      if (!back.Create(back.Width(), back.Height())) return false;
+      ClearViewLocked();
+    }
+    unseen_ = false;
+    // A new look: the next composition sets what is converted when, and
+    // places every pane with its channel's latest picture.
+    lastMode_ = 0xFFFFFFFFu;
+    placeAll_ = true;
+  }
+  return true;
+}
+
+bool Renderer::ReleaseSurfaces() {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (!presenter_ || !backBuffer_.pSurface || Seen()) return false;
+  DropGridPictures(false);
+  for (PanePicture& p : panes_) p.picture.Reset();
+  backBuffer_.pSurface->Release();
+  scratch_.Release();
+  staleCount_ = 0;
+  staleCopy_ = nullptr;
+  changeCount_ = 0;
+  changesPending_ = false;
+  for (int s = 0; s < kDecoderSlots; ++s) {
+    if (CChannelDecoder* d = Decoder(s)) d->ReleaseSurface();
+  }
+  return true;
+}
+
 void Renderer::Redraw() {
   std::lock_guard<std::mutex> lock(lock_);
   if (!presenter_ || !backBuffer_.pSurface) return;
-  if (!presenter_->CanDraw()) {
+  if (!Seen()) {
     // Nothing is drawn while the window cannot be seen, but a snapshot
     // asked for is still taken.
     const View v = ClassifyDrawMode(words_.dwDrawMode.load());
@@ -188,12 +236,17 @@ void Renderer::DropGridPictures(bool fill) {
 
 void Renderer::PlaceChannel(int slot) {
   std::lock_guard<std::mutex> lock(lock_);
-  if (!presenter_ || !backBuffer_.pSurface) return;
-  const View v = ClassifyDrawMode(words_.dwDrawMode.load());
+  // Out of sight a picture is only noted as pending in its decoder; the
+  // composition that shows the window again places it.
+  if (!presenter_ || !backBuffer_.pSurface || !Seen()) return;
+  PlaceLocked(slot, ClassifyDrawMode(words_.dwDrawMode.load()),
+              VideoArea(presenter_->WindowRect()));
+}
+
+void Renderer::PlaceLocked(int slot, const View& v, const Rect& view) {
   if (v.kind != ViewKind::kGrid || slot < 0 || slot >= v.side * v.side) return;
   CChannelDecoder* d = Decoder(slot);
   if (!d) return;
-  const Rect view = VideoArea(presenter_->WindowRect());
   const Rect pane = PaneRect(v.side, slot / v.side, slot % v.side, view.right, view.bottom);
   const uint32_t bit = 1u << slot;
   if (presenter_->DrawsGridPictures()) {
@@ -263,6 +316,13 @@ void Renderer::ComposeAndPresent() {
       const bool onRead =
           !(v.kind == ViewKind::kSingle && s == v.slot) || presenter_->DrawsSingleView();
       d->bConvertOnRead.store(onRead, std::memory_order_relaxed);
+    }
+  }
+  if (placeAll_) {
+    // Back in sight: every pane gets its channel's latest picture at once.
+    placeAll_ = false;
+    if (v.kind == ViewKind::kGrid) {
+      for (int s = 0; s < v.side * v.side; ++s) PlaceLocked(s, v, view);
     }
   }
   if (v.kind == ViewKind::kSingle) {
@@ -369,13 +429,14 @@ bool Renderer::TakeSingle(Surface& picture, Rect* source, std::string* caption,
     return false;
   }
   CChannelDecoder* d = Decoder(v.slot);
-  if (!d || !d->pSurface->Valid()) return false;
+  if (!d) return false;
   *caption = SingleCaption(v.slot, singleEnded_, singleFps_, singleBps_, lastView_);
   *source = d->rcSurface;
   if (shared && d->SharePicture(shared)) return true;
   d->CatchUp();
   const Surface& from = *d->pSurface;
-  if (picture.Width() != from.Width() || picture.Height() != from.Height()) {
+  if (!from.Valid()) return false;
+  if (!picture.Valid() || picture.Width() != from.Width() || picture.Height() != from.Height()) {
     if (!picture.Create(from.Width(), from.Height())) return false;
   }
   std::memcpy(picture.Lock(), from.Lock(), static_cast<size_t>(from.Stride()) * from.Height());

@@ -162,6 +162,15 @@ class Renderer {
   // presenter draws it. Call under Lock().
   uint32_t TakeGridPictures(std::array<PanePicture, kDecoderSlots>& panes);
 
+  // While the window cannot be seen: gives back the back surface's pixels
+  // and those of every decoder surface that can be made again, and lets go
+  // of the pictures kept for the window. The window must let go of its
+  // copy of the back surface too (TakeChanges' `copy` is forgotten here).
+  // Everything is made again at the first composition once the window can
+  // be seen, with the current pictures. False (nothing released) while the
+  // window can be seen.
+  bool ReleaseSurfaces();
+
   std::mutex& Lock() { return lock_; }
   // Read only under Lock().
   const Surface* BackSurface() const { return backBuffer_.pSurface.get(); }
@@ -171,6 +180,13 @@ class Renderer {
   Rect VideoArea(const Rect& window) const;
   CChannelDecoder* Decoder(int slot) const;
   void ClearViewLocked();
+  // Whether the window can be seen now. Out of sight, no channel's picture
+  // is converted; back in sight, the surfaces are made again if they were
+  // released and the next composition places every pane afresh. Under the
+  // lock, with a presenter.
+  bool Seen();
+  // PlaceChannel with the lock held, for `v` in the video area `view`.
+  void PlaceLocked(int slot, const View& v, const Rect& view);
   // False when nothing was drawn.
   bool ComposeSingle(int slot, const Rect& view);
   bool ComposeGrid(int side, const Rect& view, Point cursor);
@@ -242,6 +258,10 @@ class Renderer {
   int32_t singleFps_ = 0;
   uint32_t singleBps_ = 0;
   bool singleEnded_ = false;  // the caption says the playback's end
+  // The window could not be seen at the last look (Seen).
+  bool unseen_ = false;
+  // Every pane of the grid is to be placed again at the next composition.
+  bool placeAll_ = false;
 };
 
 }  // namespace zarvion

@@ -140,6 +140,10 @@ void ControlWindow::leaveEvent(QEvent*) {
   view_->SetPointerAway();
 }
 
+void ControlWindow::SetHiddenReleaseDelay(std::chrono::milliseconds delay) {
+  view_->SetReleaseDelay(delay);
+}
+
 void ControlWindow::showEvent(QShowEvent*) {
   // The window it sits in tells when it is minimised.
   if (window() != this) window()->installEventFilter(this);

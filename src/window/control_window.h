@@ -156,6 +156,9 @@ class ControlWindow : public QWidget {
   // Null outside 0..15 and for a decoder that was not made.
   CChannelDecoder* Decoder(int slot) const;
   Renderer* GetRenderer() const { return renderer_.get(); }
+  // How long the window is out of sight before its surfaces are given back
+  // (30 s unless set).
+  void SetHiddenReleaseDelay(std::chrono::milliseconds delay);
   // Follows every frame to the screen (measurements); set before the
   // connection thread gets frames, null to stop.
   void SetFrameTrace(FrameTrace* trace);

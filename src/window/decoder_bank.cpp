@@ -66,4 +66,10 @@ void DecoderBank::Redraw() {
   renderer_->Redraw();
 }
 
+void DecoderBank::Tick() {
+  for (auto& decoder : decoders_) {
+    if (decoder) decoder->MotionIdle();
+  }
+}
+
 }  // namespace zarvion

@@ -43,6 +43,7 @@ class DecoderBank : public VideoSink {
   void ClearView() override;
   void PlaceChannel(int slot) override;
   void Redraw() override;
+  void Tick() override;
 
  private:
   // Set at set-up on the GUI thread, before the connection thread starts;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <malloc.h>
+
 #include <QGuiApplication>
 #include <QPaintEngine>
 #include <QPainter>
@@ -38,6 +40,8 @@ Rect ClipOf(const QRect& r, int dx, int dy) {
 VideoView::VideoView(QWidget& widget) : widget_(widget) {
   presentTimer_.setSingleShot(true);
   QObject::connect(&presentTimer_, &QTimer::timeout, &widget_, [this] { PresentChanges(); });
+  releaseTimer_.setSingleShot(true);
+  QObject::connect(&releaseTimer_, &QTimer::timeout, &widget_, [this] { ReleaseSurfaces(); });
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     // At most one present per refresh of the display, and never more than
     // 60 a second.
@@ -125,14 +129,8 @@ bool VideoView::PresentSingleOnX() {
   const bool shared = !singleShared_.Empty();
   const int pw = shared ? singleShared_.Width() : singlePicture_.Width();
   const int ph = shared ? singleShared_.Height() : singlePicture_.Height();
-  // The caption's pixels are made here, over the stretched picture, as the
-  // paint would make them; the server puts them beside its own stretch.
-  Rect band = Intersect(text_.Extent(font_, singleCaption_, 4, 4), area);
-  if (band.Empty()) band = Rect{};
-  PixelView picture, bandView;
-  if (area.Empty() || !xview_->Begin(pw, ph, band.Width(), band.Height(), &picture, &bandView)) {
-    return false;
-  }
+  PixelView picture;
+  if (area.Empty() || !xview_->Begin(pw, ph, &picture)) return false;
   if (shared) {
     ConvertInto(singleShared_, picture);
   } else {
@@ -140,14 +138,15 @@ bool VideoView::PresentSingleOnX() {
     const PixelView from = singlePicture_.View();
     StretchPixels(picture, picture.Bounds(), picture.Bounds(), from, from.Bounds());
   }
-  if (!band.Empty()) {
-    StretchPixels(bandView, Shifted(area, -band.left, -band.top), bandView.Bounds(), picture,
-                  singleSource_, 0xFF000000u);
-    text_.Draw(bandView, bandView.Bounds(), font_, singleCaption_, 4 - band.left, 4 - band.top,
-               kCaptionSingleColor);
+  // The caption's pixels go to the server only when its text or the area
+  // changes (its rates, once a second); the server leaves them alone.
+  if (singleCaption_ != xCaption_ || !(area == xCaptionArea_)) {
+    xview_->SetCaption(CaptionRuns(area), CaptionPixel(kCaptionSingleColor));
+    xCaption_ = singleCaption_;
+    xCaptionArea_ = area;
   }
   if (xview_->geometry() != QRect(0, 0, w, h)) xview_->setGeometry(0, 0, w, h);
-  xview_->Show(singleSource_, area, band);
+  xview_->Show(singleSource_, area);
   if (!xview_->isVisible()) {
     // Below whatever the host shows over the area.
     xview_->show();
@@ -155,6 +154,37 @@ bool VideoView::PresentSingleOnX() {
   }
   if (FrameTrace* trace = trace_.load()) trace->Shown();
   return true;
+}
+
+std::vector<Rect> VideoView::CaptionRuns(const Rect& area) {
+  std::vector<Rect> runs;
+  const Rect band = Intersect(text_.Extent(font_, singleCaption_, 4, 4), area);
+  if (band.Empty()) return runs;
+  // The text painted as the paint paints it, onto nothing: the pixels it
+  // writes are the caption's.
+  std::vector<uint32_t> pixels(static_cast<size_t>(band.Width()) * band.Height(), 0);
+  const PixelView view{reinterpret_cast<uint8_t*>(pixels.data()), band.Width(), band.Height(),
+                       band.Width() * 4};
+  text_.Draw(view, view.Bounds(), font_, singleCaption_, 4 - band.left, 4 - band.top,
+             kCaptionSingleColor);
+  for (int y = 0; y < band.Height(); ++y) {
+    const uint32_t* row = pixels.data() + static_cast<size_t>(y) * band.Width();
+    for (int x = 0; x < band.Width();) {
+      if (!row[x]) {
+        ++x;
+        continue;
+      }
+      const int start = x;
+      while (x < band.Width() && row[x]) ++x;
+      runs.push_back(Rect{band.left + start, band.top + y, band.left + x, band.top + y + 1});
+    }
+  }
+  return runs;
+}
+
+uint32_t VideoView::CaptionPixel(uint32_t colorref) {
+  // As the text painter writes an opaque pen.
+  return 0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
 }
 
 QRegion VideoView::CollectChanges() {
@@ -207,7 +237,36 @@ QRegion VideoView::CollectChanges() {
 
 void VideoView::UpdateDrawable() {
   const QWidget* top = widget_.window();
-  drawable_ = widget_.isVisible() && !(top && top->isMinimized());
+  const bool drawable = widget_.isVisible() && !(top && top->isMinimized());
+  if (drawable_.exchange(drawable) == drawable) return;
+  if (!drawable) {
+    releaseTimer_.start(releaseDelay_);
+    return;
+  }
+  releaseTimer_.stop();
+  // What arrived while nobody looked is converted and presented now, not at
+  // the next frame: the window shows the current pictures as it appears.
+  if (renderer_) {
+    renderer_->Redraw();
+    presentTimer_.stop();
+    PresentChanges();
+  }
+}
+
+bool VideoView::ReleaseSurfaces() {
+  if (!renderer_ || drawable_.load() || !renderer_->ReleaseSurfaces()) return false;
+  // The renderer has forgotten front_ (its trades of pixels with it).
+  front_.reset();
+  canvas_.reset();
+  pictureScratch_.Release();
+  singlePicture_.Release();
+  singleShared_.Reset();
+  singleShown_ = false;
+  for (PanePicture& p : gridPanes_) p.picture.Reset();
+  // The freed pictures are handed back to the system rather than kept for
+  // the allocator's next use.
+  malloc_trim(0);
+  return true;
 }
 
 void VideoView::RedrawAndCollect() {
@@ -304,7 +363,7 @@ void VideoView::PaintSingle(QPainter& painter, const QRegion& region, int w, int
 
 PixelView VideoView::Converted(const SharedPicture& picture) {
   const int w = picture.Width(), h = picture.Height();
-  if ((pictureScratch_.Width() != w || pictureScratch_.Height() != h) &&
+  if ((!pictureScratch_.Valid() || pictureScratch_.Width() != w || pictureScratch_.Height() != h) &&
       !pictureScratch_.Create(w, h)) {
     return PixelView{};
   }

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QRegion>
 #include <QTimer>
@@ -55,8 +56,16 @@ class VideoView : public Presenter {
   void SetPointer(int x, int y) { pointer_ = PackPoint(x, y); }
   // The pointer is over no pane (elsewhere, or over the toolbar).
   void SetPointerAway() { pointer_ = PackPoint(kPointerAway, kPointerAway); }
-  // Whether the window can be seen now (shown, not minimised).
+  // Whether the window can be seen now (shown, not minimised). Seen again,
+  // it is composed at once from the channels' latest pictures; unseen for
+  // the release delay, its surfaces and the renderer's are given back
+  // (ReleaseSurfaces) and made again when it is next seen.
   void UpdateDrawable();
+  void SetReleaseDelay(std::chrono::milliseconds delay) { releaseDelay_ = delay; }
+  // GUI thread, while the window cannot be seen: gives back the pictures
+  // kept for painting and the renderer's surfaces. False while it can be
+  // seen.
+  bool ReleaseSurfaces();
   // Follows every frame to the screen; null to stop.
   void SetFrameTrace(FrameTrace* trace) { trace_ = trace; }
 
@@ -116,6 +125,10 @@ class VideoView : public Presenter {
   // Shows the single view through the X server's stretch (xview_); false
   // where that cannot be done, and the paint then stretches it.
   bool PresentSingleOnX();
+  // The single view's caption over `area`: its pixels as runs of a row, and
+  // the pixel they get.
+  std::vector<Rect> CaptionRuns(const Rect& area);
+  static uint32_t CaptionPixel(uint32_t colorref);
   // Paints the grid panes whose pictures the window draws (gridPanes_)
   // into `region`.
   void PaintGridPictures(QPainter& painter, const QRegion& region);
@@ -140,6 +153,9 @@ class VideoView : public Presenter {
   // another paint.
   bool inPaint_ = false;
   QTimer presentTimer_;
+  // Gives the surfaces back once the window has been out of sight a while.
+  QTimer releaseTimer_;
+  std::chrono::milliseconds releaseDelay_{30000};
   int presentIntervalMs_ = 16;
   std::chrono::steady_clock::time_point lastPresent_;
   // What the video area shows: the back surface as of the last collection,
@@ -165,6 +181,9 @@ class VideoView : public Presenter {
   // cannot be made here.
   XScaledView* xview_ = nullptr;
   bool noXView_ = false;
+  // The caption the X server's view has, and over which area.
+  std::string xCaption_;
+  Rect xCaptionArea_;
 };
 
 }  // namespace zarvion

@@ -142,6 +142,9 @@ void ControlWindow::SetUp() {
   obj_.ui = bridge_.get();
   obj_.video = &decoders_;
   setupComplete_ = true;
+  // The surfaces are for a window that is seen: made again when it is first
+  // shown, they take no memory in a window that never is.
+  view_->ReleaseSurfaces();
   if (options_.startConnectionThread) {
     thread_ = std::make_unique<ConnectionThread>(obj_);
     thread_->Start();

@@ -3,9 +3,11 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
@@ -207,30 +209,28 @@ bool XScaledView::EnsurePixmap(int width, int height) {
   return true;
 }
 
-bool XScaledView::Begin(int width, int height, int bandWidth, int bandHeight,
-                        PixelView* picture, PixelView* band) {
-  if (width <= 0 || height <= 0 || width > 4096 || height > 4096 || bandWidth < 0 ||
-      bandHeight < 0 || bandWidth > 65535 || bandHeight > 65535) {
-    return false;
-  }
+bool XScaledView::Begin(int width, int height, PixelView* picture) {
+  if (width <= 0 || height <= 0 || width > 4096 || height > 4096) return false;
   // The server reads the memory when it handles a request: wait for that
   // before writing over it.
   Sync();
   const size_t pictureBytes = static_cast<size_t>(width) * height * 4;
-  const size_t bandBytes = static_cast<size_t>(bandWidth) * bandHeight * 4;
-  if (!EnsureMemory(pictureBytes + bandBytes) || !EnsurePixmap(width, height)) return false;
-  bandOffset_ = pictureBytes;
-  bandWidth_ = bandWidth;
+  if (!EnsureMemory(pictureBytes) || !EnsurePixmap(width, height)) return false;
   *picture = PixelView{memory_, width, height, width * 4};
-  *band = PixelView{memory_ + pictureBytes, bandWidth, bandHeight, bandWidth * 4};
   return true;
 }
 
-void XScaledView::Show(const Rect& source, const Rect& area, const Rect& band) {
+void XScaledView::SetCaption(std::vector<Rect> runs, uint32_t pixel) {
+  captionRuns_ = std::move(runs);
+  captionPixel_ = pixel;
+  captionChanged_ = true;
+  clipValid_ = false;
+}
+
+void XScaledView::Show(const Rect& source, const Rect& area) {
   if (!pixmap_ || source.Empty() || area.Empty()) return;
   source_ = source;
   area_ = area;
-  band_ = band;
   xcb_shm_put_image(c_, pixmap_, gc_, static_cast<uint16_t>(pixmapWidth_),
                     static_cast<uint16_t>(pixmapHeight_), 0, 0,
                     static_cast<uint16_t>(pixmapWidth_), static_cast<uint16_t>(pixmapHeight_), 0,
@@ -246,44 +246,77 @@ void XScaledView::Show(const Rect& source, const Rect& area, const Rect& band) {
       0, 0, 65536};
   xcb_render_set_picture_transform(c_, pixmapPicture_, transform);
   shown_ = true;
-  Compose();
+  Compose(false);
   xcb_flush(c_);
 }
 
-void XScaledView::Compose() {
-  // The picture goes everywhere in the area but the band, so that the
-  // caption is never missing from the screen for a moment.
-  xcb_rectangle_t clip[4];
-  int n = 0;
-  const auto add = [&](int left, int top, int right, int bottom) {
-    if (right > left && bottom > top) {
-      clip[n++] = xcb_rectangle_t{static_cast<int16_t>(left), static_cast<int16_t>(top),
-                                  static_cast<uint16_t>(right - left),
-                                  static_cast<uint16_t>(bottom - top)};
+namespace {
+
+xcb_rectangle_t XRect(const QRect& r) {
+  return xcb_rectangle_t{static_cast<int16_t>(r.x()), static_cast<int16_t>(r.y()),
+                         static_cast<uint16_t>(r.width()), static_cast<uint16_t>(r.height())};
+}
+
+}  // namespace
+
+void XScaledView::Compose(bool whole) {
+  // The picture goes everywhere in the area but the caption's pixels, so
+  // that the caption is never missing from the screen for a moment and
+  // need not be sent with every picture.
+  if (!clipValid_ || !(clipArea_ == area_)) {
+    // Around the runs' bounds, then each of their rows between its runs.
+    std::vector<xcb_rectangle_t> rects;
+    rects.reserve(captionRuns_.size() * 2 + 4);
+    const auto add = [&](int left, int top, int right, int bottom) {
+      if (right > left && bottom > top) {
+        rects.push_back(XRect(QRect(left, top, right - left, bottom - top)));
+      }
+    };
+    Rect b = captionRuns_.empty() ? Rect{} : captionRuns_.front();
+    for (const Rect& r : captionRuns_) {
+      b = Rect{std::min(b.left, r.left), std::min(b.top, r.top), std::max(b.right, r.right),
+               std::max(b.bottom, r.bottom)};
     }
-  };
-  const Rect b = Intersect(band_, area_);
-  if (b.Empty()) {
-    add(area_.left, area_.top, area_.right, area_.bottom);
-  } else {
-    add(area_.left, area_.top, area_.right, b.top);
-    add(area_.left, b.top, b.left, b.bottom);
-    add(b.right, b.top, area_.right, b.bottom);
-    add(area_.left, b.bottom, area_.right, area_.bottom);
+    b = Intersect(b, area_);
+    if (b.Empty()) {
+      add(area_.left, area_.top, area_.right, area_.bottom);
+    } else {
+      add(area_.left, area_.top, area_.right, b.top);
+      add(area_.left, b.top, b.left, b.bottom);
+      add(b.right, b.top, area_.right, b.bottom);
+      add(area_.left, b.bottom, area_.right, area_.bottom);
+      size_t i = 0;
+      for (int y = b.top; y < b.bottom; ++y) {
+        int x = b.left;
+        while (i < captionRuns_.size() && captionRuns_[i].top < y) ++i;
+        for (; i < captionRuns_.size() && captionRuns_[i].top == y; ++i) {
+          add(x, y, captionRuns_[i].left, y + 1);
+          x = std::max(x, captionRuns_[i].right);
+        }
+        add(x, y, b.right, y + 1);
+      }
+    }
+    xcb_render_set_picture_clip_rectangles(c_, windowPicture_, 0, 0,
+                                           static_cast<uint32_t>(rects.size()), rects.data());
+    clipArea_ = area_;
+    clipValid_ = true;
   }
-  xcb_render_set_picture_clip_rectangles(c_, windowPicture_, 0, 0, static_cast<uint32_t>(n),
-                                         clip);
   xcb_render_composite(c_, XCB_RENDER_PICT_OP_SRC, pixmapPicture_, XCB_RENDER_PICTURE_NONE,
                        windowPicture_, 0, 0, 0, 0, static_cast<int16_t>(area_.left),
                        static_cast<int16_t>(area_.top), static_cast<uint16_t>(area_.Width()),
                        static_cast<uint16_t>(area_.Height()));
-  if (!band_.Empty()) {
-    xcb_shm_put_image(c_, window_, gc_, static_cast<uint16_t>(bandWidth_),
-                      static_cast<uint16_t>(band_.Height()), 0, 0,
-                      static_cast<uint16_t>(band_.Width()), static_cast<uint16_t>(band_.Height()),
-                      static_cast<int16_t>(band_.left), static_cast<int16_t>(band_.top), depth_,
-                      XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_, static_cast<uint32_t>(bandOffset_));
+  if ((whole || captionChanged_) && !captionRuns_.empty()) {
+    // Solid pixels, as the client's text painter writes them.
+    const uint32_t pixel = depth_ == 32 ? captionPixel_ : captionPixel_ & 0x00FFFFFFu;
+    xcb_change_gc(c_, gc_, XCB_GC_FOREGROUND, &pixel);
+    std::vector<xcb_rectangle_t> rects;
+    rects.reserve(captionRuns_.size());
+    for (const Rect& r : captionRuns_) {
+      rects.push_back(XRect(QRect(r.left, r.top, r.Width(), r.Height())));
+    }
+    xcb_poly_fill_rectangle(c_, window_, gc_, static_cast<uint32_t>(rects.size()), rects.data());
   }
+  captionChanged_ = false;
   // Answered once the server has handled everything above.
   pendingSequence_ = xcb_get_input_focus(c_).sequence;
   pending_ = true;
@@ -297,7 +330,7 @@ void XScaledView::Sync() {
 
 void XScaledView::paintEvent(QPaintEvent*) {
   if (!shown_) return;
-  Compose();
+  Compose(true);
   xcb_flush(c_);
 }
 

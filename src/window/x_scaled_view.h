@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include <QWidget>
 
@@ -28,17 +29,20 @@ class XScaledView : public QWidget {
   static XScaledView* Create(QWidget* parent);
   ~XScaledView() override;
 
-  // Memory for the next picture (width x height, 32-bit, rows packed) and
-  // for a band (bandWidth x bandHeight) shown over it unscaled; valid until
-  // Show. Waits until the server has read what the last Show handed over.
-  // False when there is no memory for them.
-  bool Begin(int width, int height, int bandWidth, int bandHeight, PixelView* picture,
-             PixelView* band);
-  // Shows `source` of the picture stretched over `area` and the band at
-  // `band` (its size as given to Begin; may be empty), in this widget's
-  // coordinates. The server keeps the picture: an expose is answered
-  // without the client.
-  void Show(const Rect& source, const Rect& area, const Rect& band);
+  // Memory for the next picture (width x height, 32-bit, rows packed);
+  // valid until Show. Waits until the server has read what the last Show
+  // handed over. False when there is no memory for it.
+  bool Begin(int width, int height, PixelView* picture);
+  // The caption over the picture: its pixels as runs (rectangles one row
+  // high, in this widget's coordinates, row by row from the top and each
+  // row's from the left, inside the area), all of `pixel`. The picture is
+  // never composed over them, so they are sent only when the caption
+  // changes (at the next Show) and on an expose; empty: no caption.
+  void SetCaption(std::vector<Rect> runs, uint32_t pixel);
+  // Shows `source` of the picture stretched over `area`, in this widget's
+  // coordinates, with the caption over it. The server keeps the picture: an
+  // expose is answered without the client.
+  void Show(const Rect& source, const Rect& area);
 
  protected:
   QPaintEngine* paintEngine() const override { return nullptr; }
@@ -51,8 +55,8 @@ class XScaledView : public QWidget {
   void ReleaseMemory();
   bool EnsurePixmap(int width, int height);
   // Sends the composition of the last Show: the scaled picture around the
-  // band, then the band.
-  void Compose();
+  // caption's pixels, then those pixels when they changed or `whole`.
+  void Compose(bool whole);
   // Waits for the server to have handled every request sent so far.
   void Sync();
 
@@ -66,16 +70,22 @@ class XScaledView : public QWidget {
   uint32_t pixmapPicture_ = 0;
   int pixmapWidth_ = 0;
   int pixmapHeight_ = 0;
-  // Shared memory: the picture, then the band.
+  // Shared memory: the picture.
   uint32_t segment_ = 0;
   uint8_t* memory_ = nullptr;
   size_t memoryBytes_ = 0;
-  size_t bandOffset_ = 0;
-  int bandWidth_ = 0;
   bool pending_ = false;
   unsigned int pendingSequence_ = 0;
   bool shown_ = false;
-  Rect source_, area_, band_;
+  Rect source_, area_;
+  // The caption's pixels and colour; the picture's clip (the area without
+  // them) is set again when they or the area change, and they are drawn
+  // again when they change.
+  std::vector<Rect> captionRuns_;
+  uint32_t captionPixel_ = 0;
+  bool captionChanged_ = false;
+  Rect clipArea_;
+  bool clipValid_ = false;
 };
 
 }  // namespace zarvion
