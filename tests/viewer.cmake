@@ -22,3 +22,8 @@ zarvion_test(test_viewer_english
 find_program(ZARVION_LUPDATE NAMES lupdate lupdate-qt6 HINTS /usr/lib/qt6/bin REQUIRED)
 add_test(NAME Translations.EveryTextHasAnEnglishTranslation
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/translations_check.sh ${ZARVION_LUPDATE} ${CMAKE_SOURCE_DIR})
+
+# The review window and its player over real recordings.
+zarvion_test(test_viewer_review
+  SOURCES viewer_review_test.cpp mp43_test_frames.cpp ui_test_main.cpp
+  LIBS zarvion_viewer_app zarvion_dvrsim Qt6::Test)

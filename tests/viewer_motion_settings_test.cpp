@@ -27,6 +27,7 @@
 #include "viewer/event_model.h"
 #include "viewer/main_window.h"
 #include "viewer/motion_dialog.h"
+#include "viewer/review_window.h"
 #include "viewer_test_util.h"
 
 namespace zarvion::viewer {
@@ -238,9 +239,13 @@ TEST_F(ViewerTest, MaskedMotionIsNoEventAndAnAlarmCameraRaisesTheAlarmAtOnce) {
   QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(asked[0], motion[1].recording);
-  ASSERT_EQ(opened.urls.size(), 2);
-  EXPECT_EQ(opened.urls[0].toLocalFile(), motion[1].recording);
-  EXPECT_EQ(opened.urls[1].toLocalFile(), QFileInfo(motion[1].recording).absolutePath());
+  // The recording opens in the review window, at the event's camera; the
+  // folder in the desktop's file manager.
+  ASSERT_NE(window.Review(), nullptr);
+  EXPECT_TRUE(window.Review()->isVisible());
+  EXPECT_EQ(window.Review()->Channel(), motion[1].channel);
+  ASSERT_EQ(opened.urls.size(), 1);
+  EXPECT_EQ(opened.urls[0].toLocalFile(), QFileInfo(motion[1].recording).absolutePath());
   // A row without a file offers neither.
   for (int r = 0; r < dock->Model()->rowCount(); ++r) {
     if (!dock->Model()->At(r).recording.isEmpty()) continue;

@@ -692,6 +692,10 @@ these settings change the picture for every client. Use with care!</translation>
         <source>正在整理录像目录：%1 / %2</source>
         <translation>Indexing recordings: %1 / %2</translation>
     </message>
+    <message>
+        <source>录像回放</source>
+        <translation>Playback</translation>
+    </message>
 </context>
 <context>
     <name>zarvion::viewer::MotionDialog</name>
@@ -936,6 +940,64 @@ these settings change the picture for every client. Use with care!</translation>
     <message>
         <source>显示移动区块</source>
         <translation>Show moving blocks</translation>
+    </message>
+</context>
+<context>
+    <name>zarvion::viewer::ReviewPlayer</name>
+    <message>
+        <source>上一帧</source>
+        <translation>Previous frame</translation>
+    </message>
+    <message>
+        <source>下一帧</source>
+        <translation>Next frame</translation>
+    </message>
+    <message>
+        <source>抓图</source>
+        <translation>Snap</translation>
+    </message>
+    <message>
+        <source>播放速度</source>
+        <translation>Playback speed</translation>
+    </message>
+    <message>
+        <source>拖动定位</source>
+        <translation>Drag to seek</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>播放</source>
+        <translation>Play</translation>
+    </message>
+</context>
+<context>
+    <name>zarvion::viewer::ReviewWindow</name>
+    <message>
+        <source>导出…</source>
+        <translation>Export…</translation>
+    </message>
+    <message>
+        <source>录像回放</source>
+        <translation>Playback</translation>
+    </message>
+    <message>
+        <source>当天的抓图</source>
+        <translation>The day&apos;s snapshots</translation>
+    </message>
+    <message>
+        <source>按住 Shift 在时间轴上拖动以选择导出范围</source>
+        <translation>Hold Shift and drag on the timeline to choose a range to export</translation>
+    </message>
+    <message>
+        <source>CH %1：%2 – %3</source>
+        <translation>CH %1: %2 – %3</translation>
+    </message>
+    <message>
+        <source>抓图</source>
+        <translation>Snap</translation>
     </message>
 </context>
 </TS>

@@ -476,6 +476,8 @@ bool EventStore::Select(const EventFilter& filter, QList<Event>* rows) {
     }
     sql += ")";
   }
+  if (filter.fromMs) sql += " AND time >= " + std::to_string(*filter.fromMs);
+  if (filter.toMs) sql += " AND first_time < " + std::to_string(*filter.toMs);
   sql += " ORDER BY time DESC, id DESC LIMIT " + std::to_string(std::max(filter.limit, 0));
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) return false;

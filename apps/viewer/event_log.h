@@ -118,6 +118,9 @@ struct EventFilter {
   std::optional<QString> recorder;
   std::vector<EventKind> kinds;  // empty: every kind
   int limit = 1000;
+  // Rows whose occurrences overlap [fromMs, toMs) (first to latest).
+  std::optional<int64_t> fromMs;
+  std::optional<int64_t> toMs;
 };
 
 struct EventStoreOptions {

@@ -5,7 +5,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QDesktopServices>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -23,7 +23,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTranslator>
-#include <QUrl>
 #include <QWindow>
 
 #include "platform/registry.h"
@@ -33,9 +32,11 @@
 #include "viewer/connect_dialog.h"
 #include "viewer/event_dock.h"
 #include "viewer/event_model.h"
+#include "viewer/export_dialog.h"
 #include "viewer/language.h"
 #include "viewer/name_dialog.h"
 #include "viewer/recorder_tab.h"
+#include "viewer/review_window.h"
 #include "window/screen_fit.h"
 
 namespace zarvion::viewer {
@@ -148,6 +149,7 @@ MainWindow::~MainWindow() {
   (void)RegSetDword(Hive::kCurrentUser, kViewerKey, kEventsShownValue, shown ? 1 : 0);
   delete dock_;
   dock_ = nullptr;
+  delete review_;
   events_.reset();
   catalogue_.reset();
 }
@@ -207,8 +209,9 @@ void MainWindow::BuildEvents() {
                     shown != 0);
   connect(dock_, &EventDock::Chosen, this, &MainWindow::GoTo);
   // A recording opens in the desktop's player until the viewer plays it.
+  // "打开录像": the review window at the event's camera and time.
   connect(dock_, &EventDock::OpenRecordingRequested, this,
-          [](const Event& e) { QDesktopServices::openUrl(QUrl::fromLocalFile(e.recording)); });
+          [this](const Event& e) { ShowReview(e); });
 
   strip_ = new AlarmStrip(this);
   connect(strip_, &AlarmStrip::AcknowledgeClicked, this, [this] {
@@ -252,6 +255,41 @@ void MainWindow::GoTo(const Event& event) {
   if (!tab) return;
   tabs_->setCurrentWidget(tab);
   if (event.channel != kNoChannel) tab->EnlargeChannel(event.channel);
+}
+
+ReviewWindow* MainWindow::Review() const { return review_.data(); }
+
+ReviewWindow* MainWindow::ShowReview() {
+  if (!review_) {
+    RecordingCatalogue* catalogue = catalogue_.get();
+    review_ = new ReviewWindow(
+        [catalogue](int64_t from, int64_t to) { return catalogue->Entries(from, to); },
+        events_.get(), this);
+    connect(catalogue, &RecordingCatalogue::Changed, review_, &ReviewWindow::Refresh);
+    review_->SetExportHandler([this](std::vector<CatalogueEntry> recordings, int64_t fromMs,
+                                     int64_t toMs, std::vector<CatalogueEntry> snapshots) {
+      auto* dialog = new ExportDialog(review_, std::move(recordings), fromMs, toMs,
+                                      std::move(snapshots));
+      dialog->setAttribute(Qt::WA_DeleteOnClose);
+      connect(dialog, &ExportDialog::EventOccurred, this,
+              [this](const Event& e) { events_->Append(e); });
+      dialog->open();
+    });
+  }
+  review_->show();
+  review_->raise();
+  review_->activateWindow();
+  return review_;
+}
+
+ReviewWindow* MainWindow::ShowReview(const Event& event) {
+  ReviewWindow* review = ShowReview();
+  if (event.channel != kNoChannel && event.channel >= 0) {
+    review->OpenAt(event.channel, event.timeMs);
+  } else {
+    review->ShowDay(QDateTime::fromMSecsSinceEpoch(event.timeMs).date());
+  }
+  return review;
 }
 
 void MainWindow::AlarmsStored(const QList<Event>& rows) {
@@ -353,12 +391,15 @@ void MainWindow::BuildMenus() {
   events->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
   view->addAction(events);
   view->addAction(muteAction_);
+  view->addSeparator();
+  reviewAction_ = view->addAction(tr("录像回放"), this, [this] { ShowReview(); });
+  reviewAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
 
   BuildLanguageMenu();
 
   // The window holds the shortcuts too, so they work while the menu bar is
   // hidden in full screen.
-  addActions({connectAction_, newTab, closeTab, quit, fullScreenAction_});
+  addActions({connectAction_, newTab, closeTab, quit, fullScreenAction_, reviewAction_});
 
   QToolBar* toolbar = addToolBar(tr("工具栏"));
   toolbar->setMovable(false);
@@ -366,6 +407,7 @@ void MainWindow::BuildMenus() {
   toolbar->addAction(disconnectAction_);
   toolbar->addAction(newTab);
   toolbar->addAction(fullScreenAction_);
+  toolbar->addAction(reviewAction_);
 }
 
 void MainWindow::BuildLanguageMenu() {

@@ -33,6 +33,7 @@ class ConnectDialog;
 class NameDialog;
 class EventDock;
 class RecorderTab;
+class ReviewWindow;
 
 // Loads Qt's own Chinese texts (standard buttons, the folder chooser, ...)
 // into the application. False when the translations are not installed.
@@ -120,6 +121,13 @@ class MainWindow : public QMainWindow {
   // Brings the tab of `event`'s recorder to the front and enlarges its
   // camera, if it names one.
   void GoTo(const Event& event);
+  // "录像回放" (made on first use): the day's recordings; with an event, at
+  // its camera and time.
+  ReviewWindow* ShowReview();
+  ReviewWindow* ShowReview(const Event& event);
+  // The review window once opened, else null.
+  ReviewWindow* Review() const;
+  QAction* ReviewAction() const { return reviewAction_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -162,6 +170,8 @@ class MainWindow : public QMainWindow {
   QShortcut* leaveFullScreen_ = nullptr;
   QPointer<ConnectDialog> dialog_;
   QPointer<NameDialog> nameDialog_;
+  QPointer<ReviewWindow> review_;
+  QAction* reviewAction_ = nullptr;
   QMenu* tabMenu_ = nullptr;
   QPointer<RecorderTab> menuTab_;
   bool wasMaximized_ = false;
