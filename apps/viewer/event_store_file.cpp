@@ -155,21 +155,8 @@ bool EventStore::OpenAt(const QString& path, QString* why, bool* locked) {
 }
 
 bool EventStore::Migrate() {
-  sqlite3_stmt* s = nullptr;
-  int version = 0;
-  if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &s, nullptr) != SQLITE_OK) return false;
-  if (sqlite3_step(s) == SQLITE_ROW) version = sqlite3_column_int(s, 0);
-  sqlite3_finalize(s);
-  // A newer viewer's database: its later steps only add, so it is used as it is.
-  for (; version < kSchemaVersion; ++version) {
-    const std::string step = std::string("BEGIN IMMEDIATE;") + kMigrations[version] +
-                             "PRAGMA user_version=" + std::to_string(version + 1) + ";COMMIT;";
-    if (!Exec(step.c_str())) {
-      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-      return false;
-    }
-  }
-  return true;
+  return sql::Migrate(db_, kMigrations, kSchemaVersion,
+                      [this](const char* step) { return Exec(step); });
 }
 
 void EventStore::OpenOrSetAside() {

@@ -29,10 +29,15 @@
 #include "platform/avi_repair.h"
 #include "platform/avi_summary.h"
 #include "platform/log.h"
+#include "viewer/sqlite_helpers.h"
 
 namespace zarvion::viewer {
 
 namespace {
+
+using sql::BindText;
+using sql::Statement;
+using sql::Text;
 
 using Clock = std::chrono::steady_clock;
 
@@ -71,16 +76,6 @@ constexpr auto kBusyRetry = std::chrono::milliseconds(200);
 constexpr int kBusyRetries = 50;
 // Entries written by a reconcile in one transaction.
 constexpr size_t kReconcileBatch = 256;
-
-QString Text(sqlite3_stmt* s, int column) {
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
-  return text ? QString::fromUtf8(text, sqlite3_column_bytes(s, column)) : QString();
-}
-
-void BindText(sqlite3_stmt* s, int index, const QString& text) {
-  const QByteArray utf8 = text.toUtf8();
-  sqlite3_bind_text(s, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
-}
 
 int64_t NowMs() {
   return QDateTime::currentMSecsSinceEpoch();
@@ -204,31 +199,6 @@ std::optional<Row> RowOfName(const QString& path) {
 QString CleanPath(const QString& file) {
   return QDir::cleanPath(QFileInfo(file).absoluteFilePath());
 }
-
-// A statement prepared once and reset after each use.
-class Statement {
- public:
-  Statement() = default;
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  ~Statement() { sqlite3_finalize(s_); }
-  bool Prepare(sqlite3* db, const char* sql) {
-    return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s_, nullptr) == SQLITE_OK;
-  }
-  sqlite3_stmt* Use() {
-    sqlite3_reset(s_);
-    sqlite3_clear_bindings(s_);
-    return s_;
-  }
-  void Done() { sqlite3_reset(s_); }
-  void Reset() {
-    sqlite3_finalize(s_);
-    s_ = nullptr;
-  }
-
- private:
-  sqlite3_stmt* s_ = nullptr;
-};
 
 }  // namespace
 
@@ -356,20 +326,8 @@ struct RecordingCatalogue::Impl {
   }
 
   bool Migrate() {
-    sqlite3_stmt* s = nullptr;
-    int version = 0;
-    if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr) != SQLITE_OK) return false;
-    if (sqlite3_step(s) == SQLITE_ROW) version = sqlite3_column_int(s, 0);
-    sqlite3_finalize(s);
-    for (; version < kSchemaVersion; ++version) {
-      const std::string step = std::string("BEGIN IMMEDIATE;") + kMigrations[version] +
-                               "PRAGMA user_version=" + std::to_string(version + 1) + ";COMMIT;";
-      if (!Exec(db, step.c_str())) {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        return false;
-      }
-    }
-    return true;
+    return sql::Migrate(db, kMigrations, kSchemaVersion,
+                        [this](const char* step) { return Exec(db, step); });
   }
 
   bool Prepare() {
