@@ -150,6 +150,25 @@ TEST_F(ExportTest, JoinsRecordingsIntoAnMp4AtTheirRateAndCutsARangeToItsFrames) 
   EXPECT_EQ(Others(), (std::vector<std::string>{"all.mp4", "part.mp4"}));
 }
 
+// A camera that records on the button and on motion at once: the moments
+// both files hold are exported once.
+TEST_F(ExportTest, OverlappingRecordingsGiveEachMomentOnce) {
+  const std::string event = dir_.Path() + "/EVENT_CH01_2026_03_01_10_00_01_000.avi";
+  WriteRecording(event, frames_, 25, 50, {25, 1}, AviRateOrigin::kMeasured);
+  const std::string source =
+      testing::FfmpegDecode(first_, "bgra") + testing::FfmpegDecode(second_, "bgra");
+  const std::string mp4 = dir_.Path() + "/once.mp4";
+  std::string said;
+  ASSERT_TRUE(RunCommand(kExport + " '" + first_ + "' '" + event + "' '" + second_ + "' -o '" +
+                             mp4 + "' 2>&1",
+                         &said))
+      << said;
+  EXPECT_EQ(Probe(mp4),
+            "codec_name=h264\npix_fmt=yuv420p\nr_frame_rate=25/1\navg_frame_rate=25/1\n"
+            "nb_read_frames=100\nduration=4.000000\n");
+  EXPECT_GT(MeanPsnr(testing::FfmpegDecode(mp4, "bgra"), source, 0), 35.0);
+}
+
 // The PSNR over rows [top, bottom) and columns [left, right) of every
 // picture of two decodes of the same length.
 double RegionPsnr(const std::string& a, const std::string& b, int top, int bottom, int left,

@@ -464,14 +464,25 @@ ExportResult ExportRecordings(const ExportOptions& options) {
 
   // The frames in the range, as the headers count them, and the rate of the
   // first file that has any.
+  // Where two recordings overlap (a camera recording on the button and on
+  // motion at once) each moment is exported once, from the one that began
+  // first: a later one starts where the earlier ones end. An AVI, cut at
+  // key frames, may repeat the frames from the key frame before that point.
+  std::vector<WallMs> starts(plan.size());
+  WallMs covered = std::numeric_limits<WallMs>::min();
+  for (size_t k = 0; k < plan.size(); ++k) {
+    starts[k] = std::max(from, covered);
+    covered = std::max(covered, plan[k].FrameTime(plan[k].frames));
+  }
   uint64_t total = 0;
   const Recording* first = nullptr;
-  for (const Recording& r : plan) {
+  for (size_t k = 0; k < plan.size(); ++k) {
+    const Recording& r = plan[k];
     uint64_t n = 0;
     for (uint64_t i = 0; i < r.frames; ++i) {
       const WallMs t = r.FrameTime(i);
       if (t >= to) break;
-      if (t >= from) ++n;
+      if (t >= starts[k]) ++n;
     }
     if (n && !first) first = &r;
     total += n;
@@ -507,7 +518,9 @@ ExportResult ExportRecordings(const ExportOptions& options) {
   PacketPtr packet(av_packet_alloc());
   uint64_t done = 0;
   bool begun = false;
-  for (const Recording& r : plan) {
+  for (size_t k = 0; k < plan.size(); ++k) {
+    const Recording& r = plan[k];
+    const WallMs fileFrom = starts[k];
     if (r.name.start >= to) break;
     FrameReader reader;
     if (!reader.Open(r.path, &result.error)) return result;
@@ -527,7 +540,7 @@ ExportResult ExportRecordings(const ExportOptions& options) {
       const WallMs t = r.FrameTime(i);
       if (t >= to) break;
       const bool key = IsKeyFrame(*packet, r.codecTag);
-      if (t < from) {
+      if (t < fileFrom) {
         if (key) lead.clear();
         lead.emplace_back(av_packet_clone(packet.get()));
         if (!lead.back()) {
