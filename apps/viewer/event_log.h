@@ -119,8 +119,8 @@ struct EventFilter {
   std::vector<EventKind> kinds;  // empty: every kind
   int limit = 1000;
   // Rows whose occurrences overlap [fromMs, toMs) (first to latest).
-  std::optional<int64_t> fromMs;
-  std::optional<int64_t> toMs;
+  std::optional<int64_t> fromMs{};
+  std::optional<int64_t> toMs{};
 };
 
 struct EventStoreOptions {

@@ -46,7 +46,7 @@ struct MainWindowOptions {
   // The events database; empty: EventStore::DefaultPath().
   QString eventsPath;
   // The recordings' catalogue; empty: RecordingCatalogue::DefaultPath().
-  QString cataloguePath;
+  QString cataloguePath{};
 };
 
 class MainWindow : public QMainWindow {
