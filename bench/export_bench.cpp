@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_recording.h"
 #include "export/recording_export.h"
 
 namespace {
@@ -17,25 +18,9 @@ using namespace zarvion::recordings;
 
 constexpr int kFrames = 500;
 
-// A folder with the recording (made once by ffmpeg's MS MPEG-4 v3 encoder),
-// removed at exit.
-struct BenchFolder {
-  std::string path;
-  ~BenchFolder() { std::filesystem::remove_all(path); }
-};
-
 const std::string& Folder() {
-  static const BenchFolder folder{[] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string f = std::string(tmp && *tmp ? tmp : "/tmp") + "/zarvion-export-bench-XXXXXX";
-    if (!mkdtemp(f.data())) std::abort();
-    const std::string make =
-        "ffmpeg -v error -nostdin -f lavfi -i testsrc=size=352x288:rate=25 -frames:v " +
-        std::to_string(kFrames) + " -c:v msmpeg4 -vtag MP43 -g 50 '" + f +
-        "/CLIENT_CH01_2026_01_01_00_00_00_000.avi'";
-    if (std::system(make.c_str()) != 0) std::abort();
-    return f;
-  }()};
+  static const zarvion::bench::BenchFolder folder{
+      zarvion::bench::MakeBenchFolder("export", kFrames, "")};
   return folder.path;
 }
 
@@ -45,7 +30,7 @@ void Report(benchmark::State& state) {
 }
 
 void BM_ExportMp4(benchmark::State& state) {
-  const std::string in = Folder() + "/CLIENT_CH01_2026_01_01_00_00_00_000.avi";
+  const std::string in = Folder() + "/" + std::string(zarvion::bench::kRecordingName);
   const std::string out = Folder() + "/ours.mp4";
   for (auto _ : state) {
     ExportOptions options;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_recording.h"
 #include "export/recording_reader.h"
 
 namespace {
@@ -22,30 +23,16 @@ using namespace zarvion::recordings;
 constexpr int kFrames = 10 * 60 * 25;
 constexpr int kSeeks = 300;
 
-struct BenchFolder {
-  std::string path;
-  ~BenchFolder() { std::filesystem::remove_all(path); }
-};
-
 const std::string& Folder() {
-  static const BenchFolder folder{[] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string f = std::string(tmp && *tmp ? tmp : "/tmp") + "/zarvion-review-bench-XXXXXX";
-    if (!mkdtemp(f.data())) std::abort();
-    const std::string make =
-        "ffmpeg -v error -nostdin -f lavfi -i testsrc=size=352x288:rate=25 -frames:v " +
-        std::to_string(kFrames) + " -c:v msmpeg4 -vtag MP43 -g 50 -b:v 400k '" + f +
-        "/CLIENT_CH01_2026_01_01_00_00_00_000.avi'";
-    if (std::system(make.c_str()) != 0) std::abort();
-    return f;
-  }()};
+  static const zarvion::bench::BenchFolder folder{
+      zarvion::bench::MakeBenchFolder("review", kFrames, "-b:v 400k")};
   return folder.path;
 }
 
 void BM_RandomSeek(benchmark::State& state) {
   std::vector<Recording> plan;
   std::string error;
-  if (!PlanRecordings({Folder() + "/CLIENT_CH01_2026_01_01_00_00_00_000.avi"}, &plan, &error)) {
+  if (!PlanRecordings({Folder() + "/" + std::string(zarvion::bench::kRecordingName)}, &plan, &error)) {
     state.SkipWithError(error.c_str());
     return;
   }
