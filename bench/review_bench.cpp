@@ -32,7 +32,8 @@ const std::string& Folder() {
 void BM_RandomSeek(benchmark::State& state) {
   std::vector<Recording> plan;
   std::string error;
-  if (!PlanRecordings({Folder() + "/" + std::string(zarvion::bench::kRecordingName)}, &plan, &error)) {
+  if (!PlanRecordings({Folder() + "/" + std::string(zarvion::bench::kRecordingName)}, &plan,
+                      &error)) {
     state.SkipWithError(error.c_str());
     return;
   }
