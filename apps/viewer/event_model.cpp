@@ -11,6 +11,8 @@
 #include <QPixmap>
 #include <QPixmapCache>
 
+#include "viewer/plain_tool_tip.h"
+
 namespace zarvion::viewer {
 namespace {
 
@@ -149,11 +151,7 @@ QVariant EventModel::data(const QModelIndex& index, int role) const {
       if (!e.recording.isEmpty()) {
         text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + tr("录像：") + e.recording;
       }
-      return text.isEmpty()
-                 ? text
-                 : QStringLiteral("<qt>") +
-                       text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
-                       QStringLiteral("</qt>");
+      return PlainToolTip(text);
     }
     case Qt::DisplayRole:
       switch (index.column()) {

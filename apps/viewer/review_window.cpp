@@ -21,6 +21,7 @@
 
 #include "export/recording_reader.h"
 #include "viewer/event_log.h"
+#include "viewer/plain_tool_tip.h"
 #include "viewer/review_player.h"
 
 namespace zarvion::viewer {
@@ -223,7 +224,7 @@ void ReviewWindow::ShowDay(QDate day) {
             QDateTime::fromMSecsSinceEpoch(i.fromMs).toString(QStringLiteral("HH:mm:ss"))),
         snapshots_);
     item->setData(Qt::UserRole, i.path);
-    item->setToolTip(i.path);
+    item->setToolTip(PlainToolTip(i.path));
   }
 
   // The camera played stays when it has recordings that day; else the
