@@ -2,7 +2,9 @@
 // fields, and their packets as ffprobe reads them.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -56,6 +58,22 @@ inline void ExpectIndexed(const std::string& file) {
   const uint32_t moviEnd = 220 + Le32(bytes, 216);
   ASSERT_LE(moviEnd + 8, bytes.size()) << file;
   EXPECT_EQ(bytes.substr(moviEnd, 4), "idx1") << file;
+}
+
+// What a killed writer leaves: every frame written, no index, the header's
+// sizes and flags as they were at the start.
+inline void CutOffIndex(const std::string& file) {
+  const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << file;
+  std::string h(224, '\0');
+  ASSERT_EQ(::pread(fd, h.data(), h.size(), 0), static_cast<ssize_t>(h.size())) << file;
+  const uint32_t moviEnd = 220 + Le32(h, 216);
+  const uint32_t riff = moviEnd - 8;
+  const uint32_t flags = Le32(h, 44) & ~0x10u;
+  EXPECT_EQ(::pwrite(fd, &riff, 4, 4), 4);
+  EXPECT_EQ(::pwrite(fd, &flags, 4, 44), 4);
+  EXPECT_EQ(::ftruncate(fd, moviEnd), 0) << file;
+  ::close(fd);
 }
 
 }  // namespace zarvion::testing

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "avi_test_util.h"
 #include "export/recording_files.h"
 #include "platform/avi_file.h"
 #include "viewer/recording_catalogue.h"
@@ -41,27 +42,6 @@ void WriteRecording(const QString& path, int count, int gop, FrameRate rate,
     bytes[0] = key ? 0x1a : 0x5a;
     ASSERT_TRUE(stream->Write(i, 1, bytes.data(), size, key ? kAviIfKeyFrame : 0));
   }
-}
-
-// What a killed writer leaves: every frame, no index.
-void CutOffIndex(const QString& path) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-  QByteArray h = f.read(224);
-  auto le32 = [&h](int at) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(h[at])) |
-           static_cast<uint32_t>(static_cast<uint8_t>(h[at + 1])) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(h[at + 2])) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(h[at + 3])) << 24;
-  };
-  const uint32_t moviEnd = 220 + le32(216);
-  const uint32_t riff = moviEnd - 8;
-  const uint32_t flags = le32(44) & ~0x10u;
-  f.seek(4);
-  f.write(reinterpret_cast<const char*>(&riff), 4);
-  f.seek(44);
-  f.write(reinterpret_cast<const char*>(&flags), 4);
-  ASSERT_TRUE(f.resize(moviEnd));
 }
 
 class CatalogueTest : public ::testing::Test {
@@ -151,7 +131,7 @@ TEST_F(CatalogueTest, ReopenKeepsEntriesAndReconcileFollowsTheFolder) {
   // Copied in, left by a crash, a snapshot, something else; one file gone.
   WriteRecording(older, 40, 20, {10, 1}, AviRateOrigin::kAssumed);
   WriteRecording(crashed, 25, 5, {25, 1});
-  CutOffIndex(crashed);
+  zarvion::testing::CutOffIndex(crashed.toStdString());
   std::ofstream(QFile::encodeName(snapshot).toStdString()) << "BM";
   std::ofstream(QFile::encodeName(In("notes.txt")).toStdString()) << "x";
   ASSERT_TRUE(QFile::remove(gone));

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "avi_test_util.h"
 #include "mp43_test_frames.h"
 #include "stamped_recordings.h"
 #include "ui_test_util.h"
@@ -38,27 +39,6 @@ int Stamp(const QImage& picture) {
       .value_or(-1);
 }
 
-// What a crash leaves: the frames written, no index, the header's sizes
-// and flags as at the start.
-void CutOffIndex(const std::string& path) {
-  QFile f(QString::fromStdString(path));
-  ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-  const QByteArray h = f.read(224);
-  auto le32 = [&h](int at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(h[at + i]);
-    return v;
-  };
-  const uint32_t moviEnd = 220 + le32(216);
-  const uint32_t riff = moviEnd - 8;
-  const uint32_t flags = le32(44) & ~0x10u;
-  f.seek(4);
-  f.write(reinterpret_cast<const char*>(&riff), 4);
-  f.seek(44);
-  f.write(reinterpret_cast<const char*>(&flags), 4);
-  ASSERT_TRUE(f.resize(moviEnd));
-}
-
 class ReviewTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -71,7 +51,7 @@ class ReviewTest : public ::testing::Test {
     testing::WriteStampedRecording(split_[1], 0, 50, 50);
     testing::WriteStampedRecording(event_, 0, 300, 25);
     testing::WriteStampedRecording(crashed_, 2, 0, 25);
-    CutOffIndex(crashed_);
+    zarvion::testing::CutOffIndex(crashed_);
     QImage(64, 48, QImage::Format_RGB32)
         .save(QString::fromStdString(d + "CH01_2026_03_01_10_01_00_000.bmp"), "BMP");
   }
@@ -189,13 +169,13 @@ TEST_F(ReviewTest, AnEventOpensItsCameraAtItsTimeAndTheTimelineHoldsEachPieceWhe
   delete dialog;
   std::vector<CatalogueEntry> exported, shots;
   int64_t from = 0, to = 0;
-  window->SetExportHandler([&](std::vector<CatalogueEntry> r, int64_t f, int64_t e,
-                               std::vector<CatalogueEntry> s) {
-    exported = std::move(r);
-    shots = std::move(s);
-    from = f;
-    to = e;
-  });
+  window->SetExportHandler(
+      [&](std::vector<CatalogueEntry> r, int64_t f, int64_t e, std::vector<CatalogueEntry> s) {
+        exported = std::move(r);
+        shots = std::move(s);
+        from = f;
+        to = e;
+      });
   window->ExportButton()->click();
   ASSERT_EQ(exported.size(), 2u);
   EXPECT_EQ(exported[0].path, QString::fromStdString(split_[0]));
@@ -244,7 +224,8 @@ TEST_F(ReviewTest, PlayerShowsEveryFrameOnceAcrossASplitAndAGapAndSeeksToTheFram
   // "抓图" of the frame shown, named by its camera and time.
   player.SetSnapshotFolder(QString::fromStdString(dir_.Path() + "/shots"));
   const QString shot = player.SaveSnapshot();
-  EXPECT_TRUE(shot.endsWith(QStringLiteral("/shots/CH01_2026_03_01_10_00_01_000.bmp"))) << shot.toStdString();
+  EXPECT_TRUE(shot.endsWith(QStringLiteral("/shots/CH01_2026_03_01_10_00_01_000.bmp")))
+      << shot.toStdString();
   EXPECT_EQ(Stamp(QImage(shot)), 25);
 }
 
