@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "platform/av_pointers.h"
+#include "platform/yuv_rows.h"
 
 namespace zarvion {
 
@@ -99,10 +100,28 @@ struct SwsCache {
   }
 };
 
+// The planes of a picture our own converter takes: 8-bit 4:2:0 (taken as
+// limited range, as libswscale takes that format). False for any other.
+bool PlanesOf(const AVFrame* frame, YuvPlanes* planes) {
+  if (frame->format != AV_PIX_FMT_YUV420P || !frame->data[0] || !frame->data[1] ||
+      !frame->data[2]) {
+    return false;
+  }
+  *planes = YuvPlanes{frame->data[0],     frame->data[1],     frame->data[2], frame->linesize[0],
+                      frame->linesize[1], frame->linesize[2], frame->width,   frame->height};
+  return true;
+}
+
 // `frame` to `to` at rows `stride` bytes apart from `top` (a negative
-// stride writes bottom-up).
+// stride writes bottom-up). 32-bit pictures from 4:2:0 planes go through
+// our converter, so every picture shown is made by the same one;
+// libswscale takes anything else.
 bool ConvertFrame(SwsCache& cache, const AVFrame* frame, AVPixelFormat to, uint8_t* top,
                   int stride) {
+  if (YuvPlanes planes; to == AV_PIX_FMT_BGRA && PlanesOf(frame, &planes)) {
+    ConvertYuvPicture(planes, top, stride);
+    return true;
+  }
   SwsContext* sws = cache.For(frame->width, frame->height,
                               static_cast<AVPixelFormat>(frame->format), to);
   if (!sws) return false;
@@ -132,8 +151,18 @@ void SharedPicture::Reset() {
 int SharedPicture::Width() const { return Empty() ? 0 : frame_->width; }
 int SharedPicture::Height() const { return Empty() ? 0 : frame_->height; }
 
-struct PictureConverter::State {
+struct PictureConverter::State : StretchRowSource {
   SwsCache cache;
+  // Stretch's source row: made at the widest picture seen, never per frame.
+  std::vector<uint32_t> row;
+  YuvPlanes planes;
+  // A picture in another format is converted whole, then stretched.
+  Surface whole;
+
+  const uint32_t* Row(int y, int first, int end) override {
+    ConvertYuvRow(planes, y, first, end - first, row.data());
+    return row.data();
+  }
 };
 PictureConverter::PictureConverter() : state_(std::make_unique<State>()) {}
 PictureConverter::~PictureConverter() = default;
@@ -141,6 +170,27 @@ PictureConverter::~PictureConverter() = default;
 bool PictureConverter::Convert(const SharedPicture& picture, uint8_t* pixels, int stride) {
   if (picture.Empty() || !pixels) return false;
   return ConvertFrame(state_->cache, picture.frame_, OutputFormat(32), pixels, stride);
+}
+
+bool PictureConverter::Stretch(const SharedPicture& picture, const Rect& srcRect,
+                               const PixelView& dst, const Rect& dstRect, const Rect& clip) {
+  if (picture.Empty()) return false;
+  State& s = *state_;
+  const AVFrame* frame = picture.frame_;
+  if (!PlanesOf(frame, &s.planes)) {
+    if ((!s.whole.Valid() || s.whole.Width() != frame->width ||
+         s.whole.Height() != frame->height) &&
+        !s.whole.Create(frame->width, frame->height)) {
+      return false;
+    }
+    const PixelView whole = s.whole.View();
+    if (!Convert(picture, whole.pixels, whole.stride)) return false;
+    return StretchPixels(dst, dstRect, clip, whole, srcRect, 0xFF000000u);
+  }
+  if (s.row.size() < static_cast<size_t>(frame->width)) {
+    s.row.resize(static_cast<size_t>(frame->width));
+  }
+  return StretchRows(dst, dstRect, clip, frame->width, frame->height, srcRect, s, 0);
 }
 
 struct Mp43Decompressor::State {

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "platform/bitmap_info.h"
+#include "platform/surface.h"
 
 struct AVFrame;
 
@@ -63,8 +64,9 @@ class SharedPicture {
 };
 
 // Turns shared pictures into 32-bit rows, top row first: the same pixels as
-// the decompressor's own 32-bit output. Keeps its conversion set-up from one
-// picture to the next; one converter per thread.
+// the decompressor's own 32-bit output (opaque). Keeps what it needs from
+// one picture to the next, so a warm converter allocates nothing; one
+// converter per thread.
 class PictureConverter {
  public:
   PictureConverter();
@@ -75,6 +77,14 @@ class PictureConverter {
   // room for its width. False (pixels untouched) for an empty picture or
   // when the conversion cannot be set up.
   [[nodiscard]] bool Convert(const SharedPicture& picture, uint8_t* pixels, int stride);
+  // Nearest-neighbour stretch of srcRect of `picture` onto dstRect of dst,
+  // inside `clip`, in one pass: each destination row converts only the
+  // source columns it reads, of its one source row, into a row of the
+  // converter's own. The pixels are those of Convert, then StretchPixels
+  // with every pixel opaque. False (nothing written) as StretchPixels, or
+  // for an empty picture or one that cannot be converted.
+  [[nodiscard]] bool Stretch(const SharedPicture& picture, const Rect& srcRect,
+                             const PixelView& dst, const Rect& dstRect, const Rect& clip);
 
  private:
   struct State;
