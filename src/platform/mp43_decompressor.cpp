@@ -1,6 +1,7 @@
 #include "platform/mp43_decompressor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -133,23 +134,19 @@ bool ConvertFrame(SwsCache& cache, const AVFrame* frame, AVPixelFormat to, uint8
 
 }  // namespace
 
+struct HeldFrame {
+  AvFramePtr frame{av_frame_alloc()};
+};
+
 SharedPicture::SharedPicture() = default;
-SharedPicture::~SharedPicture() { av_frame_free(&frame_); }
-SharedPicture::SharedPicture(SharedPicture&& other) noexcept
-    : frame_(std::exchange(other.frame_, nullptr)) {}
-SharedPicture& SharedPicture::operator=(SharedPicture&& other) noexcept {
-  if (this != &other) {
-    av_frame_free(&frame_);
-    frame_ = std::exchange(other.frame_, nullptr);
-  }
-  return *this;
-}
-bool SharedPicture::Empty() const { return !frame_ || !frame_->buf[0]; }
-void SharedPicture::Reset() {
-  if (frame_) av_frame_unref(frame_);
-}
-int SharedPicture::Width() const { return Empty() ? 0 : frame_->width; }
-int SharedPicture::Height() const { return Empty() ? 0 : frame_->height; }
+SharedPicture::~SharedPicture() = default;
+SharedPicture::SharedPicture(SharedPicture&& other) noexcept = default;
+SharedPicture& SharedPicture::operator=(SharedPicture&& other) noexcept = default;
+const AVFrame* SharedPicture::Frame() const { return held_ ? held_->frame.get() : nullptr; }
+bool SharedPicture::Empty() const { return !held_ || !held_->frame->buf[0]; }
+void SharedPicture::Reset() { held_.reset(); }
+int SharedPicture::Width() const { return Empty() ? 0 : Frame()->width; }
+int SharedPicture::Height() const { return Empty() ? 0 : Frame()->height; }
 
 struct PictureConverter::State : StretchRowSource {
   SwsCache cache;
@@ -169,14 +166,14 @@ PictureConverter::~PictureConverter() = default;
 
 bool PictureConverter::Convert(const SharedPicture& picture, uint8_t* pixels, int stride) {
   if (picture.Empty() || !pixels) return false;
-  return ConvertFrame(state_->cache, picture.frame_, OutputFormat(32), pixels, stride);
+  return ConvertFrame(state_->cache, picture.Frame(), OutputFormat(32), pixels, stride);
 }
 
 bool PictureConverter::Stretch(const SharedPicture& picture, const Rect& srcRect,
                                const PixelView& dst, const Rect& dstRect, const Rect& clip) {
   if (picture.Empty()) return false;
   State& s = *state_;
-  const AVFrame* frame = picture.frame_;
+  const AVFrame* frame = picture.Frame();
   if (!PlanesOf(frame, &s.planes)) {
     if ((!s.whole.Valid() || s.whole.Width() != frame->width ||
          s.whole.Height() != frame->height) &&
@@ -197,7 +194,11 @@ struct Mp43Decompressor::State {
   const AVCodec* codec = nullptr;
   AvCodecContextPtr ctx;
   AvPacketPtr packet;
-  AvFramePtr frame;
+  // The pictures decoded into, each held here and by whatever shares it;
+  // a frame is decoded into one nobody else holds, made only when every
+  // one is shared. `frame` is the last one decoded.
+  std::vector<std::shared_ptr<HeldFrame>> frames;
+  AVFrame* frame = nullptr;
   SwsCache sws;
   // The codec reads a little past the end of its input; the frame is copied
   // into this zero-padded buffer, which only ever grows. It is handed over
@@ -224,8 +225,7 @@ std::unique_ptr<Mp43Decompressor> Mp43Decompressor::Open(uint32_t fccType, uint3
   std::unique_ptr<Mp43Decompressor> d(new Mp43Decompressor());
   d->state_->codec = codec;
   d->state_->packet.reset(av_packet_alloc());
-  d->state_->frame.reset(av_frame_alloc());
-  if (!d->state_->packet || !d->state_->frame) return nullptr;
+  if (!d->state_->packet) return nullptr;
   return d;
 }
 
@@ -294,9 +294,24 @@ int32_t Mp43Decompressor::DecodeOnly(uint32_t /*flags*/, const BitmapInfoHeader&
       out.biBitCount != s.out.biBitCount || out.biCompression != s.out.biCompression) {
     return kIcErrBadFormat;
   }
-  // Whatever happens to this frame, the last one's picture is gone.
-  av_frame_unref(s.frame.get());
+  // Whatever happens to this frame, the last one's picture is gone. The
+  // pictures nobody shares any more go back to the codec, and the first of
+  // them takes this frame's.
   s.held = false;
+  s.frame = nullptr;
+  for (const std::shared_ptr<HeldFrame>& f : s.frames) {
+    if (f.use_count() != 1) continue;
+    // Whoever let go of it last had finished reading it.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    av_frame_unref(f->frame.get());
+    if (!s.frame) s.frame = f->frame.get();
+  }
+  if (!s.frame) {
+    auto fresh = std::make_shared<HeldFrame>();
+    if (!fresh->frame) return kIcErrMemory;
+    s.frame = fresh->frame.get();
+    s.frames.push_back(std::move(fresh));
+  }
   const uint32_t size = in.biSizeImage;
   // An empty packet would put the codec into draining mode for good.
   if (size == 0) return kIcErrError;
@@ -321,7 +336,7 @@ int32_t Mp43Decompressor::DecodeOnly(uint32_t /*flags*/, const BitmapInfoHeader&
   int ret = avcodec_send_packet(s.ctx.get(), pkt);
   av_packet_unref(pkt);
   if (ret < 0) return kIcErrError;
-  AVFrame* frame = s.frame.get();
+  AVFrame* frame = s.frame;
   ret = avcodec_receive_frame(s.ctx.get(), frame);
   if (ret < 0) return kIcErrError;
   if (frame->width != s.out.biWidth || frame->height != std::abs(s.out.biHeight)) {
@@ -344,7 +359,7 @@ int32_t Mp43Decompressor::ConvertHeld(const BitmapInfoHeader& out, uint8_t* pict
   const int stride = s.out.biWidth * (s.out.biBitCount / 8);
   // Bottom-up output: start at the last row and step backwards.
   uint8_t* top = out.biHeight > 0 ? picture + static_cast<size_t>(h - 1) * stride : picture;
-  return ConvertFrame(s.sws, s.frame.get(), OutputFormat(s.out.biBitCount), top,
+  return ConvertFrame(s.sws, s.frame, OutputFormat(s.out.biBitCount), top,
                       out.biHeight > 0 ? -stride : stride)
              ? kIcErrOk
              : kIcErrError;
@@ -352,16 +367,24 @@ int32_t Mp43Decompressor::ConvertHeld(const BitmapInfoHeader& out, uint8_t* pict
 
 bool Mp43Decompressor::ShareHeld(SharedPicture* into) const {
   if (!into) return false;
-  if (!into->frame_) into->frame_ = av_frame_alloc();
-  if (!into->frame_) return false;
-  av_frame_unref(into->frame_);
-  if (!state_->held || !state_->ctx) return false;
-  return av_frame_ref(into->frame_, state_->frame.get()) == 0;
+  const State& s = *state_;
+  if (!s.held || !s.ctx) {
+    into->held_.reset();
+    return false;
+  }
+  for (const std::shared_ptr<HeldFrame>& f : s.frames) {
+    if (f->frame.get() == s.frame) {
+      into->held_ = f;
+      return true;
+    }
+  }
+  into->held_.reset();
+  return false;
 }
 
 bool Mp43Decompressor::HeldLuma(const uint8_t** luma, int* stride, int* width,
                                 int* height) const {
-  const AVFrame* f = state_->frame.get();
+  const AVFrame* f = state_->frame;
   if (!state_->held || !f || !f->data[0] || f->linesize[0] <= 0) return false;
   // Every planar YUV format the codec gives starts with the full-size Y.
   *luma = f->data[0];
@@ -372,7 +395,9 @@ bool Mp43Decompressor::HeldLuma(const uint8_t** luma, int* stride, int* width,
 }
 
 int32_t Mp43Decompressor::End() {
-  if (state_->frame) av_frame_unref(state_->frame.get());
+  // Shared pictures stay with their holders.
+  state_->frames.clear();
+  state_->frame = nullptr;
   state_->held = false;
   state_->sws.Reset();
   state_->ctx.reset();

@@ -39,10 +39,16 @@ inline constexpr const char* kFfmpegLogLevelVariable = "ZARVION_FFMPEG_LOGLEVEL"
 // The library's level for such a text; quiet for anything else.
 int FfmpegLogLevel(const char* text);
 
+// One of a decompressor's decoded pictures, held by it and by the pictures
+// shared from it.
+struct HeldFrame;
+
 // A picture a decompressor decoded, shared with it (no copy) to be
-// converted later, on another thread if need be. The codec never writes a
-// picture it has given out, so the pixels stay as they are until every
-// holder has let go. Move only; each holder is used by one thread at a time.
+// converted later, on another thread if need be. Neither the codec nor the
+// decompressor writes a picture while it is shared, so the pixels stay as
+// they are until every holder has let go. Sharing takes no allocation: the
+// decompressor decodes into a picture of its own that nobody shares.
+// Move only; each holder is used by one thread at a time.
 class SharedPicture {
  public:
   SharedPicture();
@@ -60,7 +66,8 @@ class SharedPicture {
  private:
   friend class Mp43Decompressor;
   friend class PictureConverter;
-  AVFrame* frame_ = nullptr;
+  const AVFrame* Frame() const;
+  std::shared_ptr<HeldFrame> held_;
 };
 
 // Turns shared pictures into 32-bit rows, top row first: the same pixels as
@@ -130,8 +137,7 @@ class Mp43Decompressor {
                                    const BitmapInfoHeader& out);
   [[nodiscard]] int32_t ConvertHeld(const BitmapInfoHeader& out, uint8_t* picture);
   // Shares the held picture with `into` (replacing what it held); false,
-  // and `into` emptied, when there is none. Unlike the rest, this takes a
-  // few small allocations for the shared references.
+  // and `into` emptied, when there is none.
   [[nodiscard]] bool ShareHeld(SharedPicture* into) const;
   // The held picture's luma plane, read only until the next DecodeOnly or
   // End; false when there is none.
