@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "dvrsim/encoder.h"
-#include "mp43_test_frames.h"
 #include "dvrsim/pictures.h"
+#include "mp43_test_frames.h"
 #include "net/control_object.h"
 #include "platform/avi_file.h"
 #include "platform/mp43_decompressor.h"
@@ -228,8 +228,8 @@ TEST(FrameAllocations, SharedPicturesAreTakenConvertedAndStretchedWithoutAllocat
     ASSERT_TRUE(d->ShareHeld(&placed));
     std::swap(placed, shown);
     placed.Reset();
-    ASSERT_TRUE(converter.Stretch(shown, Rect{0, 0, 352, 288}, screen.View(),
-                                  Rect{3, 5, 990, 690}, Rect{0, 0, 1000, 700}));
+    ASSERT_TRUE(converter.Stretch(shown, Rect{0, 0, 352, 288}, screen.View(), Rect{3, 5, 990, 690},
+                                  Rect{0, 0, 1000, 700}));
     ASSERT_EQ(d->ConvertHeld(out, surface.Lock()), kIcErrOk);
     counting = false;
     counted += allocations;
