@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -134,17 +135,39 @@ bool ConvertFrame(SwsCache& cache, const AVFrame* frame, AVPixelFormat to, uint8
 
 }  // namespace
 
+// Counted by hand: the decompressor reads the count (acquire) to learn
+// that every holder has let go (release) before it decodes into the frame.
 struct HeldFrame {
   AvFramePtr frame{av_frame_alloc()};
+  std::atomic<int> holders{1};
 };
 
+namespace {
+
+void Hold(HeldFrame* f) { f->holders.fetch_add(1, std::memory_order_relaxed); }
+
+void LetGo(HeldFrame* f) {
+  if (f && f->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete f;
+}
+
+}  // namespace
+
+void Mp43Decompressor::FrameRelease::operator()(HeldFrame* f) const { LetGo(f); }
+
 SharedPicture::SharedPicture() = default;
-SharedPicture::~SharedPicture() = default;
-SharedPicture::SharedPicture(SharedPicture&& other) noexcept = default;
-SharedPicture& SharedPicture::operator=(SharedPicture&& other) noexcept = default;
+SharedPicture::~SharedPicture() { LetGo(held_); }
+SharedPicture::SharedPicture(SharedPicture&& other) noexcept
+    : held_(std::exchange(other.held_, nullptr)) {}
+SharedPicture& SharedPicture::operator=(SharedPicture&& other) noexcept {
+  if (this != &other) {
+    LetGo(held_);
+    held_ = std::exchange(other.held_, nullptr);
+  }
+  return *this;
+}
 const AVFrame* SharedPicture::Frame() const { return held_ ? held_->frame.get() : nullptr; }
 bool SharedPicture::Empty() const { return !held_ || !held_->frame->buf[0]; }
-void SharedPicture::Reset() { held_.reset(); }
+void SharedPicture::Reset() { LetGo(std::exchange(held_, nullptr)); }
 int SharedPicture::Width() const { return Empty() ? 0 : Frame()->width; }
 int SharedPicture::Height() const { return Empty() ? 0 : Frame()->height; }
 
@@ -197,7 +220,7 @@ struct Mp43Decompressor::State {
   // The pictures decoded into, each held here and by whatever shares it;
   // a frame is decoded into one nobody else holds, made only when every
   // one is shared. `frame` is the last one decoded.
-  std::vector<std::shared_ptr<HeldFrame>> frames;
+  std::vector<std::unique_ptr<HeldFrame, FrameRelease>> frames;
   AVFrame* frame = nullptr;
   SwsCache sws;
   // The codec reads a little past the end of its input; the frame is copied
@@ -299,16 +322,15 @@ int32_t Mp43Decompressor::DecodeOnly(uint32_t /*flags*/, const BitmapInfoHeader&
   // them takes this frame's.
   s.held = false;
   s.frame = nullptr;
-  for (const std::shared_ptr<HeldFrame>& f : s.frames) {
-    if (f.use_count() != 1) continue;
+  for (const auto& f : s.frames) {
     // Whoever let go of it last had finished reading it.
-    std::atomic_thread_fence(std::memory_order_acquire);
+    if (f->holders.load(std::memory_order_acquire) != 1) continue;
     av_frame_unref(f->frame.get());
     if (!s.frame) s.frame = f->frame.get();
   }
   if (!s.frame) {
-    auto fresh = std::make_shared<HeldFrame>();
-    if (!fresh->frame) return kIcErrMemory;
+    std::unique_ptr<HeldFrame, FrameRelease> fresh(new (std::nothrow) HeldFrame);
+    if (!fresh || !fresh->frame) return kIcErrMemory;
     s.frame = fresh->frame.get();
     s.frames.push_back(std::move(fresh));
   }
@@ -368,17 +390,15 @@ int32_t Mp43Decompressor::ConvertHeld(const BitmapInfoHeader& out, uint8_t* pict
 bool Mp43Decompressor::ShareHeld(SharedPicture* into) const {
   if (!into) return false;
   const State& s = *state_;
-  if (!s.held || !s.ctx) {
-    into->held_.reset();
-    return false;
-  }
-  for (const std::shared_ptr<HeldFrame>& f : s.frames) {
+  into->Reset();
+  if (!s.held || !s.ctx) return false;
+  for (const auto& f : s.frames) {
     if (f->frame.get() == s.frame) {
-      into->held_ = f;
+      Hold(f.get());
+      into->held_ = f.get();
       return true;
     }
   }
-  into->held_.reset();
   return false;
 }
 

@@ -67,7 +67,7 @@ class SharedPicture {
   friend class Mp43Decompressor;
   friend class PictureConverter;
   const AVFrame* Frame() const;
-  std::shared_ptr<HeldFrame> held_;
+  HeldFrame* held_ = nullptr;
 };
 
 // Turns shared pictures into 32-bit rows, top row first: the same pixels as
@@ -147,6 +147,9 @@ class Mp43Decompressor {
 
  private:
   Mp43Decompressor();
+  struct FrameRelease {
+    void operator()(HeldFrame* f) const;
+  };
   struct State;
   std::unique_ptr<State> state_;
 };
