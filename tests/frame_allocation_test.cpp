@@ -177,7 +177,9 @@ class DecodeThread {
 
  private:
   void Run() {
+#ifdef ZARVION_COUNTING_ALLOCATOR
     decodeThread = true;
+#endif
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
       wake_.wait(hold, [this] { return stop_ || bytes_; });
