@@ -10,6 +10,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include <random>
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -18,6 +20,7 @@ extern "C" {
 #include "platform/avi_file.h"
 #include "platform/mp43_decompressor.h"
 #include "platform/surface.h"
+#include "platform/yuv_rows.h"
 
 namespace zarvion {
 namespace {
@@ -347,6 +350,110 @@ TEST_F(Mp43Test, ASharedPictureOutlivesLaterFramesAndConvertsAsTheDecompressorDo
   EXPECT_NE(d->DecodeOnly(0, in, junk.data(), out), kIcErrOk);
   EXPECT_FALSE(d->ShareHeld(&moved));
   EXPECT_TRUE(moved.Empty());
+}
+
+// The vector converter and the plain one give the same bytes, for every
+// value a sample can take and any start and length of a row.
+TEST(YuvRowsTest, VectorAndPlainRowsAgree) {
+  const int w = 67, h = 5;
+  std::vector<uint8_t> y(w * h), u(34 * 3), v(34 * 3);
+  std::mt19937 random(7);
+  for (auto* plane : {&y, &u, &v}) {
+    for (uint8_t& b : *plane) b = static_cast<uint8_t>(random());
+  }
+  // The extremes, where clamping happens.
+  for (int i = 0; i < 16; ++i) y[i] = u[i] = v[i] = static_cast<uint8_t>(i & 1 ? 255 : 0);
+  const YuvPlanes planes{y.data(), u.data(), v.data(), w, 34, 34, w, h};
+  std::vector<uint32_t> plain(w), fast(w);
+  for (int row = 0; row < h; ++row) {
+    for (const auto& [first, count] : {std::pair{0, w}, {1, 40}, {3, 16}, {16, 17}, {50, 1}}) {
+      ConvertYuvRowPlain(planes, row, first, count, plain.data());
+      ConvertYuvRow(planes, row, first, count, fast.data());
+      EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + count, fast.begin()))
+          << row << " " << first << " " << count;
+      EXPECT_EQ(plain[0] >> 24, 0xFFu);
+    }
+  }
+}
+
+// On real decoded pictures every channel stays within 2 of libswscale's
+// conversion of the same planes, and converting and stretching in one pass
+// writes exactly what converting the whole picture and stretching it does,
+// for any rectangles and clips.
+TEST_F(Mp43Test, OwnConversionFollowsLibswscaleAndStretchesInOnePass) {
+  for (const auto& [width, height] : {std::pair{352, 288}, {168, 120}}) {
+    const std::vector<EncodedFrame> frames = EncodeTestFrames(3, 3, width, height);
+    auto d = Mp43Decompressor::Open(kFourCCVidc, kFourCCMp43);
+    ASSERT_NE(d, nullptr);
+    BitmapInfoHeader in = MakeBitmapInfoHeader(width, height, 24, kFourCCMp43, 0), out;
+    ASSERT_EQ(d->GetFormat(in, &out), kIcErrOk);
+    out.biHeight = -out.biHeight;
+    ASSERT_EQ(d->Begin(in, out), kIcErrOk);
+    for (const EncodedFrame& f : frames) {
+      in.biSizeImage = static_cast<uint32_t>(f.bytes.size());
+      ASSERT_EQ(d->DecodeOnly(f.Flags(), in, f.bytes.data(), out), kIcErrOk);
+    }
+    SharedPicture picture;
+    ASSERT_TRUE(d->ShareHeld(&picture));
+    Surface whole;
+    ASSERT_TRUE(whole.Create(width, height));
+    PictureConverter converter;
+    ASSERT_TRUE(converter.Convert(picture, whole.Lock(), whole.Stride()));
+
+    // libswscale's conversion of the same frames: a 24-bit decompressor's.
+    std::vector<uint8_t> theirs(static_cast<size_t>(width) * height * 4);
+    {
+      auto d24 = Mp43Decompressor::Open(kFourCCVidc, kFourCCMp43);
+      d24->SetPreferredBitCount(24);
+      BitmapInfoHeader out24;
+      ASSERT_EQ(d24->GetFormat(in, &out24), kIcErrOk);
+      out24.biHeight = -out24.biHeight;
+      ASSERT_EQ(d24->Begin(in, out24), kIcErrOk);
+      // libswscale's vector code writes up to 16 pixels past a row whose
+      // width is not a multiple of 16.
+      std::vector<uint8_t> bgr(static_cast<size_t>(width) * height * 3 + 64);
+      for (const EncodedFrame& f : frames) {
+        in.biSizeImage = static_cast<uint32_t>(f.bytes.size());
+        ASSERT_EQ(d24->Decompress(f.Flags(), in, f.bytes.data(), out24, bgr.data()), kIcErrOk);
+      }
+      for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) {
+        std::memcpy(&theirs[i * 4], &bgr[i * 3], 3);
+      }
+    }
+    int worst = 0;
+    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) {
+      for (int c = 0; c < 3; ++c) {
+        worst = std::max(worst, std::abs(int{whole.Lock()[i * 4 + c]} - int{theirs[i * 4 + c]}));
+      }
+      ASSERT_EQ(whole.Lock()[i * 4 + 3], 0xFF) << i;
+    }
+    EXPECT_LE(worst, 2) << width << "x" << height;
+
+    struct Case {
+      Rect dst, src, clip;
+    };
+    const Case cases[] = {
+        {{0, 0, 960, 530}, {0, 0, width, height}, {0, 0, 1000, 700}},
+        {{3, 5, 482, 270}, {0, 0, width, height}, {0, 0, 1000, 700}},
+        {{1, 1, 100, 77}, {0, 0, width, height}, {0, 0, 1000, 700}},
+        {{0, 0, width + 1, height - 1}, {0, 0, width, height}, {0, 0, 1000, 700}},
+        {{0, 0, width, height}, {0, 0, width, height}, {0, 0, 1000, 700}},
+        {{7, 9, 999, 699}, {13, 9, width - 11, height - 7}, {41, 33, 517, 611}},
+        {{-40, -30, 900, 700}, {1, 0, width, height}, {0, 0, 1000, 700}},
+        {{0, 0, 997, 699}, {width - 8, 0, width, height}, {3, 0, 1000, 350}},
+    };
+    for (const Case& c : cases) {
+      Surface expected, fused;
+      ASSERT_TRUE(expected.Create(1000, 700) && fused.Create(1000, 700));
+      expected.Fill(0x00123456);
+      fused.Fill(0x00123456);
+      ASSERT_TRUE(StretchPixels(expected.View(), c.dst, c.clip, whole.View(), c.src, 0xFF000000u));
+      ASSERT_TRUE(converter.Stretch(picture, c.src, fused.View(), c.dst, c.clip));
+      EXPECT_EQ(std::memcmp(expected.Lock(), fused.Lock(), size_t{1000} * 700 * 4), 0)
+          << width << "x" << height << " onto " << c.dst.left << "," << c.dst.top << " "
+          << c.dst.right << "," << c.dst.bottom;
+    }
+  }
 }
 
 std::string ReadFile(const std::string& path) {

@@ -3,6 +3,10 @@
 find_package(Qt6 REQUIRED COMPONENTS Test)
 zarvion_test(test_window SOURCES window_test.cpp ui_test_main.cpp
   LIBS zarvion_window zarvion_dvrsim Qt6::Test)
+# Its own binary: it replaces the allocator to count what the frame path takes.
+zarvion_test(test_frame_allocations SOURCES frame_allocation_test.cpp mp43_test_frames.cpp
+  ui_test_main.cpp
+  LIBS zarvion_window zarvion_dvrsim)
 zarvion_test(test_ui_session SOURCES ui_session_test.cpp ui_test_main.cpp
   LIBS zarvion_shell zarvion_window zarvion_dvrsim Qt6::Test)
 # Runs the built viewer; make sure it is there first.

@@ -1,11 +1,13 @@
 #include "platform/mp43_decompressor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -15,6 +17,7 @@ extern "C" {
 }
 
 #include "platform/av_pointers.h"
+#include "platform/yuv_rows.h"
 
 namespace zarvion {
 
@@ -99,10 +102,28 @@ struct SwsCache {
   }
 };
 
+// The planes of a picture our own converter takes: 8-bit 4:2:0 (taken as
+// limited range, as libswscale takes that format). False for any other.
+bool PlanesOf(const AVFrame* frame, YuvPlanes* planes) {
+  if (frame->format != AV_PIX_FMT_YUV420P || !frame->data[0] || !frame->data[1] ||
+      !frame->data[2]) {
+    return false;
+  }
+  *planes = YuvPlanes{frame->data[0],     frame->data[1],     frame->data[2], frame->linesize[0],
+                      frame->linesize[1], frame->linesize[2], frame->width,   frame->height};
+  return true;
+}
+
 // `frame` to `to` at rows `stride` bytes apart from `top` (a negative
-// stride writes bottom-up).
+// stride writes bottom-up). 32-bit pictures from 4:2:0 planes go through
+// our converter, so every picture shown is made by the same one;
+// libswscale takes anything else.
 bool ConvertFrame(SwsCache& cache, const AVFrame* frame, AVPixelFormat to, uint8_t* top,
                   int stride) {
+  if (YuvPlanes planes; to == AV_PIX_FMT_BGRA && PlanesOf(frame, &planes)) {
+    ConvertYuvPicture(planes, top, stride);
+    return true;
+  }
   SwsContext* sws = cache.For(frame->width, frame->height,
                               static_cast<AVPixelFormat>(frame->format), to);
   if (!sws) return false;
@@ -114,40 +135,93 @@ bool ConvertFrame(SwsCache& cache, const AVFrame* frame, AVPixelFormat to, uint8
 
 }  // namespace
 
+// Counted by hand: the decompressor reads the count (acquire) to learn
+// that every holder has let go (release) before it decodes into the frame.
+struct HeldFrame {
+  AvFramePtr frame{av_frame_alloc()};
+  std::atomic<int> holders{1};
+};
+
+namespace {
+
+void Hold(HeldFrame* f) { f->holders.fetch_add(1, std::memory_order_relaxed); }
+
+void LetGo(HeldFrame* f) {
+  if (f && f->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete f;
+}
+
+}  // namespace
+
+void Mp43Decompressor::FrameRelease::operator()(HeldFrame* f) const { LetGo(f); }
+
 SharedPicture::SharedPicture() = default;
-SharedPicture::~SharedPicture() { av_frame_free(&frame_); }
+SharedPicture::~SharedPicture() { LetGo(held_); }
 SharedPicture::SharedPicture(SharedPicture&& other) noexcept
-    : frame_(std::exchange(other.frame_, nullptr)) {}
+    : held_(std::exchange(other.held_, nullptr)) {}
 SharedPicture& SharedPicture::operator=(SharedPicture&& other) noexcept {
   if (this != &other) {
-    av_frame_free(&frame_);
-    frame_ = std::exchange(other.frame_, nullptr);
+    LetGo(held_);
+    held_ = std::exchange(other.held_, nullptr);
   }
   return *this;
 }
-bool SharedPicture::Empty() const { return !frame_ || !frame_->buf[0]; }
-void SharedPicture::Reset() {
-  if (frame_) av_frame_unref(frame_);
-}
-int SharedPicture::Width() const { return Empty() ? 0 : frame_->width; }
-int SharedPicture::Height() const { return Empty() ? 0 : frame_->height; }
+const AVFrame* SharedPicture::Frame() const { return held_ ? held_->frame.get() : nullptr; }
+bool SharedPicture::Empty() const { return !held_ || !held_->frame->buf[0]; }
+void SharedPicture::Reset() { LetGo(std::exchange(held_, nullptr)); }
+int SharedPicture::Width() const { return Empty() ? 0 : Frame()->width; }
+int SharedPicture::Height() const { return Empty() ? 0 : Frame()->height; }
 
-struct PictureConverter::State {
+struct PictureConverter::State : StretchRowSource {
   SwsCache cache;
+  // Stretch's source row: made at the widest picture seen, never per frame.
+  std::vector<uint32_t> row;
+  YuvPlanes planes;
+  // A picture in another format is converted whole, then stretched.
+  Surface whole;
+
+  const uint32_t* Row(int y, int first, int end) override {
+    ConvertYuvRow(planes, y, first, end - first, row.data());
+    return row.data();
+  }
 };
 PictureConverter::PictureConverter() : state_(std::make_unique<State>()) {}
 PictureConverter::~PictureConverter() = default;
 
 bool PictureConverter::Convert(const SharedPicture& picture, uint8_t* pixels, int stride) {
   if (picture.Empty() || !pixels) return false;
-  return ConvertFrame(state_->cache, picture.frame_, OutputFormat(32), pixels, stride);
+  return ConvertFrame(state_->cache, picture.Frame(), OutputFormat(32), pixels, stride);
+}
+
+bool PictureConverter::Stretch(const SharedPicture& picture, const Rect& srcRect,
+                               const PixelView& dst, const Rect& dstRect, const Rect& clip) {
+  if (picture.Empty()) return false;
+  State& s = *state_;
+  const AVFrame* frame = picture.Frame();
+  if (!PlanesOf(frame, &s.planes)) {
+    if ((!s.whole.Valid() || s.whole.Width() != frame->width ||
+         s.whole.Height() != frame->height) &&
+        !s.whole.Create(frame->width, frame->height)) {
+      return false;
+    }
+    const PixelView whole = s.whole.View();
+    if (!Convert(picture, whole.pixels, whole.stride)) return false;
+    return StretchPixels(dst, dstRect, clip, whole, srcRect, 0xFF000000u);
+  }
+  if (s.row.size() < static_cast<size_t>(frame->width)) {
+    s.row.resize(static_cast<size_t>(frame->width));
+  }
+  return StretchRows(dst, dstRect, clip, frame->width, frame->height, srcRect, s, 0);
 }
 
 struct Mp43Decompressor::State {
   const AVCodec* codec = nullptr;
   AvCodecContextPtr ctx;
   AvPacketPtr packet;
-  AvFramePtr frame;
+  // The pictures decoded into, each held here and by whatever shares it;
+  // a frame is decoded into one nobody else holds, made only when every
+  // one is shared. `frame` is the last one decoded.
+  std::vector<std::unique_ptr<HeldFrame, FrameRelease>> frames;
+  AVFrame* frame = nullptr;
   SwsCache sws;
   // The codec reads a little past the end of its input; the frame is copied
   // into this zero-padded buffer, which only ever grows. It is handed over
@@ -174,8 +248,7 @@ std::unique_ptr<Mp43Decompressor> Mp43Decompressor::Open(uint32_t fccType, uint3
   std::unique_ptr<Mp43Decompressor> d(new Mp43Decompressor());
   d->state_->codec = codec;
   d->state_->packet.reset(av_packet_alloc());
-  d->state_->frame.reset(av_frame_alloc());
-  if (!d->state_->packet || !d->state_->frame) return nullptr;
+  if (!d->state_->packet) return nullptr;
   return d;
 }
 
@@ -244,9 +317,23 @@ int32_t Mp43Decompressor::DecodeOnly(uint32_t /*flags*/, const BitmapInfoHeader&
       out.biBitCount != s.out.biBitCount || out.biCompression != s.out.biCompression) {
     return kIcErrBadFormat;
   }
-  // Whatever happens to this frame, the last one's picture is gone.
-  av_frame_unref(s.frame.get());
+  // Whatever happens to this frame, the last one's picture is gone. The
+  // pictures nobody shares any more go back to the codec, and the first of
+  // them takes this frame's.
   s.held = false;
+  s.frame = nullptr;
+  for (const auto& f : s.frames) {
+    // Whoever let go of it last had finished reading it.
+    if (f->holders.load(std::memory_order_acquire) != 1) continue;
+    av_frame_unref(f->frame.get());
+    if (!s.frame) s.frame = f->frame.get();
+  }
+  if (!s.frame) {
+    std::unique_ptr<HeldFrame, FrameRelease> fresh(new (std::nothrow) HeldFrame);
+    if (!fresh || !fresh->frame) return kIcErrMemory;
+    s.frame = fresh->frame.get();
+    s.frames.push_back(std::move(fresh));
+  }
   const uint32_t size = in.biSizeImage;
   // An empty packet would put the codec into draining mode for good.
   if (size == 0) return kIcErrError;
@@ -271,7 +358,7 @@ int32_t Mp43Decompressor::DecodeOnly(uint32_t /*flags*/, const BitmapInfoHeader&
   int ret = avcodec_send_packet(s.ctx.get(), pkt);
   av_packet_unref(pkt);
   if (ret < 0) return kIcErrError;
-  AVFrame* frame = s.frame.get();
+  AVFrame* frame = s.frame;
   ret = avcodec_receive_frame(s.ctx.get(), frame);
   if (ret < 0) return kIcErrError;
   if (frame->width != s.out.biWidth || frame->height != std::abs(s.out.biHeight)) {
@@ -294,7 +381,7 @@ int32_t Mp43Decompressor::ConvertHeld(const BitmapInfoHeader& out, uint8_t* pict
   const int stride = s.out.biWidth * (s.out.biBitCount / 8);
   // Bottom-up output: start at the last row and step backwards.
   uint8_t* top = out.biHeight > 0 ? picture + static_cast<size_t>(h - 1) * stride : picture;
-  return ConvertFrame(s.sws, s.frame.get(), OutputFormat(s.out.biBitCount), top,
+  return ConvertFrame(s.sws, s.frame, OutputFormat(s.out.biBitCount), top,
                       out.biHeight > 0 ? -stride : stride)
              ? kIcErrOk
              : kIcErrError;
@@ -302,16 +389,22 @@ int32_t Mp43Decompressor::ConvertHeld(const BitmapInfoHeader& out, uint8_t* pict
 
 bool Mp43Decompressor::ShareHeld(SharedPicture* into) const {
   if (!into) return false;
-  if (!into->frame_) into->frame_ = av_frame_alloc();
-  if (!into->frame_) return false;
-  av_frame_unref(into->frame_);
-  if (!state_->held || !state_->ctx) return false;
-  return av_frame_ref(into->frame_, state_->frame.get()) == 0;
+  const State& s = *state_;
+  into->Reset();
+  if (!s.held || !s.ctx) return false;
+  for (const auto& f : s.frames) {
+    if (f->frame.get() == s.frame) {
+      Hold(f.get());
+      into->held_ = f.get();
+      return true;
+    }
+  }
+  return false;
 }
 
 bool Mp43Decompressor::HeldLuma(const uint8_t** luma, int* stride, int* width,
                                 int* height) const {
-  const AVFrame* f = state_->frame.get();
+  const AVFrame* f = state_->frame;
   if (!state_->held || !f || !f->data[0] || f->linesize[0] <= 0) return false;
   // Every planar YUV format the codec gives starts with the full-size Y.
   *luma = f->data[0];
@@ -322,7 +415,9 @@ bool Mp43Decompressor::HeldLuma(const uint8_t** luma, int* stride, int* width,
 }
 
 int32_t Mp43Decompressor::End() {
-  if (state_->frame) av_frame_unref(state_->frame.get());
+  // Shared pictures stay with their holders.
+  state_->frames.clear();
+  state_->frame = nullptr;
   state_->held = false;
   state_->sws.Reset();
   state_->ctx.reset();

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "platform/bitmap_info.h"
+#include "platform/surface.h"
 
 struct AVFrame;
 
@@ -38,10 +39,16 @@ inline constexpr const char* kFfmpegLogLevelVariable = "ZARVION_FFMPEG_LOGLEVEL"
 // The library's level for such a text; quiet for anything else.
 int FfmpegLogLevel(const char* text);
 
+// One of a decompressor's decoded pictures, held by it and by the pictures
+// shared from it.
+struct HeldFrame;
+
 // A picture a decompressor decoded, shared with it (no copy) to be
-// converted later, on another thread if need be. The codec never writes a
-// picture it has given out, so the pixels stay as they are until every
-// holder has let go. Move only; each holder is used by one thread at a time.
+// converted later, on another thread if need be. Neither the codec nor the
+// decompressor writes a picture while it is shared, so the pixels stay as
+// they are until every holder has let go. Sharing takes no allocation: the
+// decompressor decodes into a picture of its own that nobody shares.
+// Move only; each holder is used by one thread at a time.
 class SharedPicture {
  public:
   SharedPicture();
@@ -59,12 +66,14 @@ class SharedPicture {
  private:
   friend class Mp43Decompressor;
   friend class PictureConverter;
-  AVFrame* frame_ = nullptr;
+  const AVFrame* Frame() const;
+  HeldFrame* held_ = nullptr;
 };
 
 // Turns shared pictures into 32-bit rows, top row first: the same pixels as
-// the decompressor's own 32-bit output. Keeps its conversion set-up from one
-// picture to the next; one converter per thread.
+// the decompressor's own 32-bit output (opaque). Keeps what it needs from
+// one picture to the next, so a warm converter allocates nothing; one
+// converter per thread.
 class PictureConverter {
  public:
   PictureConverter();
@@ -75,6 +84,14 @@ class PictureConverter {
   // room for its width. False (pixels untouched) for an empty picture or
   // when the conversion cannot be set up.
   [[nodiscard]] bool Convert(const SharedPicture& picture, uint8_t* pixels, int stride);
+  // Nearest-neighbour stretch of srcRect of `picture` onto dstRect of dst,
+  // inside `clip`, in one pass: each destination row converts only the
+  // source columns it reads, of its one source row, into a row of the
+  // converter's own. The pixels are those of Convert, then StretchPixels
+  // with every pixel opaque. False (nothing written) as StretchPixels, or
+  // for an empty picture or one that cannot be converted.
+  [[nodiscard]] bool Stretch(const SharedPicture& picture, const Rect& srcRect,
+                             const PixelView& dst, const Rect& dstRect, const Rect& clip);
 
  private:
   struct State;
@@ -120,8 +137,7 @@ class Mp43Decompressor {
                                    const BitmapInfoHeader& out);
   [[nodiscard]] int32_t ConvertHeld(const BitmapInfoHeader& out, uint8_t* picture);
   // Shares the held picture with `into` (replacing what it held); false,
-  // and `into` emptied, when there is none. Unlike the rest, this takes a
-  // few small allocations for the shared references.
+  // and `into` emptied, when there is none.
   [[nodiscard]] bool ShareHeld(SharedPicture* into) const;
   // The held picture's luma plane, read only until the next DecodeOnly or
   // End; false when there is none.
@@ -131,6 +147,9 @@ class Mp43Decompressor {
 
  private:
   Mp43Decompressor();
+  struct FrameRelease {
+    void operator()(HeldFrame* f) const;
+  };
   struct State;
   std::unique_ptr<State> state_;
 };

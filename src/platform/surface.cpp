@@ -176,19 +176,16 @@ bool HaveAvx2() {
 
 }  // namespace
 
-bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRect,
-                   const PixelView& src, const Rect& srcRect, uint32_t set, bool stream) {
-  if (!dst.pixels || !src.pixels || dst.pixels == src.pixels || dstRect.Empty() ||
-      srcRect.Empty()) {
-    return false;
-  }
-  if (srcRect.left < 0 || srcRect.top < 0 || srcRect.right > src.width ||
-      srcRect.bottom > src.height) {
-    return false;
-  }
-  const Rect clip = Intersect(Intersect(dstRect, dst.Bounds()), clipRect);
-  if (clip.Empty()) return true;
+namespace {
 
+// The stretch itself, for rows that are there (StretchPixels) and rows made
+// as they are needed (StretchRows). The column map is taken relative to the
+// first source column the clip needs; `fetch(sy, first, end)` gives source
+// row sy with that column at [0] and the pixels up to column `end` behind
+// it, and is asked once per distinct source row.
+template <typename Fetch>
+void StretchWith(const PixelView& dst, const Rect& dstRect, const Rect& clip, int srcWidth,
+                 const Rect& srcRect, uint32_t set, bool stream, Fetch&& fetch) {
   // Sample at pixel centres so that both edges of the source are reached
   // symmetrically: source = (2 d + 1) s / (2 D). The quotients are stepped
   // exactly, without a division per pixel or row.
@@ -202,27 +199,35 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRe
     plan.blockIndex.resize(static_cast<size_t>(cols) + 8);
   }
   CentreSampler xs(clip.left - dstRect.left, sw, dw);
-  for (int i = 0; i < cols; ++i) plan.map[static_cast<size_t>(i)] = srcRect.left + xs.Next();
+  const int first = srcRect.left + xs.Next();
+  plan.map[0] = 0;
+  for (int i = 1; i < cols; ++i) {
+    plan.map[static_cast<size_t>(i)] = srcRect.left + xs.Next() - first;
+  }
+  // The source columns the rows are read at: up to the last one mapped,
+  // and the ends of the runs loaded eight at a time.
+  int end = first + plan.map[static_cast<size_t>(cols) - 1] + 1;
   bool blocks = false;
   plan.head = 0;
   plan.stream = false;
 #ifdef ZARVION_STRETCH_AVX2
   if (HaveAvx2()) {
-    const uintptr_t first =
+    const uintptr_t at =
         reinterpret_cast<uintptr_t>(dst.pixels + static_cast<size_t>(clip.top) * dst.stride +
                                     static_cast<size_t>(clip.left) * 4);
-    if (stream && dst.stride % 32 == 0 && first % 4 == 0) {
-      plan.head = static_cast<int>((32 - first % 32) % 32 / 4);
+    if (stream && dst.stride % 32 == 0 && at % 4 == 0) {
+      plan.head = static_cast<int>((32 - at % 32) % 32 / 4);
       plan.stream = true;
     }
     for (int b = 0; plan.head + 8 * b + 8 <= cols; ++b) {
       const int* m = plan.map.data() + plan.head + 8 * b;
       // The eight loaded pixels must lie in the source row.
-      const bool near = m[7] - m[0] < 8 && m[0] + 8 <= src.width;
+      const bool near = m[7] - m[0] < 8 && first + m[0] + 8 <= srcWidth;
       plan.blockBase[static_cast<size_t>(b)] = near ? m[0] : -1;
       for (int j = 0; j < 8; ++j) {
         plan.blockIndex[static_cast<size_t>(8 * b + j)] = near ? m[j] - m[0] : 0;
       }
+      if (near) end = std::max(end, first + m[0] + 8);
       blocks |= near;
     }
   }
@@ -230,16 +235,17 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRe
   const bool sameWidth = dw == sw && clip.left == dstRect.left && set == 0;
   CentreSampler ys(clip.top - dstRect.top, sh, dh);
   int lastSy = -1;
+  const uint32_t* in = nullptr;
   const uint32_t* lastRow = nullptr;
   for (int y = clip.top; y < clip.bottom; ++y) {
     const int sy = srcRect.top + ys.Next();
     uint32_t* out =
         reinterpret_cast<uint32_t*>(dst.pixels + static_cast<size_t>(y) * dst.stride) + clip.left;
-    const uint32_t* in =
-        reinterpret_cast<const uint32_t*>(src.pixels + static_cast<size_t>(sy) * src.stride);
+    const bool repeat = sy == lastSy;
+    if (!repeat) in = fetch(sy, first, end);
     if (sameWidth) {
-      std::memcpy(out, in + srcRect.left, static_cast<size_t>(cols) * 4);
-    } else if (sy == lastSy && !plan.stream) {
+      std::memcpy(out, in, static_cast<size_t>(cols) * 4);
+    } else if (repeat && !plan.stream) {
       std::memcpy(out, lastRow, static_cast<size_t>(cols) * 4);
 #ifdef ZARVION_STRETCH_AVX2
     } else if (blocks) {
@@ -257,6 +263,38 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRe
   // Streamed stores are ordered before whatever hands the pixels on.
   if (blocks && plan.stream) _mm_sfence();
 #endif
+}
+
+bool StretchArgumentsUsable(const PixelView& dst, const Rect& dstRect, int srcWidth,
+                            int srcHeight, const Rect& srcRect) {
+  return dst.pixels && !dstRect.Empty() && !srcRect.Empty() && srcRect.left >= 0 &&
+         srcRect.top >= 0 && srcRect.right <= srcWidth && srcRect.bottom <= srcHeight;
+}
+
+}  // namespace
+
+bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRect,
+                   const PixelView& src, const Rect& srcRect, uint32_t set, bool stream) {
+  if (!src.pixels || dst.pixels == src.pixels ||
+      !StretchArgumentsUsable(dst, dstRect, src.width, src.height, srcRect)) {
+    return false;
+  }
+  const Rect clip = Intersect(Intersect(dstRect, dst.Bounds()), clipRect);
+  if (clip.Empty()) return true;
+  StretchWith(dst, dstRect, clip, src.width, srcRect, set, stream, [&](int sy, int first, int) {
+    return reinterpret_cast<const uint32_t*>(src.pixels + static_cast<size_t>(sy) * src.stride) +
+           first;
+  });
+  return true;
+}
+
+bool StretchRows(const PixelView& dst, const Rect& dstRect, const Rect& clipRect, int srcWidth,
+                 int srcHeight, const Rect& srcRect, StretchRowSource& rows, uint32_t set) {
+  if (!StretchArgumentsUsable(dst, dstRect, srcWidth, srcHeight, srcRect)) return false;
+  const Rect clip = Intersect(Intersect(dstRect, dst.Bounds()), clipRect);
+  if (clip.Empty()) return true;
+  StretchWith(dst, dstRect, clip, srcWidth, srcRect, set, false,
+              [&](int sy, int first, int end) { return rows.Row(sy, first, end); });
   return true;
 }
 

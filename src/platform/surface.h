@@ -67,6 +67,25 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clip,
                    const PixelView& src, const Rect& srcRect, uint32_t set = 0,
                    bool stream = false);
 
+// Where StretchRows takes its source rows from: Row gives source row `y`
+// for columns [first, end), with column `first` at the pointer returned,
+// valid until the next call. Asked once for each source row a stretch
+// reads, in order.
+class StretchRowSource {
+ public:
+  virtual const uint32_t* Row(int y, int first, int end) = 0;
+
+ protected:
+  ~StretchRowSource() = default;
+};
+
+// StretchPixels from a source of srcWidth x srcHeight pixels whose rows are
+// made as the stretch needs them (only the columns it reads), so a picture
+// in another form is turned into pixels and stretched in one pass: the
+// same pixels as making the whole source, then StretchPixels. Plain stores.
+bool StretchRows(const PixelView& dst, const Rect& dstRect, const Rect& clip, int srcWidth,
+                 int srcHeight, const Rect& srcRect, StretchRowSource& rows, uint32_t set = 0);
+
 // A one-pixel outline just inside `r`, written only inside `clip` and dst,
 // so an outline that reaches past them loses only those parts.
 void DrawOutline(const PixelView& dst, const Rect& r, const Rect& clip, uint32_t pixel);

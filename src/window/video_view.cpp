@@ -350,14 +350,23 @@ void VideoView::PaintSingle(QPainter& painter, const QRegion& region, int w, int
   const PaintTarget t = TargetFor(painter);
   if (!t.view.pixels) return;
   const Rect area{t.dx, t.dy, t.dx + w, t.dy + h};
-  const PixelView picture =
-      singleShared_.Empty() ? singlePicture_.View() : Converted(singleShared_);
   for (const QRect& r : region) {
     const Rect clip = ClipOf(r, t.dx, t.dy);
     // Opaque, as drawing the picture through the painter would make it.
-    StretchPixels(t.view, area, clip, picture, singleSource_, 0xFF000000u);
+    StretchPicture(singleShared_, singlePicture_.View(), singleSource_, t.view, area, clip);
     text_.Draw(t.view, clip, font_, singleCaption_, t.dx + 4, t.dy + 4, kCaptionSingleColor);
     Deliver(painter, t, r);
+  }
+}
+
+void VideoView::StretchPicture(const SharedPicture& shared, const PixelView& plain,
+                               const Rect& source, const PixelView& to, const Rect& area,
+                               const Rect& clip) {
+  if (shared.Empty()) {
+    StretchPixels(to, area, clip, plain, source, 0xFF000000u);
+  } else if (!converter_.Stretch(shared, source, to, area, clip)) {
+    // A picture that cannot be converted shows as it would on its surface.
+    StretchPixels(to, area, clip, Converted(shared), source, 0xFF000000u);
   }
 }
 
@@ -382,20 +391,19 @@ void VideoView::ConvertInto(const SharedPicture& picture, const PixelView& into)
 
 void VideoView::PaintGridPictures(QPainter& painter, const QRegion& region) {
   if (region.isEmpty()) return;
-  // Each picture is converted once into a scratch picture that stays in the
-  // caches, then stretched onto the device with its border and caption over
-  // it: the pixels the renderer would have put on the back surface.
+  // Each picture is converted and stretched onto the device in one pass,
+  // with its border and caption over it: the pixels the renderer would have
+  // put on the back surface.
   const PaintTarget t = TargetFor(painter);
   if (!t.view.pixels) return;
   for (const PanePicture& p : gridPanes_) {
     if (p.picture.Empty()) continue;
     const QRegion part = region.intersected(ToQRect(p.pane));
     if (part.isEmpty()) continue;
-    const PixelView picture = Converted(p.picture);
     const Rect pane = Shifted(p.pane, t.dx, t.dy);
     for (const QRect& r : part) {
       const Rect clip = ClipOf(r, t.dx, t.dy);
-      StretchPixels(t.view, pane, clip, picture, p.source, 0xFF000000u);
+      StretchPicture(p.picture, PixelView{}, p.source, t.view, pane, clip);
       DrawOutline(t.view, pane, clip, p.border | 0xFF000000u);
       text_.Draw(t.view, clip, font_, p.caption, pane.left + 4, pane.top + 4, p.captionColor);
       Deliver(painter, t, r);

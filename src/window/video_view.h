@@ -120,6 +120,10 @@ class VideoView : public Presenter {
   // `picture` in pixels, in pictureScratch_ (valid until the next call);
   // an empty view when there is no room for it.
   PixelView Converted(const SharedPicture& picture);
+  // Stretches `shared` (converted as it goes) or, when that is empty,
+  // `plain`, from `source` onto `area` of `to` inside `clip`, opaque.
+  void StretchPicture(const SharedPicture& shared, const PixelView& plain, const Rect& source,
+                      const PixelView& to, const Rect& area, const Rect& clip);
   // Converts `picture` into `into`, which has its size.
   void ConvertInto(const SharedPicture& picture, const PixelView& into);
   // Shows the single view through the X server's stretch (xview_); false
