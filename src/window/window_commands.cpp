@@ -227,8 +227,7 @@ EventRecordingStatus ControlWindow::EventRecording(int channel) const {
   return decoder ? decoder->EventRecording() : EventRecordingStatus{};
 }
 
-void ControlWindow::ConfigurePreRoll(int channel, size_t bytes,
-                                     std::chrono::milliseconds preRoll) {
+void ControlWindow::ConfigurePreRoll(int channel, size_t bytes, std::chrono::milliseconds preRoll) {
   if (CChannelDecoder* decoder = Decoder(channel)) decoder->ConfigurePreRoll(bytes, preRoll);
 }
 
