@@ -330,6 +330,53 @@ TEST(FrameRingTest, HoldsThePreRollFromAKeyFrameWithinItsBytes) {
   EXPECT_EQ(ring.Bytes(), 0u);
 }
 
+TEST(FrameRingTest, TakesWhatTheFramesNeedAndGivesTheRestBack) {
+  using std::chrono::milliseconds;
+  FrameRing ring(FrameRing::kDefaultBytes, milliseconds(1000));
+  const FrameRing::Clock::time_point t0{};
+  std::vector<uint8_t> bytes;
+  int n = 0;
+  // 25 frames a second of `size` bytes, a key frame every second.
+  const auto run = [&](int seconds, uint32_t size) {
+    for (int end = n + seconds * 25; n < end; ++n) {
+      bytes.assign(size, static_cast<uint8_t>(n));
+      ring.Push(bytes.data(), size, n % 25 == 0 ? kAviIfKeyFrame : 0, t0 + milliseconds(40 * n));
+      ASSERT_EQ(ring.At(ring.Frames() - 1).data[size - 1], static_cast<uint8_t>(n));
+      ASSERT_EQ(ring.At(0).flags & kAviIfKeyFrame, kAviIfKeyFrame);
+    }
+  };
+  const auto reach = [&] { return ring.At(ring.Frames() - 1).t - ring.At(0).t; };
+  EXPECT_EQ(ring.Taken(), 0u);
+  // 16 KB frames: the ring grows as the frames come, never losing one the
+  // pre-roll wants, to about the 2 seconds of them it holds at most.
+  run(5, 16000);
+  EXPECT_GE(reach(), milliseconds(1000));
+  EXPECT_LE(ring.Taken(), size_t{1} << 20);
+  const size_t high = ring.Taken();
+  // A tenth of the bitrate for long enough: most of it goes back, and the
+  // frames held are the same.
+  run(10, 1600);
+  EXPECT_EQ(ring.Taken(), high) << "nothing given back before a while";
+  run(50, 1600);
+  EXPECT_LE(ring.Taken(), high / 4);
+  EXPECT_GE(reach(), milliseconds(1000));
+  run(3, 16000);
+  EXPECT_GE(reach(), milliseconds(1000));
+
+  // The cap holds: 60 KB frames fill 2 MiB and lose the oldest.
+  run(3, 60000);
+  EXPECT_EQ(ring.Taken(), FrameRing::kDefaultBytes);
+  EXPECT_LE(ring.Bytes(), FrameRing::kDefaultBytes);
+
+  // A ring of no bytes keeps nothing and takes nothing.
+  ring.Configure(0, milliseconds(1000));
+  EXPECT_EQ(ring.Taken(), 0u);
+  bytes.assign(10, 0);
+  ring.Push(bytes.data(), 10, kAviIfKeyFrame, t0 + milliseconds(40 * n));
+  EXPECT_EQ(ring.Frames(), 0u);
+  EXPECT_EQ(ring.Taken(), 0u);
+}
+
 TEST_F(VideoTest, AnEventRecordingBeginsWithTheFramesBeforeIt) {
   const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(24, 6);
   TempDir dir;

@@ -20,7 +20,9 @@
 #include <QTest>
 
 #include "settings/settings_store.h"
+#include "video/channel_decoder.h"
 #include "viewer_test_util.h"
+#include "window/control_window.h"
 #include "window/window_layout.h"
 
 namespace zarvion::viewer {
@@ -285,11 +287,15 @@ TEST_F(RecordingTab, MotionRecordsTheSecondsBeforeItUntilThePostRollIsOver) {
   EXPECT_GE(duration, 5 + 2.3 + 1 - 1.0);
   EXPECT_EQ(Output("ffmpeg -v error -nostdin -i " + file + " -f null - 2>&1; echo $?"), "0\n");
 
-  // Off for the camera: motion records nothing.
+  // Off for the camera: motion records nothing, and the camera keeps no
+  // seconds before it.
+  EXPECT_GT(tab_.Window()->Decoder(3)->PreRollBytes(), 0u);
   tab_.SetMotionRecording(3, false);
   emit tab_.MotionChanged(3, true);
   EXPECT_TRUE(tab_.EventRecordingPath(3).isEmpty());
   EXPECT_EQ(Of(EventKind::kRecordingStarted).size(), 1u);
+  QTest::qWait(200);
+  EXPECT_EQ(tab_.Window()->Decoder(3)->PreRollTaken(), 0u);
 }
 
 TEST_F(RecordingTab, AFullDiskIsToldAndLeavesNoFile) {

@@ -185,7 +185,7 @@ class RecorderTab : public QWidget {
   // Recording on motion: while a camera's motion lasts, and the post-roll
   // after it, its channel records into an EVENT_ file that begins with the
   // pre-roll before the motion; a file longer than the longest goes on in
-  // a new one.
+  // a new one. A camera whose "移动侦测录像" is off keeps no pre-roll.
   struct EventRecordingTimes {
     std::chrono::milliseconds preRoll{5000};
     std::chrono::milliseconds postRoll{10000};
@@ -305,6 +305,7 @@ class RecorderTab : public QWidget {
   // Ends the camera's event recording under way when its "移动侦测录像" is off.
   void StopMotionRecordingIfOff(int channel);
   void ApplyPreRoll();
+  void ApplyPreRoll(int channel);
 
   std::unique_ptr<Zarvinet> control_;
   std::unique_ptr<ControlWindow> window_;

@@ -28,7 +28,13 @@ void RecorderTab::SetEventRecordingTimes(const EventRecordingTimes& times) {
 }
 
 void RecorderTab::ApplyPreRoll() {
-  if (window_) window_->ConfigurePreRoll(eventTimes_.ringBytes, eventTimes_.preRoll);
+  for (int c = 0; c < kCameras; ++c) ApplyPreRoll(c);
+}
+
+void RecorderTab::ApplyPreRoll(int channel) {
+  // Only a camera whose motion starts a recording keeps its last seconds.
+  const size_t bytes = MotionRecording(channel) ? eventTimes_.ringBytes : 0;
+  if (window_) window_->ConfigurePreRoll(channel, bytes, eventTimes_.preRoll);
 }
 
 void RecorderTab::SetMotionRecording(int channel, bool on) {

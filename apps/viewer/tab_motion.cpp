@@ -75,6 +75,7 @@ void RecorderTab::SetCameraMotions(const CameraMotions& motion) {
   motion_ = motion;
   if (target_) target_->motion = motion_;
   ApplyMotionSettings();
+  ApplyPreRoll();
   for (int c = 0; c < static_cast<int>(kMaxChannels); ++c) StopMotionRecordingIfOff(c);
 }
 
@@ -90,6 +91,7 @@ void RecorderTab::SetCameraMotion(int channel, const CameraMotion& motion) {
     control_->SetMotionSensitivity(channel, kept.sensitivity);
     control_->SetMotionMask(channel, kept.mask);
   }
+  ApplyPreRoll(channel);
   StopMotionRecordingIfOff(channel);
   emit MotionSettingsChanged(channel);
 }

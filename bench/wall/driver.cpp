@@ -159,6 +159,7 @@ bool RunOnce(const std::string& self, const Options& o, const std::string& scena
   if (wander) {
     fig["motion_changes"] = num("motion_changes");
     fig["ring_mb"] = num("ring_mb");
+    fig["ring_taken_mb"] = num("ring_taken_mb");
   }
   const bool toggled = pairs.count("toggle_on_us") > 0;
   fig["threads"] = num("threads");

@@ -70,6 +70,7 @@ std::string Format(const std::string& scenario, const Figures& f) {
   put("motion_rise_pct", 1);
   for (const char* k : {"frames_sent", "frames_decoded", "motion_changes"}) put(k, 0);
   put("ring_mb", 2);
+  put("ring_taken_mb", 2);
   for (const char* k :
        {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb", "peak_mb"}) {
     put(k, 1);

@@ -256,10 +256,15 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
       trace.Stop();
       const std::vector<double> lat = trace.Latencies();
       const double frames = static_cast<double>(trace.Received());
-      // The pre-roll rings: the most one channel holds now.
+      // The pre-roll rings: the most one channel holds now, and the most
+      // one's buffer takes.
       size_t ring = 0;
+      size_t ringTaken = 0;
       for (int slot = 0; slot < kChannels; ++slot) {
-        if (CChannelDecoder* d = window->Decoder(slot)) ring = std::max(ring, d->PreRollBytes());
+        if (CChannelDecoder* d = window->Decoder(slot)) {
+          ring = std::max(ring, d->PreRollBytes());
+          ringTaken = std::max(ringTaken, d->PreRollTaken());
+        }
       }
       char line[1024];
       std::snprintf(
@@ -267,11 +272,12 @@ int RunViewer(int argc, char** argv, const ViewerArgs& a) {
           "result decoded=%.0f wall_s=%.3f client_cpu_s=%.4f fence_cpu_s=%.4f drawn_end=%d "
           "x_cpu_s=%.4f presents=%llu "
           "lat_p50_ms=%.2f lat_p99_ms=%.2f lat_max_ms=%.2f rss_mb=%.1f threads=%d "
-          "draw_mode=0x%x motion_changes=%u ring_mb=%.3f",
+          "draw_mode=0x%x motion_changes=%u ring_mb=%.3f ring_taken_mb=%.3f",
           frames, wall, cpu, fence, trace.Fenced() ? 1 : 0, x,
           static_cast<unsigned long long>(trace.Presents()), Percentile(lat, 0.5),
           Percentile(lat, 0.99), Percentile(lat, 1.0), u.ru_maxrss / 1024.0, SelfThreads(),
-          obj.dwDrawMode.load(), motionChanges() - changes0, ring / 1048576.0);
+          obj.dwDrawMode.load(), motionChanges() - changes0, ring / 1048576.0,
+          ringTaken / 1048576.0);
       result = line;
       if (a.scenario == "grid-motion") {
         stage = 5;

@@ -234,6 +234,8 @@ struct Mp43Decompressor::State {
   uint16_t preferredBits = 32;
   // `frame` holds the last frame decoded, until the next decode or End.
   bool held = false;
+  // Begin took the formats; `ctx` is opened by the first frame after it.
+  bool begun = false;
 };
 
 Mp43Decompressor::Mp43Decompressor() : state_(std::make_unique<State>()) {}
@@ -278,30 +280,35 @@ int32_t Mp43Decompressor::Query(const BitmapInfoHeader& in, const BitmapInfoHead
 int32_t Mp43Decompressor::Begin(const BitmapInfoHeader& in, const BitmapInfoHeader& out) {
   if (int32_t r = Query(in, out); r != kIcErrOk) return r;
   End();
-  AvCodecContextPtr ctx(avcodec_alloc_context3(state_->codec));
-  if (!ctx) return kIcErrMemory;
+  // The codec is opened by the first frame, the conversion made by the
+  // first picture written out: a channel that never sends costs neither.
+  state_->in = in;
+  state_->out = out;
+  state_->begun = true;
+  return kIcErrOk;
+}
+
+namespace {
+
+AvCodecContextPtr OpenContext(const AVCodec* codec, const BitmapInfoHeader& in) {
+  AvCodecContextPtr ctx(avcodec_alloc_context3(codec));
+  if (!ctx) return nullptr;
   // The stream carries no picture size, so it has to come from the format.
   ctx->width = in.biWidth;
   ctx->height = in.biHeight;
   ctx->codec_tag = kFourCCMp43;
   // One packet in, one picture out: frame threading would delay output.
   ctx->thread_count = 1;
-  if (avcodec_open2(ctx.get(), state_->codec, nullptr) < 0) return kIcErrInternal;
-  // Prepared for the codec's usual output; Decompress adapts if it differs.
-  if (!state_->sws.For(in.biWidth, in.biHeight, AV_PIX_FMT_YUV420P,
-                       OutputFormat(out.biBitCount))) {
-    return kIcErrMemory;
-  }
-  state_->ctx = std::move(ctx);
-  state_->in = in;
-  state_->out = out;
-  return kIcErrOk;
+  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
+  return ctx;
 }
+
+}  // namespace
 
 int32_t Mp43Decompressor::Decompress(uint32_t flags, const BitmapInfoHeader& in,
                                      const uint8_t* data, const BitmapInfoHeader& out,
                                      uint8_t* picture) {
-  if (state_->ctx && !picture) return kIcErrBadParam;
+  if (state_->begun && !picture) return kIcErrBadParam;
   const int32_t r = DecodeOnly(flags, in, data, out);
   if (r != kIcErrOk) return r;
   return ConvertHeld(out, picture);
@@ -310,7 +317,7 @@ int32_t Mp43Decompressor::Decompress(uint32_t flags, const BitmapInfoHeader& in,
 int32_t Mp43Decompressor::DecodeOnly(uint32_t /*flags*/, const BitmapInfoHeader& in,
                                      const uint8_t* data, const BitmapInfoHeader& out) {
   State& s = *state_;
-  if (!s.ctx) return kIcErrError;
+  if (!s.begun) return kIcErrError;
   if (!data) return kIcErrBadParam;
   if (in.biWidth != s.in.biWidth || in.biHeight != s.in.biHeight || !IsMp43(in.biCompression) ||
       out.biWidth != s.out.biWidth || std::abs(out.biHeight) != std::abs(s.out.biHeight) ||
@@ -349,6 +356,10 @@ int32_t Mp43Decompressor::DecodeOnly(uint32_t /*flags*/, const BitmapInfoHeader&
   }
   std::memcpy(s.input->data, data, size);
   std::memset(s.input->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  if (!s.ctx) {
+    s.ctx = OpenContext(s.codec, s.in);
+    if (!s.ctx) return kIcErrInternal;
+  }
 
   AVPacket* pkt = s.packet.get();
   pkt->buf = av_buffer_ref(s.input.get());
@@ -421,6 +432,7 @@ int32_t Mp43Decompressor::End() {
   state_->held = false;
   state_->sws.Reset();
   state_->ctx.reset();
+  state_->begun = false;
   return kIcErrOk;
 }
 

@@ -119,8 +119,10 @@ class Mp43Decompressor {
   // Whether `in` can be turned into `out` (32 or 24 bits, BI_RGB, same
   // width, height of the same magnitude; negative = top-down rows).
   [[nodiscard]] int32_t Query(const BitmapInfoHeader& in, const BitmapInfoHeader& out) const;
-  // Opens the codec for `in` and prepares the conversion to `out`. May be
-  // called again to switch formats; replaces what an earlier Begin set up.
+  // Takes `in` and `out` for the frames to come (the codec is opened by the
+  // first of them, the conversion made by the first picture written out).
+  // May be called again to switch formats; replaces what an earlier Begin
+  // set up.
   [[nodiscard]] int32_t Begin(const BitmapInfoHeader& in, const BitmapInfoHeader& out);
   // Decompresses `in.biSizeImage` bytes of `data` into `picture`, which
   // holds at least out's image size. Both formats must match those given to

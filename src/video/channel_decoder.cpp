@@ -71,12 +71,6 @@ bool CChannelDecoder::Create(int width, int height) {
     shows_ = Shows::kNoSignal;
     released_ = false;
   }
-  // Only a picture the decompressor cannot put on the surface itself goes
-  // through here, and it is written whole before it is read: its pages are
-  // left untouched until then.
-  const size_t pictureBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
-  pPicture.reset(new (std::nothrow) uint8_t[pictureBytes]);
-
   biIn = BitmapInfo{};
   biOut = BitmapInfo{};
   fccHandler = kFourCCMp43;
@@ -84,9 +78,7 @@ bool CChannelDecoder::Create(int width, int height) {
   biIn.bmiHeader = MakeBitmapInfoHeader(width, height, 24, fccHandler, pixels * 24u / 8u);
   biOut.bmiHeader = MakeBitmapInfoHeader(width, height, 32, kBiRgb, pixels * 4u);
 
-  // Without a picture buffer there is nowhere to decompress to; the channel
-  // then shows "帧缓冲" for every frame, as with no decompressor at all.
-  if (pPicture) hic = Mp43Decompressor::Open(kFourCCVidc, fccHandler, kIcModeFastDecompress);
+  hic = Mp43Decompressor::Open(kFourCCVidc, fccHandler, kIcModeFastDecompress);
   decodeErrors_ = std::make_unique<LogTally>(
       LogCategory::kVideo, "channel " + std::to_string(nChannel + 1) + ": frames not decoded");
   if (!hic) {
@@ -188,8 +180,16 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
   const bool direct = out.biBitCount == 32 && out.biWidth == pSurface->Width() &&
                       out.biHeight == pSurface->Height();
   int32_t r = kIcErrError;
-  if (!direct && hic && pPicture && data) {
-    r = hic->Decompress(flags, biIn.bmiHeader, data, out, pPicture.get());
+  if (!direct && hic && data) {
+    // Only a picture the decompressor cannot put on the surface itself goes
+    // through here, made at the first such frame. Without it there is
+    // nowhere to decompress to: the channel shows "帧缓冲" for every frame,
+    // as with no decompressor at all.
+    if (!pPicture) {
+      pPicture.reset(new (std::nothrow) uint8_t[static_cast<size_t>(biIn.bmiHeader.biWidth) *
+                                                static_cast<size_t>(biIn.bmiHeader.biHeight) * 4]);
+    }
+    if (pPicture) r = hic->Decompress(flags, biIn.bmiHeader, data, out, pPicture.get());
   }
   bSignal = 1;
 
@@ -205,7 +205,7 @@ bool CChannelDecoder::Decode(const uint8_t* data, uint32_t size, uint16_t flags)
   }
   if (direct) {
     bPending_ = false;
-    if (hic && pPicture && data) {
+    if (hic && data) {
       BitmapInfoHeader topDown = out;
       topDown.biHeight = -out.biHeight;
       // A picture is converted here only for the renderer's single view;
@@ -509,7 +509,14 @@ void CChannelDecoder::ReleaseRecording() {
 
 void CChannelDecoder::ConfigurePreRoll(size_t bytes, std::chrono::milliseconds preRoll) {
   std::lock_guard<std::mutex> lock(eventLock_);
+  // The same bounds again keep the seconds already held.
+  if (bytes == ring_.Capacity() && preRoll == ring_.PreRoll()) return;
   ring_.Configure(bytes, preRoll);
+}
+
+size_t CChannelDecoder::PreRollTaken() const {
+  std::lock_guard<std::mutex> lock(eventLock_);
+  return ring_.Taken();
 }
 
 size_t CChannelDecoder::PreRollBytes() const {

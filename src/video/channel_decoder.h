@@ -100,7 +100,8 @@ class CChannelDecoder : public CVideoSurface {
   // split and failures as StartRecording, and the ring's arrival rate in
   // the header. An empty ring makes it wait for the next key frame. False,
   // with no file left, when the file cannot be made; a start while one runs
-  // changes nothing. Any thread.
+  // changes nothing. Any thread. A ring of 0 bytes keeps nothing; the same
+  // bounds again keep what the ring holds.
   void ConfigurePreRoll(size_t bytes, std::chrono::milliseconds preRoll);
   [[nodiscard]] bool StartEventRecording();
   void StopEventRecording();
@@ -110,6 +111,8 @@ class CChannelDecoder : public CVideoSurface {
   EventRecordingStatus EventRecording() const;
   // Bytes the pre-roll ring holds now.
   size_t PreRollBytes() const;
+  // Bytes the pre-roll ring's buffer takes now.
+  size_t PreRollTaken() const;
 
   uint16_t wWidth = 352;
   uint16_t wHeight = 288;

@@ -144,8 +144,9 @@ class ControlWindow : public QWidget {
   // in a new one.
   void SplitEventRecording(int channel);
   EventRecordingStatus EventRecording(int channel) const;
-  // The pre-roll every channel keeps from now on, and the bytes it may take.
-  void ConfigurePreRoll(size_t bytes, std::chrono::milliseconds preRoll);
+  // The pre-roll a channel keeps from now on, and the bytes it may take
+  // (0: none).
+  void ConfigurePreRoll(int channel, size_t bytes, std::chrono::milliseconds preRoll);
 
   // The toolbar control with a template id (201..211), or null.
   QWidget* Control(int id) const;

@@ -227,10 +227,8 @@ EventRecordingStatus ControlWindow::EventRecording(int channel) const {
   return decoder ? decoder->EventRecording() : EventRecordingStatus{};
 }
 
-void ControlWindow::ConfigurePreRoll(size_t bytes, std::chrono::milliseconds preRoll) {
-  for (int slot = 0; slot < kDecoderSlots; ++slot) {
-    if (CChannelDecoder* decoder = Decoder(slot)) decoder->ConfigurePreRoll(bytes, preRoll);
-  }
+void ControlWindow::ConfigurePreRoll(int channel, size_t bytes, std::chrono::milliseconds preRoll) {
+  if (CChannelDecoder* decoder = Decoder(channel)) decoder->ConfigurePreRoll(bytes, preRoll);
 }
 
 bool ControlWindow::EnlargeChannel(int channel) {
