@@ -129,8 +129,20 @@ bool VideoView::PresentSingleOnX() {
   const bool shared = !singleShared_.Empty();
   const int pw = shared ? singleShared_.Width() : singlePicture_.Width();
   const int ph = shared ? singleShared_.Height() : singlePicture_.Height();
+  if (area.Empty()) return false;
   PixelView picture;
-  if (area.Empty() || !xview_->Begin(pw, ph, &picture)) return false;
+  switch (xview_->Begin(pw, ph, &picture)) {
+    case XScaledView::Ready::kYes:
+      break;
+    case XScaledView::Ready::kBusy:
+      // The server has not yet read the last two pictures: looked at again
+      // in a moment, when whatever picture is latest then goes. Nothing
+      // waits for the server here.
+      presentTimer_.start(kServerBehindMs);
+      return true;
+    case XScaledView::Ready::kNo:
+      return false;
+  }
   if (shared) {
     ConvertInto(singleShared_, picture);
   } else {

@@ -86,6 +86,9 @@ class VideoView : public Presenter {
  private:
   // Far outside any pane: the pointer is not over the window.
   static constexpr int kPointerAway = -100000;
+  // How soon the single view is presented again while the X server is
+  // still reading its pictures.
+  static constexpr int kServerBehindMs = 4;
   static int64_t PackPoint(int x, int y) {
     return (static_cast<int64_t>(x) << 32) | static_cast<uint32_t>(y);
   }
