@@ -376,6 +376,7 @@ void XScaledView::Compose(bool whole) {
 }
 
 void XScaledView::paintEvent(QPaintEvent*) {
+  std::lock_guard<std::mutex> hold(lock_);
   if (current_ < 0 || !buffers_[current_].pixmap) return;
   Compose(true);
   xcb_flush(c_);

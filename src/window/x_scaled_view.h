@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include <QWidget>
@@ -28,6 +29,11 @@ class XScaledView : public QWidget {
   // the client's own stretch.
   static XScaledView* Create(QWidget* parent);
   ~XScaledView() override;
+
+  // Begin, SetCaption and Show touch only the connection to the X server,
+  // so they may be called on any thread, with Lock() held from Begin to
+  // Show; an expose takes it too.
+  std::mutex& Lock() { return lock_; }
 
   // Whether the next picture can be written now.
   enum class Ready {
@@ -90,6 +96,7 @@ class XScaledView : public QWidget {
   // the caption's pixels, then those pixels when they changed or `whole`.
   void Compose(bool whole);
 
+  std::mutex lock_;
   xcb_connection_t* c_ = nullptr;
   uint32_t window_ = 0;
   uint8_t depth_ = 0;
