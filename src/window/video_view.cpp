@@ -203,7 +203,8 @@ bool VideoView::PresentSingleDirect() {
   const int pw = shared ? directShared_.Width() : directPicture_.Width();
   const int ph = shared ? directShared_.Height() : directPicture_.Height();
   PixelView picture;
-  if (xview->Begin(pw, ph, &picture) != XScaledView::Ready::kYes) {
+  // Never waits for the server: this thread has frames to receive.
+  if (xview->Begin(pw, ph, &picture, false) != XScaledView::Ready::kYes) {
     directShared_.Reset();
     return false;
   }

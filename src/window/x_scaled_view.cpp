@@ -247,7 +247,7 @@ bool XScaledView::Read(Buffer& b) {
   return true;
 }
 
-XScaledView::Ready XScaledView::Begin(int width, int height, PixelView* picture) {
+XScaledView::Ready XScaledView::Begin(int width, int height, PixelView* picture, bool mayMake) {
   if (width <= 0 || height <= 0 || width > 4096 || height > 4096) return Ready::kNo;
   if (xcb_connection_has_error(c_)) return Ready::kNo;
   Buffer& b = buffers_[next_];
@@ -256,6 +256,8 @@ XScaledView::Ready XScaledView::Begin(int width, int height, PixelView* picture)
   // one was shown before it, so the server is two pictures behind.
   if (!Read(b)) return Ready::kBusy;
   const size_t pictureBytes = static_cast<size_t>(width) * height * 4;
+  const bool made = b.pixmap && b.width == width && b.height == height && b.bytes >= pictureBytes;
+  if (!made && !mayMake) return Ready::kBusy;
   if (!EnsureMemory(b, pictureBytes) || !EnsurePixmap(b, width, height)) return Ready::kNo;
   *picture = PixelView{b.memory, width, height, width * 4};
   return Ready::kYes;

@@ -47,8 +47,10 @@ class XScaledView : public QWidget {
   // Memory for the next picture (width x height, 32-bit, rows packed);
   // valid until Show. Two pictures are used in turn, so the next one is
   // written while the server may still read the one shown; only when it is
-  // behind by both is the answer kBusy.
-  Ready Begin(int width, int height, PixelView* picture);
+  // behind by both is the answer kBusy. Memory or a pixmap for a new size
+  // is made only when `mayMake` (it takes a round-trip to the server);
+  // otherwise that too is kBusy.
+  Ready Begin(int width, int height, PixelView* picture, bool mayMake = true);
   // The caption over the picture: its pixels as runs (rectangles one row
   // high, in this widget's coordinates, row by row from the top and each
   // row's from the left, inside the area), all of `pixel`. The picture is
