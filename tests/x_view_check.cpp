@@ -19,6 +19,8 @@
 #include <QThread>
 #include <QWidget>
 
+#include <xcb/xcb.h>
+
 #include "platform/surface.h"
 #include "window/x_scaled_view.h"
 
@@ -59,7 +61,7 @@ QImage Show(zarvion::XScaledView& view, int pw, int ph, const Rect& source, cons
             uint32_t seed, uint32_t pixel = 0xFF10E020u, bool caption = true) {
   const std::vector<uint32_t> pattern = Pattern(pw, ph, seed);
   PixelView picture;
-  if (!view.Begin(pw, ph, &picture)) return {};
+  if (view.Begin(pw, ph, &picture) != zarvion::XScaledView::Ready::kYes) return {};
   for (int y = 0; y < ph; ++y) {
     std::memcpy(picture.pixels + static_cast<size_t>(y) * picture.stride,
                 pattern.data() + static_cast<size_t>(y) * pw, static_cast<size_t>(pw) * 4);
@@ -126,6 +128,59 @@ bool Compare(QWidget& top, const zarvion::XScaledView& view, const QImage& expec
   return false;
 }
 
+// While another client holds the server, the view's requests wait there:
+// two pictures go out without waiting, the third is refused at once rather
+// than waited for, and once the server is let go the next picture shows.
+bool ServerBehind(QWidget& top, zarvion::XScaledView& view) {
+  const Rect area{0, 0, view.width(), view.height()};
+  const Rect source{0, 0, 64, 48};
+  // Both pictures the size used below, so that nothing new is made while
+  // the server is held.
+  Show(view, 64, 48, source, Rect{}, 11);
+  Show(view, 64, 48, source, Rect{}, 12);
+  xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+  if (xcb_connection_has_error(other)) {
+    report << "server held: no second connection\n";
+    xcb_disconnect(other);
+    return false;
+  }
+  xcb_grab_server(other);
+  // Answered only once the grab holds.
+  std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
+  QElapsedTimer t;
+  t.start();
+  int shown = 0;
+  zarvion::XScaledView::Ready ready = zarvion::XScaledView::Ready::kYes;
+  PixelView picture;
+  for (uint32_t seed = 20; seed < 24; ++seed) {
+    ready = view.Begin(64, 48, &picture);
+    if (ready != zarvion::XScaledView::Ready::kYes) break;
+    const std::vector<uint32_t> pattern = Pattern(64, 48, seed);
+    std::memcpy(picture.pixels, pattern.data(), pattern.size() * 4);
+    view.Show(source, area);
+    ++shown;
+  }
+  const qint64 held = t.elapsed();
+  xcb_ungrab_server(other);
+  xcb_flush(other);
+  bool ok = true;
+  if (shown != 2 || ready != zarvion::XScaledView::Ready::kBusy || held > 500) {
+    report << "server held: " << shown << " pictures went, then " << static_cast<int>(ready)
+           << " after " << held << " ms\n";
+    ok = false;
+  }
+  // The server catches up; the latest picture is the one on the screen.
+  t.restart();
+  while (view.Begin(64, 48, &picture) == zarvion::XScaledView::Ready::kBusy && t.elapsed() < 3000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  ok &= Compare(top, view, Show(view, 64, 48, source, Rect{}, 30), Rect{},
+                "after the server was held");
+  xcb_disconnect(other);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,6 +219,7 @@ int main(int argc, char** argv) {
       // No caption.
       ok &= Compare(top, *view, Show(*view, 64, 48, Rect{0, 0, 64, 48}, Rect{}, 3), Rect{},
                     "without a caption");
+      ok &= ServerBehind(top, *view);
     }
   }
   if (ok) report << "ok\n";

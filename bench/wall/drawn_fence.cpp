@@ -42,17 +42,22 @@ xcb_connection_t* DrawnFence::ApplicationConnection() {
 
 void DrawnFence::After(uint64_t mark) {
   const double cpu0 = ThreadCpu();
-  const unsigned int sequence = xcb_get_input_focus(c_).sequence;
-  xcb_flush(c_);
   {
+    // Asked and queued in one go, so the answers come in the queue's order
+    // whichever thread asks.
     std::lock_guard<std::mutex> hold(m_);
+    const unsigned int sequence = xcb_get_input_focus(c_).sequence;
+    xcb_flush(c_);
     pending_.emplace_back(sequence, mark);
   }
   cv_.notify_one();
-  sendCpu_ += ThreadCpu() - cpu0;
+  const double spent = ThreadCpu() - cpu0;
+  std::lock_guard<std::mutex> hold(m_);
+  sendCpu_ += spent;
 }
 
 double DrawnFence::CpuSeconds() const {
+  std::lock_guard<std::mutex> hold(m_);
   return sendCpu_ + ClockSeconds(threadClock_);
 }
 

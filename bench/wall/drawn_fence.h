@@ -34,7 +34,8 @@ class DrawnFence {
   // otherwise.
   static xcb_connection_t* ApplicationConnection();
 
-  // GUI thread, once the paint's requests have gone to the connection.
+  // Any thread, once the paint's (or the present's) requests have gone to
+  // the connection.
   void After(uint64_t mark);
   // CPU seconds spent on the fence so far, both threads.
   double CpuSeconds() const;
@@ -44,11 +45,11 @@ class DrawnFence {
 
   xcb_connection_t* c_;
   std::function<void(uint64_t, int64_t)> drawn_;
-  std::mutex m_;
+  mutable std::mutex m_;
   std::condition_variable cv_;
   std::deque<std::pair<unsigned int, uint64_t>> pending_;  // sequence, mark
   bool stop_ = false;
-  double sendCpu_ = 0;  // GUI thread only
+  double sendCpu_ = 0;  // under m_
   std::thread thread_;
   clockid_t threadClock_{};
 };

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QObject>
 #include <QPoint>
+#include <QThread>
 #include <QTimer>
 
 #include "drawn_fence.h"
@@ -58,43 +59,73 @@ class Trace : public FrameTrace {
   void Composed() override {
     composed_.store(received_.load(std::memory_order_acquire), std::memory_order_release);
   }
-  void Taken() override { taken_ = composed_.load(std::memory_order_acquire); }
+  // Taken and Shown come on the GUI thread, or, for a picture the window
+  // presents straight from the connection thread, on that thread.
+  void Taken() override {
+    std::lock_guard<std::mutex> hold(shownLock_);
+    taken_ = composed_.load(std::memory_order_acquire);
+  }
   void Shown() override {
+    std::unique_lock<std::mutex> hold(shownLock_);
     presents_ += 1;
+    const uint64_t mark = taken_;
     if (!fence_) {
-      Drawn(taken_, NowNs());
+      hold.unlock();
+      Drawn(mark, NowNs());
+      return;
+    }
+    if (QThread::currentThread() != context_.thread()) {
+      // Presented off the GUI thread: its requests have gone already.
+      // (Held meanwhile: Stop takes the fence away under the same lock.)
+      fence_->After(mark);
       return;
     }
     // Called inside the paint; the window's picture goes to the server
     // after it returns, so the round-trip is asked for from the event loop.
     const bool posted = fenceMark_ != kNoMark;
-    fenceMark_ = taken_;
+    fenceMark_ = mark;
     if (posted) return;
+    hold.unlock();
     const double cpu0 = ThreadCpu();
     QMetaObject::invokeMethod(
         &context_,
         [this] {
-          const uint64_t mark = fenceMark_;
-          fenceMark_ = kNoMark;
+          uint64_t mark = kNoMark;
+          {
+            std::lock_guard<std::mutex> hold(shownLock_);
+            std::swap(mark, fenceMark_);
+          }
           if (fence_) fence_->After(mark);
         },
         Qt::QueuedConnection);
     postCpu_ += ThreadCpu() - cpu0;
   }
   void Start() {
+    {
+      std::lock_guard<std::mutex> shown(shownLock_);
+      presents_ = 0;
+    }
     std::lock_guard<std::mutex> hold(m_);
     latencies_.clear();
     latencies_.reserve(1 << 16);
-    presents_ = 0;
     received0_ = received_.load();
     measuring_ = true;
   }
   // Stops the fence's thread; the latencies stay.
-  void Stop() { fence_.reset(); }
+  void Stop() {
+    std::unique_ptr<DrawnFence> fence;
+    {
+      std::lock_guard<std::mutex> hold(shownLock_);
+      fence = std::move(fence_);
+    }
+  }
   uint64_t Received() const { return received_.load() - received0_; }
   // The slots (bit per slot) whose frames the view shows.
   void SetShownSlots(uint32_t mask) { shownSlots_ = mask; }
-  uint64_t Presents() const { return presents_; }
+  uint64_t Presents() {
+    std::lock_guard<std::mutex> hold(shownLock_);
+    return presents_;
+  }
   std::vector<double> Latencies() {
     std::lock_guard<std::mutex> hold(m_);
     return latencies_;
@@ -123,7 +154,8 @@ class Trace : public FrameTrace {
   std::atomic<uint32_t> shownSlots_{0xFFFFFFFFu};
   std::atomic<uint64_t> composed_{0};
   std::atomic<uint64_t> received0_{0};
-  // GUI thread only.
+  // Under shownLock_.
+  std::mutex shownLock_;
   uint64_t taken_ = 0;
   uint64_t presents_ = 0;
   uint64_t fenceMark_ = kNoMark;

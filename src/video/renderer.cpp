@@ -357,14 +357,17 @@ bool Renderer::ComposeSingle(int slot, const Rect& view) {
       singleBps_ == bps && singleEnded_ == ended) {
     return false;
   }
+  // The caption is made again only when what it says may have changed.
+  if (!singleValid_ || singleFps_ != fps || singleBps_ != bps || singleEnded_ != ended) {
+    singleCaption_ = SingleCaption(slot, ended, fps, bps, view);
+  }
   if (presenter_->DrawsSingleView()) {
     // The window takes the picture (TakeSingle) and stretches it itself.
     changesPending_ = true;
   } else {
     Touch(view, d->pSurface->Valid() && !d->rcSurface.Empty());
     backBuffer_.pSurface->StretchFrom(view, *d->pSurface, d->rcSurface);
-    const std::string caption = SingleCaption(slot, ended, fps, bps, view);
-    backBuffer_.DrawTextAt(hFontSmall_, caption.c_str(), 4, 4, kCaptionSingleColor);
+    backBuffer_.DrawTextAt(hFontSmall_, singleCaption_.c_str(), 4, 4, kCaptionSingleColor);
     Changed(view);
   }
   singleValid_ = true;
@@ -430,7 +433,7 @@ bool Renderer::TakeSingle(Surface& picture, Rect* source, std::string* caption,
   }
   CChannelDecoder* d = Decoder(v.slot);
   if (!d) return false;
-  *caption = SingleCaption(v.slot, singleEnded_, singleFps_, singleBps_, lastView_);
+  *caption = singleCaption_;
   *source = d->rcSurface;
   if (shared && d->SharePicture(shared)) return true;
   d->CatchUp();

@@ -258,6 +258,7 @@ class Renderer {
   int32_t singleFps_ = 0;
   uint32_t singleBps_ = 0;
   bool singleEnded_ = false;  // the caption says the playback's end
+  std::string singleCaption_;  // as of the last stretch
   // The window could not be seen at the last look (Seen).
   bool unseen_ = false;
   // Every pane of the grid is to be placed again at the next composition.

@@ -59,6 +59,9 @@ Rect VideoView::WindowRect() const {
 
 void VideoView::Present(const Rect&, const Rect&) {
   if (FrameTrace* trace = trace_.load()) trace->Composed();
+  // The single view's frames go to the X server from the thread that
+  // decoded them: this window's thread is not woken for each of them.
+  if (QThread::currentThread() != widget_.thread() && PresentSingleDirect()) return;
   RequestRepaint();
 }
 
@@ -107,7 +110,7 @@ void VideoView::PresentChanges() {
   const QRegion changed = CollectChanges();
   if (changed.isEmpty()) return;
   if (singleShown_ && PresentSingleOnX()) return;
-  if (xview_ && xview_->isVisible()) xview_->hide();
+  XViewDown();
   // Painted now: the pictures are what this window is for, and a posted
   // update would cost the event loop one more wake-up per frame.
   widget_.repaint(changed);
@@ -122,17 +125,40 @@ bool VideoView::PresentSingleOnX() {
     xview_ = XScaledView::Create(&widget_);
     noXView_ = xview_ == nullptr;
     if (noXView_) return false;
+    xviewAnyThread_.store(xview_, std::memory_order_release);
   }
   const int w = widget_.width();
   const int h = AreaHeight();
   const Rect area{0, 0, w, h};
+  if (area.Empty() || !renderer_) return false;
+  if (xview_->geometry() != QRect(0, 0, w, h)) xview_->setGeometry(0, 0, w, h);
+  // The connection thread shows pictures through the same view: the
+  // picture is taken again under both locks, as it takes its own, so that
+  // a later picture is never followed by an earlier one.
+  std::unique_lock<std::mutex> frames(renderer_->Lock());
+  std::unique_lock<std::mutex> hold(xview_->Lock());
+  if (!renderer_->TakeSingle(singlePicture_, &singleSource_, &singleCaption_, &singleShared_)) {
+    return false;
+  }
+  if (FrameTrace* trace = trace_.load()) trace->Taken();
   const bool shared = !singleShared_.Empty();
   const int pw = shared ? singleShared_.Width() : singlePicture_.Width();
   const int ph = shared ? singleShared_.Height() : singlePicture_.Height();
   PixelView picture;
-  if (area.Empty() || !xview_->Begin(pw, ph, &picture)) return false;
+  switch (xview_->Begin(pw, ph, &picture)) {
+    case XScaledView::Ready::kYes:
+      break;
+    case XScaledView::Ready::kBusy:
+      // The server has not yet read the last two pictures: looked at again
+      // in a moment, when whatever picture is latest then goes. Nothing
+      // waits for the server here.
+      presentTimer_.start(kServerBehindMs);
+      return true;
+    case XScaledView::Ready::kNo:
+      return false;
+  }
   if (shared) {
-    ConvertInto(singleShared_, picture);
+    ConvertInto(converter_, singleShared_, picture);
   } else {
     // Same size: a copy.
     const PixelView from = singlePicture_.View();
@@ -145,8 +171,10 @@ bool VideoView::PresentSingleOnX() {
     xCaption_ = singleCaption_;
     xCaptionArea_ = area;
   }
-  if (xview_->geometry() != QRect(0, 0, w, h)) xview_->setGeometry(0, 0, w, h);
   xview_->Show(singleSource_, area);
+  xUp_ = true;
+  hold.unlock();
+  frames.unlock();
   if (!xview_->isVisible()) {
     // Below whatever the host shows over the area.
     xview_->show();
@@ -154,6 +182,54 @@ bool VideoView::PresentSingleOnX() {
   }
   if (FrameTrace* trace = trace_.load()) trace->Shown();
   return true;
+}
+
+bool VideoView::PresentSingleDirect() {
+  XScaledView* xview = xviewAnyThread_.load(std::memory_order_acquire);
+  if (!xview || !renderer_) return false;
+  std::lock_guard<std::mutex> hold(xview->Lock());
+  if (!xUp_ ||
+      !renderer_->TakeSingle(directPicture_, &directSource_, &directCaption_, &directShared_)) {
+    return false;
+  }
+  const Point size = UnpackPoint(size_.load());
+  const Rect area{0, 0, size.x, std::max(0, size.y - kToolbarStrip)};
+  // A new caption (its rates, once a second) or size is the window's to set.
+  if (directCaption_ != xCaption_ || !(area == xCaptionArea_)) {
+    directShared_.Reset();
+    return false;
+  }
+  const bool shared = !directShared_.Empty();
+  const int pw = shared ? directShared_.Width() : directPicture_.Width();
+  const int ph = shared ? directShared_.Height() : directPicture_.Height();
+  PixelView picture;
+  // Never waits for the server: this thread has frames to receive.
+  if (xview->Begin(pw, ph, &picture, false) != XScaledView::Ready::kYes) {
+    directShared_.Reset();
+    return false;
+  }
+  if (shared) {
+    ConvertInto(directConverter_, directShared_, picture);
+    directShared_.Reset();
+  } else {
+    const PixelView from = directPicture_.View();
+    StretchPixels(picture, picture.Bounds(), picture.Bounds(), from, from.Bounds());
+  }
+  xview->Show(directSource_, area);
+  if (FrameTrace* trace = trace_.load()) {
+    trace->Taken();
+    trace->Shown();
+  }
+  return true;
+}
+
+void VideoView::XViewDown() {
+  if (!xview_) return;
+  {
+    std::lock_guard<std::mutex> hold(xview_->Lock());
+    xUp_ = false;
+  }
+  if (xview_->isVisible()) xview_->hide();
 }
 
 std::vector<Rect> VideoView::CaptionRuns(const Rect& area) {
@@ -240,6 +316,12 @@ void VideoView::UpdateDrawable() {
   const bool drawable = widget_.isVisible() && !(top && top->isMinimized());
   if (drawable_.exchange(drawable) == drawable) return;
   if (!drawable) {
+    // Nothing goes to the screen past this window's thread until it
+    // presents again.
+    if (xview_) {
+      std::lock_guard<std::mutex> hold(xview_->Lock());
+      xUp_ = false;
+    }
     releaseTimer_.start(releaseDelay_);
     return;
   }
@@ -376,12 +458,13 @@ PixelView VideoView::Converted(const SharedPicture& picture) {
       !pictureScratch_.Create(w, h)) {
     return PixelView{};
   }
-  ConvertInto(picture, pictureScratch_.View());
+  ConvertInto(converter_, picture, pictureScratch_.View());
   return pictureScratch_.View();
 }
 
-void VideoView::ConvertInto(const SharedPicture& picture, const PixelView& into) {
-  if (converter_.Convert(picture, into.pixels, into.stride)) return;
+void VideoView::ConvertInto(PictureConverter& converter, const SharedPicture& picture,
+                            const PixelView& into) {
+  if (converter.Convert(picture, into.pixels, into.stride)) return;
   // What a picture that cannot be converted shows, as on a channel's surface.
   for (int y = 0; y < into.height; ++y) {
     auto* row = reinterpret_cast<uint32_t*>(into.pixels + static_cast<size_t>(y) * into.stride);

@@ -86,6 +86,9 @@ class VideoView : public Presenter {
  private:
   // Far outside any pane: the pointer is not over the window.
   static constexpr int kPointerAway = -100000;
+  // How soon the single view is presented again while the X server is
+  // still reading its pictures.
+  static constexpr int kServerBehindMs = 4;
   static int64_t PackPoint(int x, int y) {
     return (static_cast<int64_t>(x) << 32) | static_cast<uint32_t>(y);
   }
@@ -125,10 +128,19 @@ class VideoView : public Presenter {
   void StretchPicture(const SharedPicture& shared, const PixelView& plain, const Rect& source,
                       const PixelView& to, const Rect& area, const Rect& clip);
   // Converts `picture` into `into`, which has its size.
-  void ConvertInto(const SharedPicture& picture, const PixelView& into);
+  static void ConvertInto(PictureConverter& converter, const SharedPicture& picture,
+                          const PixelView& into);
   // Shows the single view through the X server's stretch (xview_); false
   // where that cannot be done, and the paint then stretches it.
   bool PresentSingleOnX();
+  // On the connection thread, under the renderer lock: the single view's
+  // new picture straight to the X server's view, while that shows the
+  // single view with the same caption over the same area; false leaves
+  // the present to this window's thread (a new caption or size, the first
+  // picture, the server behind).
+  bool PresentSingleDirect();
+  // The X server's view no longer shows the single view.
+  void XViewDown();
   // The single view's caption over `area`: its pixels as runs of a row, and
   // the pixel they get.
   std::vector<Rect> CaptionRuns(const Rect& area);
@@ -185,9 +197,21 @@ class VideoView : public Presenter {
   // cannot be made here.
   XScaledView* xview_ = nullptr;
   bool noXView_ = false;
-  // The caption the X server's view has, and over which area.
+
+  // The same view for the connection thread, set once it is made; it goes
+  // with the window, after the connection thread has ended.
+  std::atomic<XScaledView*> xviewAnyThread_{nullptr};
+  // Under the X server's view's lock: whether it shows the single view,
+  // and the caption it has, over which area.
+  bool xUp_ = false;
   std::string xCaption_;
   Rect xCaptionArea_;
+  // The connection thread's: the picture it takes and converts itself.
+  Surface directPicture_;
+  SharedPicture directShared_;
+  Rect directSource_;
+  std::string directCaption_;
+  PictureConverter directConverter_;
 };
 
 }  // namespace zarvion

@@ -14,6 +14,7 @@
 #include <xcb/render.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 namespace zarvion {
 
@@ -108,12 +109,15 @@ XScaledView::XScaledView(QWidget* parent) : QWidget(parent) {
 
 XScaledView::~XScaledView() {
   if (!c_) return;
-  Sync();
-  if (pixmapPicture_) xcb_render_free_picture(c_, pixmapPicture_);
-  if (pixmap_) xcb_free_pixmap(c_, pixmap_);
+  // Nothing is waited for: the server frees what it still reads only after
+  // the requests before, and keeps its own attachment of the memory until
+  // it detaches it.
+  for (Buffer& b : buffers_) {
+    ReleasePixmap(b);
+    ReleaseMemory(b);
+  }
   if (windowPicture_) xcb_render_free_picture(c_, windowPicture_);
   if (gc_) xcb_free_gc(c_, gc_);
-  ReleaseMemory();
   xcb_flush(c_);
 }
 
@@ -143,18 +147,21 @@ bool XScaledView::Init() {
   window_ = window;
   depth_ = geometry->depth;
   format_ = format;
+  sharedPixmaps_ = shm->shared_pixmaps && shm->pixmap_format == XCB_IMAGE_FORMAT_Z_PIXMAP;
   gc_ = xcb_generate_id(c);
   const uint32_t noExposures = 0;
   xcb_create_gc(c, gc_, window, XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
   windowPicture_ = xcb_generate_id(c);
   xcb_render_create_picture(c, windowPicture_, window, format, 0, nullptr);
   // A remote display cannot share memory: find that out now.
-  return EnsureMemory(size_t{352} * 288 * 4);
+  return EnsureMemory(buffers_[0], size_t{352} * 288 * 4);
 }
 
-bool XScaledView::EnsureMemory(size_t bytes) {
-  if (memory_ && memoryBytes_ >= bytes) return true;
-  ReleaseMemory();
+bool XScaledView::EnsureMemory(Buffer& b, size_t bytes) {
+  if (b.memory && b.bytes >= bytes) return true;
+  // A pixmap over the old memory goes with it.
+  ReleasePixmap(b);
+  ReleaseMemory(b);
   const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
   if (id < 0) return false;
   void* at = shmat(id, nullptr, 0);
@@ -164,7 +171,9 @@ bool XScaledView::EnsureMemory(size_t bytes) {
   }
   const uint32_t segment = xcb_generate_id(c_);
   Reply<xcb_generic_error_t> error(
-      xcb_request_check(c_, xcb_shm_attach_checked(c_, segment, static_cast<uint32_t>(id), 1)));
+      // A pixmap is made over memory only that the server may write.
+      xcb_request_check(c_, xcb_shm_attach_checked(c_, segment, static_cast<uint32_t>(id),
+                                                    sharedPixmaps_ ? 0 : 1)));
   // Both sides are attached (or the server never will be): the segment
   // goes with the last detach, even if this process dies.
   shmctl(id, IPC_RMID, nullptr);
@@ -172,52 +181,86 @@ bool XScaledView::EnsureMemory(size_t bytes) {
     shmdt(at);
     return false;
   }
-  memory_ = static_cast<uint8_t*>(at);
-  memoryBytes_ = bytes;
-  segment_ = segment;
+  b.memory = static_cast<uint8_t*>(at);
+  b.bytes = bytes;
+  b.segment = segment;
   return true;
 }
 
-void XScaledView::ReleaseMemory() {
-  if (!memory_) return;
-  Sync();
-  xcb_shm_detach(c_, segment_);
-  shmdt(memory_);
-  memory_ = nullptr;
-  memoryBytes_ = 0;
-  segment_ = 0;
+void XScaledView::ReleaseMemory(Buffer& b) {
+  if (!b.memory) return;
+  // The server keeps its attachment until it handles the detach, after
+  // everything sent before that reads the memory.
+  xcb_shm_detach(c_, b.segment);
+  shmdt(b.memory);
+  b.memory = nullptr;
+  b.bytes = 0;
+  b.segment = 0;
+  b.pending = false;
 }
 
-bool XScaledView::EnsurePixmap(int width, int height) {
-  if (pixmap_ && pixmapWidth_ == width && pixmapHeight_ == height) return true;
-  if (pixmapPicture_) xcb_render_free_picture(c_, pixmapPicture_);
-  if (pixmap_) xcb_free_pixmap(c_, pixmap_);
-  pixmap_ = xcb_generate_id(c_);
+bool XScaledView::EnsurePixmap(Buffer& b, int width, int height) {
+  if (b.pixmap && b.width == width && b.height == height) return true;
+  ReleasePixmap(b);
+  const uint32_t pixmap = xcb_generate_id(c_);
   Reply<xcb_generic_error_t> error(xcb_request_check(
-      c_, xcb_create_pixmap_checked(c_, depth_, pixmap_, window_, static_cast<uint16_t>(width),
-                                    static_cast<uint16_t>(height))));
+      c_, sharedPixmaps_
+              ? xcb_shm_create_pixmap_checked(c_, pixmap, window_, static_cast<uint16_t>(width),
+                                              static_cast<uint16_t>(height), depth_, b.segment, 0)
+              : xcb_create_pixmap_checked(c_, depth_, pixmap, window_,
+                                          static_cast<uint16_t>(width),
+                                          static_cast<uint16_t>(height))));
   if (error) {
-    pixmap_ = pixmapPicture_ = 0;
-    return false;
+    if (!sharedPixmaps_) return false;
+    // Put into a pixmap of its own from now on.
+    sharedPixmaps_ = false;
+    return EnsurePixmap(b, width, height);
   }
-  pixmapPicture_ = xcb_generate_id(c_);
-  xcb_render_create_picture(c_, pixmapPicture_, pixmap_, format_, 0, nullptr);
+  b.pixmap = pixmap;
+  b.picture = xcb_generate_id(c_);
+  xcb_render_create_picture(c_, b.picture, pixmap, format_, 0, nullptr);
   static const char kNearest[] = "nearest";
-  xcb_render_set_picture_filter(c_, pixmapPicture_, sizeof kNearest - 1, kNearest, 0, nullptr);
-  pixmapWidth_ = width;
-  pixmapHeight_ = height;
+  xcb_render_set_picture_filter(c_, b.picture, sizeof kNearest - 1, kNearest, 0, nullptr);
+  b.width = width;
+  b.height = height;
   return true;
 }
 
-bool XScaledView::Begin(int width, int height, PixelView* picture) {
-  if (width <= 0 || height <= 0 || width > 4096 || height > 4096) return false;
-  // The server reads the memory when it handles a request: wait for that
-  // before writing over it.
-  Sync();
-  const size_t pictureBytes = static_cast<size_t>(width) * height * 4;
-  if (!EnsureMemory(pictureBytes) || !EnsurePixmap(width, height)) return false;
-  *picture = PixelView{memory_, width, height, width * 4};
+void XScaledView::ReleasePixmap(Buffer& b) {
+  if (b.picture) xcb_render_free_picture(c_, b.picture);
+  if (b.pixmap) xcb_free_pixmap(c_, b.pixmap);
+  b.picture = b.pixmap = 0;
+  b.width = b.height = 0;
+  b.source = b.area = Rect{};
+}
+
+bool XScaledView::Read(Buffer& b) {
+  if (!b.pending) return true;
+  void* reply = nullptr;
+  xcb_generic_error_t* error = nullptr;
+  // Reads what the server has sent, if nobody else is reading it; the
+  // answer is kept for whoever asks for it later.
+  if (!xcb_poll_for_reply(c_, b.sequence, &reply, &error)) return false;
+  std::free(reply);
+  std::free(error);
+  b.pending = false;
   return true;
+}
+
+XScaledView::Ready XScaledView::Begin(int width, int height, PixelView* picture, bool mayMake) {
+  if (width <= 0 || height <= 0 || width > 4096 || height > 4096) return Ready::kNo;
+  if (xcb_connection_has_error(c_)) return Ready::kNo;
+  Buffer& b = buffers_[next_];
+  // The server reads the memory when it composes (or puts) the picture:
+  // never written before it has. The other picture is on the screen; this
+  // one was shown before it, so the server is two pictures behind.
+  if (!Read(b)) return Ready::kBusy;
+  const size_t pictureBytes = static_cast<size_t>(width) * height * 4;
+  const bool made = b.pixmap && b.width == width && b.height == height && b.bytes >= pictureBytes;
+  if (!made && !mayMake) return Ready::kBusy;
+  if (!EnsureMemory(b, pictureBytes) || !EnsurePixmap(b, width, height)) return Ready::kNo;
+  *picture = PixelView{b.memory, width, height, width * 4};
+  return Ready::kYes;
 }
 
 void XScaledView::SetCaption(std::vector<Rect> runs, uint32_t pixel) {
@@ -228,24 +271,32 @@ void XScaledView::SetCaption(std::vector<Rect> runs, uint32_t pixel) {
 }
 
 void XScaledView::Show(const Rect& source, const Rect& area) {
-  if (!pixmap_ || source.Empty() || area.Empty()) return;
+  Buffer& b = buffers_[next_];
+  if (!b.pixmap || source.Empty() || area.Empty()) return;
   source_ = source;
   area_ = area;
-  xcb_shm_put_image(c_, pixmap_, gc_, static_cast<uint16_t>(pixmapWidth_),
-                    static_cast<uint16_t>(pixmapHeight_), 0, 0,
-                    static_cast<uint16_t>(pixmapWidth_), static_cast<uint16_t>(pixmapHeight_), 0,
-                    0, depth_, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_, 0);
-  // Destination pixel i samples the source at (i + 0.5) s / D; the server
-  // takes the pixel that holds the point just below it, so one unit more
-  // gives the pixel that holds the point itself, as StretchPixels does.
-  const double sx = static_cast<double>(source.Width()) / area.Width();
-  const double sy = static_cast<double>(source.Height()) / area.Height();
-  const xcb_render_transform_t transform{
-      Fixed(sx), 0, static_cast<xcb_render_fixed_t>(source.left * 65536 + 1),
-      0, Fixed(sy), static_cast<xcb_render_fixed_t>(source.top * 65536 + 1),
-      0, 0, 65536};
-  xcb_render_set_picture_transform(c_, pixmapPicture_, transform);
-  shown_ = true;
+  if (!sharedPixmaps_) {
+    xcb_shm_put_image(c_, b.pixmap, gc_, static_cast<uint16_t>(b.width),
+                      static_cast<uint16_t>(b.height), 0, 0, static_cast<uint16_t>(b.width),
+                      static_cast<uint16_t>(b.height), 0, 0, depth_, XCB_IMAGE_FORMAT_Z_PIXMAP, 0,
+                      b.segment, 0);
+  }
+  if (!(b.source == source) || !(b.area == area)) {
+    // Destination pixel i samples the source at (i + 0.5) s / D; the server
+    // takes the pixel that holds the point just below it, so one unit more
+    // gives the pixel that holds the point itself, as StretchPixels does.
+    const double sx = static_cast<double>(source.Width()) / area.Width();
+    const double sy = static_cast<double>(source.Height()) / area.Height();
+    const xcb_render_transform_t transform{
+        Fixed(sx), 0, static_cast<xcb_render_fixed_t>(source.left * 65536 + 1),
+        0, Fixed(sy), static_cast<xcb_render_fixed_t>(source.top * 65536 + 1),
+        0, 0, 65536};
+    xcb_render_set_picture_transform(c_, b.picture, transform);
+    b.source = source;
+    b.area = area;
+  }
+  current_ = next_;
+  next_ ^= 1;
   Compose(false);
   xcb_flush(c_);
 }
@@ -301,7 +352,8 @@ void XScaledView::Compose(bool whole) {
     clipArea_ = area_;
     clipValid_ = true;
   }
-  xcb_render_composite(c_, XCB_RENDER_PICT_OP_SRC, pixmapPicture_, XCB_RENDER_PICTURE_NONE,
+  Buffer& b = buffers_[current_];
+  xcb_render_composite(c_, XCB_RENDER_PICT_OP_SRC, b.picture, XCB_RENDER_PICTURE_NONE,
                        windowPicture_, 0, 0, 0, 0, static_cast<int16_t>(area_.left),
                        static_cast<int16_t>(area_.top), static_cast<uint16_t>(area_.Width()),
                        static_cast<uint16_t>(area_.Height()));
@@ -317,19 +369,17 @@ void XScaledView::Compose(bool whole) {
     xcb_poly_fill_rectangle(c_, window_, gc_, static_cast<uint32_t>(rects.size()), rects.data());
   }
   captionChanged_ = false;
-  // Answered once the server has handled everything above.
-  pendingSequence_ = xcb_get_input_focus(c_).sequence;
-  pending_ = true;
-}
-
-void XScaledView::Sync() {
-  if (!pending_) return;
-  pending_ = false;
-  free(xcb_get_input_focus_reply(c_, xcb_get_input_focus_cookie_t{pendingSequence_}, nullptr));
+  // Answered once the server has handled everything above; the answer is
+  // looked for only when this picture's memory is to be written again.
+  // The one asked for before (by an expose) is not needed any more.
+  if (b.pending) xcb_discard_reply(c_, b.sequence);
+  b.sequence = xcb_get_input_focus(c_).sequence;
+  b.pending = true;
 }
 
 void XScaledView::paintEvent(QPaintEvent*) {
-  if (!shown_) return;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (current_ < 0 || !buffers_[current_].pixmap) return;
   Compose(true);
   xcb_flush(c_);
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include <QWidget>
@@ -29,10 +30,27 @@ class XScaledView : public QWidget {
   static XScaledView* Create(QWidget* parent);
   ~XScaledView() override;
 
+  // Begin, SetCaption and Show touch only the connection to the X server,
+  // so they may be called on any thread, with Lock() held from Begin to
+  // Show; an expose takes it too.
+  std::mutex& Lock() { return lock_; }
+
+  // Whether the next picture can be written now.
+  enum class Ready {
+    kYes,
+    // Both pictures are still to be read by the server, which is behind:
+    // ask again in a moment (nothing waits for it here).
+    kBusy,
+    // No memory for it, or the connection to the server is gone.
+    kNo,
+  };
   // Memory for the next picture (width x height, 32-bit, rows packed);
-  // valid until Show. Waits until the server has read what the last Show
-  // handed over. False when there is no memory for it.
-  bool Begin(int width, int height, PixelView* picture);
+  // valid until Show. Two pictures are used in turn, so the next one is
+  // written while the server may still read the one shown; only when it is
+  // behind by both is the answer kBusy. Memory or a pixmap for a new size
+  // is made only when `mayMake` (it takes a round-trip to the server);
+  // otherwise that too is kBusy.
+  Ready Begin(int width, int height, PixelView* picture, bool mayMake = true);
   // The caption over the picture: its pixels as runs (rectangles one row
   // high, in this widget's coordinates, row by row from the top and each
   // row's from the left, inside the area), all of `pixel`. The picture is
@@ -49,34 +67,50 @@ class XScaledView : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // One picture: memory shared with the server, the server's pixmap that
+  // holds it (made over that memory where the server can, so that nothing
+  // is copied) and a render picture of that pixmap.
+  struct Buffer {
+    uint32_t segment = 0;
+    uint8_t* memory = nullptr;
+    size_t bytes = 0;
+    uint32_t pixmap = 0;
+    uint32_t picture = 0;
+    int width = 0;
+    int height = 0;
+    // The server may still read the memory: until the reply to the
+    // request `sequence`, sent after everything that reads it.
+    bool pending = false;
+    unsigned int sequence = 0;
+    // The transform last set on `picture`: this part stretched over that.
+    Rect source, area;
+  };
+
   explicit XScaledView(QWidget* parent);
   bool Init();
-  bool EnsureMemory(size_t bytes);
-  void ReleaseMemory();
-  bool EnsurePixmap(int width, int height);
-  // Sends the composition of the last Show: the scaled picture around the
-  // caption's pixels, then those pixels when they changed or `whole`.
+  bool EnsureMemory(Buffer& b, size_t bytes);
+  void ReleaseMemory(Buffer& b);
+  bool EnsurePixmap(Buffer& b, int width, int height);
+  void ReleasePixmap(Buffer& b);
+  // Whether the server is done reading `b`; never waits.
+  bool Read(Buffer& b);
+  // Sends the composition of the shown picture: the scaled picture around
+  // the caption's pixels, then those pixels when they changed or `whole`.
   void Compose(bool whole);
-  // Waits for the server to have handled every request sent so far.
-  void Sync();
 
+  std::mutex lock_;
   xcb_connection_t* c_ = nullptr;
   uint32_t window_ = 0;
   uint8_t depth_ = 0;
   uint32_t format_ = 0;  // of the window's visual
   uint32_t gc_ = 0;
   uint32_t windowPicture_ = 0;
-  uint32_t pixmap_ = 0;
-  uint32_t pixmapPicture_ = 0;
-  int pixmapWidth_ = 0;
-  int pixmapHeight_ = 0;
-  // Shared memory: the picture.
-  uint32_t segment_ = 0;
-  uint8_t* memory_ = nullptr;
-  size_t memoryBytes_ = 0;
-  bool pending_ = false;
-  unsigned int pendingSequence_ = 0;
-  bool shown_ = false;
+  // The server makes pixmaps over shared memory (else the picture is put
+  // into a pixmap of its own).
+  bool sharedPixmaps_ = false;
+  Buffer buffers_[2];
+  int next_ = 0;     // the buffer Begin hands out
+  int current_ = -1; // the buffer on the screen, -1: none yet
   Rect source_, area_;
   // The caption's pixels and colour; the picture's clip (the area without
   // them) is set again when they or the area change, and they are drawn
