@@ -208,7 +208,14 @@ class Session {
     if (VideoSink* video = obj_.video) {
       if (!video->Decode(h.channel, frame, h.length, h.param0)) video->ClearView();
       video->PlaceChannel(h.channel);
-      video->Redraw();
+      // A frame of a channel the view does not show changes nothing on
+      // screen: it brings a redraw only when none came for 100 ms, as a
+      // quiet interval would (the shown channel may be the one that stalled).
+      const auto now = std::chrono::steady_clock::now();
+      if (OnScreen(h.channel) || now - lastRedraw_ >= std::chrono::milliseconds(kQuietMs)) {
+        lastRedraw_ = now;
+        video->Redraw();
+      }
     }
     if (fitSingle_ && h.channel == 0) {
       fitSingle_ = false;
@@ -216,6 +223,20 @@ class Session {
       if (step.applies) ShowView(step);
     }
     return true;
+  }
+
+  // Whether the view now shown draws `channel`'s pictures; a view that
+  // shows no channel is redrawn as before.
+  bool OnScreen(uint8_t channel) const {
+    const View v = ClassifyDrawMode(obj_.dwDrawMode.load(std::memory_order_relaxed));
+    switch (v.kind) {
+      case ViewKind::kSingle:
+        return channel == v.slot;
+      case ViewKind::kGrid:
+        return channel < v.side * v.side;
+      default:
+        return true;
+    }
   }
 
   void SelectView(const MessageHeader& h) {
@@ -237,6 +258,7 @@ class Session {
   const Event* stop_;
   MessageReader reader_;
   std::chrono::steady_clock::time_point lastTick_{};
+  std::chrono::steady_clock::time_point lastRedraw_{};
   bool fitSingle_ = false;  // the first picture of channel 1 brings its single view
   bool answered_ = false;
 };
