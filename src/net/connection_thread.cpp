@@ -135,9 +135,9 @@ class Session {
   // False once the stop event is set: messages already received are not
   // waited for, so this is where a stop is seen while they are handled.
   bool Tick() {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastTick_ < std::chrono::milliseconds(kQuietMs)) return true;
-    lastTick_ = now;
+    now_ = std::chrono::steady_clock::now();
+    if (now_ - lastTick_ < std::chrono::milliseconds(kQuietMs)) return true;
+    lastTick_ = now_;
     if (reader_.Buffered() > 0 && stop_->IsSet()) return false;
     if (obj_.video) obj_.video->Tick();
     return true;
@@ -211,9 +211,8 @@ class Session {
       // A frame of a channel the view does not show changes nothing on
       // screen: it brings a redraw only when none came for 100 ms, as a
       // quiet interval would (the shown channel may be the one that stalled).
-      const auto now = std::chrono::steady_clock::now();
-      if (OnScreen(h.channel) || now - lastRedraw_ >= std::chrono::milliseconds(kQuietMs)) {
-        lastRedraw_ = now;
+      if (OnScreen(h.channel) || now_ - lastRedraw_ >= std::chrono::milliseconds(kQuietMs)) {
+        lastRedraw_ = now_;
         video->Redraw();
       }
     }
@@ -257,6 +256,8 @@ class Session {
   ControlObject& obj_;
   const Event* stop_;
   MessageReader reader_;
+  // The loop's clock, read once per message (Tick).
+  std::chrono::steady_clock::time_point now_{};
   std::chrono::steady_clock::time_point lastTick_{};
   std::chrono::steady_clock::time_point lastRedraw_{};
   bool fitSingle_ = false;  // the first picture of channel 1 brings its single view
