@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/message_reader.h"
 #include "net_test_util.h"
 
 namespace zarvion {
@@ -174,6 +175,82 @@ TEST(Transfer, ConcurrentSendMessagesNeverInterleave) {
   EXPECT_EQ(broken, 0);
   EXPECT_EQ(steps, kPerThread);
   EXPECT_EQ(records, kPerThread);
+}
+
+// A stream of frames read as the connection thread reads it (header, then
+// the payload where it lies or gathered), with a skipped one among them,
+// through readers of every capacity from 64 bytes up: the buffer's end falls
+// at every byte of a message, inside headers and payloads, and payloads
+// exceed the buffer. Every message comes out whole and in step.
+TEST(MessageReader, EveryBufferBoundaryKeepsTheStreamInStep) {
+  ConnectedPair pair;
+  MakePair(pair);
+  ASSERT_GE(pair.peer, 0);
+  Event stop;
+  const uint32_t sizes[] = {100, 300, 7, 100, 0, 150};
+  std::vector<uint8_t> stream;
+  for (size_t i = 0; i < std::size(sizes); ++i) {
+    const auto h = ComposeVideoFrame(static_cast<uint8_t>(i), 0, sizes[i]).Encode();
+    stream.insert(stream.end(), h.begin(), h.end());
+    for (uint32_t j = 0; j < sizes[i]; ++j) stream.push_back(static_cast<uint8_t>(i * 31 + j));
+  }
+  std::vector<uint8_t> gathered(1024);
+  for (size_t capacity = 64; capacity < 64 + stream.size(); ++capacity) {
+    SCOPED_TRACE(capacity);
+    ASSERT_TRUE(testing::WriteFully(pair.peer, stream.data(), stream.size()));
+    MessageReader reader(pair.client, &stop, capacity);
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+      uint8_t raw[kHeaderSize];
+      ASSERT_TRUE(reader.Read(raw, sizeof raw));
+      const MessageHeader h = MessageHeader::Decode(raw);
+      ASSERT_TRUE(h.ChecksumValid());
+      ASSERT_EQ(h.channel, i);
+      ASSERT_EQ(h.length, sizes[i]);
+      if (i == 3) {
+        ASSERT_TRUE(reader.Skip(h.length));
+        continue;
+      }
+      const uint8_t* payload = reader.Take(h.length);
+      if (!payload) {
+        ASSERT_TRUE(reader.Read(gathered.data(), h.length));
+        payload = gathered.data();
+      }
+      for (uint32_t j = 0; j < h.length; ++j) {
+        ASSERT_EQ(payload[j], static_cast<uint8_t>(i * 31 + j)) << "message " << i << " byte " << j;
+      }
+    }
+    // Nothing was read past the stream.
+    EXPECT_EQ(reader.Buffered(), 0u);
+  }
+}
+
+TEST(MessageReader, PeerClosingMidMessageAndStopEndTheRead) {
+  ConnectedPair pair;
+  MakePair(pair);
+  ASSERT_GE(pair.peer, 0);
+  Event stop;
+  MessageReader reader(pair.client, &stop, 64);
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(50ms);
+    stop.Set();
+  });
+  uint8_t buf[200];
+  auto t0 = Clock::now();
+  EXPECT_FALSE(reader.Read(buf, kHeaderSize));
+  EXPECT_LT(Clock::now() - t0, 2s);
+  stopper.join();
+
+  stop.Reset();
+  const auto h = ComposeVideoFrame(1, 0, 150).Encode();
+  ASSERT_TRUE(testing::WriteFully(pair.peer, h.data(), h.size()));
+  ASSERT_TRUE(testing::WriteFully(pair.peer, buf, 70));
+  close(pair.peer);
+  pair.peer = -1;
+  ASSERT_TRUE(reader.Read(buf, kHeaderSize));
+  t0 = Clock::now();
+  EXPECT_FALSE(reader.Read(buf, 150));
+  EXPECT_FALSE(reader.Skip(10));
+  EXPECT_LT(Clock::now() - t0, 1s);
 }
 
 }  // namespace

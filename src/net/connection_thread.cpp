@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "net/message_reader.h"
 #include "net/playback.h"
 #include "net/session_log.h"
 #include "net/transfer.h"
@@ -27,7 +28,8 @@ uint32_t NextThreadId() {
 // read out of step with the server's messages.
 class Session {
  public:
-  explicit Session(ControlObject& obj) : obj_(obj), stop_(obj.hStopEvent.get()) {}
+  explicit Session(ControlObject& obj)
+      : obj_(obj), stop_(obj.hStopEvent.get()), reader_(obj.socket, stop_) {}
 
   void Run() {
     if (Begin()) SteadyState();
@@ -38,24 +40,10 @@ class Session {
   bool Answered() const { return answered_; }
 
  private:
-  bool Receive(void* buffer, uint32_t count) {
-    uint32_t total = 0;
-    return ReceiveAll(obj_.socket, buffer, count, &total, stop_, kInfinite);
-  }
+  bool Receive(void* buffer, uint32_t count) { return reader_.Read(buffer, count); }
 
-  // Reads and drops `count` bytes, in pieces no larger than the buffer used.
-  bool Discard(uint32_t count) {
-    uint8_t local[4096];
-    const bool useFrame = obj_.pFrameBuffer && FrameCapacity() > 0;
-    uint8_t* buffer = useFrame ? obj_.pFrameBuffer.get() : local;
-    const uint32_t capacity = useFrame ? FrameCapacity() : sizeof local;
-    while (count > 0) {
-      const uint32_t piece = std::min(count, capacity);
-      if (!Receive(buffer, piece)) return false;
-      count -= piece;
-    }
-    return true;
-  }
+  // Reads and drops `count` bytes.
+  bool Discard(uint32_t count) { return reader_.Skip(count); }
 
   bool ReceiveHeader(MessageHeader* header) {
     uint8_t raw[kHeaderSize] = {};
@@ -144,23 +132,30 @@ class Session {
 
   // Every quiet 100 ms, or as often among frames: the video's clock (see
   // VideoSink::Tick), which frames of other channels must not hold back.
-  void Tick() {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastTick_ < std::chrono::milliseconds(kQuietMs)) return;
-    lastTick_ = now;
+  // False once the stop event is set: messages already received are not
+  // waited for, so this is where a stop is seen while they are handled.
+  bool Tick() {
+    now_ = std::chrono::steady_clock::now();
+    if (now_ - lastTick_ < std::chrono::milliseconds(kQuietMs)) return true;
+    lastTick_ = now_;
+    if (reader_.Buffered() > 0 && stop_->IsSet()) return false;
     if (obj_.video) obj_.video->Tick();
+    return true;
   }
 
   void SteadyState() {
     lastTick_ = std::chrono::steady_clock::now();
     for (;;) {
-      Tick();
-      const int woke = WaitAny({stop_}, kQuietMs, obj_.socket.Fd(), POLLIN);
-      if (woke == 0 || woke == kWaitFailed) return;
-      if (woke == kWaitTimeout) {
-        PlaybackStep(obj_);
-        Redraw();
-        continue;
+      if (!Tick()) return;
+      // Every message already received is handled before the thread waits.
+      if (reader_.Buffered() == 0) {
+        const int woke = WaitAny({stop_}, kQuietMs, obj_.socket.Fd(), POLLIN);
+        if (woke == 0 || woke == kWaitFailed) return;
+        if (woke == kWaitTimeout) {
+          PlaybackStep(obj_);
+          Redraw();
+          continue;
+        }
       }
       // Readable: either data or the end of the connection. Data still
       // waiting is read before a close is taken as the end: the header's
@@ -175,7 +170,7 @@ class Session {
   bool Dispatch(const MessageHeader& h) {
     switch (h.code) {
       case kFileList:
-        return HandleFileList(obj_, h);
+        return HandleFileList(obj_, h, reader_);
       case kPlaybackInfo:
         HandlePlaybackInfo(obj_, h);
         return true;
@@ -201,14 +196,25 @@ class Session {
       // Nothing can hold or decode this frame; keep the stream in step.
       return Discard(h.length);
     }
-    uint8_t* frame = obj_.pFrameBuffer.get();
-    if (!Receive(frame, h.length)) return false;
+    // A frame received whole is decoded where it lies; one still arriving
+    // is gathered in the frame buffer.
+    const uint8_t* frame = reader_.Take(h.length);
+    if (!frame) {
+      if (!Receive(obj_.pFrameBuffer.get(), h.length)) return false;
+      frame = obj_.pFrameBuffer.get();
+    }
     obj_.dwFramesReceived.fetch_add(1, std::memory_order_relaxed);
     obj_.dwChannelFrames[h.channel].fetch_add(1, std::memory_order_relaxed);
     if (VideoSink* video = obj_.video) {
       if (!video->Decode(h.channel, frame, h.length, h.param0)) video->ClearView();
       video->PlaceChannel(h.channel);
-      video->Redraw();
+      // A frame of a channel the view does not show changes nothing on
+      // screen: it brings a redraw only when none came for 100 ms, as a
+      // quiet interval would (the shown channel may be the one that stalled).
+      if (OnScreen(h.channel) || now_ - lastRedraw_ >= std::chrono::milliseconds(kQuietMs)) {
+        lastRedraw_ = now_;
+        video->Redraw();
+      }
     }
     if (fitSingle_ && h.channel == 0) {
       fitSingle_ = false;
@@ -216,6 +222,20 @@ class Session {
       if (step.applies) ShowView(step);
     }
     return true;
+  }
+
+  // Whether the view now shown draws `channel`'s pictures; a view that
+  // shows no channel is redrawn as before.
+  bool OnScreen(uint8_t channel) const {
+    const View v = ClassifyDrawMode(obj_.dwDrawMode.load(std::memory_order_relaxed));
+    switch (v.kind) {
+      case ViewKind::kSingle:
+        return channel == v.slot;
+      case ViewKind::kGrid:
+        return channel < v.side * v.side;
+      default:
+        return true;
+    }
   }
 
   void SelectView(const MessageHeader& h) {
@@ -235,7 +255,11 @@ class Session {
 
   ControlObject& obj_;
   const Event* stop_;
+  MessageReader reader_;
+  // The loop's clock, read once per message (Tick).
+  std::chrono::steady_clock::time_point now_{};
   std::chrono::steady_clock::time_point lastTick_{};
+  std::chrono::steady_clock::time_point lastRedraw_{};
   bool fitSingle_ = false;  // the first picture of channel 1 brings its single view
   bool answered_ = false;
 };

@@ -36,14 +36,10 @@ PlaybackRow RowFromRecord(const FileRecord& record) {
   return row;
 }
 
-bool HandleFileList(ControlObject& obj, const MessageHeader& header) {
+bool HandleFileList(ControlObject& obj, const MessageHeader& header, MessageReader& reader) {
   FileRecord record;
   for (uint32_t i = 0; i < header.length; ++i) {
-    uint32_t total = 0;
-    if (!ReceiveAll(obj.socket, record.bytes.data(), kFileRecordSize, &total, obj.hStopEvent.get(),
-                    kInfinite)) {
-      return false;
-    }
+    if (!reader.Read(record.bytes.data(), kFileRecordSize)) return false;
     if (obj.ui) {
       const PlaybackRow row = RowFromRecord(record);
       obj.ui->PlaybackRow(row.channel, row.time, row.location);

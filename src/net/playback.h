@@ -6,6 +6,7 @@
 #include <string>
 
 #include "net/control_object.h"
+#include "net/message_reader.h"
 #include "net/protocol.h"
 
 namespace zarvion {
@@ -22,10 +23,11 @@ struct PlaybackRow {
 // and 22-23 (counting from 0). Each piece stops early at a NUL.
 PlaybackRow RowFromRecord(const FileRecord& record);
 
-// Reads the `length` records of a FileList and appends one row for each.
-// False when a record could not be received whole: the connection is then
-// broken, and no row is made from a partly received record.
-bool HandleFileList(ControlObject& obj, const MessageHeader& header);
+// Reads the `length` records of a FileList from the session's reader and
+// appends one row for each. False when a record could not be received
+// whole: the connection is then broken, and no row is made from a partly
+// received record.
+bool HandleFileList(ControlObject& obj, const MessageHeader& header, MessageReader& reader);
 
 // Takes the total step count, tells the window the playback started, enters
 // the playback view and asks the server to stop the live streams.

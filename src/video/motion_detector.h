@@ -23,6 +23,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "view/motion_board.h"
 
@@ -112,6 +113,9 @@ class MotionDetector {
   std::array<int32_t, kMotionBlocks> noise_{};
   std::array<int32_t, kMotionBlocks> mean_{};
   std::array<int32_t, kMotionBlocks> last_{};  // the means of the frame before
+  // A band's sampled rows added up per column (Sample's scratch, made again
+  // only when the picture's width changes).
+  std::vector<uint16_t> columns_;
   // Per block: changed in the second being counted, busy seconds (a leaky
   // count), quiet seconds in a row while learnt.
   std::array<uint8_t, kMotionBlocks> changedThisSecond_{};
