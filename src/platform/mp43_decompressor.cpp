@@ -171,7 +171,7 @@ void SharedPicture::Reset() { LetGo(std::exchange(held_, nullptr)); }
 int SharedPicture::Width() const { return Empty() ? 0 : Frame()->width; }
 int SharedPicture::Height() const { return Empty() ? 0 : Frame()->height; }
 
-struct PictureConverter::State : StretchRowSource {
+struct PictureConverter::State final : StretchRowSource {
   SwsCache cache;
   // Stretch's source row: made at the widest picture seen, never per frame.
   std::vector<uint32_t> row;

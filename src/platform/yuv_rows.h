@@ -5,6 +5,7 @@
 // takes, so its pictures and ours agree byte for byte where it takes them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zarvion {

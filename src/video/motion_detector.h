@@ -140,7 +140,6 @@ class MotionDetector {
   bool settling_ = false;    // the settle time has not been closed yet
   int64_t secondStartMs_ = 0;
   int run_ = 0;              // motion frames in a row
-  int bigChange_ = 0;        // frames in a row with most blocks changed
   bool active_ = false;
   int64_t lastMotionMs_ = 0;
   int peak_ = 0;
