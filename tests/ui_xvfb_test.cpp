@@ -154,7 +154,7 @@ TEST(ViewerOnX, ANewUserConnectsByTyping) {
       // A user with nothing remembered: the viewer asks for a recorder.
       "env -u QT_QPA_PLATFORM ZARVION_REGISTRY_DIR='" +
       home + "/typed-registry' " ZARVION_BIN_DIR "/zarvion-viewer --screenshot '" + shot +
-      "' --after " + std::to_string(14 * k) +
+      "' --after " + std::to_string(18 * k) +
       " & viewer=$!; "
       "timeout " +
       std::to_string(15 * k) + " xdotool search --sync --name '连接录像机' >/dev/null; sleep " +
@@ -163,10 +163,12 @@ TEST(ViewerOnX, ANewUserConnectsByTyping) {
       "xdotool key ctrl+o sleep 0.3 type --delay 40 127.0.0.1; xdotool key Tab; "
       "xdotool type --delay 40 \"$port\"; xdotool key Tab; xdotool type --delay 40 guard; "
       "xdotool key Return; "
-      "timeout " +
-      std::to_string(8 * k) + " xdotool search --sync --name '已连接' >/dev/null && echo yes >'" +
+      // The title is watched for as long as the viewer runs, so a slow
+      // start-up under load cannot make the wait end before the connection.
+      "while kill -0 $viewer 2>/dev/null; do "
+      "xdotool search --name '已连接' >/dev/null && { echo yes >'" +
       connected +
-      "'; "
+      "'; break; }; sleep 0.2; done; "
       "wait $viewer; status=$?; kill $sim; exit $status";
   const std::string command = UnderXvfb(script, 60 * k);
   const int status = std::system(command.c_str());
