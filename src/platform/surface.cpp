@@ -6,6 +6,8 @@
 #include <mutex>
 #include <new>
 
+#include <sys/mman.h>
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -50,13 +52,17 @@ Font::Font(int pixelHeight, const char* face) : pixelHeight_(pixelHeight) {
 bool Surface::Create(int width, int height) {
   if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return false;
   const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
-  std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[bytes]());
-  if (!pixels) return false;
-  pixels_ = std::move(pixels);
+  void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return false;
+  pixels_ = std::unique_ptr<uint8_t[], PixelMapping>(static_cast<uint8_t*>(mapped), PixelMapping{bytes});
   width_ = width;
   height_ = height;
   image_ = QImage(pixels_.get(), width_, height_, Stride(), QImage::Format_RGB32);
   return true;
+}
+
+void PixelMapping::operator()(uint8_t* pixels) const {
+  munmap(pixels, bytes);
 }
 
 void Surface::Release() {

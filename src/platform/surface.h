@@ -142,6 +142,12 @@ class TextPainter {
   std::string lookupKey_;
 };
 
+// Gives back the mapping a surface's pixels live in.
+struct PixelMapping {
+  size_t bytes = 0;
+  void operator()(uint8_t* pixels) const;
+};
+
 class Surface {
  public:
   Surface() = default;
@@ -150,7 +156,9 @@ class Surface {
 
   // Allocates width x height pixels (contents zero). False when the size is
   // not positive, is too large, or the memory cannot be had; the surface is
-  // then left as it was.
+  // then left as it was. The pixels are a mapping of their own, so a
+  // released surface goes back to the system at once, whatever the
+  // allocator keeps.
   [[nodiscard]] bool Create(int width, int height);
   bool Valid() const { return pixels_ != nullptr; }
   // Gives the pixels back and keeps the size: Valid() is false until the
@@ -193,7 +201,7 @@ class Surface {
   const QImage& Image() const { return image_; }
 
  private:
-  std::unique_ptr<uint8_t[]> pixels_;
+  std::unique_ptr<uint8_t[], PixelMapping> pixels_;
   QImage image_;
   TextPainter text_;
   int width_ = 0;

@@ -262,6 +262,9 @@ void Renderer::PlaceLocked(int slot, const View& v, const Rect& view) {
       if (state >= 0) paneFresh_ |= bit;
       p.pane = pane;
       p.source = source;
+      // The window draws this pane from the picture: the channel's own
+      // pixels (its "no signal" look until now) are not read meanwhile.
+      d->ReleaseSurface();
       paneHeld_ |= bit;
       pictureFresh_ |= bit;
       changesPending_ = true;
