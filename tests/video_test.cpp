@@ -1046,6 +1046,41 @@ TEST_F(RendererTest, AnUnseenWindowConvertsNothingUntilItIsSeenAgain) {
                           kPictureBytes));
 }
 
+// A pane the window draws from its picture needs none of the channel's own
+// pixels: they are given back, and made again (with what the channel shows
+// then) as soon as the pane is composed from them.
+TEST_F(RendererTest, PanesDrawnFromPicturesGiveTheirChannelsPixelsBack) {
+  struct PicturePresenter : TestPresenter {
+    bool DrawsGridPictures() const override { return true; }
+  } presenter;
+  presenter.window = Rect{0, 0, 640, 500};
+  renderer_.SetPresenter(&presenter);
+  const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(3, 4);
+  for (int s : {0, 1}) ASSERT_TRUE(decoders_[s]->Create(352, 288));
+  for (const EncodedFrame& f : frames) {
+    for (int s : {0, 1}) {
+      ASSERT_TRUE(Decode(*decoders_[s], f));
+      renderer_.PlaceChannel(s);
+    }
+  }
+  renderer_.Redraw();
+  std::array<PanePicture, kDecoderSlots> panes;
+  EXPECT_EQ(renderer_.TakeGridPictures(panes) & 3u, 3u);
+  EXPECT_TRUE(decoders_[0]->SurfaceReleased());
+  EXPECT_TRUE(decoders_[1]->SurfaceReleased());
+  EXPECT_FALSE(decoders_[2]->SurfaceReleased()) << "a pane without a picture keeps its look";
+
+  // Undecodable data: the notice goes on the pane through the back surface.
+  std::vector<uint8_t> junk(64, 0xFF);
+  EXPECT_TRUE(decoders_[0]->Decode(junk.data(), 64, 0));
+  renderer_.PlaceChannel(0);
+  renderer_.Redraw();
+  EXPECT_FALSE(decoders_[0]->SurfaceReleased());
+  EXPECT_EQ(PixelAt(*decoders_[0], 0, 0), kPixelRed150);
+  EXPECT_EQ(Back(100, 150), kPixelRed150);
+  renderer_.SetPresenter(&presenter_);
+}
+
 TEST_F(RendererTest, DecodingPlacingAndRedrawingOnTwoThreads) {
   const std::vector<EncodedFrame> frames = testing::EncodeTestFrames(20, 5);
   drawMode_ = 0x00100000;
