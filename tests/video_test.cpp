@@ -643,7 +643,8 @@ TEST_F(RendererTest, APresenterThatDrawsTheSingleViewTakesItsPicture) {
   Surface picture;
   Rect source;
   std::string caption;
-  renderer_.Redraw();  // the grid
+  for (int s = 0; s < 4; ++s) renderer_.PlaceChannel(s);
+  renderer_.Redraw();  // the grid, with every pane's picture
   EXPECT_FALSE(renderer_.TakeSingle(picture, &source, &caption));
   const std::string grid = BackBytes();
 
@@ -1078,6 +1079,10 @@ TEST_F(RendererTest, PanesDrawnFromPicturesGiveTheirChannelsPixelsBack) {
   EXPECT_FALSE(decoders_[0]->SurfaceReleased());
   EXPECT_EQ(PixelAt(*decoders_[0], 0, 0), kPixelRed150);
   EXPECT_EQ(Back(100, 150), kPixelRed150);
+  // A new size with no frame since: the pane keeps its look, not blue.
+  presenter.window = Rect{0, 0, 800, 620};
+  renderer_.Redraw();
+  EXPECT_EQ(Back(350, 280), kPixelRed150);
   renderer_.SetPresenter(&presenter_);
 }
 

@@ -70,7 +70,7 @@ bool Renderer::Seen() {
     unseen_ = false;
     // A new look: the next composition sets what is converted when, and
     // places every pane with its channel's latest picture.
-    lastMode_ = 0xFFFFFFFFu;
+    lastMode_ = kNoMode;
     placeAll_ = true;
   }
   return true;
@@ -122,7 +122,7 @@ void Renderer::ClearViewLocked() {
   staleCount_ = 0;
   ChangedAll();
   // Everything the compositions drew is gone.
-  lastMode_ = 0xFFFFFFFFu;
+  lastMode_ = kNoMode;
   singleValid_ = false;
 }
 
@@ -305,6 +305,11 @@ void Renderer::ComposeAndPresent() {
   const View v = ClassifyDrawMode(mode);
   if (mode != lastMode_ || !(view == lastView_)) {
     // A new view or size: every pane's border and caption are drawn again.
+    // After a new view or size (not a cleared layout, which starts from
+    // blue), each pane shows its channel's latest picture or notice again at
+    // once, not only when its next frame comes: a channel that has stopped
+    // sending keeps its last look (its "no signal" notice, a frozen picture).
+    if (lastMode_ != kNoMode) placeAll_ = true;
     DropGridPictures(true);
     paneState_.fill(-1);
     singleValid_ = false;

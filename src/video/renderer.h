@@ -233,7 +233,9 @@ class Renderer {
   // What the last composition drew, so the next one draws only what
   // differs. Panes: bit 0 signal, bit 1 under the pointer; -1 = redraw.
   // `placed_`: panes that got a picture since their border was drawn.
-  uint32_t lastMode_ = 0xFFFFFFFFu;
+  // No composition yet, or a cleared layout: the next one draws everything.
+  static constexpr uint32_t kNoMode = 0xFFFFFFFFu;
+  uint32_t lastMode_ = kNoMode;
   Rect lastView_;
   std::array<int, kDecoderSlots> paneState_{};
   uint32_t placed_ = 0;
