@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
-#include <new>
 
 #include <sys/mman.h>
 

@@ -304,11 +304,10 @@ void Renderer::ComposeAndPresent() {
   const uint32_t mode = words_.dwDrawMode.load();
   const View v = ClassifyDrawMode(mode);
   if (mode != lastMode_ || !(view == lastView_)) {
-    // A new view or size: every pane's border and caption are drawn again.
-    // After a new view or size (not a cleared layout, which starts from
-    // blue), each pane shows its channel's latest picture or notice again at
-    // once, not only when its next frame comes: a channel that has stopped
-    // sending keeps its last look (its "no signal" notice, a frozen picture).
+    // A new view or size: every pane's border and caption are drawn again,
+    // and (unless the layout was cleared, which starts from blue) each pane
+    // shows its channel's latest picture or notice at once rather than at
+    // its next frame, so a channel that stopped sending keeps its look.
     if (lastMode_ != kNoMode) placeAll_ = true;
     DropGridPictures(true);
     paneState_.fill(-1);
