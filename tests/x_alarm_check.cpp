@@ -1,6 +1,7 @@
 // Run on an X server: the main window with two recorders in two tabs, full
 // screen on the first; the second recorder stops. The alarm strip must be
-// on the screen, over the first recorder's pictures, within a second. Reads
+// on the screen, above the first recorder's pictures (not over them),
+// within a second. Reads
 // the screen back from the X server (what the operator sees, native video
 // windows included). Writes "ok" or what went wrong to the file named by
 // its argument, and the last screen read to that name with ".png".
@@ -24,6 +25,7 @@
 #include "viewer/alarm_strip.h"
 #include "viewer/main_window.h"
 #include "viewer/recorder_tab.h"
+#include "window/control_window.h"
 
 namespace {
 
@@ -148,6 +150,16 @@ int Check() {
   }
   if (window.CurrentTab() != first || !live(first)) {
     report << "the full-screen tab changed\n";
+    return 1;
+  }
+  // The strip takes its own row: the pictures, and the first row's
+  // captions, begin below it.
+  const int stripBottom = window.Strip()->mapToGlobal(QPoint(0, window.Strip()->height())).y();
+  if (!WaitFor([&] { return first->Window()->mapToGlobal(QPoint(0, 0)).y() >= stripBottom; },
+               2000)) {
+    report << "the strip lies over the pictures: they begin at "
+           << first->Window()->mapToGlobal(QPoint(0, 0)).y() << ", the strip ends at "
+           << stripBottom << "\n";
     return 1;
   }
   // Below the strip, the first recorder's pictures are still there.

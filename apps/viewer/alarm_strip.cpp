@@ -1,7 +1,6 @@
 #include "viewer/alarm_strip.h"
 
 #include <QEvent>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -14,11 +13,7 @@ AlarmStrip::AlarmStrip(QWidget* parent) : QFrame(parent) {
   setStyleSheet(
       QStringLiteral("#alarmStrip { background-color: rgb(220, 0, 0); }"
                      " #alarmStrip QLabel { color: white; font-size: 14px; font-weight: bold; }"));
-  // The controls show their single view in a native window; over it only
-  // another native window stays seen.
-  if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-    setAttribute(Qt::WA_NativeWindow);
-  }
+  setFixedHeight(kHeight);
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(8, 2, 4, 2);
   text_ = new QLabel(this);
@@ -36,17 +31,11 @@ AlarmStrip::AlarmStrip(QWidget* parent) : QFrame(parent) {
 void AlarmStrip::Show(const QString& text, int count) {
   text_->setText(text + QStringLiteral("    ") + tr("%n 个未确认的报警", nullptr, count));
   show();
-  raise();
 }
 
 bool AlarmStrip::eventFilter(QObject* watched, QEvent* event) {
   if (watched == text_ && event->type() == QEvent::MouseButtonRelease) emit TextClicked();
   return QFrame::eventFilter(watched, event);
-}
-
-void AlarmStrip::PlaceOver(const QRect& area) {
-  setGeometry(area.left(), area.top(), area.width(), kHeight);
-  raise();
 }
 
 }  // namespace zarvion::viewer

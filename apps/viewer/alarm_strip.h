@@ -1,8 +1,8 @@
-// The strip across the top of the video area while alarms wait to be
+// The strip across the top of the window's middle while alarms wait to be
 // acknowledged: the latest one (recorder, camera, what happened), how many
 // there are, and "确认" for the one it names; a click on its words asks for
-// that alarm's recorder. It lies over whatever tab is shown, in full screen
-// too, above the controls' native video windows.
+// that alarm's recorder. It takes a row of its own above the tabs, in full
+// screen too, so it hides no picture or caption.
 #pragma once
 
 #include <QFrame>
@@ -22,9 +22,6 @@ class AlarmStrip : public QFrame {
 
   // Shows `text` about the latest alarm and the count of alarms waiting.
   void Show(const QString& text, int count);
-  // Over the top of `area` (in the parent's coordinates), above its
-  // siblings and their native windows.
-  void PlaceOver(const QRect& area);
 
   QLabel* Text() const { return text_; }
   QPushButton* AcknowledgeButton() const { return acknowledge_; }

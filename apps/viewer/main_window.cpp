@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTranslator>
+#include <QVBoxLayout>
 #include <QWindow>
 
 #include "platform/registry.h"
@@ -97,7 +98,15 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
   tabs_->setTabsClosable(true);
   tabs_->setMovable(true);
   tabs_->setDocumentMode(true);
-  setCentralWidget(tabs_);
+  // The alarm strip, while it shows, takes a row of its own above the tabs:
+  // laid over them it hid the top of the first row of pictures and their
+  // captions for as long as alarms waited.
+  auto* central = new QWidget(this);
+  centralRows_ = new QVBoxLayout(central);
+  centralRows_->setContentsMargins(0, 0, 0, 0);
+  centralRows_->setSpacing(0);
+  centralRows_->addWidget(tabs_, 1);
+  setCentralWidget(central);
   status_ = new QLabel(this);
   // Every label of the viewer shows its text as plain characters: a
   // recorder's address or words are never read as markup.
@@ -119,7 +128,6 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(options) {
   tabs_->tabBar()->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(tabs_->tabBar(), &QWidget::customContextMenuRequested, this,
           &MainWindow::TabMenuRequested);
-  tabs_->installEventFilter(this);
   BuildEvents();
   BuildCatalogue();
   BuildMenus();
@@ -214,6 +222,7 @@ void MainWindow::BuildEvents() {
           [this](const Event& e) { ShowReview(e); });
 
   strip_ = new AlarmStrip(this);
+  centralRows_->insertWidget(0, strip_);
   connect(strip_, &AlarmStrip::AcknowledgeClicked, this, [this] {
     // The alarm the strip names; the next one then takes its place.
     if (const Event* shown = NewestAlarm()) {
@@ -331,9 +340,7 @@ void MainWindow::UpdateAlarms() {
     }
     text += tr("：") + EventModel::WhatText(*latest);
   }
-  const bool wasHidden = strip_->isHidden();
   strip_->Show(text, count);
-  if (wasHidden) PlaceStrip();
 }
 
 const Event* MainWindow::NewestAlarm() const {
@@ -342,18 +349,6 @@ const Event* MainWindow::NewestAlarm() const {
     if (!newest || e.timeMs >= newest->timeMs) newest = &e;
   }
   return newest;
-}
-
-void MainWindow::PlaceStrip() {
-  // Over the top of the tabs' pages, below the tab bar while it shows.
-  QRect area = tabs_->geometry();
-  if (!tabs_->tabBar()->isHidden()) area.setTop(area.top() + tabs_->tabBar()->sizeHint().height());
-  strip_->PlaceOver(area);
-}
-
-void MainWindow::resizeEvent(QResizeEvent* event) {
-  QMainWindow::resizeEvent(event);
-  PlaceStrip();
 }
 
 void MainWindow::BuildMenus() {
@@ -573,9 +568,6 @@ void MainWindow::AskForRecorderWhenShown() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == tabs_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
-    PlaceStrip();
-  }
   // The first expose comes once the window is mapped where it stays; the
   // dialog opens from the event loop, after this window is painted.
   if (askWhenShown_ && watched == windowHandle() && event->type() == QEvent::Expose &&
@@ -663,7 +655,6 @@ void MainWindow::ToggleFullScreen() {
   }
   fullScreenAction_->setChecked(enter);
   leaveFullScreen_->setEnabled(enter);
-  PlaceStrip();
 }
 
 void MainWindow::TabChanged(RecorderTab* tab) {
@@ -677,8 +668,7 @@ void MainWindow::TabChanged(RecorderTab* tab) {
                                   ? tab->Target()->MenuText() + QLatin1Char('\n') + tab->StateText()
                                   : tab->StateText());
   if (tab == CurrentTab()) ShowCurrentState();
-  // A name may have changed; a control made anew is a native window that
-  // may now lie above the strip.
+  // A name may have changed, and the strip may say it.
   dock_->NamesChanged();
   if (strip_->isVisible()) UpdateAlarms();
 }
@@ -691,8 +681,6 @@ void MainWindow::ShowCurrentState() {
   disconnectAction_->setEnabled(tab && tab->Target() &&
                                 tab->CurrentState() != RecorderTab::State::kDisconnected);
   retryAction_->setEnabled(tab && tab->CanRetryNow());
-  // The page now shown may hold native windows made after the strip.
-  if (strip_->isVisible()) strip_->raise();
 }
 
 bool MainWindow::RestoreTabs() {

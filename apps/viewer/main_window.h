@@ -24,6 +24,7 @@ class QLabel;
 class QMenu;
 class QShortcut;
 class QTabWidget;
+class QVBoxLayout;
 
 namespace zarvion::viewer {
 
@@ -131,7 +132,6 @@ class MainWindow : public QMainWindow {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void CentreDialog();
@@ -150,13 +150,14 @@ class MainWindow : public QMainWindow {
   void UpdateAlarms();
   // The unacknowledged alarm the strip names, if it knows one.
   const Event* NewestAlarm() const;
-  void PlaceStrip();
 
   MainWindowOptions options_;
   // Login parameters typed in this run, by address: a recent recorder whose
   // login is not kept in the hive still connects with one click.
   std::map<std::pair<std::string, uint16_t>, std::string> typedLogins_;
   QTabWidget* tabs_;
+  // The window's middle: the alarm strip while it shows, then the tabs.
+  QVBoxLayout* centralRows_;
   QLabel* status_;
   QLabel* repairStatus_;
   QMenu* recentMenu_ = nullptr;
