@@ -3,6 +3,7 @@
 // (a mosaic of the wall, or one channel scaled to the whole area).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -17,9 +18,12 @@ std::vector<std::vector<uint8_t>> ReadAviFrames(const std::filesystem::path& fil
 // of about `budget` frames (the files over and over). `interleaved`: the
 // channels' frames in turn, one decoder each, as they arrive live (and as
 // the mosaic reads them); else one channel after the other, which keeps a
-// single decoder's pictures in the caches.
+// single decoder's pictures in the caches. `pace`: one frame every so
+// long on the steady clock, idle in between, as a live stream arrives (the
+// caches and the processor are then not kept warm by the frame before);
+// zero: back to back.
 double FloorUs(const std::vector<std::filesystem::path>& files, bool interleaved,
-               size_t budget = 6000);
+               size_t budget = 6000, std::chrono::microseconds pace = {});
 
 // How ffmpeg scales: bicubic is its default, nearest neighbour is how the
 // viewer samples.

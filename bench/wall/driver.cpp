@@ -41,7 +41,11 @@ std::map<std::string, std::string> Pairs(const std::string& line) {
 // The floor three times over, each a few seconds of CPU: the median is kept
 // and the spread, (largest - smallest) / median, tells how busy the
 // machine was.
-void AddFloor(const std::vector<fs::path>& files, Figures* fig) {
+// `streams`: how many streams arrive live, for the paced floor (one frame
+// every 1 / (streams x rate) seconds, about four seconds' worth).
+void AddFloor(const std::vector<fs::path>& files, int streams, Figures* fig) {
+  const auto pace = std::chrono::microseconds(1000000 / (streams * kFps));
+  (*fig)["floor_paced_us"] = FloorUs(files, true, static_cast<size_t>(streams * kFps * 4), pace);
   std::vector<double> samples;
   for (int i = 0; i < 3; ++i) samples.push_back(FloorUs(files, true));
   const double median = Median(samples);
@@ -163,7 +167,7 @@ bool RunOnce(const std::string& self, const Options& o, const std::string& scena
   }
   const bool toggled = pairs.count("toggle_on_us") > 0;
   fig["threads"] = num("threads");
-  AddFloor(files, &fig);
+  AddFloor(files, arriving, &fig);
   fig["floor_seq_us"] = FloorUs(files, false);
   if (toggled) {
     fig["toggle_off_us"] = num("toggle_off_us");
@@ -269,7 +273,7 @@ bool RunApp(const std::string& self, const Options& o, int tabs,
   fig["peak_mb"] = peakMb;
   // Per frame, the floor of 4 x 16 streams is that of 16: 4 times the CPU
   // over 4 times the frames.
-  if (!packets.empty()) AddFloor(packets, &fig);
+  if (!packets.empty()) AddFloor(packets, tabs * kChannels, &fig);
   fig["x_server"] = x.display.empty() ? 0 : 1;
   return true;
 }

@@ -13,6 +13,9 @@ void AddRatios(Figures* figures) {
   Figures& f = *figures;
   const bool app = f.count("app_us") > 0;
   const double floor = f.count("floor_us") ? f["floor_us"] : 0;
+  const double paced = f.count("floor_paced_us") ? f["floor_paced_us"] : 0;
+  const char* cost = app ? "app_us" : "client_us";
+  if (paced > 0) f[app ? "app_per_paced_floor" : "client_per_paced_floor"] = f[cost] / paced;
   if (app) {
     if (floor > 0) f["app_per_floor"] = f["app_us"] / floor;
     return;
@@ -57,11 +60,12 @@ std::string Format(const std::string& scenario, const Figures& f) {
   for (const char* k : {"client_us", "app_us", "x_us", "fence_us", "floor_us"}) put(k, 0);
   put("floor_spread_pct", 1);
   for (const char* k :
-       {"floor_seq_us", "mosaic_us", "mosaic_nn_us", "ffmpeg_single_us", "ffmpeg_single_nn_us"}) {
+       {"floor_seq_us", "floor_paced_us", "mosaic_us", "mosaic_nn_us", "ffmpeg_single_us", "ffmpeg_single_nn_us"}) {
     put(k, 0);
   }
   for (const char* k :
-       {"client_per_floor", "app_per_floor", "client_x_per_mosaic", "client_x_per_mosaic_nn",
+       {"client_per_floor", "app_per_floor", "client_per_paced_floor", "app_per_paced_floor",
+        "client_x_per_mosaic", "client_x_per_mosaic_nn",
         "client_x_per_single", "client_x_per_single_nn"}) {
     put(k, 2);
   }
