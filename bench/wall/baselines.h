@@ -25,6 +25,10 @@ std::vector<std::vector<uint8_t>> ReadAviFrames(const std::filesystem::path& fil
 double FloorUs(const std::vector<std::filesystem::path>& files, bool interleaved,
                size_t budget = 6000, std::chrono::microseconds pace = {});
 
+// The heap that one decoder per file takes once it has decoded the first
+// seconds of its file (all of them open at once, as in the viewer), in MB.
+double DecodersMb(const std::vector<std::filesystem::path>& files);
+
 // How ffmpeg scales: bicubic is its default, nearest neighbour is how the
 // viewer samples.
 enum class Sampling { kBicubic, kNeighbour };

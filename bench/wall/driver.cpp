@@ -234,7 +234,7 @@ bool RunApp(const std::string& self, const Options& o, int tabs,
 
   XServer x;
   Child app;
-  double cpu = 0, xCpu = 0, wall = 0, peakMb = 0;
+  double cpu = 0, xCpu = 0, wall = 0, peakMb = 0, anonMb = 0;
   if (started) {
     x = StartXvfb();
     std::vector<std::string> env = {"ZARVION_REGISTRY_DIR=" + registry,
@@ -256,6 +256,7 @@ bool RunApp(const std::string& self, const Options& o, int tabs,
     xCpu = x.child.pid > 0 ? ProcessCpu(x.child.pid) - x0 : 0;
     wall = (NowNs() - t0) / 1e9;
     peakMb = ProcessStatusKb(app.pid, "VmHWM:") / 1024.0;
+    anonMb = ProcessStatusKb(app.pid, "RssAnon:") / 1024.0;
   }
   Stop(app);
   for (Child& sim : sims) Stop(sim);
@@ -271,6 +272,9 @@ bool RunApp(const std::string& self, const Options& o, int tabs,
   fig["app_us"] = cpu * 1e6 / frames;
   fig["x_us"] = xCpu * 1e6 / frames;
   fig["peak_mb"] = peakMb;
+  // What the viewer holds of its own (no library or font pages), at the end.
+  fig["anon_mb"] = anonMb;
+  if (!packets.empty()) fig["decoders_mb"] = DecodersMb(packets);
   // Per frame, the floor of 4 x 16 streams is that of 16: 4 times the CPU
   // over 4 times the frames.
   if (!packets.empty()) AddFloor(packets, tabs * kChannels, &fig);

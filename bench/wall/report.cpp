@@ -76,7 +76,8 @@ std::string Format(const std::string& scenario, const Figures& f) {
   put("ring_mb", 2);
   put("ring_taken_mb", 2);
   for (const char* k :
-       {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb", "peak_mb"}) {
+       {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb", "peak_mb", "anon_mb",
+        "decoders_mb"}) {
     put(k, 1);
   }
   for (const char* k : {"lat_drawn", "threads", "x_server", "runs"}) put(k, 0);
