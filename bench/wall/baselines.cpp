@@ -51,6 +51,62 @@ std::vector<std::vector<uint8_t>> ReadAviFrames(const fs::path& file) {
   return frames;
 }
 
+namespace {
+
+// One bare one-thread decoder per channel, as the viewer opens them.
+class BareDecoders {
+ public:
+  explicit BareDecoders(size_t count) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MSMPEG4V3);
+    for (size_t c = 0; c < count; ++c) {
+      AVCodecContext* ctx = avcodec_alloc_context3(codec);
+      ctx->width = 352;
+      ctx->height = 288;
+      ctx->thread_count = 1;
+      if (avcodec_open2(ctx, codec, nullptr) < 0) avcodec_free_context(&ctx);
+      ctxs_.push_back(ctx);
+    }
+  }
+  ~BareDecoders() {
+    for (AVCodecContext*& ctx : ctxs_) avcodec_free_context(&ctx);
+    pkt_->data = nullptr;
+    av_packet_free(&pkt_);
+    av_frame_free(&frame_);
+  }
+  BareDecoders(const BareDecoders&) = delete;
+  BareDecoders& operator=(const BareDecoders&) = delete;
+
+  bool Opened(size_t c) const { return ctxs_[c] != nullptr; }
+  // Decodes one packet on decoder `c`; the frames it gave.
+  size_t Decode(size_t c, const std::vector<uint8_t>& data) {
+    padded_.assign(data.begin(), data.end());
+    padded_.resize(data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    pkt_->data = padded_.data();
+    pkt_->size = static_cast<int>(data.size());
+    if (!ctxs_[c] || avcodec_send_packet(ctxs_[c], pkt_) < 0) return 0;
+    size_t n = 0;
+    while (avcodec_receive_frame(ctxs_[c], frame_) == 0) {
+      ++n;
+      av_frame_unref(frame_);
+    }
+    return n;
+  }
+
+ private:
+  std::vector<AVCodecContext*> ctxs_;
+  AVPacket* pkt_ = av_packet_alloc();
+  AVFrame* frame_ = av_frame_alloc();
+  std::vector<uint8_t> padded_;
+};
+
+// Heap in use, the allocator's own mappings included.
+size_t InUse() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+}  // namespace
+
 double FloorUs(const std::vector<fs::path>& files, bool interleaved, size_t budget,
                std::chrono::microseconds pace) {
   std::vector<std::vector<std::vector<uint8_t>>> channels;
@@ -61,67 +117,37 @@ double FloorUs(const std::vector<fs::path>& files, bool interleaved, size_t budg
     longest = std::max(longest, channels.back().size());
   }
   if (frames == 0) return 0;
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MSMPEG4V3);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  std::vector<uint8_t> padded;
   size_t decoded = 0;
   auto slot = std::chrono::steady_clock::now();
-  auto decode = [&](AVCodecContext* ctx, const std::vector<uint8_t>& data) {
-    if (pace.count() > 0) {
-      slot += pace;
-      std::this_thread::sleep_until(slot);
-    }
-    padded.assign(data.begin(), data.end());
-    padded.resize(data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    pkt->data = padded.data();
-    pkt->size = static_cast<int>(data.size());
-    if (avcodec_send_packet(ctx, pkt) < 0) return;
-    while (avcodec_receive_frame(ctx, frame) == 0) {
-      ++decoded;
-      av_frame_unref(frame);
-    }
-  };
   rusage u0{}, u1{};
   getrusage(RUSAGE_THREAD, &u0);
   const int rounds = std::max(1, static_cast<int>(budget / frames));
   // Paced, only the first `budget` frames are decoded (it takes real time).
   size_t left = pace.count() > 0 ? budget : SIZE_MAX;
   for (int round = 0; round < rounds; ++round) {
-    std::vector<AVCodecContext*> ctxs;
-    for (size_t c = 0; c < channels.size(); ++c) {
-      AVCodecContext* ctx = avcodec_alloc_context3(codec);
-      ctx->width = 352;
-      ctx->height = 288;
-      ctx->thread_count = 1;
-      if (avcodec_open2(ctx, codec, nullptr) < 0) avcodec_free_context(&ctx);
-      ctxs.push_back(ctx);
-    }
+    BareDecoders decoders(channels.size());
+    auto decode = [&](size_t c, const std::vector<uint8_t>& data) {
+      if (!decoders.Opened(c) || left == 0) return;
+      --left;
+      if (pace.count() > 0) {
+        slot += pace;
+        std::this_thread::sleep_until(slot);
+      }
+      decoded += decoders.Decode(c, data);
+    };
     if (interleaved) {
       for (size_t i = 0; i < longest; ++i) {
         for (size_t c = 0; c < channels.size(); ++c) {
-          if (ctxs[c] && i < channels[c].size() && left > 0) {
-            --left;
-            decode(ctxs[c], channels[c][i]);
-          }
+          if (i < channels[c].size()) decode(c, channels[c][i]);
         }
       }
     } else {
       for (size_t c = 0; c < channels.size(); ++c) {
-        if (!ctxs[c]) continue;
-        for (const auto& data : channels[c]) {
-          if (left == 0) break;
-          --left;
-          decode(ctxs[c], data);
-        }
+        for (const auto& data : channels[c]) decode(c, data);
       }
     }
-    for (AVCodecContext*& ctx : ctxs) avcodec_free_context(&ctx);
   }
   getrusage(RUSAGE_THREAD, &u1);
-  pkt->data = nullptr;
-  av_packet_free(&pkt);
-  av_frame_free(&frame);
   const double us = (u1.ru_utime.tv_sec - u0.ru_utime.tv_sec) * 1e6 +
                     (u1.ru_utime.tv_usec - u0.ru_utime.tv_usec) +
                     (u1.ru_stime.tv_sec - u0.ru_stime.tv_sec) * 1e6 +
@@ -129,50 +155,17 @@ double FloorUs(const std::vector<fs::path>& files, bool interleaved, size_t budg
   return decoded ? us / static_cast<double>(decoded) : 0;
 }
 
-namespace {
-
-// Heap in use, the allocator's own mappings included.
-size_t InUse() {
-  const struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-}
-
-}  // namespace
-
 double DecodersMb(const std::vector<fs::path>& files) {
   std::vector<std::vector<std::vector<uint8_t>>> channels;
   for (const auto& f : files) channels.push_back(ReadAviFrames(f));
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MSMPEG4V3);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  std::vector<uint8_t> padded;
   const size_t before = InUse();
-  std::vector<AVCodecContext*> ctxs;
+  BareDecoders decoders(channels.size());
+  // Two seconds of each: the decoders then hold their reference pictures
+  // and tables, as the viewer's do.
   for (size_t c = 0; c < channels.size(); ++c) {
-    AVCodecContext* ctx = avcodec_alloc_context3(codec);
-    ctx->width = 352;
-    ctx->height = 288;
-    ctx->thread_count = 1;
-    if (avcodec_open2(ctx, codec, nullptr) < 0) avcodec_free_context(&ctx);
-    ctxs.push_back(ctx);
-  }
-  // Two seconds of each, a frame kept from each as the viewer keeps its
-  // latest picture.
-  for (size_t c = 0; c < channels.size(); ++c) {
-    for (size_t i = 0; i < channels[c].size() && i < 50 && ctxs[c]; ++i) {
-      padded.assign(channels[c][i].begin(), channels[c][i].end());
-      padded.resize(channels[c][i].size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-      pkt->data = padded.data();
-      pkt->size = static_cast<int>(channels[c][i].size());
-      if (avcodec_send_packet(ctxs[c], pkt) < 0) continue;
-      while (avcodec_receive_frame(ctxs[c], frame) == 0) av_frame_unref(frame);
-    }
+    for (size_t i = 0; i < channels[c].size() && i < 50; ++i) decoders.Decode(c, channels[c][i]);
   }
   const size_t after = InUse();
-  for (AVCodecContext*& ctx : ctxs) avcodec_free_context(&ctx);
-  pkt->data = nullptr;
-  av_packet_free(&pkt);
-  av_frame_free(&frame);
   return after > before ? static_cast<double>(after - before) / (1 << 20) : 0;
 }
 
