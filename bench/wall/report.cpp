@@ -59,14 +59,13 @@ std::string Format(const std::string& scenario, const Figures& f) {
   };
   for (const char* k : {"client_us", "app_us", "x_us", "fence_us", "floor_us"}) put(k, 0);
   put("floor_spread_pct", 1);
-  for (const char* k :
-       {"floor_seq_us", "floor_paced_us", "mosaic_us", "mosaic_nn_us", "ffmpeg_single_us", "ffmpeg_single_nn_us"}) {
+  for (const char* k : {"floor_seq_us", "floor_paced_us", "mosaic_us", "mosaic_nn_us",
+                        "ffmpeg_single_us", "ffmpeg_single_nn_us"}) {
     put(k, 0);
   }
-  for (const char* k :
-       {"client_per_floor", "app_per_floor", "client_per_paced_floor", "app_per_paced_floor",
-        "client_x_per_mosaic", "client_x_per_mosaic_nn",
-        "client_x_per_single", "client_x_per_single_nn"}) {
+  for (const char* k : {"client_per_floor", "app_per_floor", "client_per_paced_floor",
+                        "app_per_paced_floor", "client_x_per_mosaic", "client_x_per_mosaic_nn",
+                        "client_x_per_single", "client_x_per_single_nn"}) {
     put(k, 2);
   }
   put("toggle_off_us", 0);
@@ -75,9 +74,8 @@ std::string Format(const std::string& scenario, const Figures& f) {
   for (const char* k : {"frames_sent", "frames_decoded", "motion_changes"}) put(k, 0);
   put("ring_mb", 2);
   put("ring_taken_mb", 2);
-  for (const char* k :
-       {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb", "peak_mb", "anon_mb",
-        "decoders_mb"}) {
+  for (const char* k : {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb",
+                        "peak_mb", "anon_mb", "decoders_mb"}) {
     put(k, 1);
   }
   for (const char* k : {"lat_drawn", "threads", "x_server", "runs"}) put(k, 0);

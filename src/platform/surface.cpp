@@ -53,7 +53,8 @@ bool Surface::Create(int width, int height) {
   const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
   void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return false;
-  pixels_ = std::unique_ptr<uint8_t[], PixelMapping>(static_cast<uint8_t*>(mapped), PixelMapping{bytes});
+  pixels_ =
+      std::unique_ptr<uint8_t[], PixelMapping>(static_cast<uint8_t*>(mapped), PixelMapping{bytes});
   width_ = width;
   height_ = height;
   image_ = QImage(pixels_.get(), width_, height_, Stride(), QImage::Format_RGB32);
