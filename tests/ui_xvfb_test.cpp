@@ -104,7 +104,7 @@ TEST(ViewerOnX, OverlaysPassDoubleClicksAndAStoppedCameraStaysMarkedEnlarged) {
 }
 
 // Full screen on one recorder while another is lost: the alarm strip is on
-// the screen, over the pictures, within a second.
+// the screen within a second, above the pictures, which begin below it.
 TEST(ViewerOnX, AnAlarmStripShowsAboveAFullScreenPictureWithinASecond) {
   if (!Have("xvfb-run")) GTEST_SKIP() << "needs xvfb-run";
   const std::string out = zarvion::testing::TestHome() + "/x_alarm.txt";
