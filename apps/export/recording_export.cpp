@@ -22,6 +22,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "export/recording_reader.h"
 #include "export/time_stamp.h"
 #include "platform/avi_file.h"
 #include "platform/bitmap_info.h"
@@ -45,14 +46,6 @@ struct PacketFree {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-
-// An MP43 frame opens with its picture type in two bits, 00 for an intra
-// picture: what a frame is, whatever an index (or its absence) says.
-bool IsKeyFrame(const AVPacket& p, uint32_t codecTag) {
-  if (p.size <= 0) return false;
-  if ((codecTag & 0xDFDFDFDFu) == (kFourCCMp43 & 0xDFDFDFDFu)) return (p.data[0] >> 6) == 0;
-  return (p.flags & AV_PKT_FLAG_KEY) != 0;
-}
 
 // The frames of one recording in file order, each with its index.
 class FrameReader {

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "platform/avi_layout.h"
 #include "platform/bitmap_info.h"
 #include "platform/mp43_decompressor.h"
 
@@ -19,12 +20,6 @@ namespace {
 // while the frame wanted is this close ahead.
 constexpr uint64_t kReadOnLimit = 64;
 
-bool IsMp43KeyFrame(const AVPacket& p, uint32_t codecTag) {
-  if (p.size <= 0) return false;
-  if ((codecTag & 0xDFDFDFDFu) == (kFourCCMp43 & 0xDFDFDFDFu)) return (p.data[0] >> 6) == 0;
-  return (p.flags & AV_PKT_FLAG_KEY) != 0;
-}
-
 // The last frame of `r` at or before `t` (`t` at or after its start).
 uint64_t IndexAt(const Recording& r, uint64_t frames, WallMs t) {
   uint64_t i = static_cast<uint64_t>(t - r.name.start) * r.rate.rate / (1000ull * r.rate.scale);
@@ -35,6 +30,12 @@ uint64_t IndexAt(const Recording& r, uint64_t frames, WallMs t) {
 }
 
 }  // namespace
+
+bool IsKeyFrame(const AVPacket& p, uint32_t codecTag) {
+  if (p.size <= 0) return false;
+  if ((codecTag & 0xDFDFDFDFu) == (kFourCCMp43 & 0xDFDFDFDFu)) return avi::IsIntraFrame(p.data[0]);
+  return (p.flags & AV_PKT_FLAG_KEY) != 0;
+}
 
 struct RecordingReader::Open {
   size_t recording = 0;
@@ -74,7 +75,7 @@ struct RecordingReader::Open {
   // that does not decode leaves the picture before.
   void Feed(uint32_t codecTag) {
     if (packet->size <= 0) return;
-    const bool key = IsMp43KeyFrame(*packet, codecTag);
+    const bool key = IsKeyFrame(*packet, codecTag);
     if (!held && !key) return;  // nothing to predict from yet
     BitmapInfoHeader frame = in;
     frame.biSizeImage = static_cast<uint32_t>(packet->size);
@@ -228,7 +229,7 @@ bool RecordingReader::Decode(const Position& p, ReadFrame* out, std::string* err
       o->lastRead = -1;
       got = o->Read(&index);
       if (!sought || got <= 0 || attempt >= 8) break;
-      if (index <= p.index && IsMp43KeyFrame(*o->packet, tag)) break;
+      if (index <= p.index && IsKeyFrame(*o->packet, tag)) break;
       ts = std::min<int64_t>(static_cast<int64_t>(index), ts) - 1;
     }
   } else {

@@ -18,6 +18,8 @@
 
 #include "export/recording_files.h"
 
+struct AVPacket;
+
 namespace zarvion::recordings {
 
 struct ReadFrame {
@@ -30,6 +32,11 @@ struct ReadFrame {
   size_t recording = 0;  // into Recordings()
   uint64_t index = 0;    // the frame's number in its file
 };
+
+// Whether a packet of a stream of `codecTag` opens with a key frame. An MP43
+// frame says so in its own first bits, whatever an index (or its absence)
+// says; other codecs by the packet's flag.
+bool IsKeyFrame(const AVPacket& p, uint32_t codecTag);
 
 class RecordingReader {
  public:
