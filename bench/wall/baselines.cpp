@@ -17,7 +17,10 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include "platform/avi_file.h"
+#include "platform/avi_layout.h"
 #include "process.h"
+#include "video/frame_ring.h"
 
 namespace zarvion::wallbench {
 
@@ -167,6 +170,26 @@ double DecodersMb(const std::vector<fs::path>& files) {
   }
   const size_t after = InUse();
   return after > before ? static_cast<double>(after - before) / (1 << 20) : 0;
+}
+
+double PreRollMb(const std::vector<fs::path>& files, double seconds) {
+  const auto frameTime = std::chrono::milliseconds(1000 / 25);
+  const auto pushes = static_cast<size_t>(seconds * 25);
+  size_t taken = 0;
+  for (const auto& f : files) {
+    const std::vector<std::vector<uint8_t>> frames = ReadAviFrames(f);
+    if (frames.empty()) continue;
+    // The viewer's own ring, with its defaults.
+    FrameRing ring;
+    auto t = FrameRing::Clock::time_point{};
+    for (size_t i = 0; i < pushes; ++i, t += frameTime) {
+      const std::vector<uint8_t>& data = frames[i % frames.size()];
+      const uint16_t flags = avi::IsIntraFrame(data[0]) ? kAviIfKeyFrame : 0;
+      ring.Push(data.data(), static_cast<uint32_t>(data.size()), flags, t);
+    }
+    taken += ring.Taken();
+  }
+  return static_cast<double>(taken) / (1 << 20);
 }
 
 namespace {

@@ -274,12 +274,41 @@ bool RunApp(const std::string& self, const Options& o, int tabs,
   fig["peak_mb"] = peakMb;
   // What the viewer holds of its own (no library or font pages), at the end.
   fig["anon_mb"] = anonMb;
-  if (!packets.empty()) fig["decoders_mb"] = DecodersMb(packets);
+  if (!packets.empty()) {
+    fig["decoders_mb"] = DecodersMb(packets);
+    fig["preroll_mb"] = PreRollMb(packets);
+  }
   // Per frame, the floor of 4 x 16 streams is that of 16: 4 times the CPU
   // over 4 times the frames.
   if (!packets.empty()) AddFloor(packets, tabs * kChannels, &fig);
   fig["x_server"] = x.display.empty() ? 0 : 1;
   return true;
+}
+
+// What each further tab costs, from the one-tab and four-tab runs: its
+// peak and its own anonymous memory, and the peak beyond its decoders, and
+// beyond its decoders and its cameras' pre-roll.
+void AddPerTab(std::vector<std::pair<std::string, Figures>>* summary) {
+  const Figures* one = nullptr;
+  const Figures* four = nullptr;
+  for (const auto& [scenario, f] : *summary) {
+    if (scenario == "app-1-tab") one = &f;
+    if (scenario == "app-4-tabs") four = &f;
+  }
+  if (!one || !four) return;
+  auto further = [&](const char* k) {
+    return one->count(k) && four->count(k) ? (four->at(k) - one->at(k)) / 3 : 0.0;
+  };
+  Figures tab;
+  tab["tab_mb"] = further("peak_mb");
+  tab["tab_anon_mb"] = further("anon_mb");
+  const double decoders = four->count("decoders_mb") ? four->at("decoders_mb") : 0;
+  const double preroll = four->count("preroll_mb") ? four->at("preroll_mb") : 0;
+  tab["decoders_mb"] = decoders;
+  tab["preroll_mb"] = preroll;
+  tab["tab_beyond_decoders_mb"] = tab["tab_mb"] - decoders;
+  tab["tab_beyond_decoders_preroll_mb"] = tab["tab_mb"] - decoders - preroll;
+  summary->emplace_back("app-per-tab", std::move(tab));
 }
 
 }  // namespace
@@ -309,6 +338,7 @@ int RunDriver(const std::string& self, const Options& o) {
     summary.emplace_back(scenario, Summarise(runs));
   }
   fs::remove_all(packetDir);
+  AddPerTab(&summary);
   if (summary.empty()) return 1;
   WriteJson(o.json, summary);
   for (const auto& [scenario, f] : summary) std::printf("%s\n", Format(scenario, f).c_str());

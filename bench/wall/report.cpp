@@ -75,7 +75,8 @@ std::string Format(const std::string& scenario, const Figures& f) {
   put("ring_mb", 2);
   put("ring_taken_mb", 2);
   for (const char* k : {"presents_per_s", "lat_p50_ms", "lat_p99_ms", "lat_max_ms", "rss_mb",
-                        "peak_mb", "anon_mb", "decoders_mb"}) {
+                        "peak_mb", "anon_mb", "decoders_mb", "preroll_mb", "tab_mb", "tab_anon_mb",
+                        "tab_beyond_decoders_mb", "tab_beyond_decoders_preroll_mb"}) {
     put(k, 1);
   }
   for (const char* k : {"lat_drawn", "threads", "x_server", "runs"}) put(k, 0);
