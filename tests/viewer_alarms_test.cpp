@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <gtest/gtest.h>
+#include <QAbstractItemModelTester>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
@@ -261,6 +262,45 @@ TEST(EventModel, KeepsTheNewestRowsAndUpdatesThemInPlace) {
   model.Add({other, passing});
   EXPECT_EQ(model.At(0).id, passing.id);
   EXPECT_EQ(model.At(1).id, id - 2);
+}
+
+// The list is in the order a query of the store gives after a restart,
+// however the rows came: a motion written when it ends, with the time it
+// began, goes in below what happened since; a repeat counted into an older
+// row takes that row to the top.
+TEST(EventModel, RowsStayInTimeOrderWhenTheyComeLateOrRepeat) {
+  EventModel model;
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  auto event = [](int64_t id, int64_t timeMs) {
+    Event e;
+    e.id = id;
+    e.timeMs = timeMs;
+    e.kind = EventKind::kServerNotice;
+    return e;
+  };
+  auto ids = [&] {
+    std::vector<int64_t> out;
+    for (int row = 0; row < model.rowCount(); ++row) out.push_back(model.At(row).id);
+    return out;
+  };
+  model.Add({event(1, 1000), event(2, 2000), event(3, 3000)});
+  Event motion = event(4, 1500);
+  motion.kind = EventKind::kMotion;
+  model.Add({event(5, 4000), motion});
+  EXPECT_EQ(ids(), (std::vector<int64_t>{5, 3, 2, 4, 1}));
+
+  Event repeat = model.At(3);  // the motion, ended again later
+  repeat.timeMs = 5000;
+  repeat.count = 2;
+  Event acknowledged = model.At(1);
+  acknowledged.acknowledgedMs = 4500;
+  model.Add({repeat, acknowledged});
+  EXPECT_EQ(ids(), (std::vector<int64_t>{4, 5, 3, 2, 1}));
+  EXPECT_EQ(model.At(0).count, 2);
+  EXPECT_EQ(model.At(2).acknowledgedMs, 4500);
+  // Rows are still found by id after the moves.
+  model.MarkAcknowledged(1, 6000);
+  EXPECT_EQ(model.At(4).acknowledgedMs, 6000);
 }
 
 }  // namespace

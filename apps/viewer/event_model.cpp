@@ -60,35 +60,84 @@ int EventModel::RowOfSequence(uint64_t sequence) const {
   return static_cast<int>(front_ + rows_.size() - 1 - sequence);
 }
 
+bool EventModel::Before(const Event& a, const Event& b) {
+  return a.timeMs != b.timeMs ? a.timeMs < b.timeMs : a.id < b.id;
+}
+
+size_t EventModel::PlaceFor(const Event& e) const {
+  return static_cast<size_t>(std::upper_bound(rows_.begin(), rows_.end(), e, Before) -
+                             rows_.begin());
+}
+
+void EventModel::Renumber() {
+  for (size_t i = 0; i < rows_.size(); ++i) sequenceOf_[rows_[i].id] = front_ + i;
+}
+
 void EventModel::Add(const QList<Event>& rows) {
-  int changedFirst = -1;
-  int changedLast = -1;
   QList<const Event*> fresh;
+  std::vector<int64_t> changed;
   for (const Event& e : rows) {
     const auto known = sequenceOf_.find(e.id);
-    if (known != sequenceOf_.end()) {
-      rows_[known->second - front_] = e;
-      const int row = RowOfSequence(known->second);
-      changedFirst = changedFirst < 0 ? row : std::min(changedFirst, row);
-      changedLast = std::max(changedLast, row);
-    } else if (Passes(e)) {
-      fresh.push_back(&e);
+    if (known == sequenceOf_.end()) {
+      if (Passes(e)) fresh.push_back(&e);
+      continue;
     }
+    changed.push_back(e.id);
+    const size_t at = known->second - front_;
+    const bool stays = rows_[at].timeMs == e.timeMs;
+    rows_[at] = e;
+    if (stays) continue;
+    // A repeat counted into a row makes it as new as the repeat: it goes
+    // where the store's own order puts it.
+    Event moved = std::move(rows_[at]);
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(at));
+    const size_t to = PlaceFor(moved);
+    const int fromRow = static_cast<int>(rows_.size() - at);
+    const int toRow = static_cast<int>(rows_.size() - to);
+    const bool move = fromRow != toRow;
+    if (move) beginMoveRows({}, fromRow, fromRow, {}, toRow > fromRow ? toRow + 1 : toRow);
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(to), std::move(moved));
+    if (move) endMoveRows();
+    Renumber();
   }
   // Rows are numbered from the top, so the update's rows are told before
   // the new ones push them down.
-  if (changedFirst >= 0) {
-    emit dataChanged(index(changedFirst, 0), index(changedLast, kColumnCount - 1));
+  if (!changed.empty()) {
+    int first = rowCount(), last = -1;
+    for (const int64_t id : changed) {
+      const int row = RowOfSequence(sequenceOf_.at(id));
+      first = std::min(first, row);
+      last = std::max(last, row);
+    }
+    emit dataChanged(index(first, 0), index(last, kColumnCount - 1));
   }
-  if (!fresh.isEmpty()) {
-    beginInsertRows({}, 0, static_cast<int>(fresh.size()) - 1);
-    for (const Event* e : fresh) {
-      sequenceOf_[e->id] = front_ + rows_.size();
-      rows_.push_back(*e);
+  if (fresh.isEmpty()) return;
+  std::stable_sort(fresh.begin(), fresh.end(),
+                   [](const Event* a, const Event* b) { return Before(*a, *b); });
+  // Rows newer than every row held go on top in one insertion; a row that
+  // comes late (a motion is written when it ends, with the time it began)
+  // goes in where its time puts it.
+  qsizetype late = 0;
+  bool renumber = false;
+  while (late < fresh.size() && !rows_.empty() && Before(*fresh[late], rows_.back())) {
+    const Event& e = *fresh[late++];
+    const size_t to = PlaceFor(e);
+    const int row = static_cast<int>(rows_.size() - to);
+    beginInsertRows({}, row, row);
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(to), e);
+    endInsertRows();
+    renumber = true;
+  }
+  if (renumber) Renumber();
+  if (late < fresh.size()) {
+    beginInsertRows({}, 0, static_cast<int>(fresh.size() - late) - 1);
+    for (qsizetype i = late; i < fresh.size(); ++i) {
+      sequenceOf_[fresh[i]->id] = front_ + rows_.size();
+      rows_.push_back(*fresh[i]);
     }
     endInsertRows();
-    Trim();
   }
+  Trim();
 }
 
 void EventModel::Trim() {

@@ -1,9 +1,12 @@
-// The rows of the event list: the newest events first, at most kMaxRows of
-// them, each as the store last wrote it. New rows go on top and the oldest
-// fall off the bottom; a row the store updated (a repeat counted into it, an
-// acknowledgement) changes where it stands. Only rows that pass the filter
-// are kept. Each change is one insertion, one removal and one change of
-// rows, however many events a batch of the store brings.
+// The rows of the event list: the newest events first, by their latest
+// occurrence (as the store's query orders them), at most kMaxRows of them,
+// each as the store last wrote it. New rows go on top and the oldest fall
+// off the bottom; a row written late (a motion, when it ends) goes in where
+// its time puts it. A row the store updated changes where it stands (an
+// acknowledgement, the end of a motion), unless its latest occurrence moved
+// (a repeat counted into it): then it goes on top. Only rows that pass the
+// filter are kept. In time order, each change is one insertion, one removal
+// and one change of rows, however many events a batch of the store brings.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +64,12 @@ class EventModel : public QAbstractTableModel {
  private:
   int RowOfSequence(uint64_t sequence) const;
   void Trim();
+  // The store's order, oldest first: by latest occurrence, then id.
+  static bool Before(const Event& a, const Event& b);
+  // Where in rows_ `e` goes.
+  size_t PlaceFor(const Event& e) const;
+  // Sequence numbers again after a row went in or moved between others.
+  void Renumber();
 
   Names names_;
   EventFilter filter_;
