@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -17,6 +18,7 @@
 
 #include "viewer/alarm_sound.h"
 #include "viewer/alarm_strip.h"
+#include "viewer/connect_dialog.h"
 #include "viewer/event_dock.h"
 #include "viewer/event_model.h"
 #include "viewer/main_window.h"
@@ -212,6 +214,24 @@ TEST_F(ViewerTest, RefusalsAndAFloodOfNoticesAreFewCountedRows) {
   EXPECT_TRUE(window.Strip()->Text()->text().startsWith(refused->Title()));
   QTest::mouseClick(window.Strip()->Text(), Qt::LeftButton);
   EXPECT_EQ(window.CurrentTab(), refused);
+
+  // Trying the refused login again is no use: the banner's button asks for
+  // another, in the connect dialog filled in with this recorder, and the
+  // recorder comes live in its own tab.
+  QPushButton* button = refused->RetryButton();
+  ASSERT_TRUE(button->isVisible());
+  EXPECT_EQ(button->text(), Utf8("更改登录…"));
+  QTest::mouseClick(button, Qt::LeftButton);
+  ConnectDialog* dialog = window.OpenDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->Port()->text(), QString::number(refusing->Port()));
+  EXPECT_TRUE(dialog->Login()->text().isEmpty());
+  dialog->Login()->setText(QStringLiteral("right"));
+  const int tabs = window.Tabs()->count();
+  dialog->accept();
+  EXPECT_TRUE(WaitUntil([&] { return refused->CurrentState() == State::kLive; }, 5000 * kSlow));
+  EXPECT_EQ(window.Tabs()->count(), tabs);
+  EXPECT_EQ(Logins(*refusing), 4);
 }
 
 // The list keeps the newest thousand rows, updates a row where it stands

@@ -39,8 +39,8 @@ namespace {
 using namespace test;
 
 // A recorder that closes the session on our login is said to refuse it,
-// tried three times and then left alone; "立即重连" (menu or banner) makes
-// one more try each, and another login connects.
+// tried three times and then left alone; "立即重连" in the menu makes one
+// more try each, and another login connects.
 TEST_F(ViewerTest, ARefusedLoginIsToldAndTriedThreeTimesOnly) {
   auto server = StartRecorder(0, "right");
   ASSERT_TRUE(server);
@@ -68,8 +68,10 @@ TEST_F(ViewerTest, ARefusedLoginIsToldAndTriedThreeTimesOnly) {
   EXPECT_TRUE(window.RetryAction()->isEnabled());
   window.RetryAction()->trigger();
   ASSERT_TRUE(WaitUntil([&] { return Logins(*server) == 4 && tab->RetryStopped(); }, 5000 * kSlow));
+  // The banner's button asks for another login by then (the alarm list's
+  // test follows it); the menu tries the same one again.
   ASSERT_TRUE(tab->RetryButton()->isVisible());
-  QTest::mouseClick(tab->RetryButton(), Qt::LeftButton);
+  window.RetryAction()->trigger();
   ASSERT_TRUE(WaitUntil([&] { return Logins(*server) == 5 && tab->RetryStopped(); }, 5000 * kSlow));
   QTest::qWait(static_cast<int>(firstDelay.count()) * 2);
   EXPECT_EQ(Logins(*server), 5);

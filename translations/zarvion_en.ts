@@ -870,6 +870,10 @@ these settings change the picture for every client. Use with care!</translation>
         <translation>Reconnect now</translation>
     </message>
     <message>
+        <source>更改登录…</source>
+        <translation>Change login…</translation>
+    </message>
+    <message>
         <source>无法连接 %1：%2，已停止重试</source>
         <translation>Cannot connect to %1: %2, no more retries</translation>
     </message>

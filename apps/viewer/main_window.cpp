@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -445,6 +446,13 @@ void MainWindow::RefreshRecentMenu() {
 RecorderTab* MainWindow::NewTab() {
   auto* tab = new RecorderTab(tabs_);
   connect(tab, &RecorderTab::Changed, this, [this, tab] { TabChanged(tab); });
+  connect(tab, &RecorderTab::LoginWanted, this, [this, tab] {
+    if (!tab->Target()) return;
+    tabs_->setCurrentWidget(tab);
+    Recorder asked = *tab->Target();
+    asked.login.clear();
+    ShowConnectDialog(asked);
+  });
   connect(tab, &RecorderTab::RepairStatus, repairStatus_, &QLabel::setText);
   connect(tab, &RecorderTab::EventOccurred, this, [this](const Event& e) { events_->Append(e); });
   connect(tab, &RecorderTab::RecordingFileStarted, this,
@@ -526,18 +534,21 @@ RecorderTab* MainWindow::OpenRecorder(const Recorder& given) {
   return tab;
 }
 
-ConnectDialog* MainWindow::ShowConnectDialog() {
+ConnectDialog* MainWindow::ShowConnectDialog(const std::optional<Recorder>& initial) {
   if (dialog_) {
     dialog_->raise();
     dialog_->activateWindow();
     return dialog_;
   }
-  Recorder initial;
-  if (options_.remember) {
+  Recorder filled;
+  if (initial) {
+    filled = *initial;
+  } else if (options_.remember) {
     const std::vector<Recorder> recent = LoadRecent();
-    if (!recent.empty()) initial = recent.front();
+    if (!recent.empty()) filled = recent.front();
   }
-  dialog_ = new ConnectDialog(this, initial);
+  dialog_ = new ConnectDialog(this, filled);
+  if (initial) dialog_->Login()->setFocus();
   dialog_->setAttribute(Qt::WA_DeleteOnClose);
   connect(dialog_, &QDialog::accepted, this,
           [this, dialog = dialog_.data()] { OpenRecorder(dialog->Entered()); });

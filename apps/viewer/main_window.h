@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,7 +67,9 @@ class MainWindow : public QMainWindow {
   RecorderTab* OpenRecorder(const Recorder& recorder);
   // Opens "连接录像机…" (window-modal, centred over this window); OK
   // connects as OpenRecorder does.
-  ConnectDialog* ShowConnectDialog();
+  // With `initial`, the dialog starts with it filled in and the login
+  // field to type in, else with the most recent recorder.
+  ConnectDialog* ShowConnectDialog(const std::optional<Recorder>& initial = std::nullopt);
   // Opens it once this window is on the screen (a window manager places a
   // window only when it maps it: a dialog centred before would be centred
   // on where the window was not).

@@ -123,7 +123,15 @@ RecorderTab::RecorderTab(QWidget* parent, std::chrono::milliseconds connectTimeo
     retry_->setAttribute(Qt::WA_NativeWindow);
   }
   retry_->hide();
-  connect(retry_, &QPushButton::clicked, this, &RecorderTab::RetryNow);
+  // Once the login was refused for good, the same login would only be
+  // refused again: the button asks for another.
+  connect(retry_, &QPushButton::clicked, this, [this] {
+    if (stopped_) {
+      emit LoginWanted();
+    } else {
+      RetryNow();
+    }
+  });
   paneMenu_ = new QMenu(this);
   paneMenu_->addAction(tr("命名…"), this, [this] { emit NameRequested(menuChannel_); });
   // The camera's motion detection and its recording, on or off.
@@ -676,6 +684,7 @@ void RecorderTab::UpdateBanner() {
   banner_->setText(text);
   banner_->setVisible(!text.isEmpty());
   retry_->setVisible(state_ == State::kWaiting);
+  retry_->setText(stopped_ ? tr("更改登录…") : tr("立即重连"));
   PlaceBanner();
   RaiseBanner();
 }

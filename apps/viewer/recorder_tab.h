@@ -132,7 +132,8 @@ class RecorderTab : public QWidget {
   // What the banner says; empty while the picture is live.
   QString BannerText() const;
   QLabel* Banner() const { return banner_; }
-  // "立即重连", at the end of the banner while waiting.
+  // "立即重连", at the end of the banner while waiting; "更改登录…" once
+  // the login was refused for good.
   QPushButton* RetryButton() const { return retry_; }
   // The mark over a shown channel's pane (0-based) whose picture stopped
   // while the others go on; hidden, or null, while the channel is live.
@@ -208,6 +209,9 @@ class RecorderTab : public QWidget {
  signals:
   // The state, the banner or the target changed.
   void Changed();
+  // The recorder refused the login for good and the operator asked to
+  // give another ("更改登录…" on the banner).
+  void LoginWanted();
   // A line about the repair of the record folder's recordings (empty: the
   // repair has nothing more to tell).
   void RepairStatus(const QString& text);
