@@ -580,6 +580,43 @@ TEST_F(RendererTest, GridPanesAndBordersLandOnTheirLines) {
   EXPECT_EQ(CountPixels(renderer_.BackBuffer(), Rect{0, 0, 804, 604}, 0xFFFF00), 0);
 }
 
+// A notice shrunk into a small pane keeps every stroke of its glyphs: each
+// green pixel of the channel's surface has one where it lands in the pane.
+// Sampled plainly, the one-pixel strokes of rows that fall between two
+// sampled rows are lost, and "无信号" reads "无信弓".
+TEST_F(RendererTest, ANoticeShrunkIntoAPaneKeepsEveryStroke) {
+  CChannelDecoder fresh;
+  fresh.nChannel = 0;
+  fresh.hFont = &large_;
+  ASSERT_TRUE(fresh.Create(352, 288));
+  renderer_.BindDecoder(0, &fresh);
+  drawMode_ = 0x00100000;  // 4 x 4
+  presenter_.window = Rect{0, 0, 960, 728};
+  renderer_.PlaceChannel(0);
+  renderer_.Redraw();
+  const Rect pane = PaneRect(4, 0, 0, 960, 708);
+  ASSERT_LT(pane.Width(), 352);
+  ASSERT_LT(pane.Height(), 288);
+  int strokes = 0, lost = 0;
+  for (int sy = 0; sy < 288; ++sy) {
+    for (int sx = 0; sx < 352; ++sx) {
+      if (PixelAt(fresh, sx, sy) != 0x00C800) continue;
+      ++strokes;
+      const int x = pane.left + sx * pane.Width() / 352, y = pane.top + sy * pane.Height() / 288;
+      bool shown = false;
+      for (int dy = -1; dy <= 1 && !shown; ++dy) {
+        for (int dx = -1; dx <= 1 && !shown; ++dx) shown = Back(x + dx, y + dy) == 0x00C800;
+      }
+      lost += !shown;
+    }
+  }
+  EXPECT_GT(strokes, 100);
+  EXPECT_EQ(lost, 0);
+  // The ground is the notice's own.
+  EXPECT_EQ(Back(pane.left + 20, pane.top + 60), kPixelBlue200);
+  renderer_.BindDecoder(0, decoders_[0].get());
+}
+
 TEST_F(RendererTest, ViewsOutsideTheTableComposeNothing) {
   presenter_.window = Rect{0, 0, 640, 500};
   for (uint32_t mode : {16u, 0x00010000u, 0x00050000u, 0x80000001u, 0xFFFFFFFFu}) {
@@ -1029,9 +1066,13 @@ TEST_F(RendererTest, AnUnseenWindowConvertsNothingUntilItIsSeenAgain) {
       EXPECT_EQ(PixelAt(source, 0, 0), kPixelRed150);
     }
     const Rect pane = PaneRect(2, s / 2, s % 2, 640, 480);
-    ASSERT_TRUE(expected.StretchFrom(pane, *source.pSurface, source.rcSurface));
+    // A notice is shrunk keeping its strokes.
+    ASSERT_TRUE(s < 2 ? expected.StretchFrom(pane, *source.pSurface, source.rcSurface)
+                      : StretchKeeping(expected.View(), pane, expected.Bounds(),
+                                       source.pSurface->View(), source.rcSurface,
+                                       PixelOfColorref(kNoticeColor)));
     // The border and the caption's corner aside, the pane is the latest
-    // picture.
+    // picture or notice.
     int differing = 0;
     for (int y = pane.top + 1; y < pane.bottom - 1; ++y) {
       for (int x = pane.left + 1; x < pane.right - 1; ++x) {

@@ -294,6 +294,41 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clipRe
   return true;
 }
 
+bool StretchKeeping(const PixelView& dst, const Rect& dstRect, const Rect& clipRect,
+                    const PixelView& src, const Rect& srcRect, uint32_t keep) {
+  if (!StretchPixels(dst, dstRect, clipRect, src, srcRect)) return false;
+  const int64_t dw = dstRect.Width(), dh = dstRect.Height();
+  const int64_t sw = srcRect.Width(), sh = srcRect.Height();
+  // Enlarged, every source pixel is sampled already.
+  if (sw <= dw && sh <= dh) return true;
+  const Rect clip = Intersect(Intersect(dstRect, dst.Bounds()), clipRect);
+  // The source pixels under destination pixel d of an axis: from where d
+  // begins to where the next one does, and at least the one sampled.
+  auto under = [](int64_t d, int64_t s, int64_t n) {
+    const int64_t sampled = (2 * d + 1) * s / (2 * n);
+    return std::pair<int, int>(static_cast<int>(std::min(d * s / n, sampled)),
+                               static_cast<int>(std::max((d + 1) * s / n, sampled + 1)));
+  };
+  const uint32_t colour = keep & 0x00FFFFFFu;
+  for (int y = clip.top; y < clip.bottom; ++y) {
+    const auto [y0, y1] = under(y - dstRect.top, sh, dh);
+    auto* out = reinterpret_cast<uint32_t*>(dst.pixels + static_cast<size_t>(y) * dst.stride);
+    for (int x = clip.left; x < clip.right; ++x) {
+      const auto [x0, x1] = under(x - dstRect.left, sw, dw);
+      bool found = false;
+      for (int sy = y0; sy < y1 && !found; ++sy) {
+        const auto* in = reinterpret_cast<const uint32_t*>(
+            src.pixels + static_cast<size_t>(srcRect.top + sy) * src.stride);
+        for (int sx = x0; sx < x1 && !found; ++sx) {
+          found = (in[srcRect.left + sx] & 0x00FFFFFFu) == colour;
+        }
+      }
+      if (found) out[x] = (out[x] & 0xFF000000u) | colour;
+    }
+  }
+  return true;
+}
+
 bool StretchRows(const PixelView& dst, const Rect& dstRect, const Rect& clipRect, int srcWidth,
                  int srcHeight, const Rect& srcRect, StretchRowSource& rows, uint32_t set) {
   if (!StretchArgumentsUsable(dst, dstRect, srcWidth, srcHeight, srcRect)) return false;
@@ -391,8 +426,7 @@ void TextPainter::Draw(const PixelView& target, const Rect& clip, const Font* fo
   if (!target.pixels) return;
   const TextMask& mask = MaskFor(font, utf8);
   // Written as QPainter writes an opaque pen on RGB32.
-  const uint32_t pixel =
-      0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
+  const uint32_t pixel = PixelOfColorref(colorref);
   const int left = x + mask.dx, top = y + mask.dy;
   const Rect area = Intersect(Intersect(clip, target.Bounds()),
                               Rect{left, top, left + mask.width, top + mask.height});

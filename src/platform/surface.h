@@ -67,6 +67,14 @@ bool StretchPixels(const PixelView& dst, const Rect& dstRect, const Rect& clip,
                    const PixelView& src, const Rect& srcRect, uint32_t set = 0,
                    bool stream = false);
 
+// StretchPixels for a picture of solid text on a plain ground (a channel's
+// notice), without `set` or streaming: where the stretch makes the picture
+// smaller, a pixel gets the colour `keep` (0x00RRGGBB, the text's) when any
+// source pixel under it has it, so no stroke of a glyph is dropped; every
+// other pixel is the one StretchPixels writes.
+bool StretchKeeping(const PixelView& dst, const Rect& dstRect, const Rect& clip,
+                    const PixelView& src, const Rect& srcRect, uint32_t keep);
+
 // Where StretchRows takes its source rows from: Row gives source row `y`
 // for columns [first, end), with column `first` at the pointer returned,
 // valid until the next call. Asked once for each source row a stretch
@@ -115,6 +123,10 @@ class Font {
 // Text colours are given as the platform's COLORREF, 0x00BBGGRR.
 constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b) {
   return r | (static_cast<uint32_t>(g) << 8) | (static_cast<uint32_t>(b) << 16);
+}
+// The opaque pixel (0xFFRRGGBB) of a COLORREF.
+constexpr uint32_t PixelOfColorref(uint32_t colorref) {
+  return 0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
 }
 
 // Draws one line of UTF-8 text at a time onto 32-bit pixels. Glyphs are

@@ -191,6 +191,9 @@ class CChannelDecoder : public CVideoSurface {
   // the surface is current (a notice, or a picture already converted).
   // Call under the surface lock.
   bool SharePicture(SharedPicture* into) const;
+  // The surface shows a notice ("无信号", "帧缓冲") rather than a picture.
+  // Call under the surface lock.
+  bool ShowsNotice() const { return shows_ != Shows::kPicture; }
 
  private:
   struct RecordPlace {

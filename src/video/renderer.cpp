@@ -286,7 +286,15 @@ void Renderer::PlaceLocked(int slot, const View& v, const Rect& view) {
   Touch(pane, picture->Valid() && !d->rcSurface.Empty());
   // The pane is read again only by the next present, after a round of
   // other channels: it goes past the caches that the decoders work in.
-  if (backBuffer_.pSurface->StretchFrom(pane, *picture, d->rcSurface, true)) {
+  // A notice's thin strokes would be lost where a smaller pane drops rows
+  // or columns of it ("无" read as "尢"); a picture is sampled plainly.
+  Surface& back = *backBuffer_.pSurface;
+  const bool drawn =
+      d->ShowsNotice() && picture->Valid() && picture != &back
+          ? StretchKeeping(back.View(), pane, back.Bounds(), picture->View(), d->rcSurface,
+                           PixelOfColorref(kNoticeColor))
+          : back.StretchFrom(pane, *picture, d->rcSurface, true);
+  if (drawn) {
     Changed(pane);
     placed_ |= bit;
   }

@@ -167,7 +167,7 @@ bool VideoView::PresentSingleOnX() {
   // The caption's pixels go to the server only when its text or the area
   // changes (its rates, once a second); the server leaves them alone.
   if (singleCaption_ != xCaption_ || !(area == xCaptionArea_)) {
-    xview_->SetCaption(CaptionRuns(area), CaptionPixel(kCaptionSingleColor));
+    xview_->SetCaption(CaptionRuns(area), PixelOfColorref(kCaptionSingleColor));
     xCaption_ = singleCaption_;
     xCaptionArea_ = area;
   }
@@ -256,11 +256,6 @@ std::vector<Rect> VideoView::CaptionRuns(const Rect& area) {
     }
   }
   return runs;
-}
-
-uint32_t VideoView::CaptionPixel(uint32_t colorref) {
-  // As the text painter writes an opaque pen.
-  return 0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
 }
 
 QRegion VideoView::CollectChanges() {

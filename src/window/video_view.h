@@ -141,10 +141,8 @@ class VideoView : public Presenter {
   bool PresentSingleDirect();
   // The X server's view no longer shows the single view.
   void XViewDown();
-  // The single view's caption over `area`: its pixels as runs of a row, and
-  // the pixel they get.
+  // The single view's caption over `area`: its pixels as runs of a row.
   std::vector<Rect> CaptionRuns(const Rect& area);
-  static uint32_t CaptionPixel(uint32_t colorref);
   // Paints the grid panes whose pictures the window draws (gridPanes_)
   // into `region`.
   void PaintGridPictures(QPainter& painter, const QRegion& region);
