@@ -289,11 +289,10 @@ void Renderer::PlaceLocked(int slot, const View& v, const Rect& view) {
   // A notice's thin strokes would be lost where a smaller pane drops rows
   // or columns of it ("无" read as "尢"); a picture is sampled plainly.
   Surface& back = *backBuffer_.pSurface;
-  const bool drawn =
-      d->ShowsNotice() && picture->Valid() && picture != &back
-          ? StretchKeeping(back.View(), pane, back.Bounds(), picture->View(), d->rcSurface,
-                           PixelOfColorref(kNoticeColor))
-          : back.StretchFrom(pane, *picture, d->rcSurface, true);
+  const bool drawn = d->ShowsNotice() && picture->Valid() && picture != &back
+                         ? StretchKeeping(back.View(), pane, back.Bounds(), picture->View(),
+                                          d->rcSurface, PixelOfColorref(kNoticeColor))
+                         : back.StretchFrom(pane, *picture, d->rcSurface, true);
   if (drawn) {
     Changed(pane);
     placed_ |= bit;
