@@ -1,6 +1,7 @@
 #include "platform/surface.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -301,27 +302,54 @@ bool StretchKeeping(const PixelView& dst, const Rect& dstRect, const Rect& clipR
   const int64_t sw = srcRect.Width(), sh = srcRect.Height();
   // Enlarged, every source pixel is sampled already.
   if (sw <= dw && sh <= dh) return true;
-  const Rect clip = Intersect(Intersect(dstRect, dst.Bounds()), clipRect);
+  const uint32_t colour = keep & 0x00FFFFFFu;
+  auto sourceRow = [&](int64_t sy) {
+    return reinterpret_cast<const uint32_t*>(src.pixels +
+                                             static_cast<size_t>(srcRect.top + sy) * src.stride) +
+           srcRect.left;
+  };
+  // Where the colour is in the source at all (the text's box): only the
+  // pixels over it need a look.
+  int64_t top = sh, bottom = 0, left = sw, right = 0;
+  for (int64_t sy = 0; sy < sh; ++sy) {
+    const uint32_t* in = sourceRow(sy);
+    bool any = false;  // without a branch per pixel, most rows have none
+    for (int64_t sx = 0; sx < sw; ++sx) any |= (in[sx] & 0x00FFFFFFu) == colour;
+    if (!any) continue;
+    top = std::min(top, sy);
+    bottom = sy + 1;
+    int64_t first = 0, last = sw;
+    while ((in[first] & 0x00FFFFFFu) != colour) ++first;
+    while ((in[last - 1] & 0x00FFFFFFu) != colour) --last;
+    left = std::min(left, first);
+    right = std::max(right, last);
+  }
+  if (top >= bottom) return true;
   // The source pixels under destination pixel d of an axis: from where d
   // begins to where the next one does, and at least the one sampled.
   auto under = [](int64_t d, int64_t s, int64_t n) {
     const int64_t sampled = (2 * d + 1) * s / (2 * n);
-    return std::pair<int, int>(static_cast<int>(std::min(d * s / n, sampled)),
-                               static_cast<int>(std::max((d + 1) * s / n, sampled + 1)));
+    return std::pair<int64_t, int64_t>(std::min(d * s / n, sampled),
+                                       std::max((d + 1) * s / n, sampled + 1));
   };
-  const uint32_t colour = keep & 0x00FFFFFFu;
+  const Rect clip = Intersect(Intersect(dstRect, dst.Bounds()), clipRect);
+  // The columns over the text's box, each with its source columns: worked
+  // out once, not for every row.
+  thread_local std::vector<std::array<int64_t, 3>> columns;
+  columns.clear();
+  for (int x = clip.left; x < clip.right; ++x) {
+    const auto [x0, x1] = under(x - dstRect.left, sw, dw);
+    if (x1 > left && x0 < right) columns.push_back({x, x0, x1});
+  }
   for (int y = clip.top; y < clip.bottom; ++y) {
     const auto [y0, y1] = under(y - dstRect.top, sh, dh);
+    if (y1 <= top || y0 >= bottom) continue;
     auto* out = reinterpret_cast<uint32_t*>(dst.pixels + static_cast<size_t>(y) * dst.stride);
-    for (int x = clip.left; x < clip.right; ++x) {
-      const auto [x0, x1] = under(x - dstRect.left, sw, dw);
+    for (const auto& [x, x0, x1] : columns) {
       bool found = false;
-      for (int sy = y0; sy < y1 && !found; ++sy) {
-        const auto* in = reinterpret_cast<const uint32_t*>(
-            src.pixels + static_cast<size_t>(srcRect.top + sy) * src.stride);
-        for (int sx = x0; sx < x1 && !found; ++sx) {
-          found = (in[srcRect.left + sx] & 0x00FFFFFFu) == colour;
-        }
+      for (int64_t sy = std::max(y0, top); sy < std::min(y1, bottom) && !found; ++sy) {
+        const uint32_t* in = sourceRow(sy);
+        for (int64_t sx = x0; sx < x1 && !found; ++sx) found = (in[sx] & 0x00FFFFFFu) == colour;
       }
       if (found) out[x] = (out[x] & 0xFF000000u) | colour;
     }
