@@ -289,7 +289,7 @@ void Renderer::PlaceLocked(int slot, const View& v, const Rect& view) {
   // A notice's thin strokes would be lost where a smaller pane drops rows
   // or columns of it ("无" read as "尢"); a picture is sampled plainly.
   Surface& back = *backBuffer_.pSurface;
-  const bool drawn = d->ShowsNotice() && picture->Valid() && picture != &back
+  const bool drawn = d->ShowsNotice()
                          ? StretchKeeping(back.View(), pane, back.Bounds(), picture->View(),
                                           d->rcSurface, PixelOfColorref(kNoticeColor))
                          : back.StretchFrom(pane, *picture, d->rcSurface, true);
