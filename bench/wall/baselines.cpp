@@ -172,15 +172,15 @@ double DecodersMb(const std::vector<fs::path>& files) {
   return after > before ? static_cast<double>(after - before) / (1 << 20) : 0;
 }
 
-double PreRollMb(const std::vector<fs::path>& files, double seconds) {
+double PreRollMb(const std::vector<fs::path>& files, size_t bytes,
+                 std::chrono::milliseconds preRoll, double seconds) {
   const auto frameTime = std::chrono::milliseconds(1000 / 25);
   const auto pushes = static_cast<size_t>(seconds * 25);
   size_t taken = 0;
   for (const auto& f : files) {
     const std::vector<std::vector<uint8_t>> frames = ReadAviFrames(f);
     if (frames.empty()) continue;
-    // The viewer's own ring, with its defaults.
-    FrameRing ring;
+    FrameRing ring(bytes, preRoll);
     auto t = FrameRing::Clock::time_point{};
     for (size_t i = 0; i < pushes; ++i, t += frameTime) {
       const std::vector<uint8_t>& data = frames[i % frames.size()];

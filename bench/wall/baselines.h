@@ -29,10 +29,12 @@ double FloorUs(const std::vector<std::filesystem::path>& files, bool interleaved
 // seconds of its file (all of them open at once, as in the viewer), in MB.
 double DecodersMb(const std::vector<std::filesystem::path>& files);
 
-// What one pre-roll ring per file holds, in MB, once the files have been
-// pushed through them at 25 frames a second for `seconds` (over and over):
-// the seconds before a motion that a camera recording on motion keeps.
-double PreRollMb(const std::vector<std::filesystem::path>& files, double seconds = 20);
+// What one pre-roll ring per file, of at most `bytes` keeping `preRoll`,
+// holds in MB once the files have been pushed through them at 25 frames a
+// second for `seconds` (over and over): the seconds before a motion that a
+// camera recording on motion keeps.
+double PreRollMb(const std::vector<std::filesystem::path>& files, size_t bytes,
+                 std::chrono::milliseconds preRoll, double seconds = 20);
 
 // How ffmpeg scales: bicubic is its default, nearest neighbour is how the
 // viewer samples.

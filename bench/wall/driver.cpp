@@ -17,6 +17,7 @@
 #include "process.h"
 #include "report.h"
 #include "viewer/recent_recorders.h"
+#include "viewer/recorder_tab.h"
 
 namespace zarvion::wallbench {
 namespace {
@@ -276,7 +277,9 @@ bool RunApp(const std::string& self, const Options& o, int tabs,
   fig["anon_mb"] = anonMb;
   if (!packets.empty()) {
     fig["decoders_mb"] = DecodersMb(packets);
-    fig["preroll_mb"] = PreRollMb(packets);
+    // The viewer's own rings, with the bounds a tab gives them.
+    const viewer::RecorderTab::EventRecordingTimes times;
+    fig["preroll_mb"] = PreRollMb(packets, times.ringBytes, times.preRoll);
   }
   // Per frame, the floor of 4 x 16 streams is that of 16: 4 times the CPU
   // over 4 times the frames.
